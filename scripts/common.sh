@@ -1,0 +1,40 @@
+# Shared by scripts/run and scripts/test: installs what is missing, builds.
+set -euo pipefail
+
+VELMAR_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Debian packages needed to build and run the program.
+VELMAR_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
+  qt6-svg-dev libqt6svg6 libgl-dev libpoco-dev qt6-qpa-plugins)
+# Needed by the tests and benchmarks: real FTP servers, peers, a real X display.
+VELMAR_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev vsftpd python3-pyftpdlib
+  python3 curl lftp xvfb openbox xdotool imagemagick x11-utils dbus-x11 at-spi2-core
+  python3-pyatspi python3-gi)
+# Needed by the first-run demo server.
+VELMAR_RUN_PACKAGES=(python3-pyftpdlib)
+
+velmar_sudo() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs the packages of the given lists that are not installed yet.
+velmar_install() {
+  local missing=()
+  for pkg in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    velmar_sudo apt-get update -qq
+    velmar_sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# velmar_build DIR [cmake args...]: configures (once) and builds in DIR.
+velmar_build() {
+  local dir="$1"; shift
+  cmake -S "$VELMAR_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@"
+  cmake --build "$dir" -j "$(nproc)"
+}

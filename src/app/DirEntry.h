@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// One entry of a folder listing, local or FTP. Sizes and times are 64-bit: files
+// over 4 GiB and dates after 2038 are ordinary.
+struct DirEntry {
+    static constexpr std::uint32_t kFolder = 0x10;
+    static constexpr int kMaxName = 259;
+
+    std::uint32_t attributes = 0; // bit 0x10: a folder
+    std::int64_t creationTime = 0;
+    std::int64_t accessTime = 0;
+    std::int64_t lastWriteTime = 0; // seconds since 1970-01-01 00:00 UTC
+    std::uint64_t size = 0;
+    QString name; // without a path, at most kMaxName characters
+
+    bool IsFolder() const { return (attributes & kFolder) != 0; }
+};

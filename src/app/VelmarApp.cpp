@@ -1,0 +1,144 @@
+#include "VelmarApp.h"
+
+#include <QDir>
+#include <QMainWindow>
+
+#include "AboutDlg.h"
+#include "FrameBase.h"
+#include "FtpConnection.h"
+#include "InternetSession.h"
+#include "MessageBox.h"
+#include "Registry.h"
+#include "VelmarDoc.h"
+#include "WaitCursor.h"
+
+namespace {
+CVelmarApp* g_app = nullptr;
+const QString kAppTitle = QStringLiteral("Velmar98");
+} // namespace
+
+CVelmarApp* AfxGetApp() { return g_app; }
+
+CVelmarApp::CVelmarApp() { g_app = this; }
+
+CVelmarApp::~CVelmarApp() {
+    // The frame saves its settings as it goes and its panes still use the document.
+    delete m_pMainWnd;
+    m_pMainWnd = nullptr;
+    delete m_doc;
+    m_doc = nullptr;
+    CloseFtp();
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+void CVelmarApp::ReportRegistryError() {
+    MessageBox(nullptr, QStringLiteral("A Windows Registry Error was encountered."), kAppTitle,
+               MB_OK | MB_ICONHAND);
+}
+
+void CVelmarApp::ReportDependencyFileError() {
+    MessageBox(nullptr, QStringLiteral("The program was unable to create a required Dependency File."),
+               kAppTitle, MB_OK | MB_ICONHAND);
+}
+
+void CVelmarApp::ApplySortType(const QString& sortType) {
+    m_sortByName = 0;
+    m_sortByExtension = sortType == QStringLiteral("2");
+    m_sortBySize = sortType == QStringLiteral("3");
+    m_sortByDate = sortType == QStringLiteral("4");
+    m_sortByName = sortType == QStringLiteral("1");
+}
+
+QString CVelmarApp::MainTitle() const {
+    return QStringLiteral("Velmar98 - ") + m_activeProfile.m_name;
+}
+
+bool CVelmarApp::ReadOrCreateSettings() {
+    CRegKey key;
+    const QString path = QString::fromLatin1(kRegistryKey);
+    if (key.Open(path)) {
+        bool ok = key.QueryString(QStringLiteral("SortType"), &m_sortType);
+        if (ok)
+            ApplySortType(m_sortType);
+        ok = ok && key.QueryString(QStringLiteral("Version"), &m_version);
+        ok = ok && key.QueryDword(QStringLiteral("SplitterWidth"), &m_splitterWidth);
+        ok = ok && key.QueryDword(QStringLiteral("SplitterHeight"), &m_splitterHeight);
+        if (!ok) {
+            ReportRegistryError();
+            return false;
+        }
+        key.Close();
+        return true;
+    }
+    if (!key.Create(path)) {
+        ReportRegistryError();
+        return false;
+    }
+    const bool written = key.SetString(QStringLiteral("SortType"), QStringLiteral("1")) &&
+                         key.SetString(QStringLiteral("Version"), QStringLiteral("5.5")) &&
+                         key.SetDword(QStringLiteral("SplitterWidth"), 320) &&
+                         key.SetDword(QStringLiteral("SplitterHeight"), 240);
+    if (!written || !key.Close()) {
+        ReportRegistryError();
+        return false;
+    }
+    return true;
+}
+
+bool CVelmarApp::InitInstance() {
+    CWaitCursor wait;
+    m_startingUp = 1;
+    m_sortByName = 1;
+    m_sortByExtension = m_sortBySize = m_sortByDate = 0;
+    m_resortInProgress = 0;
+    m_sortType = QStringLiteral("1");
+    m_splitterWidth = 320;
+    m_splitterHeight = 240;
+    m_commInProgress = 0;
+    m_ftpRebuildRequest = 0;
+
+    m_startupDir = QDir::currentPath();
+    if (!m_startupDir.endsWith(QLatin1Char('/')))
+        m_startupDir += QLatin1Char('/');
+    m_profileFilePath = m_startupDir + QStringLiteral("Profiles.dat");
+
+    if (!ReadOrCreateSettings())
+        return false;
+    if (m_loadProfiles && !m_loadProfiles(*this))
+        return false;
+    if (!m_doc)
+        m_doc = new CVelmarDoc;
+    if (m_processShellCommand && !m_processShellCommand(*this))
+        return false;
+    if (m_pMainWnd) {
+        m_pMainWnd->showMaximized();
+        m_pMainWnd->update();
+        m_pMainWnd->setWindowTitle(MainTitle());
+    }
+    m_startingUp = 0;
+    return true;
+}
+
+void CVelmarApp::CloseFtp() {
+    if (m_ftpConnection) {
+        m_ftpConnection->Close();
+        delete m_ftpConnection;
+        m_ftpConnection = nullptr;
+    }
+    if (m_session) {
+        m_session->Close();
+        delete m_session;
+        m_session = nullptr;
+    }
+}
+
+int CVelmarApp::ExitInstance() {
+    CloseFtp();
+    return 0;
+}
+
+void CVelmarApp::OnAppAbout() {
+    CAboutDlg dlg(m_pMainWnd);
+    dlg.exec();
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+// Constants of the FTP client interface, with the values of the platform they
+// stand in for.
+enum : unsigned {
+    GENERIC_READ = 0x80000000u,
+    GENERIC_WRITE = 0x40000000u,
+    FTP_TRANSFER_TYPE_BINARY = 0x2u,
+    INTERNET_FLAG_RELOAD = 0x80000000u,
+    FILE_ATTRIBUTE_DIRECTORY = 0x10u,
+    PRE_CONFIG_INTERNET_ACCESS = 0u,
+};
+
+enum : unsigned short { INTERNET_INVALID_PORT_NUMBER = 0 };

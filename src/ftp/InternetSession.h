@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <memory>
+
+#include "FtpTypes.h"
+#include "InternetException.h"
+
+class CFtpConnection;
+
+// Time-outs of every connection made through a session. A silent server must
+// never hang the program: connecting, each reply and each data transfer step
+// give up after these.
+struct FtpTimeouts {
+    int connectMs = 10000;
+    int replyMs = 30000;
+    int dataMs = 30000;
+    int activeAcceptMs = 3000; // wait for the server to connect back in active mode
+};
+
+// The internet session: the factory of FTP connections. Several connections of
+// one session may be open at once, and GetFtpConnection may be called from a
+// worker thread.
+class CInternetSession {
+public:
+    // Throws CInternetException when the session cannot be opened.
+    explicit CInternetSession(const QString& agent = QString(), int context = 1,
+                              unsigned accessType = PRE_CONFIG_INTERNET_ACCESS,
+                              const QString& proxy = QString(),
+                              const QString& proxyBypass = QString(), unsigned flags = 0);
+    ~CInternetSession();
+    CInternetSession(const CInternetSession&) = delete;
+    CInternetSession& operator=(const CInternetSession&) = delete;
+
+    // Connects and logs in. server is "host", "host:port" or "[ipv6]:port"; port 0
+    // (INTERNET_INVALID_PORT_NUMBER) with no port in server means 21. An empty user
+    // logs in anonymously. passive false: active data connections first, falling
+    // back to passive for good when the active one cannot be made.
+    // Returns a new connection owned by the caller; throws CInternetException.
+    CFtpConnection* GetFtpConnection(const QString& server, const QString& user = QString(),
+                                     const QString& password = QString(),
+                                     unsigned short port = INTERNET_INVALID_PORT_NUMBER,
+                                     bool passive = false);
+
+    void Close();
+
+    FtpTimeouts m_timeouts;
+    QString m_agent;
+    int m_context = 1;
+
+    // Splits an FTP address into host and port; false when it is malformed.
+    static bool ParseAddress(const QString& server, unsigned short defaultPort, QString* host,
+                             unsigned short* port);
+};

@@ -1,0 +1,135 @@
+#include "HelpWindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSplitter>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+namespace {
+HelpRequest g_lastRequest;
+QPointer<CHelpWindow> g_window;
+
+struct Topic {
+    QString resource;
+    QString title;
+    QString text;
+};
+
+QList<Topic> LoadTopics() {
+    QList<Topic> topics;
+    const QDir dir(QStringLiteral(":/help"));
+    for (const QString& file : dir.entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name)) {
+        QFile f(dir.filePath(file));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QString html = QString::fromUtf8(f.readAll());
+        static const QRegularExpression titleRe(QStringLiteral("<title>(.*?)</title>"));
+        const auto m = titleRe.match(html);
+        QString text = html;
+        static const QRegularExpression tagRe(QStringLiteral("<[^>]*>"));
+        text.remove(tagRe);
+        topics.append({dir.filePath(file), m.hasMatch() ? m.captured(1) : file, text});
+    }
+    return topics;
+}
+
+QString ResourceForContext(int context) {
+    switch (context) {
+    case HELP_CONTEXT_STATUS_WINDOW:
+        return QStringLiteral(":/help/status.html");
+    case HELP_CONTEXT_PROFILES:
+        return QStringLiteral(":/help/profiles.html");
+    default:
+        return QStringLiteral(":/help/index.html");
+    }
+}
+} // namespace
+
+CHelpWindow::CHelpWindow(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Velmar98 Help"));
+    setAccessibleName(QStringLiteral("Velmar98 Help"));
+    setObjectName(QStringLiteral("helpWindow"));
+    resize(760, 520);
+    auto* layout = new QVBoxLayout(this);
+    auto* searchRow = new QHBoxLayout;
+    auto* label = new QLabel(QStringLiteral("&Search:"), this);
+    m_search = new QLineEdit(this);
+    m_search->setAccessibleName(QStringLiteral("Search help topics"));
+    label->setBuddy(m_search);
+    searchRow->addWidget(label);
+    searchRow->addWidget(m_search);
+    layout->addLayout(searchRow);
+    auto* split = new QSplitter(this);
+    m_topics = new QListWidget(split);
+    m_topics->setAccessibleName(QStringLiteral("Help topics"));
+    m_browser = new QTextBrowser(split);
+    m_browser->setAccessibleName(QStringLiteral("Help text"));
+    m_browser->setOpenLinks(true);
+    m_browser->setSearchPaths({QStringLiteral(":/help")});
+    split->setStretchFactor(1, 3);
+    layout->addWidget(split);
+    connect(m_search, &QLineEdit::textChanged, this, &CHelpWindow::FillTopics);
+    connect(m_topics, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+        if (item)
+            ShowTopic(item->data(Qt::UserRole).toString());
+    });
+    FillTopics(QString());
+}
+
+void CHelpWindow::FillTopics(const QString& filter) {
+    m_topics->clear();
+    for (const Topic& t : LoadTopics()) {
+        if (!filter.isEmpty() && !t.text.contains(filter, Qt::CaseInsensitive) &&
+            !t.title.contains(filter, Qt::CaseInsensitive))
+            continue;
+        auto* item = new QListWidgetItem(t.title, m_topics);
+        item->setData(Qt::UserRole, t.resource);
+    }
+}
+
+void CHelpWindow::ShowTopic(const QString& resource) {
+    if (QFile::exists(resource))
+        m_browser->setSource(QUrl(QStringLiteral("qrc") + resource));
+    else
+        m_browser->setHtml(QStringLiteral("<p>This help topic is not available.</p>"));
+}
+
+void CHelpWindow::ShowContext(int context) { ShowTopic(ResourceForContext(context)); }
+void CHelpWindow::ShowContents() { ShowTopic(ResourceForContext(0)); }
+void CHelpWindow::ShowSearch() {
+    ShowContents();
+    m_search->setFocus();
+}
+
+QString CHelpWindow::CurrentTopicTitle() const { return m_browser->documentTitle(); }
+
+void WinHelp(QWidget* owner, const QString& helpFile, HelpCommand command, int context) {
+    g_lastRequest = HelpRequest{helpFile, command, context};
+    if (!g_window) {
+        g_window = new CHelpWindow(owner ? owner->window() : nullptr);
+        g_window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    switch (command) {
+    case HELP_CONTEXT:
+        g_window->ShowContext(context);
+        break;
+    case HELP_FINDER:
+        g_window->ShowSearch();
+        break;
+    default:
+        g_window->ShowContents();
+        break;
+    }
+    g_window->show();
+    g_window->raise();
+}
+
+HelpRequest LastHelpRequest() { return g_lastRequest; }
+CHelpWindow* CurrentHelpWindow() { return g_window; }

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// Flags and results of the program's message boxes. Every box the program shows
+// goes through MessageBox(), so that tests can answer and record them.
+enum : unsigned {
+    MB_OK = 0x0,
+    MB_OKCANCEL = 0x1,
+    MB_YESNO = 0x4,
+    MB_ICONHAND = 0x10,
+    MB_ICONSTOP = MB_ICONHAND,
+    MB_ICONQUESTION = 0x20,
+};
+
+enum : int {
+    IDOK = 1,
+    IDCANCEL = 2,
+    IDYES = 6,
+    IDNO = 7,
+};
+
+struct MessageBoxCall {
+    QWidget* owner = nullptr;
+    QString text;
+    QString caption;
+    unsigned flags = 0;
+};
+
+// A handler answers in place of a person: it receives the call and returns the
+// ID of the button "pressed". With no handler installed a real QMessageBox runs.
+using MessageBoxHandler = std::function<int(const MessageBoxCall&)>;
+
+int MessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags);
+
+// Installs a handler and returns the previous one.
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);

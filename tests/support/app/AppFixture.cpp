@@ -1,0 +1,58 @@
+#include "AppFixture.h"
+
+#include <QDir>
+
+#include "MainFrame.h"
+#include "MyListView.h"
+#include "MyTreeView.h"
+#include "Startup.h"
+#include "VelmarApp.h"
+#include "VelmarDoc.h"
+
+AppFixture::AppFixture() : m_oldCwd(QDir::currentPath()), m_app(std::make_unique<CVelmarApp>()) {
+    QDir::setCurrent(m_dir.path());
+    m_app->m_startupDir = StartupDir();
+    m_app->m_profileFilePath = StartupDir() + QStringLiteral("Profiles.dat");
+}
+
+AppFixture::~AppFixture() {
+    m_app.reset();
+    QDir::setCurrent(m_oldCwd);
+}
+
+void AppFixture::SetProfile(const QString& address, const QString& user, const QString& password,
+                            const QString& initialDir, const QString& name) {
+    CProfile& p = m_app->m_activeProfile;
+    p.m_name = name;
+    p.m_address = address;
+    p.m_anonymous = user.isEmpty() ? 1 : 0;
+    p.m_userId = user;
+    p.m_password = password;
+    p.m_initialDir = initialDir;
+    p.m_default = p.m_active = 1;
+}
+
+bool AppFixture::Start() {
+    m_app->m_startingUp = 1;
+    if (!m_app->m_doc)
+        m_app->m_doc = new CVelmarDoc;
+    const bool ok = CreateMainFrame(*m_app);
+    if (m_app->m_pMainWnd) {
+        m_app->m_pMainWnd->resize(1200, 800);
+        m_app->m_pMainWnd->show();
+        m_app->m_pMainWnd->setWindowTitle(m_app->MainTitle());
+    }
+    m_app->m_startingUp = 0;
+    return ok;
+}
+
+bool AppFixture::InitInstance() {
+    InstallStartupHooks(*m_app);
+    return m_app->InitInstance();
+}
+
+CMainFrame* AppFixture::Frame() const { return static_cast<CMainFrame*>(m_app->m_pMainWnd); }
+CMyTreeView* AppFixture::LocalTree() const { return Frame() ? Frame()->LocalTree() : nullptr; }
+CMyListView* AppFixture::LocalList() const { return Frame() ? Frame()->LocalList() : nullptr; }
+CMyTreeView* AppFixture::FtpTree() const { return Frame() ? Frame()->FtpTree() : nullptr; }
+CMyListView* AppFixture::FtpList() const { return Frame() ? Frame()->FtpList() : nullptr; }

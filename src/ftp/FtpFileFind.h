@@ -43,6 +43,8 @@ public:
     const std::vector<FtpListEntry>& Entries() const { return m_entries; }
 
 private:
+    bool FindOwnEntry(const QString& path);
+
     CFtpConnection* m_connection;
     std::vector<FtpListEntry> m_entries;
     std::ptrdiff_t m_current = -1;

@@ -1,0 +1,207 @@
+#include "FtpDataChannel.h"
+
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "FtpControl.h"
+
+namespace {
+QString ReplyText(const FtpReply& reply) {
+    return reply.code == 0 ? QStringLiteral("no reply")
+                           : QString::fromUtf8(reply.text.data(), qsizetype(reply.text.size()));
+}
+} // namespace
+
+FtpDataChannel::FtpDataChannel(FtpControl* control, const Poco::Net::StreamSocket& socket,
+                               Direction direction)
+    : m_control(control), m_socket(socket), m_direction(direction), m_buffer(kBufferSize) {
+    m_control->m_openFile = this;
+}
+
+FtpDataChannel::~FtpDataChannel() {
+    if (!m_finished) {
+        try {
+            Abandon();
+        } catch (...) {
+            // A destructor must not throw; the connection is marked unusable by then.
+        }
+    }
+    Release();
+}
+
+void FtpDataChannel::Release() {
+    if (m_control && m_control->m_openFile == this)
+        m_control->m_openFile = nullptr;
+}
+
+void FtpDataChannel::Broken(int fallbackError) {
+    m_broken = true;
+    try {
+        m_socket.close();
+    } catch (...) {
+    }
+    if (m_control)
+        m_control->AbortTransfer();
+    m_finished = true;
+    Release();
+    RethrowAsInternetException(fallbackError);
+}
+
+unsigned FtpDataChannel::Read(void* buffer, unsigned count) {
+    if (m_direction != Direction::Download)
+        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
+                                 QStringLiteral("The file is open for writing."));
+    if (count == 0)
+        return 0;
+    if (m_begin == m_end) {
+        if (m_finished) {
+            if (m_broken)
+                throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
+                                         QStringLiteral("The transfer has failed."));
+            return 0;
+        }
+        int n = 0;
+        try {
+            if (count >= kDirectReadSize) {
+                n = m_socket.receiveBytes(buffer, int(std::min<unsigned>(count, 1u << 30)));
+                if (n > 0) {
+                    m_transferred += unsigned(n);
+                    return unsigned(n);
+                }
+            } else {
+                n = m_socket.receiveBytes(m_buffer.data(), int(m_buffer.size()));
+            }
+        } catch (...) {
+            Broken(ERROR_INTERNET_CONNECTION_ABORTED);
+        }
+        if (n <= 0) {
+            ReachedEnd();
+            return 0;
+        }
+        m_begin = 0;
+        m_end = std::size_t(n);
+    }
+    const std::size_t n = std::min<std::size_t>(count, m_end - m_begin);
+    std::memcpy(buffer, m_buffer.data() + m_begin, n);
+    m_begin += n;
+    m_transferred += n;
+    return unsigned(n);
+}
+
+// The data connection closed: only the server's final reply tells a complete
+// file from one cut short, so it is read now and a failure is thrown from Read.
+void FtpDataChannel::ReachedEnd() {
+    m_socket.close();
+    m_finished = true;
+    Release();
+    if (!m_control)
+        throw CInternetException(ERROR_FTP_DROPPED,
+                                 QStringLiteral("The connection to the server is closed."));
+    FtpReply reply;
+    try {
+        reply = m_control->ReadReply();
+    } catch (...) {
+        m_broken = true;
+        RethrowAsInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+    if (!reply.Is(2)) {
+        m_broken = true;
+        throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
+                                 QStringLiteral("The transfer was not completed: ") +
+                                     ReplyText(reply));
+    }
+}
+
+void FtpDataChannel::Write(const void* buffer, unsigned count) {
+    if (m_direction != Direction::Upload)
+        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
+                                 QStringLiteral("The file is open for reading."));
+    if (m_finished)
+        throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
+                                 QStringLiteral("The transfer has ended."));
+    const char* p = static_cast<const char*>(buffer);
+    while (count > 0) {
+        const std::size_t n = std::min<std::size_t>(count, m_buffer.size() - m_end);
+        std::memcpy(m_buffer.data() + m_end, p, n);
+        m_end += n;
+        p += n;
+        count -= unsigned(n);
+        m_transferred += n;
+        if (m_end == m_buffer.size())
+            Flush();
+    }
+}
+
+void FtpDataChannel::Flush() {
+    try {
+        while (m_begin < m_end) {
+            const int n =
+                m_socket.sendBytes(m_buffer.data() + m_begin, int(m_end - m_begin), MSG_NOSIGNAL);
+            if (n <= 0)
+                throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
+                                         QStringLiteral("The server stopped taking data."));
+            m_begin += std::size_t(n);
+        }
+    } catch (...) {
+        Broken(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+    m_begin = m_end = 0;
+}
+
+// True when the server has sent everything: no byte left, the connection closed.
+bool FtpDataChannel::PeerFinished() {
+    pollfd fd{m_socket.impl()->sockfd(), POLLIN, 0};
+    if (::poll(&fd, 1, 200) <= 0)
+        return false;
+    char probe = 0;
+    return ::recv(fd.fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+void FtpDataChannel::Abandon() {
+    m_finished = true;
+    try {
+        m_socket.close();
+    } catch (...) {
+    }
+    Release();
+    if (m_control)
+        m_control->AbortTransfer();
+}
+
+void FtpDataChannel::Close() {
+    if (m_finished)
+        return;
+    if (m_direction == Direction::Download) {
+        // All data read but the end not seen yet: finish normally, so that the
+        // server's verdict on the transfer is heard.
+        if (m_begin == m_end && PeerFinished()) {
+            ReachedEnd();
+            return;
+        }
+        // The caller stops early (a cancel): the file is not wanted, the connection is.
+        Abandon();
+        return;
+    }
+    Flush();
+    m_finished = true;
+    try {
+        m_socket.shutdownSend();
+    } catch (...) {
+    }
+    m_socket.close();
+    Release();
+    if (!m_control)
+        throw CInternetException(ERROR_FTP_DROPPED,
+                                 QStringLiteral("The connection to the server is closed."));
+    FtpReply reply;
+    try {
+        reply = m_control->ReadReply();
+    } catch (...) {
+        RethrowAsInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+    if (!reply.Is(2))
+        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
+                                 QStringLiteral("The server did not store the file: ") +
+                                     ReplyText(reply));
+}

@@ -1,0 +1,208 @@
+#include "FtpFileFind.h"
+
+#include <QDateTime>
+#include <fnmatch.h>
+
+#include "FtpConnection.h"
+#include "FtpControl.h"
+#include "ListingParser.h"
+
+namespace {
+
+bool IsWildcard(const QString& s) {
+    return s.contains(QLatin1Char('*')) || s.contains(QLatin1Char('?'));
+}
+
+// Strips trailing "/" but keeps the root.
+QString WithoutTrailingSlash(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+bool ListFolder(FtpControl& control, const QString& folder, std::vector<FtpListEntry>& out) {
+    std::string arg;
+    if (!CommandPath(folder, arg))
+        return false;
+    const std::string suffix = arg.empty() ? std::string() : " " + arg;
+    std::string text;
+    if (control.HasMlst()) {
+        if (!control.FetchListing("MLSD" + suffix, text))
+            return false;
+        listing::ParseMlsd(text, out);
+        return true;
+    }
+    // "-a" brings the names that begin with "." along; a server that takes "-a"
+    // for a file name refuses it, and plain LIST is all it has.
+    if (!control.ListDashARefused()) {
+        if (control.FetchListing("LIST -a" + suffix, text)) {
+            listing::ParseList(text, QDateTime::currentSecsSinceEpoch(), out);
+            return true;
+        }
+        if (!control.FetchListing("LIST" + suffix, text))
+            return false;
+        control.SetListDashARefused();
+    } else if (!control.FetchListing("LIST" + suffix, text)) {
+        return false;
+    }
+    listing::ParseList(text, QDateTime::currentSecsSinceEpoch(), out);
+    return true;
+}
+
+bool EntryByMlst(FtpControl& control, const std::string& path, const QString& name,
+                 FtpListEntry& entry) {
+    FtpReply reply;
+    if (!control.CommandOk("MLST " + path, 2, &reply))
+        return false;
+    // The fact line is the one indented line between the first and the last.
+    std::size_t pos = reply.text.find("\n ");
+    if (pos == std::string::npos)
+        return false;
+    const std::size_t end = reply.text.find('\n', pos + 2);
+    const std::string line = reply.text.substr(pos + 2, end - pos - 2);
+    // The server's pathname may be absolute; only its facts are taken.
+    const std::size_t space = line.find(' ');
+    if (space == std::string::npos)
+        return false;
+    if (!listing::ParseMlsdLine(line.substr(0, space) + " x", entry))
+        return false;
+    entry.name = name;
+    return true;
+}
+
+// Without MLST: a file answers SIZE (and MDTM), a folder can be entered.
+bool EntryByProbe(FtpControl& control, const std::string& path, const QString& name,
+                  FtpListEntry& entry) {
+    FtpReply reply;
+    entry = FtpListEntry();
+    entry.name = name;
+    if (control.CommandOk("SIZE " + path, 2, &reply) && reply.code == 213) {
+        entry.size = std::strtoull(reply.text.c_str() + 4, nullptr, 10);
+        if (control.CommandOk("MDTM " + path, 2, &reply) && reply.code == 213) {
+            FtpListEntry stamp;
+            if (listing::ParseMlsdLine("modify=" + reply.text.substr(4) + "; x", stamp))
+                entry.lastWriteTime = stamp.lastWriteTime;
+        }
+        return true;
+    }
+    FtpReply pwd;
+    if (!control.CommandOk("PWD", 2, &pwd) || pwd.code != 257)
+        return false;
+    if (!control.CommandOk("CWD " + path))
+        return false;
+    const std::size_t open = pwd.text.find('"');
+    const std::size_t close = pwd.text.rfind('"');
+    if (open != std::string::npos && close > open) {
+        std::string back = pwd.text.substr(open + 1, close - open - 1);
+        for (std::size_t i = back.find("\"\""); i != std::string::npos;
+             i = back.find("\"\"", i + 1))
+            back.erase(i, 1);
+        control.CommandOk("CWD " + back);
+    }
+    entry.isFolder = true;
+    return true;
+}
+
+} // namespace
+
+CFtpFileFind::CFtpFileFind(CFtpConnection* connection, int) : m_connection(connection) {}
+
+CFtpFileFind::~CFtpFileFind() = default;
+
+bool CFtpFileFind::FindFile(const QString& pattern, unsigned) {
+    Close();
+    if (!m_connection)
+        return false;
+    FtpControl& control = m_connection->Control();
+    if (control.m_openFile || !control.Alive())
+        return false;
+    try {
+        const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));
+        const QString last = pattern.mid(slash + 1);
+        if (pattern.isEmpty() || IsWildcard(last)) {
+            QString folder = pattern.left(slash + 1);
+            folder = WithoutTrailingSlash(folder);
+            if (!ListFolder(control, folder, m_entries))
+                return false;
+            if (!last.isEmpty() && last != QLatin1String("*.*") && last != QLatin1String("*")) {
+                const QByteArray mask = last.toUtf8();
+                std::erase_if(m_entries, [&](const FtpListEntry& e) {
+                    return fnmatch(mask.constData(), e.name.toUtf8().constData(), 0) != 0;
+                });
+            }
+            return !m_entries.empty();
+        }
+        return FindOwnEntry(WithoutTrailingSlash(pattern));
+    } catch (const CInternetException&) {
+        m_entries.clear();
+        return false;
+    }
+}
+
+bool CFtpFileFind::FindOwnEntry(const QString& path) {
+    FtpControl& control = m_connection->Control();
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    std::string arg;
+    if (name.isEmpty() || !CommandPath(path, arg) ||
+        !listing::IsUsableName(arg.substr(arg.rfind('/') + 1)))
+        return false;
+    FtpListEntry entry;
+    if (control.HasMlst()) {
+        if (!EntryByMlst(control, arg, name, entry))
+            return false;
+        m_entries.push_back(std::move(entry));
+        return true;
+    }
+    // A listing of the parent holds the entry with its size and time, as a folder
+    // listing would show it.
+    const QString parent = slash < 0    ? QString()
+                           : slash == 0 ? QStringLiteral("/")
+                                        : path.left(slash);
+    std::vector<FtpListEntry> siblings;
+    if (ListFolder(control, parent, siblings)) {
+        for (FtpListEntry& e : siblings) {
+            if (e.name == name) {
+                m_entries.push_back(std::move(e));
+                return true;
+            }
+        }
+    }
+    if (!EntryByProbe(control, arg, name, entry))
+        return false;
+    m_entries.push_back(std::move(entry));
+    return true;
+}
+
+bool CFtpFileFind::FindNextFile() {
+    if (m_current + 1 >= std::ptrdiff_t(m_entries.size()))
+        return false;
+    ++m_current;
+    return m_current + 1 < std::ptrdiff_t(m_entries.size());
+}
+
+QString CFtpFileFind::GetFileName() const {
+    return m_current >= 0 ? m_entries[std::size_t(m_current)].name : QString();
+}
+
+std::uint64_t CFtpFileFind::GetLength() const {
+    return m_current >= 0 ? m_entries[std::size_t(m_current)].size : 0;
+}
+
+bool CFtpFileFind::GetLastWriteTime(std::int64_t& time) const {
+    if (m_current < 0)
+        return false;
+    time = m_entries[std::size_t(m_current)].lastWriteTime;
+    return true;
+}
+
+bool CFtpFileFind::MatchesMask(unsigned mask) const {
+    if (m_current < 0)
+        return false;
+    return (mask & FILE_ATTRIBUTE_DIRECTORY) && m_entries[std::size_t(m_current)].isFolder;
+}
+
+void CFtpFileFind::Close() {
+    m_entries.clear();
+    m_current = -1;
+}

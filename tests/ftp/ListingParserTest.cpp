@@ -1,0 +1,216 @@
+// The listing parser against real lines of the servers it meets, and against lines
+// it must refuse.
+#include <gtest/gtest.h>
+#include <string>
+
+#include "ListingParser.h"
+
+namespace {
+
+// 2024-06-15 12:00 UTC: the "now" of the year rule for lines that carry a time.
+constexpr std::int64_t kNow = 1718452800;
+
+struct ListCase {
+    const char* line;
+    bool accepted;
+    const char* name;
+    bool folder;
+    std::uint64_t size;
+    std::int64_t time;
+};
+
+class ListLineTest : public testing::TestWithParam<ListCase> {};
+
+TEST_P(ListLineTest, ParsesOrRefuses) {
+    const ListCase& c = GetParam();
+    FtpListEntry e;
+    ASSERT_EQ(listing::ParseListLine(c.line, kNow, e), c.accepted) << c.line;
+    if (!c.accepted)
+        return;
+    EXPECT_EQ(e.name, QString::fromUtf8(c.name)) << c.line;
+    EXPECT_EQ(e.isFolder, c.folder) << c.line;
+    EXPECT_EQ(e.size, c.size) << c.line;
+    EXPECT_EQ(e.lastWriteTime, c.time) << c.line;
+}
+
+const ListCase kListCases[] = {
+    // Unix ls -l as vsftpd, pyftpdlib, ProFTPD and GNU ls give it.
+    {"-rw-r--r--    1 0        0            1234 Mar 07  1998 readme.txt", true, "readme.txt",
+     false, 1234, 889228800},
+    {"drwxr-xr-x    2 ftp      ftp          4096 Jan 01  2020 pub", true, "pub", true, 4096,
+     1577836800},
+    {"-rw-r--r--   1 root     root          77 Mar 07 09:05 recent", true, "recent", false, 77,
+     1709802300},
+    // A time six months back in the future of "now" belongs to last year.
+    {"-rw-r--r--   1 root     root          77 Dec 24 18:00 xmas", true, "xmas", false, 77,
+     1703440800},
+    {"-rw-r--r--   1 root     root          77 Jun 16 10:00 tomorrow", true, "tomorrow", false, 77,
+     1718532000},
+    {"-rw-r--r--   1 root     root          77 Jun 17 13:00 later", true, "later", false, 77,
+     1687006800},
+    // Without a group column, numeric owner, ACL mark.
+    {"-rw-r--r-- 1 owner 5 Mar  7  1998 nogroup", true, "nogroup", false, 5, 889228800},
+    {"-rw-r--r--+ 1 1000 1000 9 Mar 7 1998 acl", true, "acl", false, 9, 889228800},
+    {"drwxrwsr-x. 3 1001 1001 96 Jan 1 2020 selinux", true, "selinux", true, 96, 1577836800},
+    // Names with spaces, a leading dot, non-ASCII letters, dots only.
+    {"-rw-r--r-- 1 u g 3 Mar 7 1998 two  spaces here.txt", true, "two  spaces here.txt", false, 3,
+     889228800},
+    {"-rw-r--r-- 1 u g 3 Mar 7 1998 .profile", true, ".profile", false, 3, 889228800},
+    {"-rw-r--r-- 1 u g 3 Mar 7 1998 Grüße ñ.txt", true, "Grüße ñ.txt", false, 3, 889228800},
+    {"drwxr-xr-x 1 u g 3 Mar 7 1998 ..", true, "..", true, 3, 889228800},
+    // A name that looks like a date does not confuse the columns.
+    {"-rw-r--r-- 1 Jan staff 3 Mar 7 1998 Jan 1 2020", true, "Jan 1 2020", false, 3, 889228800},
+    // Symbolic links: the name before the arrow; a folder only when the target says so.
+    {"lrwxrwxrwx 1 root root 7 Jan 1 2020 bin -> usr/bin", true, "bin", false, 7, 1577836800},
+    {"lrwxrwxrwx 1 root root 7 Jan 1 2020 data -> /srv/data/", true, "data", true, 7, 1577836800},
+    // Devices: "major, minor" instead of a size.
+    {"crw-rw-rw- 1 root root 1, 3 Jan 1 2020 null", true, "null", false, 0, 1577836800},
+    {"brw-rw---- 1 root disk 8,0 Jan 1 2020 sda", true, "sda", false, 0, 1577836800},
+    // Sizes past 4 GiB and 2^63.
+    {"-rw-r--r-- 1 u g 5000000000 Mar 7 1998 big.iso", true, "big.iso", false, 5000000000ull,
+     889228800},
+    {"-rw-r--r-- 1 u g 18446744073709551615 Mar 7 1998 max", true, "max", false,
+     18446744073709551615ull, 889228800},
+    // DOS / IIS.
+    {"03-07-98  09:05AM       <DIR>          old stuff", true, "old stuff", true, 0, 889261500},
+    {"03-07-98  09:05PM                 1234 night.txt", true, "night.txt", false, 1234, 889304700},
+    {"01-16-2002  12:14AM   <DIR>  midnight", true, "midnight", true, 0, 1011140040},
+    {"01-16-02  11:14  42 clock24", true, "clock24", false, 42, 1011179640},
+    {"12-31-21  12:34PM  7 noon", true, "noon", false, 7, 1640954040},
+    // EPLF.
+    {"+i8388621.29609,m824255902,/,\tdev", true, "dev", true, 0, 824255902},
+    {"+i8388621.44468,m839956783,r,s10376,\tRFCEPLF", true, "RFCEPLF", false, 10376, 839956783},
+    // Refused: not an entry, or an entry with an unusable name.
+    {"total 12", false, "", false, 0, 0},
+    {"", false, "", false, 0, 0},
+    {"garbage line without structure", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 3 Mar 7 1998 ", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 3 Mar 7 1998", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 3 Mar 7 1998 a/b", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 3 Foo 7 1998 name", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 3 Mar 32 1998 name", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 3 Mar 7 25:00 name", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 99999999999999999999999 Mar 7 1998 overflow", false, "", false, 0, 0},
+    {"-rwxrwxrwxq 1 u g 3 Mar 7 1998 x", true, "x", false, 3, 889228800},
+    {"?rw-r--r-- 1 u g 3 Mar 7 1998 badmode", false, "", false, 0, 0},
+    {"13-07-98  09:05AM  1 badmonth", false, "", false, 0, 0},
+    {"03-07-98  13:05PM  1 badhour", false, "", false, 0, 0},
+    {"03-07-98  09:05AM  12x badsize", false, "", false, 0, 0},
+    {"03-07-98  09:05AM  <DIR>  ", false, "", false, 0, 0},
+    {"+i1,m1,/,no tab", false, "", false, 0, 0},
+    {"+i1,/,\t", false, "", false, 0, 0},
+    {"+i1,/,\ta/b", false, "", false, 0, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Formats, ListLineTest, testing::ValuesIn(kListCases));
+
+struct MlsdCase {
+    const char* line;
+    bool accepted;
+    const char* name;
+    bool folder;
+    std::uint64_t size;
+    std::int64_t time;
+};
+
+class MlsdLineTest : public testing::TestWithParam<MlsdCase> {};
+
+TEST_P(MlsdLineTest, ParsesOrRefuses) {
+    const MlsdCase& c = GetParam();
+    std::vector<FtpListEntry> out;
+    listing::ParseMlsd(c.line, out);
+    ASSERT_EQ(out.size(), c.accepted ? 1u : 0u) << c.line;
+    if (!c.accepted)
+        return;
+    EXPECT_EQ(out[0].name, QString::fromUtf8(c.name));
+    EXPECT_EQ(out[0].isFolder, c.folder);
+    EXPECT_EQ(out[0].size, c.size);
+    EXPECT_EQ(out[0].lastWriteTime, c.time);
+}
+
+const MlsdCase kMlsdCases[] = {
+    {"type=file;size=1234;modify=20210405060708;perm=r; report 2021.pdf", true, "report 2021.pdf",
+     false, 1234, 1617602828},
+    {"type=dir;sizd=4096;modify=20200101000000; pub", true, "pub", true, 4096, 1577836800},
+    {"Type=DIR;Modify=20200229235959.123; leap", true, "leap", true, 0, 1583020799},
+    {"modify=20380119031408;type=file;size=5000000000; y2038", true, "y2038", false, 5000000000ull,
+     2147483648},
+    {"type=OS.unix=slink:/etc;size=4; link", true, "link", false, 4, 0},
+    {"size=3; untyped", true, "untyped", false, 3, 0},
+    {"type=file;size=1;  leading space", true, " leading space", false, 1, 0},
+    {"type=file;modify=2021; badtime", true, "badtime", false, 0, 0},
+    {"type=file; .hidden", true, ".hidden", false, 0, 0},
+    {"type=cdir;modify=20200101000000; /srv/ftp", false, "", false, 0, 0},
+    {"type=pdir;modify=20200101000000; ..", false, "", false, 0, 0},
+    {"type=file;size=1;", false, "", false, 0, 0},
+    {"type=file;size=1; ", false, "", false, 0, 0},
+    {"type=file;size=1; sub/name", false, "", false, 0, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Facts, MlsdLineTest, testing::ValuesIn(kMlsdCases));
+
+TEST(ListingParser, WholeListingKeepsOrderSkipsJunkAndHandlesLineEnds) {
+    const std::string text = "total 8\r\n"
+                             "drwxr-xr-x 2 0 0 4096 Jan 01 2020 b dir\r\n"
+                             "garbage\n"
+                             "-rw-r--r-- 1 0 0 10 Jan 01 2020 a.txt\n"
+                             "-rw-r--r-- 1 0 0 11 Jan 01 2020 last-no-newline";
+    std::vector<FtpListEntry> out;
+    listing::ParseList(text, kNow, out);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].name, QStringLiteral("b dir"));
+    EXPECT_TRUE(out[0].isFolder);
+    EXPECT_EQ(out[1].name, QStringLiteral("a.txt"));
+    EXPECT_EQ(out[2].name, QStringLiteral("last-no-newline"));
+    EXPECT_EQ(out[2].size, 11u);
+}
+
+TEST(ListingParser, NulInsideANameDropsTheLine) {
+    const std::string text("-rw-r--r-- 1 0 0 1 Jan 01 2020 a\0b\n"
+                           "type=file;size=1; c\0d\n",
+                           64);
+    std::vector<FtpListEntry> out;
+    listing::ParseList(text, kNow, out);
+    listing::ParseMlsd(text, out);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(ListingParser, HostileInputNeverCrashes) {
+    // Every prefix of real lines and some binary noise: nothing may crash or
+    // deliver an unusable name.
+    const std::string lines[] = {
+        "-rw-r--r--    1 0        0            1234 Mar 07  1998 readme.txt",
+        "lrwxrwxrwx 1 root root 7 Jan 1 2020 bin -> usr/bin",
+        "03-07-98  09:05AM       <DIR>          old stuff",
+        "+i8388621.44468,m839956783,r,s10376,\tRFCEPLF",
+        "type=file;size=1234;modify=20210405060708;perm=r; report.pdf",
+    };
+    std::vector<FtpListEntry> out;
+    for (const std::string& l : lines)
+        for (std::size_t n = 0; n <= l.size(); ++n) {
+            listing::ParseList(l.substr(0, n), kNow, out);
+            listing::ParseMlsd(l.substr(0, n), out);
+        }
+    std::string noise;
+    unsigned seed = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        noise.push_back(char(seed >> 16));
+    }
+    listing::ParseList(noise, kNow, out);
+    listing::ParseMlsd(noise, out);
+    for (const FtpListEntry& e : out) {
+        EXPECT_FALSE(e.name.isEmpty());
+        EXPECT_FALSE(e.name.contains(QLatin1Char('/')));
+        EXPECT_FALSE(e.name.contains(QChar(0)));
+    }
+}
+
+TEST(ListingParser, CivilTimeAcrossCenturiesAndLeapDays) {
+    EXPECT_EQ(listing::ToUnixTime(1970, 1, 1), 0);
+    EXPECT_EQ(listing::ToUnixTime(2106, 2, 7, 6, 28, 16), 4294967296ll);
+    EXPECT_EQ(listing::ToUnixTime(2020, 2, 29, 23, 59, 59), 1583020799);
+    EXPECT_EQ(listing::ToUnixTime(1969, 12, 31, 23, 59, 59), -1);
+}
+
+} // namespace

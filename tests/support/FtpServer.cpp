@@ -1,0 +1,339 @@
+#include "FtpServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The account and PAM service that scripts/setup-test-servers.sh provides.
+constexpr const char* kVsftpdUser = "velmarftp";
+constexpr const char* kVsftpdPassword = "velmar-test-pw";
+constexpr const char* kPamService = "velmar-test-ftp";
+
+unsigned short FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    unsigned short port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool PortAccepts(unsigned short port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool WriteText(const QString& path, const QByteArray& text) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+}
+
+} // namespace
+
+FtpServer::FtpServer(Kind kind, Options options) : m_kind(kind), m_options(options) {
+    m_root = std::make_unique<QTemporaryDir>();
+    m_work = std::make_unique<QTemporaryDir>();
+    if (!m_root->isValid() || !m_work->isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return;
+    }
+    // The vsftpd session runs as its own account, not as the test's user.
+    ::chmod(QFile::encodeName(m_root->path()).constData(), 0777);
+    if (m_kind == Kind::Pyftpdlib) {
+        m_user = QStringLiteral("velmar");
+        m_password = QStringLiteral("s3cret pass");
+    } else if (m_kind == Kind::Vsftpd) {
+        m_user = QString::fromLatin1(kVsftpdUser);
+        m_password = QString::fromLatin1(kVsftpdPassword);
+    }
+    for (int attempt = 0; attempt < 3 && !IsRunning(); ++attempt)
+        Start(); // a port taken between probing and binding: try another
+}
+
+FtpServer::~FtpServer() {
+    Stop();
+}
+
+const char* FtpServer::KindName(Kind kind) {
+    switch (kind) {
+    case Kind::Vsftpd:
+        return "vsftpd";
+    case Kind::Pyftpdlib:
+        return "pyftpdlib";
+    case Kind::Silent:
+        return "silent";
+    }
+    return "?";
+}
+
+QString FtpServer::Address() const {
+    return Host() + QLatin1Char(':') + QString::number(m_port);
+}
+
+QString FtpServer::BadUser() const {
+    return m_user;
+}
+
+QString FtpServer::BadPassword() const {
+    return QStringLiteral("wrong password");
+}
+
+QString FtpServer::Root() const {
+    return m_root->path();
+}
+
+QString FtpServer::PathOf(const QString& relative) const {
+    return m_root->path() + QLatin1Char('/') + relative;
+}
+
+bool FtpServer::WriteFile(const QString& relative, const QByteArray& data) const {
+    const QString path = PathOf(relative);
+    if (!WriteText(path, data))
+        return false;
+    return ::chmod(QFile::encodeName(path).constData(), 0666) == 0;
+}
+
+bool FtpServer::MakeDir(const QString& relative) const {
+    const QString path = PathOf(relative);
+    return QDir().mkpath(path) && ::chmod(QFile::encodeName(path).constData(), 0777) == 0;
+}
+
+QByteArray FtpServer::ReadFile(const QString& relative) const {
+    QFile f(PathOf(relative));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool FtpServer::WriteVsftpdConfig(QString* configPath) {
+    if (!::getpwnam(kVsftpdUser) ||
+        !QFileInfo::exists(QStringLiteral("/etc/pam.d/%1").arg(kPamService))) {
+        m_error =
+            QStringLiteral("the vsftpd test account is missing: run scripts/setup-test-servers.sh");
+        return false;
+    }
+    const QString work = m_work->path();
+    const QString empty = work + QStringLiteral("/empty");
+    const QString anon = work + QStringLiteral("/anonymous");
+    QDir().mkpath(empty);
+    QDir().mkpath(anon);
+    // vsftpd demands roots that its sessions cannot write to, except for local
+    // users when allow_writeable_chroot is set.
+    ::chmod(QFile::encodeName(empty).constData(), 0755);
+    ::chmod(QFile::encodeName(anon).constData(), 0755);
+    ::chmod(QFile::encodeName(work).constData(), 0755);
+    QStringList lines = {
+        QStringLiteral("listen=YES"),
+        QStringLiteral("listen_ipv6=NO"),
+        QStringLiteral("listen_address=127.0.0.1"),
+        QStringLiteral("listen_port=%1").arg(m_port),
+        QStringLiteral("background=NO"),
+        QStringLiteral("local_enable=YES"),
+        QStringLiteral("pam_service_name=%1").arg(kPamService),
+        QStringLiteral("userlist_enable=NO"),
+        QStringLiteral("local_root=%1").arg(m_root->path()),
+        QStringLiteral("chroot_local_user=YES"),
+        QStringLiteral("allow_writeable_chroot=YES"),
+        QStringLiteral("write_enable=YES"),
+        QStringLiteral("local_umask=022"),
+        QStringLiteral("anonymous_enable=YES"),
+        QStringLiteral("anon_root=%1").arg(anon),
+        QStringLiteral("no_anon_password=YES"),
+        QStringLiteral("secure_chroot_dir=%1").arg(empty),
+        // Containers refuse the sandbox's seccomp filter and namespaces.
+        QStringLiteral("seccomp_sandbox=NO"),
+        QStringLiteral("isolate=NO"),
+        QStringLiteral("isolate_network=NO"),
+        QStringLiteral("utf8_filesystem=YES"),
+        QStringLiteral("port_enable=%1").arg(m_options.refuseActive ? "NO" : "YES"),
+        QStringLiteral("pasv_enable=YES"),
+        QStringLiteral("connect_from_port_20=NO"),
+        QStringLiteral("dirmessage_enable=NO"),
+        QStringLiteral("xferlog_enable=NO"),
+        QStringLiteral("use_localtime=NO"),
+        QStringLiteral("max_clients=0"),
+        QStringLiteral("max_per_ip=0"),
+        QStringLiteral("vsftpd_log_file=%1/vsftpd.log").arg(work),
+    };
+    *configPath = work + QStringLiteral("/vsftpd.conf");
+    return WriteText(*configPath, lines.join(QLatin1Char('\n')).toUtf8() + '\n');
+}
+
+bool FtpServer::Start() {
+    m_port = FreePort();
+    if (m_port == 0) {
+        m_error = QStringLiteral("no free port");
+        return false;
+    }
+    QStringList args;
+    if (m_kind == Kind::Vsftpd) {
+        QString config;
+        if (!WriteVsftpdConfig(&config)) {
+            m_error = QStringLiteral("cannot write the vsftpd configuration");
+            return false;
+        }
+        args = {QStringLiteral("/usr/sbin/vsftpd"), config};
+    } else {
+        args = {QStringLiteral("/usr/bin/python3"),
+                QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/pyftpd_server.py"),
+                QStringLiteral("--root"),
+                m_root->path(),
+                QStringLiteral("--port"),
+                QString::number(m_port),
+                QStringLiteral("--user"),
+                m_user,
+                QStringLiteral("--password"),
+                m_password};
+        if (m_kind == Kind::Silent)
+            args << QStringLiteral("--silent");
+        if (m_options.refuseActive)
+            args << QStringLiteral("--refuse-active");
+        if (m_options.noMlsd)
+            args << QStringLiteral("--no-mlsd");
+    }
+    if (!StartProcess(args))
+        return false;
+    if (WaitForPort(15000))
+        return true;
+    QFile log(m_work->path() + QStringLiteral("/server.log"));
+    m_error = QStringLiteral("%1 did not start: ").arg(KindName(m_kind));
+    if (log.open(QIODevice::ReadOnly))
+        m_error += QString::fromUtf8(log.readAll());
+    Stop();
+    return false;
+}
+
+bool FtpServer::StartProcess(const QStringList& args) {
+    // Everything the child needs is prepared before fork: after it, only
+    // async-signal-safe calls are allowed in a threaded program.
+    std::vector<std::string> storage;
+    for (const QString& a : args)
+        storage.push_back(QFile::encodeName(a).toStdString());
+    std::vector<char*> argv;
+    for (std::string& s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const QByteArray logPath = QFile::encodeName(m_work->path() + QStringLiteral("/server.log"));
+    const int log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        m_error = QStringLiteral("fork failed");
+        if (log >= 0)
+            ::close(log);
+        return false;
+    }
+    if (pid == 0) {
+        ::setpgid(0, 0); // its own group, so that Kill reaches every session process
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (log >= 0) {
+            ::dup2(log, 1);
+            ::dup2(log, 2);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);
+    if (log >= 0)
+        ::close(log);
+    m_pid = pid;
+    return true;
+}
+
+bool FtpServer::WaitForPort(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return false;
+        }
+        if (PortAccepts(m_port))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// vsftpd makes each session the leader of a session of its own, so the process
+// group does not reach them: they are found as descendants through /proc.
+static std::vector<pid_t> Descendants(pid_t root) {
+    std::vector<std::pair<pid_t, pid_t>> parentOf; // (pid, ppid)
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool ok = false;
+        const pid_t pid = pid_t(entry.toInt(&ok));
+        if (!ok)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')'); // the name may hold spaces
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        if (fields.size() > 1)
+            parentOf.emplace_back(pid, pid_t(fields[1].toInt()));
+    }
+    std::vector<pid_t> found{root};
+    for (std::size_t i = 0; i < found.size(); ++i)
+        for (const auto& [pid, ppid] : parentOf)
+            if (ppid == found[i])
+                found.push_back(pid);
+    return found;
+}
+
+void FtpServer::Kill() {
+    if (m_pid <= 0)
+        return;
+    for (pid_t pid : Descendants(m_pid))
+        ::kill(pid, SIGKILL);
+    ::kill(-m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+}
+
+void FtpServer::Stop() {
+    if (m_pid <= 0)
+        return;
+    for (pid_t pid : Descendants(m_pid))
+        ::kill(pid, SIGTERM);
+    ::kill(-m_pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            ::kill(-m_pid, SIGKILL); // session processes left behind by the listener
+            m_pid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    Kill();
+}

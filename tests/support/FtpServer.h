@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <sys/types.h>
+
+// A real FTP server on a free port of 127.0.0.1, serving a fresh temporary folder,
+// for the life of the object.
+//
+// - Vsftpd: standalone vsftpd with a configuration written into a temporary folder.
+//   vsftpd refuses anonymous sessions in a writable root, so User()/Password() is
+//   the local account "velmarftp" that scripts/setup-test-servers.sh creates once
+//   (with its own PAM service), chrooted into Root() with full write access.
+//   Anonymous logins work too, into an empty read-only folder of their own. It
+//   needs root (as the tests run here and in CI) to chroot and change user.
+// - Pyftpdlib: tests/support/pyftpd_server.py under /usr/bin/python3, with the
+//   account User()/Password() and anonymous, both with every permission.
+// - Silent: accepts TCP connections and never says a word.
+class FtpServer {
+public:
+    enum class Kind { Vsftpd, Pyftpdlib, Silent };
+    struct Options {
+        bool refuseActive = false; // PORT and EPRT are refused
+        bool noMlsd = false;       // pyftpdlib without MLSD/MLST: LIST only
+    };
+
+    explicit FtpServer(Kind kind) : FtpServer(kind, Options()) {}
+    FtpServer(Kind kind, Options options);
+    ~FtpServer();
+    FtpServer(const FtpServer&) = delete;
+    FtpServer& operator=(const FtpServer&) = delete;
+
+    // False when the server could not be started; Error() tells why.
+    bool IsRunning() const { return m_pid > 0; }
+    const QString& Error() const { return m_error; }
+
+    QString Host() const { return QStringLiteral("127.0.0.1"); }
+    unsigned short Port() const { return m_port; }
+    // "127.0.0.1:port", as a profile's FTP address.
+    QString Address() const;
+    // The account to log in with; an empty user means anonymous.
+    QString User() const { return m_user; }
+    QString Password() const { return m_password; }
+    // A user and password the server refuses.
+    QString BadUser() const;
+    QString BadPassword() const;
+    Kind GetKind() const { return m_kind; }
+    static const char* KindName(Kind kind);
+
+    // The served folder, and helpers that put content into it readable and
+    // writable by the server's session user.
+    QString Root() const;
+    QString PathOf(const QString& relative) const;
+    bool WriteFile(const QString& relative, const QByteArray& data) const;
+    bool MakeDir(const QString& relative) const;
+    QByteArray ReadFile(const QString& relative) const;
+
+    // Ends the server and every session process at once (SIGKILL).
+    void Kill();
+
+private:
+    bool Start();
+    bool StartProcess(const QStringList& args);
+    bool WaitForPort(int timeoutMs);
+    void Stop();
+    bool WriteVsftpdConfig(QString* configPath);
+
+    Kind m_kind;
+    Options m_options;
+    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<QTemporaryDir> m_work;
+    unsigned short m_port = 0;
+    pid_t m_pid = -1;
+    QString m_user;
+    QString m_password;
+    QString m_error;
+};

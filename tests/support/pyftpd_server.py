@@ -1,0 +1,80 @@
+#!/usr/bin/python3
+"""FTP server for the tests: pyftpdlib on 127.0.0.1, or a silent TCP listener.
+
+usage: pyftpd_server.py --root DIR --port N [--user U --password P]
+                        [--refuse-active] [--no-mlsd] [--silent]
+"""
+import argparse
+import logging
+import socket
+import sys
+import time
+import warnings
+
+
+def run_silent(port):
+    # Takes connections and never answers: a server that hangs at the greeting.
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(16)
+    held = []
+    while True:
+        conn, _ = listener.accept()
+        held.append(conn)
+
+
+def run_ftp(args):
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
+    warnings.simplefilter("ignore")  # write access for anonymous is what we want
+    logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
+
+    authorizer = DummyAuthorizer()
+    if args.user:
+        authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    authorizer.add_anonymous(args.root, perm="elradfmwMT")
+
+    class Handler(FTPHandler):
+        pass
+
+    Handler.authorizer = authorizer
+    Handler.banner = "velmar test server ready"
+    Handler.permit_foreign_addresses = False
+
+    if args.refuse_active:
+        def refuse(self, line):
+            self.respond("502 Active mode is not allowed here.")
+        Handler.ftp_PORT = refuse
+        Handler.ftp_EPRT = refuse
+
+    if args.no_mlsd:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                              if k not in ("MLSD", "MLST")}
+
+    server = FTPServer(("127.0.0.1", args.port), Handler)
+    server.max_cons = 0
+    server.max_cons_per_ip = 0
+    server.serve_forever(handle_exit=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--user", default="")
+    parser.add_argument("--password", default="")
+    parser.add_argument("--refuse-active", action="store_true")
+    parser.add_argument("--no-mlsd", action="store_true")
+    parser.add_argument("--silent", action="store_true")
+    args = parser.parse_args()
+    if args.silent:
+        run_silent(args.port)
+    else:
+        run_ftp(args)
+
+
+if __name__ == "__main__":
+    main()

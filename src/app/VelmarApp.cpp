@@ -50,6 +50,12 @@ void CVelmarApp::ApplySortType(const QString& sortType) {
     m_sortByName = sortType == QStringLiteral("1");
 }
 
+QString CVelmarApp::StartupDirFor(const QString& currentDir) {
+    if (currentDir.endsWith(QLatin1Char('/')))
+        return currentDir;
+    return currentDir + QLatin1Char('/');
+}
+
 QString CVelmarApp::MainTitle() const {
     return QStringLiteral("Velmar98 - ") + m_activeProfile.m_name;
 }
@@ -98,9 +104,7 @@ bool CVelmarApp::InitInstance() {
     m_commInProgress = 0;
     m_ftpRebuildRequest = 0;
 
-    m_startupDir = QDir::currentPath();
-    if (!m_startupDir.endsWith(QLatin1Char('/')))
-        m_startupDir += QLatin1Char('/');
+    m_startupDir = StartupDirFor(QDir::currentPath());
     m_profileFilePath = m_startupDir + QStringLiteral("Profiles.dat");
 
     if (!ReadOrCreateSettings())

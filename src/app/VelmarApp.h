@@ -67,6 +67,8 @@ public:
     void CloseFtp();
     // Sets the sort flags from a SortType text: only "1" to "4" set a flag.
     void ApplySortType(const QString& sortType);
+    // The start-up working directory for a current directory: with one trailing "/".
+    static QString StartupDirFor(const QString& currentDir);
     // The window title for the active profile.
     QString MainTitle() const;
 

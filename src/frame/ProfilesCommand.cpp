@@ -1,5 +1,7 @@
 #include "MainFrame.h"
+#include "ProfilesDlg.h"
 
-// Until the Profiles dialog is wired in, the command still asks for the FTP side
-// to be rebuilt, as closing the dialog does.
-void CMainFrame::RunProfilesDialog() { }
+void CMainFrame::RunProfilesDialog() {
+    CProfilesDlg dlg(this);
+    dlg.exec();
+}

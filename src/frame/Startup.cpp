@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "MainFrame.h"
+#include "ProfileFile.h"
 #include "VelmarApp.h"
 
 bool CreateMainFrame(CVelmarApp& app) {
@@ -12,4 +13,7 @@ bool CreateMainFrame(CVelmarApp& app) {
     return true;
 }
 
-void InstallStartupHooks(CVelmarApp& app) { app.m_processShellCommand = CreateMainFrame; }
+void InstallStartupHooks(CVelmarApp& app) {
+    app.m_loadProfiles = LoadProfilesAtStartup;
+    app.m_processShellCommand = CreateMainFrame;
+}

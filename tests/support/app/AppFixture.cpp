@@ -5,6 +5,7 @@
 #include "MainFrame.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
+#include "ProfileFile.h"
 #include "Startup.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
@@ -30,6 +31,15 @@ void AppFixture::SetProfile(const QString& address, const QString& user, const Q
     p.m_password = password;
     p.m_initialDir = initialDir;
     p.m_default = p.m_active = 1;
+}
+
+void AppFixture::WriteOfflineProfile(const QString& name) {
+    CProfile p;
+    p.m_name = name;
+    p.m_address = QStringLiteral("127.0.0.1:1");
+    p.m_anonymous = 1;
+    p.m_default = p.m_active = 1;
+    SaveProfileList(StartupDir() + QStringLiteral("Profiles.dat"), {p});
 }
 
 bool AppFixture::Start() {

@@ -24,6 +24,9 @@ public:
     void SetProfile(const QString& address, const QString& user = QString(),
                     const QString& password = QString(), const QString& initialDir = QString(),
                     const QString& name = QStringLiteral("Test Site"));
+    // Writes a profile file whose one (default) profile points at a closed local
+    // port, so that a start-up's connection fails at once, off the network.
+    void WriteOfflineProfile(const QString& name = QStringLiteral("Offline"));
     // Creates the frame and runs the panes' initial updates, as start-up does
     // (the starting-up flag is set meanwhile, then cleared). False if it failed.
     bool Start();

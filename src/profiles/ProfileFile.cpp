@@ -160,8 +160,9 @@ bool CProfileReader::ReadInt32(qint32& value) {
 }
 
 // The prefix: a byte below 0xFF is the length; else a 16-bit value below 0xFFFF
-// is; else a 32-bit value follows.
-bool CProfileReader::ReadLength(quint32& length) {
+// is; else a 32-bit value follows. Where a text may start, 0xFF 0xFFFE instead
+// announces 16-bit characters, counted by a second prefix.
+bool CProfileReader::ReadLength(quint32& length, bool* wide) {
     char b = 0;
     if (!ReadRaw(&b, 1))
         return false;
@@ -173,6 +174,10 @@ bool CProfileReader::ReadLength(quint32& length) {
     if (!ReadRaw(w, 2))
         return false;
     const quint16 word = qFromLittleEndian<quint16>(w);
+    if (wide && word == 0xFFFE) {
+        *wide = true;
+        return ReadLength(length, nullptr);
+    }
     if (word < 0xFFFF) {
         length = word;
         return true;
@@ -185,30 +190,10 @@ bool CProfileReader::ReadLength(quint32& length) {
 }
 
 bool CProfileReader::ReadString(QString& text) {
-    char b = 0;
-    if (!ReadRaw(&b, 1))
-        return false;
-    quint32 length = static_cast<unsigned char>(b);
+    quint32 length = 0;
     bool wide = false;
-    if (length == 0xFF) {
-        char w[2];
-        if (!ReadRaw(w, 2))
-            return false;
-        const quint16 word = qFromLittleEndian<quint16>(w);
-        if (word == 0xFFFE) {
-            // 16-bit characters: a second prefix counts them.
-            wide = true;
-            if (!ReadLength(length))
-                return false;
-        } else if (word < 0xFFFF) {
-            length = word;
-        } else {
-            char d[4];
-            if (!ReadRaw(d, 4))
-                return false;
-            length = qFromLittleEndian<quint32>(d);
-        }
-    }
+    if (!ReadLength(length, &wide))
+        return false;
     QByteArray bytes;
     if (!ReadBytes(bytes, wide ? 2 * qint64(length) : qint64(length)))
         return false;

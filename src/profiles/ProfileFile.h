@@ -42,7 +42,7 @@ public:
 private:
     bool ReadRaw(char* dest, qint64 count);
     bool ReadBytes(QByteArray& dest, qint64 count);
-    bool ReadLength(quint32& length);
+    bool ReadLength(quint32& length, bool* wide);
     bool Fail();
     qint64 Available() const;
 

@@ -139,6 +139,15 @@ void CProfilesDlg::BuildControls() {
     for (QLineEdit* edit :
          {m_nameEdit, m_addressEdit, m_userEdit, m_passwordEdit, m_initialDirEdit, m_commentEdit})
         edit->setMaxLength(kMaxFieldLength);
+    // The controls that change with the mode keep their place when hidden, so
+    // that nothing else moves between the two modes.
+    for (QWidget* w : {static_cast<QWidget*>(m_newButton), static_cast<QWidget*>(m_newLabel),
+                       static_cast<QWidget*>(m_deleteButton), static_cast<QWidget*>(m_addButton),
+                       static_cast<QWidget*>(m_cancelButton)}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
     m_addButton->hide();
     m_newLabel->hide();
 

@@ -2,8 +2,8 @@
 // and a 100,000-line MLSD output, next to a straightforward stream-based parser
 // of the same Unix lines as the peer.
 #include <QString>
-#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,16 +83,24 @@ void PeerParse(const std::string& text, std::vector<FtpListEntry>& out) {
     }
 }
 
+// The machine is shared: the thread's own CPU time counts, not the wall clock,
+// and the best of several rounds.
+double ThreadSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
 template <class F> double LinesPerSecond(F&& parse, std::size_t& entries) {
     double best = 0;
     for (int round = 0; round < kRounds; ++round) {
         std::vector<FtpListEntry> out;
         out.reserve(kLines);
-        const auto start = std::chrono::steady_clock::now();
+        const double start = ThreadSeconds();
         parse(out);
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        const double took = ThreadSeconds() - start;
         entries = out.size();
-        best = std::max(best, kLines / took.count());
+        best = std::max(best, kLines / took);
     }
     return best;
 }

@@ -127,13 +127,26 @@ private:
     std::size_t m_pos = 0;
 };
 
+// Character classes of the mode column, looked up instead of searched.
+struct ModeTable {
+    bool type[256] = {};
+    bool perm[256] = {};
+    constexpr ModeTable() {
+        for (const char* p = "-dlbcpsDn"; *p; ++p)
+            type[static_cast<unsigned char>(*p)] = true;
+        for (const char* p = "rwxsStTlL-"; *p; ++p)
+            perm[static_cast<unsigned char>(*p)] = true;
+    }
+};
+constexpr ModeTable kMode;
+
 bool IsUnixMode(std::string_view t) {
-    if (t.size() < 10 || !std::memchr("-dlbcpsDn", t[0], 9))
+    if (t.size() < 10 || !kMode.type[static_cast<unsigned char>(t[0])])
         return false;
+    bool ok = true;
     for (int i = 1; i < 10; ++i)
-        if (!std::memchr("rwxsStTlL-", t[i], 10))
-            return false;
-    return true;
+        ok &= kMode.perm[static_cast<unsigned char>(t[i])];
+    return ok;
 }
 
 // "HH:MM" (or "HH:MM:SS"): hour and minute; false otherwise.

@@ -190,6 +190,31 @@ TEST_P(FtpTransfer, ServerKilledMidUploadIsAnError) {
     EXPECT_TRUE(thrown);
 }
 
+// A server behind a firewall: PORT is accepted, the connection never comes.
+class FtpBlackholedActive : public FtpTransfer {};
+
+TEST_P(FtpBlackholedActive, GivesUpOnActiveAndStaysInStepInPassive) {
+    StartServer(FtpServer::Options{.blackholeActive = true});
+    m_session.m_timeouts.activeAcceptMs = 500;
+    const QByteArray data = RandomBytes(150000, 11);
+    ASSERT_TRUE(m_server->WriteFile(QStringLiteral("in.bin"), data));
+    auto c = Connect();
+    EXPECT_EQ(Names(List(*c, QStringLiteral("/*.*"))), std::set<QString>{QStringLiteral("in.bin")});
+    EXPECT_TRUE(c->IsPassive());
+    EXPECT_EQ(Download(*c, QStringLiteral("/in.bin"), 1000), data);
+    // A new connection starts in active mode again and falls back on a download.
+    auto d = Connect();
+    EXPECT_FALSE(d->IsPassive());
+    EXPECT_EQ(Download(*d, QStringLiteral("/in.bin"), 1000), data);
+    EXPECT_TRUE(d->IsPassive());
+    QString dir;
+    EXPECT_TRUE(d->GetCurrentDirectory(dir));
+    EXPECT_EQ(dir, QStringLiteral("/"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pyftpdlib, FtpBlackholedActive,
+                         testing::Values(kServerSetups[1], kServerSetups[2]), SetupName);
+
 INSTANTIATE_TEST_SUITE_P(Servers, FtpTransfer, testing::ValuesIn(kServerSetups), SetupName);
 
 } // namespace

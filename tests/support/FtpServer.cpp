@@ -216,6 +216,8 @@ bool FtpServer::Start() {
             args << QStringLiteral("--silent");
         if (m_options.refuseActive)
             args << QStringLiteral("--refuse-active");
+        if (m_options.blackholeActive)
+            args << QStringLiteral("--blackhole-active");
         if (m_options.noMlsd)
             args << QStringLiteral("--no-mlsd");
     }

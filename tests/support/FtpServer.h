@@ -22,8 +22,9 @@ class FtpServer {
 public:
     enum class Kind { Vsftpd, Pyftpdlib, Silent };
     struct Options {
-        bool refuseActive = false; // PORT and EPRT are refused
-        bool noMlsd = false;       // pyftpdlib without MLSD/MLST: LIST only
+        bool refuseActive = false;    // PORT and EPRT are refused
+        bool blackholeActive = false; // pyftpdlib: PORT taken, but it never connects back
+        bool noMlsd = false;          // pyftpdlib without MLSD/MLST: LIST only
     };
 
     explicit FtpServer(Kind kind) : FtpServer(kind, Options()) {}

@@ -2,7 +2,11 @@
 """FTP server for the tests: pyftpdlib on 127.0.0.1, or a silent TCP listener.
 
 usage: pyftpd_server.py --root DIR --port N [--user U --password P]
-                        [--refuse-active] [--no-mlsd] [--silent]
+                        [--refuse-active | --blackhole-active] [--no-mlsd] [--silent]
+
+--blackhole-active acts like a server behind a firewall that drops its connections
+back to the client: PORT/EPRT are accepted, the data command then waits for a
+connection that never comes, until ABOR ends it.
 """
 import argparse
 import logging
@@ -50,6 +54,33 @@ def run_ftp(args):
         Handler.ftp_PORT = refuse
         Handler.ftp_EPRT = refuse
 
+    if args.blackhole_active:
+        def accept_port(self, line):
+            self._blackholed = True
+            self.respond("200 Active data connection will be made.")
+        Handler.ftp_PORT = accept_port
+        Handler.ftp_EPRT = accept_port
+
+        def waits_forever(original):
+            def command(self, *args, **kwargs):
+                if getattr(self, "_blackholed", False):
+                    self._blackholed = False
+                    self._waiting = True
+                    return None
+                return original(self, *args, **kwargs)
+            return command
+        for name in ("ftp_RETR", "ftp_STOR", "ftp_APPE", "ftp_LIST", "ftp_NLST", "ftp_MLSD"):
+            setattr(Handler, name, waits_forever(getattr(FTPHandler, name)))
+
+        def abort(self, line):
+            if getattr(self, "_waiting", False):
+                self._waiting = False
+                self.respond("426 No data connection; transfer aborted.")
+                self.respond("226 ABOR command successful.")
+                return
+            FTPHandler.ftp_ABOR(self, line)
+        Handler.ftp_ABOR = abort
+
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
@@ -67,6 +98,7 @@ def main():
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--refuse-active", action="store_true")
+    parser.add_argument("--blackhole-active", action="store_true")
     parser.add_argument("--no-mlsd", action="store_true")
     parser.add_argument("--silent", action="store_true")
     args = parser.parse_args()

@@ -1,20 +1,386 @@
+// The tree pane: building, lazy reading, selection and the path rules.
 #include "MyTreeView.h"
 
+#include <QPalette>
+#include <algorithm>
+
+#include "CommStatusDlg.h"
 #include "FrameBase.h"
+#include "FtpConnection.h"
+#include "ListModel.h"
+#include "LocalFind.h"
 #include "MyListView.h"
+#include "TreeSupport.h"
+#include "VelmarApp.h"
 #include "VelmarDoc.h"
+#include "WaitCursor.h"
 
-CMyTreeView::CMyTreeView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent)
-    : QTreeWidget(parent), m_doc(doc), m_frame(frame) {}
+namespace {
+const QString kLocalRootLabel = QStringLiteral("Local Computer");
+const QString kNoConnection = QStringLiteral("No Connection");
+const QString kPlaceholder = QStringLiteral("Empty Folder");
+const QString kReady = QStringLiteral("Ready");
 
-CMyTreeView::~CMyTreeView() = default;
-
-void CMyTreeView::OnInitialUpdate() {
-    m_side = m_doc->m_treePaneCounter++;
-    m_listView = qobject_cast<CMyListView*>(m_frame->GetPane(m_side, 1));
-    BuildTree();
+bool LabelLess(const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+    const int c = a->text(0).compare(b->text(0), Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a->text(0) < b->text(0);
 }
 
-bool CMyTreeView::BuildTree() { return true; }
-void CMyTreeView::SelectStartItem() {}
-void CMyTreeView::ShowSelectionInList() {}
+// The path a drive stands for: its label, which is an absolute folder.
+QString DrivePath(const QString& label) {
+    return label.endsWith(QLatin1Char('/')) ? label : label + QLatin1Char('/');
+}
+} // namespace
+
+CTreeItem::CTreeItem(const QString& label, int image, int selectedImage)
+    : QTreeWidgetItem(QTreeWidgetItem::UserType) {
+    setText(0, label);
+    setData(0, CMyTreeView::kImageRole, image);
+    setData(0, CMyTreeView::kSelectedImageRole, selectedImage);
+}
+
+QVariant CTreeItem::data(int column, int role) const {
+    const auto* tree = qobject_cast<const CMyTreeView*>(treeWidget());
+    if (column != 0 || !tree)
+        return QTreeWidgetItem::data(column, role);
+    switch (role) {
+    case Qt::DecorationRole: {
+        const int imageRole =
+            isSelected() ? CMyTreeView::kSelectedImageRole : CMyTreeView::kImageRole;
+        return tree->m_doc->SmallIcon(QTreeWidgetItem::data(0, imageRole).toInt());
+    }
+    case Qt::AccessibleTextRole:
+        return text(0);
+    case Qt::BackgroundRole:
+        if (tree->m_dropTarget == this)
+            return tree->palette().brush(QPalette::Highlight);
+        break;
+    case Qt::ForegroundRole:
+        if (tree->m_dropTarget == this)
+            return tree->palette().brush(QPalette::HighlightedText);
+        break;
+    default:
+        break;
+    }
+    return QTreeWidgetItem::data(column, role);
+}
+
+CMyTreeView::CMyTreeView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent)
+    : QTreeWidget(parent), m_doc(doc), m_frame(frame) {
+    setColumnCount(1);
+    setHeaderHidden(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setUniformRowHeights(true);
+    connect(this, &QTreeWidget::itemExpanded, this, &CMyTreeView::OnItemExpanded);
+    connect(this, &QTreeWidget::itemCollapsed, this, &CMyTreeView::OnItemCollapsed);
+    connect(this, &QTreeWidget::itemSelectionChanged, this, &CMyTreeView::OnSelChanged);
+}
+
+CMyTreeView::~CMyTreeView() {
+    // The items go with the control; the list must not keep one of them.
+    if (m_listView && m_listView->m_treeItem && m_listView->m_treeItem->treeWidget() == this)
+        m_listView->m_treeItem = nullptr;
+}
+
+CVelmarApp* CMyTreeView::App() const {
+    return AfxGetApp();
+}
+
+void CMyTreeView::OnInitialUpdate() {
+    m_ignoreSelChange = 0;
+    m_editing = 0;
+    m_side = m_doc->m_treePaneCounter++;
+    m_listView = qobject_cast<CMyListView*>(m_frame->GetPane(m_side, 1));
+    setRootIsDecorated(true);
+    setItemsExpandable(true);
+    setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    setIconSize(QSize(16, 16));
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::CopyAction);
+    setDropIndicatorShown(false);
+    m_reading = 0;
+    if (!BuildTree())
+        App()->m_ftpUnavailable = 1;
+}
+
+bool CMyTreeView::BuildTree() {
+    if (m_side == 0) {
+        BuildLocalTree();
+        return true;
+    }
+    return BuildFtpTree();
+}
+
+QTreeWidgetItem* CMyTreeView::NewItem(const QString& label, int image, int selectedImage) const {
+    auto* item = new CTreeItem(label, image, selectedImage);
+    Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    if (image == IMG_LOCAL_FOLDER || image == IMG_FTP_FOLDER)
+        flags |= Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
+    item->setFlags(flags);
+    return item;
+}
+
+void CMyTreeView::AddPlaceholder(QTreeWidgetItem* item) const {
+    const bool local = m_side == 0;
+    QTreeWidgetItem* placeholder = NewItem(kPlaceholder, local ? IMG_LOCAL_FOLDER : IMG_FTP_FOLDER,
+                                           local ? IMG_LOCAL_FOLDER_SEL : IMG_FTP_FOLDER_SEL);
+    // It stands for "not read yet"; there is nothing behind it to rename or drag.
+    placeholder->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    item->addChild(placeholder);
+}
+
+void CMyTreeView::BuildLocalTree() {
+    CWaitCursor wait;
+    const QStringList drives = LocalDrives();
+    m_reading = 1;
+    if (m_listView && m_listView->m_treeItem && m_listView->m_treeItem->treeWidget() == this)
+        m_listView->m_treeItem = nullptr;
+    m_dropTarget = nullptr;
+    m_editItem = nullptr;
+    clear();
+    m_reading = 0;
+    m_rootItem = NewItem(kLocalRootLabel, IMG_LOCAL_COMPUTER, IMG_LOCAL_COMPUTER);
+    addTopLevelItem(m_rootItem);
+    QList<QTreeWidgetItem*> items;
+    for (const QString& label : drives) {
+        QTreeWidgetItem* drive = NewItem(label, IMG_DRIVE, IMG_DRIVE);
+        AddPlaceholder(drive);
+        items << drive;
+    }
+    m_rootItem->addChildren(items);
+}
+
+bool CMyTreeView::BuildFtpTree() {
+    CVelmarApp* app = App();
+    if (app->m_ftpRebuildRequest) {
+        app->m_ftpRebuildRequest = 0;
+        m_ignoreSelChange = 1;
+        if (m_listView && m_listView->m_treeItem && m_listView->m_treeItem->treeWidget() == this)
+            m_listView->m_treeItem = nullptr;
+        m_dropTarget = nullptr;
+        m_editItem = nullptr;
+        clear();
+        m_ignoreSelChange = 0;
+        ClearList();
+    }
+    m_rootItem = NewItem(kNoConnection, IMG_FTP_ROOT, IMG_FTP_ROOT);
+    addTopLevelItem(m_rootItem);
+    return ReadFtpFolder(QString(), m_rootItem);
+}
+
+bool CMyTreeView::IsDescendant(const QTreeWidgetItem* item, const QTreeWidgetItem* ancestor) const {
+    for (const QTreeWidgetItem* p = item ? item->parent() : nullptr; p; p = p->parent())
+        if (p == ancestor)
+            return true;
+    return false;
+}
+
+void CMyTreeView::DeleteChildren(QTreeWidgetItem* item) {
+    // Whatever pointed into the children moves up to the item, so that nothing
+    // is left holding an item that is gone. The selection moves while m_reading is
+    // set, so the list is not filled for it.
+    if (IsDescendant(SelectedItem(), item))
+        SelectItem(item);
+    if (m_listView && IsDescendant(m_listView->m_treeItem, item))
+        m_listView->m_treeItem = item;
+    if (IsDescendant(m_dropTarget, item))
+        m_dropTarget = nullptr;
+    if (IsDescendant(m_editItem, item))
+        m_editItem = nullptr;
+    qDeleteAll(item->takeChildren());
+}
+
+QTreeWidgetItem* CMyTreeView::AddFolderItem(const QString& name, QTreeWidgetItem* parent,
+                                            const DirEntry& entry) {
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')) || !entry.IsFolder())
+        return nullptr;
+    const bool local = m_side == 0;
+    QTreeWidgetItem* item = NewItem(name, local ? IMG_LOCAL_FOLDER : IMG_FTP_FOLDER,
+                                    local ? IMG_LOCAL_FOLDER_SEL : IMG_FTP_FOLDER_SEL);
+    AddPlaceholder(item);
+    parent->addChild(item);
+    return item;
+}
+
+void CMyTreeView::ReplaceChildren(QTreeWidgetItem* item, const std::vector<DirEntry>& entries) {
+    DeleteChildren(item);
+    // Built and sorted apart from the control, then handed over at once: a folder
+    // of thousands of subfolders costs one insertion, not thousands.
+    QTreeWidgetItem holder;
+    for (const DirEntry& entry : entries)
+        AddFolderItem(entry.name, &holder, entry);
+    QList<QTreeWidgetItem*> children = holder.takeChildren();
+    std::stable_sort(children.begin(), children.end(), LabelLess);
+    item->addChildren(children);
+}
+
+void CMyTreeView::ReadLocalFolder(const QString& path, QTreeWidgetItem* item) {
+    if (!item)
+        return;
+    m_frame->SetPaneText(0, QStringLiteral("Reading Local Directory - Please Wait"));
+    m_reading = 1;
+    std::vector<DirEntry> entries;
+    CLocalFind find;
+    for (bool more = find.FindFirst(path + QStringLiteral("*.*")); more; more = find.FindNext()) {
+        const LocalFindEntry& found = find.Current();
+        DirEntry entry;
+        entry.name = found.name;
+        entry.attributes = found.isFolder ? DirEntry::kFolder : 0;
+        entries.push_back(entry);
+    }
+    find.Close();
+    ReplaceChildren(item, entries);
+    m_reading = 0;
+    m_frame->SetPaneText(0, kReady);
+}
+
+bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
+    if (!item)
+        return false;
+    m_reading = 1;
+    CVelmarApp* app = App();
+    bool connected = true;
+    {
+        CommSession comm(app, m_frame, app->m_startingUp != 0);
+        if (!app->m_session) {
+            try {
+                connected = comm->Connect();
+            } catch (const std::exception&) {
+                connected = false; // the session itself could not be opened
+            }
+            if (connected && m_rootItem)
+                m_rootItem->setText(0, app->m_ftpCurrentDir);
+        } else if (app->m_ftpConnection) {
+            try {
+                app->m_ftpConnection->SetCurrentDirectory(path);
+            } catch (const std::exception&) {
+                // A dropped connection lists nothing below; that is what is shown.
+            }
+        }
+        if (connected)
+            comm->ReadFtpDirectory();
+    }
+    if (!connected) {
+        // m_reading stays set: with no connection the FTP list must not be filled
+        // from a selection here until a later reading succeeds.
+        m_frame->SetPaneText(0, kReady);
+        return false;
+    }
+    ReplaceChildren(item, app->m_ftpListing);
+    m_frame->SetPaneText(0, kReady);
+    m_reading = 0;
+    return true;
+}
+
+int CMyTreeView::ItemImage(const QTreeWidgetItem* item) {
+    return item ? item->data(0, kImageRole).toInt() : -1;
+}
+
+QTreeWidgetItem* CMyTreeView::SelectedItem() const {
+    const QList<QTreeWidgetItem*> items = selectedItems();
+    return items.isEmpty() ? nullptr : items.first();
+}
+
+void CMyTreeView::SelectItem(QTreeWidgetItem* item) {
+    if (!item) {
+        setCurrentItem(nullptr);
+        clearSelection();
+        return;
+    }
+    setCurrentItem(item);
+}
+
+void CMyTreeView::OnItemExpanded(QTreeWidgetItem* item) {
+    CWaitCursor wait;
+    const int image = ItemImage(item);
+    if (image == IMG_LOCAL_COMPUTER || image == IMG_FTP_ROOT)
+        return; // a root's children come from the build
+    if (m_side == 0)
+        ReadLocalFolder(GetLocalPath(item), item);
+    else
+        ReadFtpFolder(GetFtpPath(item), item);
+}
+
+void CMyTreeView::OnItemCollapsed(QTreeWidgetItem* item) {
+    CWaitCursor wait;
+    SelectItem(item);
+}
+
+void CMyTreeView::OnSelChanged() {
+    CWaitCursor wait;
+    if (m_ignoreSelChange)
+        return;
+    App()->m_treeSelChanged = 1;
+    QTreeWidgetItem* item = SelectedItem();
+    if (!item)
+        return; // nothing selected: the list keeps the folder it shows
+    if (ItemImage(item) == IMG_LOCAL_COMPUTER) {
+        ClearList();
+        return;
+    }
+    if (!m_reading)
+        ShowSelectionInList();
+}
+
+void CMyTreeView::ShowSelectionInList() {
+    QTreeWidgetItem* item = SelectedItem();
+    if (!item || !m_listView)
+        return;
+    if (ItemImage(item) == IMG_LOCAL_COMPUTER) {
+        // "Local Computer" is no folder: it shows an empty list, as when selected.
+        ClearList();
+        return;
+    }
+    m_listView->m_treeItem = item;
+    m_listView->m_path = GetPath(item);
+    m_listView->Populate(m_listView->m_path);
+}
+
+void CMyTreeView::SelectStartItem() {
+    if (!m_rootItem)
+        return;
+    m_rootItem->setExpanded(true);
+    if (m_side == 0) {
+        if (QTreeWidgetItem* first = m_rootItem->child(0))
+            SelectItem(first);
+    } else {
+        SelectItem(m_rootItem);
+    }
+}
+
+QString CMyTreeView::GetLocalPath(QTreeWidgetItem* item) const {
+    QString path;
+    for (; item; item = item->parent()) {
+        const int image = ItemImage(item);
+        if (image == IMG_DRIVE)
+            return DrivePath(item->text(0)) + path;
+        if (image == IMG_LOCAL_COMPUTER)
+            break;
+        path.prepend(item->text(0) + QLatin1Char('/'));
+    }
+    return path;
+}
+
+QString CMyTreeView::GetFtpPath(QTreeWidgetItem* item) const {
+    QString path;
+    for (; item; item = item->parent())
+        path.prepend(item->text(0) + QLatin1Char('/'));
+    return path;
+}
+
+QString CMyTreeView::GetPath(QTreeWidgetItem* item) const {
+    return m_side == 0 ? GetLocalPath(item) : GetFtpPath(item);
+}
+
+void CMyTreeView::ClearList() {
+    // The list keeps its folder and item; only its rows go.
+    if (m_listView && m_listView->Model())
+        m_listView->Model()->Clear();
+}
+
+CMyListView* CMyTreeView::ListOfOtherRow() const {
+    return qobject_cast<CMyListView*>(m_frame->GetPane(1 - m_side, 1));
+}

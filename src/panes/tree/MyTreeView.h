@@ -1,12 +1,20 @@
 #pragma once
 
+#include <QAbstractItemDelegate>
 #include <QString>
+#include <QStringList>
 #include <QTreeWidget>
+#include <optional>
+#include <vector>
+
+#include "DirEntry.h"
 
 class CFrameBase;
 class CVelmarDoc;
 class CVelmarApp;
 class CMyListView;
+class QMenu;
+class QMimeData;
 
 // The tree pane: the places of one side, read lazily; it drives the list pane of
 // its row. An item's kind is told by its normal image index (item data role
@@ -16,6 +24,13 @@ class CMyTreeView : public QTreeWidget {
 public:
     static constexpr int kImageRole = Qt::UserRole + 1;         // normal image index
     static constexpr int kSelectedImageRole = Qt::UserRole + 2; // selected image index
+
+    // The data of a drag between the panes: the drag source kind, as text. The
+    // rest of the drag record lives in the document.
+    static constexpr const char* kDragMimeType = "application/x-velmar98-drag";
+
+    // Commands of the context menu (menu 177).
+    enum : int { ID_TREE_NEW_FOLDER = 32776, ID_TREE_RENAME = 32774, ID_TREE_DELETE = 32775 };
 
     CMyTreeView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent = nullptr);
     ~CMyTreeView() override;
@@ -29,13 +44,49 @@ public:
     void ShowSelectionInList();
     void ReadLocalFolder(const QString& path, QTreeWidgetItem* item);
     bool ReadFtpFolder(const QString& path, QTreeWidgetItem* item);
+    // Appends the entry as a folder item under parent (with its placeholder), or
+    // skips it (a file, or a name beginning with "."); returns the item or null.
+    QTreeWidgetItem* AddFolderItem(const QString& name, QTreeWidgetItem* parent,
+                                   const DirEntry& entry);
     QString GetLocalPath(QTreeWidgetItem* item) const;
     QString GetFtpPath(QTreeWidgetItem* item) const;
+    // The item's path on this pane's side.
+    QString GetPath(QTreeWidgetItem* item) const;
     static int ItemImage(const QTreeWidgetItem* item);
+    // The selected item, or null when the selection is empty.
+    QTreeWidgetItem* SelectedItem() const;
+    void SelectItem(QTreeWidgetItem* item);
 
-    // Folder operations and drag and drop.
+    // Event handlers of browsing, callable directly.
+    void OnItemExpanded(QTreeWidgetItem* item);
+    void OnItemCollapsed(QTreeWidgetItem* item);
+    void OnSelChanged();
+
+    // Folder operations.
     void DeleteSelectedFolder();
     void OnCommand(int id);
+    // The right click at a viewport position: selects, then shows the menu.
+    void OnRightClick(const QPoint& viewportPos);
+    // The context menu for the current selection (null: "Local Computer", or the
+    // FTP side unavailable). The caller runs it.
+    QMenu* MakeContextMenu(QTreeWidgetItem* item);
+    // Opens the label edit on an item; false when the item's kind refuses it.
+    bool EditLabel(QTreeWidgetItem* item);
+    // The end of a label edit with the new text (none: the edit was cancelled).
+    void OnEndLabelEdit(QTreeWidgetItem* item, const std::optional<QString>& newText);
+
+    // Drag and drop.
+    // Starts the drag of a folder item (runs the drag until it ends).
+    void BeginDrag(QTreeWidgetItem* item);
+    // Makes this pane the holder of the drag.
+    void BeginDragHere(const QPoint& point);
+    // The item that a drop at a viewport position would go to, or null.
+    QTreeWidgetItem* DropTargetAt(const QPoint& viewportPos, const QMimeData* data) const;
+    // The drop itself, on target (null: nothing happens).
+    void DropOn(QTreeWidgetItem* target, const QMimeData* data);
+    // Moves the drop highlight (null removes it).
+    void SetDropTarget(QTreeWidgetItem* item);
+    static QMimeData* MakeDragData(int kind);
 
     int m_ignoreSelChange = 0;
     int m_editing = 0;
@@ -50,4 +101,41 @@ public:
 
 protected:
     CVelmarApp* App() const;
+    CMyListView* ListOfOtherRow() const;
+
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+protected slots:
+    void commitData(QWidget* editor) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
+private:
+    QTreeWidgetItem* NewItem(const QString& label, int image, int selectedImage) const;
+    void AddPlaceholder(QTreeWidgetItem* item) const;
+    void DeleteChildren(QTreeWidgetItem* item);
+    void ClearList();
+    void ReplaceChildren(QTreeWidgetItem* item, const std::vector<DirEntry>& entries);
+    bool IsDescendant(const QTreeWidgetItem* item, const QTreeWidgetItem* ancestor) const;
+    bool RenameFolder(const QString& oldPath, const QString& newPath);
+    void RunContextMenu(QMenu* menu, const QPoint& globalPos);
+
+    // Drop handling by source.
+    void DropFolder(int kind, const QString& target);
+    bool ReplaceCheck(const QString& destination);
+    bool RefuseSelfReplace(int kind, const QString& destination);
+    static QStringList LocalPathsOf(const QMimeData* data);
+    bool AcceptsData(const QMimeData* data) const;
+
+    // A rename whose text the edit field has handed over, applied when it closes.
+    QTreeWidgetItem* m_editItem = nullptr;
+    QString m_editText;
+    bool m_editCommitted = false;
 };

@@ -1,0 +1,359 @@
+// The tree pane's drag and drop: a folder dragged out of the tree, and whatever
+// the panes (or the desktop's file manager) drop on a tree item.
+#include <QCoreApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QPointer>
+#include <QUrl>
+#include <memory>
+
+#include "CommStatusDlg.h"
+#include "FrameBase.h"
+#include "FtpConnection.h"
+#include "FtpFileFind.h"
+#include "LocalFind.h"
+#include "MessageBox.h"
+#include "MyListView.h"
+#include "MyTreeView.h"
+#include "TreeSupport.h"
+#include "VelmarApp.h"
+#include "VelmarDoc.h"
+#include "WaitCursor.h"
+
+namespace {
+// The process that started a drag: the drag record lives in that process's
+// document, so a drag of another running copy of the program is not ours.
+const char* const kProcessMimeType = "application/x-velmar98-process";
+
+const QString kToFtp =
+    QStringLiteral("Copying files from Local Computer to FTP Server - Please Wait");
+const QString kToLocal =
+    QStringLiteral("Copying files from FTP Server to Local Computer - Please Wait");
+const QString kFtpToFtp =
+    QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait");
+
+QString WithoutTrailingSlash(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+// The labels from the top of the tree down to the item, to find it again later.
+QStringList LabelChain(const QTreeWidgetItem* item) {
+    QStringList chain;
+    for (; item; item = item->parent())
+        chain.prepend(item->text(0));
+    return chain;
+}
+
+QTreeWidgetItem* ItemByChain(QTreeWidget* tree, const QStringList& chain) {
+    QTreeWidgetItem* item = nullptr;
+    for (const QString& label : chain) {
+        QTreeWidgetItem* next = nullptr;
+        const int count = item ? item->childCount() : tree->topLevelItemCount();
+        for (int i = 0; i < count && !next; ++i) {
+            QTreeWidgetItem* c = item ? item->child(i) : tree->topLevelItem(i);
+            if (c->text(0) == label)
+                next = c;
+        }
+        if (!next)
+            return nullptr;
+        item = next;
+    }
+    return item;
+}
+
+void ReportSameFolder(QWidget* owner) {
+    MessageBox(owner, QStringLiteral("The destination folder is the same as the source folder."),
+               QStringLiteral("Error Copying Folder"), MB_OK | MB_ICONSTOP);
+}
+} // namespace
+
+QMimeData* CMyTreeView::MakeDragData(int kind) {
+    auto* data = new QMimeData;
+    data->setData(QString::fromLatin1(kDragMimeType), QByteArray::number(kind));
+    data->setData(QString::fromLatin1(kProcessMimeType),
+                  QByteArray::number(QCoreApplication::applicationPid()));
+    return data;
+}
+
+namespace {
+// The drag source kind a drag of this program carries, or -1.
+int DragKindOf(const QMimeData* data, const CVelmarDoc* doc) {
+    if (!data || !data->hasFormat(QString::fromLatin1(CMyTreeView::kDragMimeType)))
+        return -1;
+    const QString process = QString::fromLatin1(kProcessMimeType);
+    if (data->hasFormat(process) &&
+        data->data(process).toLongLong() != QCoreApplication::applicationPid())
+        return -1;
+    bool ok = false;
+    const int kind = data->data(QString::fromLatin1(CMyTreeView::kDragMimeType)).toInt(&ok);
+    if (!ok || kind < DRAG_LOCAL_TREE || kind > DRAG_FTP_LIST || kind != doc->m_dragSourceKind)
+        return -1;
+    return kind;
+}
+} // namespace
+
+QStringList CMyTreeView::LocalPathsOf(const QMimeData* data) {
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = WithoutTrailingSlash(url.toLocalFile());
+        if (!path.isEmpty() && path != QStringLiteral("/"))
+            paths << path;
+    }
+    return paths;
+}
+
+bool CMyTreeView::AcceptsData(const QMimeData* data) const {
+    if (DragKindOf(data, m_doc) >= 0)
+        return true;
+    // Files from the desktop go up to the server; the local side has its own
+    // file manager for copies between local folders.
+    return m_side == 1 && !LocalPathsOf(data).isEmpty();
+}
+
+void CMyTreeView::startDrag(Qt::DropActions) {
+    BeginDrag(currentItem());
+}
+
+void CMyTreeView::BeginDrag(QTreeWidgetItem* item) {
+    const int image = ItemImage(item);
+    if (image != IMG_LOCAL_FOLDER && image != IMG_FTP_FOLDER)
+        return; // drives, roots and placeholders stay where they are
+    if (m_side == 0) {
+        m_doc->m_dragImageIndex = 0;
+        m_doc->m_dragSourceKind = DRAG_LOCAL_TREE;
+        m_doc->m_dragFolderPath = GetLocalPath(item);
+    } else {
+        m_doc->m_dragImageIndex = 1;
+        m_doc->m_dragSourceKind = DRAG_FTP_TREE;
+        m_doc->m_dragFolderPath = GetFtpPath(item).chopped(1);
+    }
+    m_doc->m_dragFolderName = item->text(0);
+    SelectItem(item);
+    BeginDragHere(visualItemRect(item).center());
+
+    QPointer<CMyTreeView> self(this);
+    auto* drag = new QDrag(this);
+    drag->setMimeData(MakeDragData(m_doc->m_dragSourceKind));
+    drag->setPixmap(m_doc->m_dragImageList.value(m_doc->m_dragImageIndex));
+    drag->setHotSpot(m_doc->m_dragImageOffset);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    if (!self)
+        return;
+    // Wherever it ended, the drag is over: no pane holds it any longer.
+    m_doc->ClearDragHolders();
+    SetDropTarget(nullptr);
+}
+
+void CMyTreeView::BeginDragHere(const QPoint&) {
+    SetDropTarget(nullptr);
+    m_doc->ClearDragHolders();
+    if (m_side == 0)
+        m_doc->m_dragLocalTree = 1;
+    else
+        m_doc->m_dragFtpTree = 1;
+    // The image hangs 20 pixels below the pointer.
+    m_doc->m_dragImageOffset = QPoint(0, -20);
+}
+
+void CMyTreeView::SetDropTarget(QTreeWidgetItem* item) {
+    if (item == m_dropTarget)
+        return;
+    QTreeWidgetItem* old = m_dropTarget;
+    m_dropTarget = item;
+    if (old)
+        viewport()->update(visualItemRect(old).adjusted(-40, -40, 40, 40));
+    if (item)
+        viewport()->update(visualItemRect(item));
+}
+
+QTreeWidgetItem* CMyTreeView::DropTargetAt(const QPoint& viewportPos, const QMimeData* data) const {
+    if (m_side == 1 && App()->m_ftpUnavailable)
+        return nullptr;
+    if (!AcceptsData(data))
+        return nullptr;
+    QTreeWidgetItem* item = itemAt(viewportPos);
+    if (!item || ItemImage(item) == IMG_LOCAL_COMPUTER)
+        return nullptr;
+    return item;
+}
+
+void CMyTreeView::dragEnterEvent(QDragEnterEvent* event) {
+    if (!AcceptsData(event->mimeData()) || !(event->possibleActions() & Qt::CopyAction)) {
+        event->ignore();
+        return;
+    }
+    // The pane under the pointer takes the drag over.
+    BeginDragHere(event->position().toPoint());
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void CMyTreeView::dragMoveEvent(QDragMoveEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    QTreeWidgetItem* target = DropTargetAt(pos, event->mimeData());
+    SetDropTarget(target);
+    const QRect viewRect = viewport()->rect();
+    if (hasAutoScroll() && !viewRect
+                                .adjusted(autoScrollMargin(), autoScrollMargin(),
+                                          -autoScrollMargin(), -autoScrollMargin())
+                                .contains(pos))
+        startAutoScroll();
+    if (!target) {
+        event->ignore(); // the no-entry cursor
+        return;
+    }
+    // Only a copy: a file manager offering a move must not delete its files.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void CMyTreeView::dragLeaveEvent(QDragLeaveEvent* event) {
+    // Leaving gives the drag up; the holder flag stays until another pane takes it.
+    SetDropTarget(nullptr);
+    stopAutoScroll();
+    event->accept();
+}
+
+void CMyTreeView::dropEvent(QDropEvent* event) {
+    m_doc->m_dragLocalTree = 0;
+    m_doc->m_dragFtpTree = 0;
+    stopAutoScroll();
+    const QMimeData* data = event->mimeData();
+    QTreeWidgetItem* target = DropTargetAt(event->position().toPoint(), data);
+    if (!target || !(event->possibleActions() & Qt::CopyAction)) {
+        SetDropTarget(nullptr);
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    // The drag source (ours, or a file manager) waits for the drop event to
+    // return; the question and the copy come after, from the event loop.
+    auto copy = std::make_shared<QMimeData>();
+    for (const QString& format : data->formats())
+        copy->setData(format, data->data(format));
+    const QStringList chain = LabelChain(target);
+    QPointer<CMyTreeView> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, copy, chain] {
+            if (self)
+                self->DropOn(ItemByChain(self, chain), copy.get());
+        },
+        Qt::QueuedConnection);
+}
+
+void CMyTreeView::DropOn(QTreeWidgetItem* target, const QMimeData* data) {
+    if (!target || target->treeWidget() != this || !AcceptsData(data) ||
+        ItemImage(target) == IMG_LOCAL_COMPUTER) {
+        SetDropTarget(nullptr);
+        return;
+    }
+    SetDropTarget(target);
+    const int kind = DragKindOf(data, m_doc);
+    if (MessageBox(this, QStringLiteral("Are you sure you want to copy the selected item(s)?"),
+                   QStringLiteral("Confirm File Copy"), MB_OKCANCEL | MB_ICONQUESTION) == IDOK) {
+        CWaitCursor wait;
+        const QString path = GetPath(target);
+        const QStringList chain = LabelChain(target);
+        if (kind == DRAG_LOCAL_TREE || kind == DRAG_FTP_TREE) {
+            DropFolder(kind, path);
+        } else if (kind == DRAG_LOCAL_LIST || kind == DRAG_FTP_LIST) {
+            const int row = kind == DRAG_LOCAL_LIST ? 0 : 1;
+            if (auto* source = qobject_cast<CMyListView*>(m_frame->GetPane(row, 1)))
+                source->CopySelectedTo(path, m_side);
+        } else if (m_side == 1 && m_listView) {
+            m_listView->UploadLocalPaths(LocalPathsOf(data), path);
+        }
+        // The copy routines may have read folders again meanwhile; the target is
+        // looked up afresh rather than trusted to still be there.
+        target = ItemByChain(this, chain);
+        if (target) {
+            if (m_side == 0)
+                ReadLocalFolder(path, target);
+            else
+                ReadFtpFolder(path, target);
+        }
+        ShowSelectionInList();
+    }
+    SetDropTarget(nullptr);
+}
+
+bool CMyTreeView::RefuseSelfReplace(int kind, const QString& destination) {
+    const bool sourceLocal = kind == DRAG_LOCAL_TREE;
+    if (sourceLocal != (m_side == 0))
+        return false; // across sides nothing of the source can be replaced
+    const QString source = WithoutTrailingSlash(m_doc->m_dragFolderPath);
+    bool overlap = PathsOverlap(source, destination);
+    if (!overlap && sourceLocal) {
+        // The same folder may be reached through a link under another name.
+        const QString s = QFileInfo(source).canonicalFilePath();
+        const QString d = QFileInfo(destination).canonicalFilePath();
+        overlap = !s.isEmpty() && !d.isEmpty() && PathsOverlap(s, d);
+    }
+    if (overlap)
+        ReportSameFolder(this);
+    return overlap;
+}
+
+bool CMyTreeView::ReplaceCheck(const QString& destination) {
+    if (m_side == 0) {
+        const QFileInfo info(destination);
+        if (info.isSymLink())
+            // A link is replaced itself; what it points to is not ours to delete.
+            return m_listView->DeleteOneFile(destination);
+        CLocalFind find;
+        const bool exists = find.FindFirst(destination);
+        find.Close();
+        return !exists || m_listView->DeleteFolderTree(destination + QLatin1Char('/'));
+    }
+    CFtpConnection* connection = App()->m_ftpConnection;
+    if (!connection)
+        return false;
+    bool exists = false;
+    try {
+        CFtpFileFind find(connection);
+        exists = find.FindFile(destination, INTERNET_FLAG_RELOAD);
+        find.Close();
+    } catch (const std::exception&) {
+        exists = false; // the copy that follows reports the broken connection
+    }
+    return !exists || m_listView->DeleteFolderTree(destination + QLatin1Char('/'));
+}
+
+void CMyTreeView::DropFolder(int kind, const QString& target) {
+    const QString name = m_doc->m_dragFolderName;
+    const QString source = m_doc->m_dragFolderPath;
+    if (name.isEmpty() || source.isEmpty() || !m_listView)
+        return;
+    const QString destination = target + name;
+    if (RefuseSelfReplace(kind, destination))
+        return;
+    CVelmarApp* app = App();
+    if (m_side == 0) {
+        if (!ReplaceCheck(destination))
+            return;
+        if (kind == DRAG_LOCAL_TREE) {
+            m_listView->CopyLocalFolder(WithoutTrailingSlash(source), destination);
+            return;
+        }
+        CommSession comm(app, m_frame, true, kToLocal);
+        comm->CopyFolderFtpToLocal(source, destination);
+        return;
+    }
+    CommSession comm(app, m_frame, true, kind == DRAG_LOCAL_TREE ? kToFtp : kFtpToFtp);
+    if (!ReplaceCheck(destination))
+        return;
+    if (kind == DRAG_LOCAL_TREE)
+        comm->CopyFolderLocalToFtp(WithoutTrailingSlash(source), destination);
+    else
+        comm->CopyFolderFtpToFtp(source, destination);
+}

@@ -1,0 +1,268 @@
+// The tree pane's folder operations: the context menu, new folder, rename by
+// label editing, delete, and the keys.
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "FrameBase.h"
+#include "FtpConnection.h"
+#include "FtpFileFind.h"
+#include "MessageBox.h"
+#include "MyListView.h"
+#include "MyTreeView.h"
+#include "TreeSupport.h"
+#include "VelmarApp.h"
+#include "VelmarDoc.h"
+#include "WaitCursor.h"
+
+namespace {
+bool IsFolderImage(int image) {
+    return image == IMG_LOCAL_FOLDER || image == IMG_FTP_FOLDER;
+}
+
+// Drives and roots keep their labels: they name places, not folders of their own.
+bool IsFixedImage(int image) {
+    return image == IMG_DRIVE || image == IMG_LOCAL_COMPUTER || image == IMG_FTP_ROOT;
+}
+
+// A local rename that never replaces what already carries the new name (a plain
+// rename would silently take the place of an empty folder).
+bool RenameLocalNoReplace(const QString& from, const QString& to) {
+    const QByteArray f = QFile::encodeName(from);
+    const QByteArray t = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the no-replace rename: look first.
+    struct stat st {};
+    if (::lstat(t.constData(), &st) == 0)
+        return false;
+    return ::rename(f.constData(), t.constData()) == 0;
+}
+} // namespace
+
+void CMyTreeView::contextMenuEvent(QContextMenuEvent* event) {
+    QPoint pos = event->pos();
+    if (event->reason() != QContextMenuEvent::Mouse)
+        pos = currentItem() ? visualItemRect(currentItem()).center() : QPoint(-1, -1);
+    event->accept();
+    OnRightClick(pos);
+}
+
+void CMyTreeView::OnRightClick(const QPoint& viewportPos) {
+    if (m_side == 1 && App()->m_ftpUnavailable)
+        return;
+    QTreeWidgetItem* item = itemAt(viewportPos);
+    SelectItem(item);
+    if (item && ItemImage(item) == IMG_LOCAL_COMPUTER)
+        return;
+    QMenu* menu = MakeContextMenu(item);
+    if (menu)
+        RunContextMenu(menu, viewport()->mapToGlobal(viewportPos));
+}
+
+QMenu* CMyTreeView::MakeContextMenu(QTreeWidgetItem* item) {
+    if (m_side == 1 && App()->m_ftpUnavailable)
+        return nullptr;
+    if (item && ItemImage(item) == IMG_LOCAL_COMPUTER)
+        return nullptr;
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("177"));
+    const struct {
+        int id;
+        const char* text;
+    } entries[] = {{ID_TREE_NEW_FOLDER, "&New Folder"},
+                   {ID_TREE_RENAME, "&Rename"},
+                   {ID_TREE_DELETE, "&Delete"}};
+    const bool fixed = !item || IsFixedImage(ItemImage(item));
+    for (const auto& e : entries) {
+        QAction* action = menu->addAction(QString::fromLatin1(e.text));
+        action->setObjectName(QString::number(e.id));
+        if (e.id == ID_TREE_NEW_FOLDER)
+            // With nothing selected it works in the folder the list shows, so it
+            // needs the list to show one.
+            action->setEnabled(item || (m_listView && !m_listView->m_path.isEmpty()));
+        else
+            action->setEnabled(!fixed);
+    }
+    return menu;
+}
+
+void CMyTreeView::RunContextMenu(QMenu* menu, const QPoint& globalPos) {
+    QAction* chosen = menu->exec(globalPos);
+    const int id = chosen ? chosen->objectName().toInt() : 0;
+    menu->deleteLater();
+    if (id)
+        OnCommand(id);
+}
+
+void CMyTreeView::OnCommand(int id) {
+    switch (id) {
+    case ID_TREE_NEW_FOLDER:
+        if (!m_listView)
+            return;
+        m_frame->SetPaneText(0, QStringLiteral("Creating New Folder - Please Wait"));
+        m_frame->SetActiveView(m_listView);
+        m_listView->NewFolder();
+        m_frame->SetPaneText(0, QStringLiteral("Ready"));
+        break;
+    case ID_TREE_RENAME:
+        if (m_listView && m_listView->m_treeItem && m_listView->m_treeItem->treeWidget() == this) {
+            scrollToItem(m_listView->m_treeItem);
+            EditLabel(m_listView->m_treeItem);
+        }
+        break;
+    case ID_TREE_DELETE:
+        DeleteSelectedFolder();
+        break;
+    default:
+        break;
+    }
+}
+
+bool CMyTreeView::EditLabel(QTreeWidgetItem* item) {
+    if (!item || item->treeWidget() != this)
+        return false;
+    editItem(item, 0);
+    return m_editing != 0 && m_editItem == item;
+}
+
+bool CMyTreeView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+    QTreeWidgetItem* item = itemFromIndex(index);
+    if (!item || IsFixedImage(ItemImage(item)))
+        return false;
+    if (!QTreeWidget::edit(index, trigger, event))
+        return false;
+    // A click on the selected item only arms the delayed edit; the edit begins
+    // when the editor is really there.
+    if (state() == QAbstractItemView::EditingState && m_editItem != item) {
+        m_editing = 1;
+        m_editItem = item;
+        m_editCommitted = false;
+        m_editText.clear();
+    }
+    return true;
+}
+
+void CMyTreeView::commitData(QWidget* editor) {
+    // The label is never taken from the editor; it changes only when the rename
+    // has succeeded.
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+        m_editText = line->text();
+        m_editCommitted = true;
+    }
+}
+
+void CMyTreeView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint) {
+    // Tab in the editor must not open the next item for editing.
+    QTreeWidget::closeEditor(editor, QAbstractItemDelegate::NoHint);
+    QTreeWidgetItem* item = m_editItem;
+    const bool committed = m_editCommitted;
+    m_editItem = nullptr;
+    m_editCommitted = false;
+    m_editing = 0;
+    if (!item)
+        return;
+    OnEndLabelEdit(item, committed ? std::optional<QString>(m_editText) : std::nullopt);
+}
+
+void CMyTreeView::OnEndLabelEdit(QTreeWidgetItem* item, const std::optional<QString>& newText) {
+    m_editing = 0;
+    CWaitCursor wait;
+    if (!newText || !item || IsFixedImage(ItemImage(item)))
+        return;
+    m_frame->SetPaneText(0, QStringLiteral("Renaming Folder - Please Wait"));
+    QString oldPath = GetPath(item);
+    oldPath.chop(1);
+    const QString newPath = GetPath(item->parent()) + *newText;
+    const bool ok = IsPlainName(*newText) && RenameFolder(oldPath, newPath);
+    m_frame->SetPaneText(0, QStringLiteral("Ready"));
+    if (ok) {
+        item->setText(0, *newText);
+        // The list keeps the folder it shows; only its path follows the new name.
+        QTreeWidgetItem* shown = m_listView ? m_listView->m_treeItem : nullptr;
+        if (shown && (shown == item || IsDescendant(shown, item)))
+            m_listView->m_path = GetPath(shown);
+        return;
+    }
+    MessageBox(this,
+               QStringLiteral("An invalid filename was entered, or a file with the name you "
+                              "specified already exists."),
+               QStringLiteral("Error Renaming File"), MB_OK | MB_ICONSTOP);
+    EditLabel(item);
+}
+
+bool CMyTreeView::RenameFolder(const QString& oldPath, const QString& newPath) {
+    if (m_side == 0)
+        return RenameLocalNoReplace(oldPath, newPath);
+    CFtpConnection* connection = App()->m_ftpConnection;
+    if (!connection)
+        return false;
+    try {
+        // Servers rename over an empty folder without a word; an existing name is
+        // refused here instead, as on the local side.
+        CFtpFileFind find(connection);
+        const bool exists = find.FindFile(newPath, INTERNET_FLAG_RELOAD);
+        find.Close();
+        return !exists && connection->Rename(oldPath, newPath);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void CMyTreeView::DeleteSelectedFolder() {
+    if (!m_listView)
+        return;
+    // Only the folder that is selected and shown is deleted: never a drive, a
+    // root, or a folder that the list no longer shows.
+    QTreeWidgetItem* folder = m_listView->m_treeItem;
+    if (!folder || folder->treeWidget() != this || folder != SelectedItem() ||
+        !IsFolderImage(ItemImage(folder)))
+        return;
+    if (MessageBox(this, QStringLiteral("Are you sure you want to delete the selected item(s)?"),
+                   QStringLiteral("Confirm File Delete"), MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+        return;
+    CWaitCursor wait;
+    m_frame->SetPaneText(0, QStringLiteral("Deleting Folder - Please Wait"));
+    m_listView->DeleteFolderTree(GetPath(folder));
+    if (QTreeWidgetItem* parent = folder->parent()) {
+        if (m_side == 0)
+            ReadLocalFolder(GetLocalPath(parent), parent);
+        else
+            ReadFtpFolder(GetFtpPath(parent), parent);
+    }
+    ShowSelectionInList();
+    m_frame->SetPaneText(0, QStringLiteral("Ready"));
+}
+
+bool CMyTreeView::event(QEvent* event) {
+    // Tab moves between the panes, before the focus chain would take it.
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        if (tab && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            const bool shift =
+                key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            m_frame->SetActiveView(shift ? static_cast<QWidget*>(ListOfOtherRow()) : m_listView);
+            key->accept();
+            return true;
+        }
+    }
+    return QTreeWidget::event(event);
+}
+
+void CMyTreeView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && !m_editing && IsFolderImage(ItemImage(SelectedItem()))) {
+        DeleteSelectedFolder();
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+// Pieces the tree pane's source files share; not part of the pane's interface.
+
+#include <QString>
+#include <QTreeWidgetItem>
+#include <memory>
+
+class CCommStatusDlg;
+class CFrameBase;
+class CVelmarApp;
+
+// A tree item: a label and two image indices, nothing else. The icon follows the
+// selection (the selected image while selected), and the drop target of a drag is
+// painted highlighted.
+class CTreeItem : public QTreeWidgetItem {
+public:
+    CTreeItem(const QString& label, int image, int selectedImage);
+    QVariant data(int column, int role) const override;
+};
+
+// One communication with the status window object: the main window disabled and
+// the communication-in-progress flag set for as long as it lives, the window shown
+// only when asked. Undone in reverse order when it goes.
+class CommSession {
+public:
+    CommSession(CVelmarApp* app, CFrameBase* frame, bool withWindow,
+                const QString& operation = QString());
+    ~CommSession();
+    CommSession(const CommSession&) = delete;
+    CommSession& operator=(const CommSession&) = delete;
+
+    CCommStatusDlg* operator->() const { return m_dlg.get(); }
+    CCommStatusDlg& Dlg() const { return *m_dlg; }
+
+private:
+    CVelmarApp* m_app;
+    CFrameBase* m_frame;
+    std::unique_ptr<CCommStatusDlg> m_dlg;
+};
+
+// A folder path reduced for comparison: repeated separators made one, no trailing
+// separator ("/" stays "/").
+QString ComparablePath(const QString& path);
+
+// True when the two folders are the same or one lies inside the other.
+bool PathsOverlap(const QString& a, const QString& b);
+
+// Whether a new name may be given to a folder: not empty, not "." or "..", and
+// without a separator or NUL (which would move the folder somewhere else).
+bool IsPlainName(const QString& name);

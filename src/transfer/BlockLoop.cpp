@@ -1,0 +1,171 @@
+// The block loop that every single-file copy shares. Progress, the texts and
+// cancellation count in blocks of 1000 bytes, but the data moves through one
+// large buffer: a transfer runs at the speed of the network and the disk, not at
+// the speed of a thousand-byte system call.
+#include "BlockLoop.h"
+
+#include <QCoreApplication>
+#include <QProgressBar>
+#include <algorithm>
+#include <cstring>
+
+#include "CommStatusDlg.h"
+#include "InternetFile.h"
+#include "LocalFile.h"
+#include "ProgressText.h"
+
+namespace {
+constexpr std::size_t kBufferSize = 1024 * 1024;
+constexpr std::size_t kReadChunk = 256 * 1024;
+// Widgets are written and waiting events let through at most this often; the
+// cancel flag itself is looked at after every block.
+constexpr auto kRefreshInterval = std::chrono::milliseconds(50);
+constexpr std::size_t kBlock = progress::kBlockSize;
+} // namespace
+
+std::size_t InternetFileSource::Read(char* buffer, std::size_t count) {
+    return m_file.Read(buffer, static_cast<unsigned>(count));
+}
+
+void InternetFileSink::Write(const char* buffer, std::size_t count) {
+    if (count > 0)
+        m_file.Write(buffer, static_cast<unsigned>(count));
+}
+
+std::size_t LocalFileSource::Read(char* buffer, std::size_t count) {
+    return m_file.Read(buffer, count);
+}
+
+void LocalFileSink::Write(const char* buffer, std::size_t count) {
+    if (count > 0)
+        m_file.Write(buffer, count);
+}
+
+BlockReport CCommStatusDlg::MakeReport() const {
+    const std::uint64_t copied = (m_lastBlock + 1) * kBlock;
+    return BlockReport{m_lastBlock, progress::BytesCopied(copied, m_lastLength),
+                       progress::BytesPerSecond(copied, m_lastElapsed),
+                       progress::Elapsed(m_lastElapsed),
+                       progress::Position(m_lastBlock, m_lastLength)};
+}
+
+void CCommStatusDlg::FlushProgress() {
+    if (!m_progressPending)
+        return;
+    m_progressPending = false;
+    if (!m_created)
+        return;
+    const BlockReport report = MakeReport();
+    SetDlgItemText(IDC_COPIED, report.bytesCopied);
+    SetDlgItemText(IDC_RATE, report.bytesPerSecond);
+    SetDlgItemText(IDC_TIME, report.elapsed);
+    if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
+        bar->setValue(report.position);
+}
+
+bool CCommStatusDlg::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
+    const auto now = Clock::now();
+    m_lastBlock = blockIndex;
+    m_lastLength = length;
+    m_lastElapsed = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(now - m_fileStart).count());
+    m_progressPending = true;
+    if (m_blockObserver)
+        m_blockObserver(MakeReport());
+    if (now - m_lastPump >= kRefreshInterval) {
+        FlushProgress();
+        QCoreApplication::processEvents();
+        m_lastPump = Clock::now();
+    }
+    if (m_cancel) {
+        FlushProgress();
+        ShowCancelled();
+        return false;
+    }
+    return true;
+}
+
+// Copies source to sink. With LengthRule::Exact exactly length bytes are taken
+// from the source (a source that ends sooner is an error); with ToEndOfData
+// everything the source delivers is copied, and length only drives the texts.
+// On a cancel the sink holds exactly the blocks done so far. Every failure is
+// reported here; false means the copy failed or was cancelled.
+bool CCommStatusDlg::RunBlockLoop(std::uint64_t length, TransferSource& source, TransferSink& sink,
+                                  LengthRule rule) {
+    SetDlgItemText(IDC_ACTIVITY, QStringLiteral("Transferring Data"));
+    m_fileStart = Clock::now();
+    m_progressPending = false;
+    if (m_buffer.size() != kBufferSize)
+        m_buffer.resize(kBufferSize);
+    char* const buffer = m_buffer.data();
+    const std::uint64_t listedBlocks = length / kBlock;
+    std::uint64_t block = 0;
+    std::uint64_t received = 0;
+    std::size_t filled = 0; // bytes in the buffer
+    std::size_t done = 0;   // of those, the bytes of finished blocks not yet written
+    bool ended = false;
+    bool cancelled = false;
+    bool sourceBroke = false;
+    try {
+        for (;;) {
+            while (filled - done >= kBlock &&
+                   !(rule == LengthRule::Exact && block >= listedBlocks)) {
+                done += kBlock;
+                if (!BlockDone(block++, length)) {
+                    cancelled = true;
+                    break;
+                }
+            }
+            if (cancelled || ended)
+                break;
+            if (kBufferSize - filled < kReadChunk) {
+                sink.Write(buffer, done);
+                std::memmove(buffer, buffer + done, filled - done);
+                filled -= done;
+                done = 0;
+            }
+            std::size_t want = std::min(kReadChunk, kBufferSize - filled);
+            if (rule == LengthRule::Exact)
+                want = static_cast<std::size_t>(std::min<std::uint64_t>(want, length - received));
+            if (want == 0) {
+                ended = true;
+                continue;
+            }
+            sourceBroke = true;
+            const std::size_t n = source.Read(buffer + filled, want);
+            sourceBroke = false;
+            if (n == 0) {
+                if (rule == LengthRule::Exact)
+                    throw TransferCutShort();
+                ended = true;
+                continue;
+            }
+            filled += n;
+            received += n;
+        }
+        sink.Write(buffer, done);
+    } catch (const std::exception& error) {
+        if (sourceBroke) {
+            // Keep what arrived before the break, as a block-by-block copy would.
+            try {
+                sink.Write(buffer, done);
+            } catch (const std::exception&) {
+            }
+        }
+        FlushProgress();
+        ReportCopyError(error);
+        return false;
+    }
+    FlushProgress();
+    if (cancelled)
+        return false; // already shown, once
+    if (!CheckCancel())
+        return false;
+    try {
+        sink.Write(buffer + done, filled - done);
+    } catch (const std::exception& error) {
+        ReportCopyError(error);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+
+class CInternetFile;
+class LocalFile;
+
+// The two ends of one copy. A source returns 0 only at the end of its data; both
+// throw (std::exception) when the transfer breaks.
+class TransferSource {
+public:
+    virtual ~TransferSource() = default;
+    virtual std::size_t Read(char* buffer, std::size_t count) = 0;
+};
+
+class TransferSink {
+public:
+    virtual ~TransferSink() = default;
+    virtual void Write(const char* buffer, std::size_t count) = 0;
+};
+
+class InternetFileSource : public TransferSource {
+public:
+    explicit InternetFileSource(CInternetFile& file) : m_file(file) {}
+    std::size_t Read(char* buffer, std::size_t count) override;
+
+private:
+    CInternetFile& m_file;
+};
+
+class InternetFileSink : public TransferSink {
+public:
+    explicit InternetFileSink(CInternetFile& file) : m_file(file) {}
+    void Write(const char* buffer, std::size_t count) override;
+
+private:
+    CInternetFile& m_file;
+};
+
+class LocalFileSource : public TransferSource {
+public:
+    explicit LocalFileSource(LocalFile& file) : m_file(file) {}
+    std::size_t Read(char* buffer, std::size_t count) override;
+
+private:
+    LocalFile& m_file;
+};
+
+class LocalFileSink : public TransferSink {
+public:
+    explicit LocalFileSink(LocalFile& file) : m_file(file) {}
+    void Write(const char* buffer, std::size_t count) override;
+
+private:
+    LocalFile& m_file;
+};
+
+// A source that ended before the length it was opened with.
+class TransferCutShort : public std::runtime_error {
+public:
+    TransferCutShort() : std::runtime_error("the source ended before its length") {}
+};

@@ -1,0 +1,282 @@
+#include "CommStatusDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+#include "FrameBase.h"
+#include "HelpWindow.h"
+#include "MessageBox.h"
+#include "ProgressText.h"
+#include "TransferPaths.h"
+#include "VelmarApp.h"
+#include "WaitCursor.h"
+
+namespace {
+enum class Kind { Static, Button, Progress };
+
+struct ControlSpec {
+    int id;
+    Kind kind;
+    const char* text;
+    int x, y, width, height; // dialog units
+    bool visible;
+    Qt::Alignment align;
+    const char* accessibleName;
+};
+
+constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignVCenter;
+constexpr Qt::Alignment kCentre = Qt::AlignHCenter | Qt::AlignVCenter;
+constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
+
+// Dialog template 184, in its order.
+const ControlSpec kControls[] = {
+    {1032, Kind::Static, "", 21, 2, 279, 9, true, kCentre, "Operation"},
+    {1054, Kind::Static, "", 15, 13, 291, 8, true, kCentre, "Activity"},
+    {1033, Kind::Button, "&Cancel Communication", 113, 27, 94, 17, false, kCentre,
+     "Cancel Communication"},
+    {1042, Kind::Static, "From:", 2, 50, 18, 9, false, kLeft, "From:"},
+    {1045, Kind::Static, "", 24, 50, 297, 9, true, kLeft, "Copying from"},
+    {1034, Kind::Static, "", 30, 51, 262, 9, false, kCentre, "Message"},
+    {1048, Kind::Static, "To:", 2, 60, 18, 9, false, kLeft, "To:"},
+    {1049, Kind::Static, "", 24, 60, 297, 9, true, kLeft, "Copying to"},
+    {1043, Kind::Static, "Bytes Copied:", 2, 72, 44, 9, false, kLeft, "Bytes Copied:"},
+    {1050, Kind::Static, "", 48, 72, 82, 9, true, kLeft, "Bytes copied"},
+    {1044, Kind::Static, "Bytes Per Second:", 131, 72, 60, 9, false, kRight, "Bytes Per Second:"},
+    {1046, Kind::Static, "", 194, 72, 22, 9, true, kLeft, "Bytes per second"},
+    {1051, Kind::Static, "Time (for this file):", 232, 72, 58, 8, false, kRight,
+     "Time (for this file):"},
+    {1053, Kind::Static, "", 292, 72, 28, 8, true, kLeft, "Time for this file"},
+    {1041, Kind::Progress, "", 2, 83, 319, 11, false, kLeft, "Progress of this file"},
+    {1047, Kind::Button, "&Hide Program", 40, 100, 61, 17, false, kCentre, "Hide Program"},
+    {1066, Kind::Button, "H&elp", 220, 100, 61, 17, false, kCentre, "Help"},
+};
+
+constexpr int kClientWidth = 322;
+constexpr int kClientHeight = 122;
+
+// Dialog base units of a font, worked out as the system of the dialog templates
+// does: the average width of the 52 letters, and the font's height.
+struct BaseUnits {
+    int x;
+    int y;
+    int Width(int dlu) const { return (dlu * x + 2) / 4; }
+    int Height(int dlu) const { return (dlu * y + 4) / 8; }
+};
+
+BaseUnits BaseUnitsOf(const QFont& font) {
+    const QFontMetrics fm(font);
+    const int letters = fm.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return {(letters / 26 + 1) / 2, fm.height()};
+}
+
+const QString kCaption = QStringLiteral("Velmar98 Communication Status");
+} // namespace
+
+CCommStatusDlg::CCommStatusDlg(QWidget* /*parent*/) : QDialog(nullptr) {
+    m_app = AfxGetApp();
+    m_mainFrame = m_app ? m_app->m_pMainWnd : nullptr;
+    setObjectName(QStringLiteral("184"));
+}
+
+CCommStatusDlg::~CCommStatusDlg() {
+    if (m_mainFrame)
+        m_mainFrame->removeEventFilter(this);
+}
+
+bool CCommStatusDlg::Create() {
+    if (m_created)
+        return true;
+    CWaitCursor wait;
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowTitle(kCaption);
+    setAccessibleName(kCaption);
+    setModal(false);
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    setFont(font);
+    BuildControls();
+    m_created = true;
+    m_cancel = 0;
+    if (m_mainFrame) {
+        m_mainFrame->installEventFilter(this);
+        const QRect owner = m_mainFrame->frameGeometry();
+        move(owner.center() - rect().center());
+    }
+    show();
+    // Owned by the main window as far as the window manager is concerned (kept
+    // above it, grouped with it), but not its child, so never disabled with it.
+    if (m_mainFrame && m_mainFrame->windowHandle() && windowHandle())
+        windowHandle()->setTransientParent(m_mainFrame->windowHandle());
+    return true;
+}
+
+void CCommStatusDlg::BuildControls() {
+    const BaseUnits units = BaseUnitsOf(font());
+    setFixedSize(units.Width(kClientWidth), units.Height(kClientHeight));
+    for (const ControlSpec& spec : kControls) {
+        QWidget* widget = nullptr;
+        const QString text = QString::fromLatin1(spec.text);
+        if (spec.kind == Kind::Button) {
+            auto* button = new QPushButton(text, this);
+            button->setAutoDefault(false);
+            widget = button;
+        } else if (spec.kind == Kind::Progress) {
+            auto* bar = new QProgressBar(this);
+            bar->setRange(0, 100);
+            bar->setValue(0);
+            bar->setTextVisible(false);
+            widget = bar;
+        } else {
+            auto* label = new QLabel(text, this);
+            label->setTextFormat(Qt::PlainText); // file names are never markup
+            label->setAlignment(spec.align);
+            widget = label;
+        }
+        widget->setObjectName(QString::number(spec.id));
+        widget->setAccessibleName(QString::fromLatin1(spec.accessibleName));
+        widget->setGeometry(units.Width(spec.x), units.Height(spec.y), units.Width(spec.width),
+                            units.Height(spec.height));
+        widget->setVisible(spec.visible);
+        m_controls.insert(spec.id, widget);
+    }
+    auto button = [this](int id) { return static_cast<QPushButton*>(m_controls.value(id)); };
+    connect(button(IDC_CANCEL), &QPushButton::clicked, this,
+            &CCommStatusDlg::OnCancelCommunication);
+    connect(button(IDC_HIDE), &QPushButton::clicked, this, &CCommStatusDlg::OnHideProgram);
+    connect(button(IDC_HELP), &QPushButton::clicked, this, &CCommStatusDlg::OnHelp);
+}
+
+void CCommStatusDlg::SetDlgItemText(int id, const QString& text) {
+    if (auto* label = qobject_cast<QLabel*>(Control(id)))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QPushButton*>(Control(id)))
+        button->setText(text);
+}
+
+QString CCommStatusDlg::GetDlgItemText(int id) const {
+    if (auto* label = qobject_cast<QLabel*>(Control(id)))
+        return label->text();
+    if (auto* button = qobject_cast<QPushButton*>(Control(id)))
+        return button->text();
+    return QString();
+}
+
+void CCommStatusDlg::SetPane0(const QString& text) {
+    if (m_mainFrame)
+        m_mainFrame->SetPaneText(0, text);
+}
+
+QWidget* CCommStatusDlg::BoxOwner() const {
+    if (m_created)
+        return const_cast<CCommStatusDlg*>(this);
+    return m_mainFrame;
+}
+
+void CCommStatusDlg::ShowTransferControls() {
+    if (!m_created || m_transferControlsShown)
+        return;
+    for (int id : {IDC_HELP, IDC_CANCEL, IDC_HIDE, IDC_PROGRESS, IDC_FROM_LABEL, IDC_COPIED_LABEL,
+                   IDC_RATE_LABEL, IDC_TO_LABEL, IDC_TIME_LABEL})
+        Control(id)->setVisible(true);
+    m_transferControlsShown = true;
+    repaint();
+}
+
+bool CCommStatusDlg::UpdateProgress(std::uint64_t blockIndex, std::uint64_t totalLength) {
+    if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
+        bar->setValue(progress::Position(blockIndex, totalLength));
+    return CheckCancel();
+}
+
+bool CCommStatusDlg::CheckCancel() {
+    QCoreApplication::processEvents();
+    m_lastPump = Clock::now();
+    if (m_cancel) {
+        ShowCancelled();
+        return false;
+    }
+    return true;
+}
+
+void CCommStatusDlg::ShowCancelled() {
+    MessageBox(m_mainFrame,
+               QStringLiteral("The communication session has been cancelled by the user."),
+               QStringLiteral("Communication Cancelled"), MB_OK | MB_ICONHAND);
+}
+
+void CCommStatusDlg::ReportCopyError() {
+    MessageBox(m_mainFrame, QStringLiteral("The program was unable to copy the selected file(s)."),
+               QStringLiteral("Error Copying File"), MB_OK | MB_ICONHAND);
+}
+
+void CCommStatusDlg::ReportCopyError(const std::exception& /*error*/) {
+    // The library's own wording would mean little to the user; the message is
+    // the same whatever broke.
+    ReportCopyError();
+}
+
+void CCommStatusDlg::ReportConnectError() {
+    MessageBox(m_mainFrame,
+               QStringLiteral("The program was unable to connect to the requested FTP site."),
+               QStringLiteral("Error Opening FTP Connection"), MB_OK | MB_ICONHAND);
+}
+
+bool CCommStatusDlg::CheckFolderNotInside(const QString& source, const QString& destination) {
+    if (!transferpaths::IsSameOrInside(source, destination))
+        return true;
+    MessageBox(BoxOwner(),
+               QStringLiteral("The destination folder is the same as the source folder."),
+               QStringLiteral("Error Copying Folder"), MB_OK | MB_ICONHAND);
+    return false;
+}
+
+void CCommStatusDlg::OnCancelCommunication() {
+    m_cancel = 1;
+}
+
+void CCommStatusDlg::OnHideProgram() {
+    if (!m_mainFrame)
+        return;
+    m_mainFrame->setEnabled(true);
+    m_mainFrame->showMinimized();
+    // Not a child of the main window, so it goes with it by hand (see eventFilter).
+    if (m_created && isVisible()) {
+        m_hiddenWithOwner = true;
+        hide();
+    }
+}
+
+void CCommStatusDlg::OnHelp() {
+    const QString dir = m_app ? m_app->m_startupDir : QString();
+    WinHelp(this, dir + QStringLiteral("Velmar98.hlp"), HELP_CONTEXT, HELP_CONTEXT_STATUS_WINDOW);
+}
+
+void CCommStatusDlg::reject() {
+    // Escape must not close the window: only its owner ends it.
+}
+
+void CCommStatusDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+}
+
+bool CCommStatusDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_mainFrame && event->type() == QEvent::WindowStateChange) {
+        if (m_mainFrame->isMinimized()) {
+            if (m_created && isVisible()) {
+                m_hiddenWithOwner = true;
+                hide();
+            }
+        } else if (m_hiddenWithOwner) {
+            m_hiddenWithOwner = false;
+            show();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

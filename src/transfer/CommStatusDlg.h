@@ -1,0 +1,177 @@
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+#include <QString>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class CFrameBase;
+class CVelmarApp;
+class CFtpConnection;
+class CInternetFile;
+class QCloseEvent;
+class TransferSource;
+class TransferSink;
+struct ConnectAttempt;
+
+// Closes and deletes a connection that a copy opened for itself.
+struct ConnectionCloser {
+    void operator()(CFtpConnection* connection) const;
+};
+using ExtraConnection = std::unique_ptr<CFtpConnection, ConnectionCloser>;
+
+// What a copy has shown for one finished 1000-byte block: the texts of the
+// bytes-copied, bytes-per-second and time lines and the bar position, exactly as
+// they stand for that block (the widgets themselves are refreshed less often).
+struct BlockReport {
+    std::uint64_t blockIndex = 0;
+    QString bytesCopied;    // line 1050
+    QString bytesPerSecond; // line 1046
+    QString elapsed;        // line 1053
+    int position = 0;       // the progress bar
+};
+
+// The communication status window, and the object that carries the FTP connect,
+// the FTP directory reading and every copy. One object serves one user operation;
+// its window is made only when the caller asks (Create), otherwise the progress
+// texts go to the main window's status bar.
+//
+// The window is a top-level tool window that follows the main window (centred
+// over it, minimised and restored with it) without being its Qt child: the main
+// window is disabled during a communication, and a child would be disabled with
+// it, leaving no way to press "Cancel Communication".
+class CCommStatusDlg : public QDialog {
+    Q_OBJECT
+public:
+    enum { IDD = 184 };
+    enum ControlId : int {
+        IDC_OPERATION = 1032,
+        IDC_CANCEL = 1033,
+        IDC_MESSAGE = 1034,
+        IDC_PROGRESS = 1041,
+        IDC_FROM_LABEL = 1042,
+        IDC_COPIED_LABEL = 1043,
+        IDC_RATE_LABEL = 1044,
+        IDC_FROM = 1045,
+        IDC_RATE = 1046,
+        IDC_HIDE = 1047,
+        IDC_TO_LABEL = 1048,
+        IDC_TO = 1049,
+        IDC_COPIED = 1050,
+        IDC_TIME_LABEL = 1051,
+        IDC_TIME = 1053,
+        IDC_ACTIVITY = 1054,
+        IDC_HELP = 1066,
+    };
+
+    // parent: the main window, which owns the status window.
+    explicit CCommStatusDlg(QWidget* parent = nullptr);
+    ~CCommStatusDlg() override;
+
+    // Makes and shows the window; m_cancel starts at 0.
+    bool Create();
+    bool HasWindow() const { return m_created; }
+    QWidget* Control(int id) const { return m_controls.value(id); }
+    void SetDlgItemText(int id, const QString& text);
+    QString GetDlgItemText(int id) const;
+
+    // Shared operations of the routines.
+    void ShowTransferControls();
+    bool UpdateProgress(std::uint64_t blockIndex, std::uint64_t totalLength);
+    bool CheckCancel();
+    void ReportCopyError();
+    void ReportCopyError(const std::exception& error);
+    void ReportConnectError();
+    // Refuses (with "Error Copying Folder") a destination that is the source
+    // folder or lies below it. Both folders must be on the same side; a copy
+    // across sides cannot land inside its source and is not checked.
+    bool CheckFolderNotInside(const QString& source, const QString& destination);
+
+    // The connection to the active profile's server, made on a worker thread.
+    bool Connect();
+    // Fills the application's FTP listing from the main connection's directory.
+    void ReadFtpDirectory();
+
+    bool CopyLocalToFtp(QString localPath, QString remotePath);
+    bool CopyFtpToLocal(QString remotePath, QString localPath);
+    bool CopyFtpToFtp(QString sourcePath, QString destinationPath);
+
+    bool CopyFolderLocalToFtp(QString source, QString destination);
+    bool CopyFolderFtpToLocal(QString source, QString destination);
+    bool CopyFolderFtpToFtp(QString source, QString destination);
+
+    // Waits until every connect worker that outlived its Connect has ended (they
+    // end by themselves, within the session's time-outs). False on time-out.
+    static bool WaitForConnectWorkers(int timeoutMs);
+
+    // Button handlers.
+    void OnCancelCommunication();
+    void OnHideProgram();
+    void OnHelp();
+
+    CFrameBase* m_mainFrame = nullptr;
+    int m_cancel = 0;
+    CVelmarApp* m_app = nullptr;
+
+    // Called after every finished block of a copy (for tests and diagnostics).
+    std::function<void(const BlockReport&)> m_blockObserver;
+
+    static constexpr int kConnectWaitMs = 10000;
+
+protected:
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    enum class LengthRule { Exact, ToEndOfData };
+
+    void BuildControls();
+    void SetPane0(const QString& text);
+    void ShowConnectText(const QString& text);
+    QWidget* BoxOwner() const;
+    void ShowCancelled();
+
+    static void ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt);
+    bool FinishConnect(CFtpConnection* connection);
+
+    bool RunBlockLoop(std::uint64_t length, TransferSource& source, TransferSink& sink,
+                      LengthRule rule);
+    bool BlockDone(std::uint64_t blockIndex, std::uint64_t length);
+    BlockReport MakeReport() const;
+    void FlushProgress();
+    QString RemoteName(const QString& path) const;
+    // The size the server lists for a file; nothing when it lists no such file.
+    std::optional<std::uint64_t> ListedLength(const QString& remotePath);
+    // A further connection to the active profile's server; throws CInternetException.
+    ExtraConnection OpenExtraConnection();
+    bool CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files);
+
+    template <typename CopyFolder, typename CopyFile>
+    bool WalkRemoteFolder(const QString& source, CopyFolder copyFolder, CopyFile copyFile);
+    bool CreateRemoteFolder(const QString& path);
+    bool CreateLocalFolder(const QString& path);
+    void ReportCreateFolderError();
+
+    bool m_created = false;
+    bool m_transferControlsShown = false;
+    bool m_hiddenWithOwner = false;
+    QHash<int, QWidget*> m_controls;
+
+    // State of the copy in progress.
+    std::vector<char> m_buffer;
+    Clock::time_point m_fileStart;
+    Clock::time_point m_lastPump;
+    std::uint64_t m_lastBlock = 0;
+    std::uint64_t m_lastLength = 0;
+    std::uint64_t m_lastElapsed = 0;
+    bool m_progressPending = false;
+};

@@ -1,0 +1,183 @@
+// The connection to the active profile's server. The blocking connect runs on a
+// worker thread while the user-interface thread waits a bounded time for it.
+#include <QLabel>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "CommStatusDlg.h"
+#include "FrameBase.h"
+#include "FtpConnection.h"
+#include "InternetSession.h"
+#include "MessageBox.h"
+#include "VelmarApp.h"
+
+// What the worker and Connect share. The worker never touches the application
+// once Connect has given up (the application may be gone by then); whatever it
+// brings back late is closed and dropped here, together with the session that
+// Connect handed over when it gave up.
+struct ConnectAttempt {
+    std::mutex mutex;
+    bool done = false;
+    bool abandoned = false;
+    CVelmarApp* app = nullptr;
+    CInternetSession* session = nullptr; // owned by the application until abandoned
+    QString address, userId, password;
+    std::unique_ptr<CFtpConnection> connection;
+    std::unique_ptr<CInternetSession> abandonedSession;
+
+    ~ConnectAttempt() {
+        if (connection)
+            connection->Close();
+        if (abandonedSession)
+            abandonedSession->Close();
+    }
+};
+
+namespace {
+// Workers still running after their Connect has returned.
+std::mutex g_workersMutex;
+std::condition_variable g_workersIdle;
+int g_workers = 0;
+
+struct WorkerCount {
+    WorkerCount() {
+        std::lock_guard lock(g_workersMutex);
+        ++g_workers;
+    }
+    ~WorkerCount() {
+        std::lock_guard lock(g_workersMutex);
+        --g_workers;
+        g_workersIdle.notify_all();
+    }
+};
+
+constexpr auto kPollStep = std::chrono::milliseconds(20);
+} // namespace
+
+bool CCommStatusDlg::WaitForConnectWorkers(int timeoutMs) {
+    std::unique_lock lock(g_workersMutex);
+    return g_workersIdle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [] { return g_workers == 0; });
+}
+
+void CCommStatusDlg::ShowConnectText(const QString& text) {
+    if (m_app && m_app->m_startingUp && m_created) {
+        QWidget* line = Control(IDC_MESSAGE);
+        line->setVisible(true);
+        SetDlgItemText(IDC_MESSAGE, text);
+        repaint();
+        return;
+    }
+    SetPane0(text);
+}
+
+void CCommStatusDlg::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) {
+    std::unique_ptr<CFtpConnection> connection;
+    try {
+        connection.reset(attempt->session->GetFtpConnection(attempt->address, attempt->userId,
+                                                            attempt->password,
+                                                            INTERNET_INVALID_PORT_NUMBER, false));
+    } catch (const std::exception&) {
+        connection.reset(); // refused or unreachable: Connect reports it
+    }
+    std::lock_guard lock(attempt->mutex);
+    if (attempt->abandoned) {
+        // Connect has already reported the failure; a late connection must not
+        // surface. The attempt's destructor closes it with the session.
+        attempt->connection = std::move(connection);
+        return;
+    }
+    attempt->app->m_connectError = connection ? 0 : 1;
+    attempt->connection = std::move(connection);
+    attempt->done = true;
+    attempt->app->m_connectDone = 1;
+}
+
+bool CCommStatusDlg::Connect() {
+    CVelmarApp* app = m_app;
+    // There is nothing to keep: a caller connects only without a session.
+    app->CloseFtp();
+
+    ShowConnectText(QStringLiteral("Opening Internet Connection - Please Wait"));
+    auto session = std::make_unique<CInternetSession>(QString(), 1, PRE_CONFIG_INTERNET_ACCESS,
+                                                      QString(), QString(), 0);
+    // A server that accepts the call and then stays silent must not keep the
+    // worker for long after Connect has given up on it.
+    session->m_timeouts.connectMs = kConnectWaitMs;
+    session->m_timeouts.replyMs = 15000;
+    app->m_session = session.release();
+
+    ShowConnectText(QStringLiteral("Connecting to FTP Server - Please Wait"));
+    app->m_connectError = 0;
+    app->m_connectDone = 0;
+    auto attempt = std::make_shared<ConnectAttempt>();
+    attempt->app = app;
+    attempt->session = app->m_session;
+    attempt->address = app->m_activeProfile.m_address;
+    attempt->userId = app->m_activeProfile.m_userId;
+    attempt->password = app->m_activeProfile.m_password;
+    bool started = true;
+    try {
+        std::thread([attempt] {
+            WorkerCount running;
+            ConnectThreadProc(attempt);
+        }).detach();
+    } catch (const std::system_error&) {
+        started = false;
+    }
+
+    // Look often, so that a quick server costs no waiting; pump nothing.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectWaitMs);
+    std::unique_ptr<CFtpConnection> connection;
+    bool answered = false;
+    while (started) {
+        {
+            std::lock_guard lock(attempt->mutex);
+            if (attempt->done) {
+                answered = true;
+                connection = std::move(attempt->connection);
+                break;
+            }
+            if (Clock::now() >= deadline) {
+                // Give up: the worker keeps the session until it returns, then
+                // drops it with whatever it got.
+                attempt->abandoned = true;
+                attempt->abandonedSession.reset(app->m_session);
+                app->m_session = nullptr;
+                break;
+            }
+        }
+        std::this_thread::sleep_for(kPollStep);
+    }
+    if (!connection) {
+        if (answered || !started) {
+            app->m_session->Close();
+            delete app->m_session;
+            app->m_session = nullptr;
+        }
+        ReportConnectError();
+        return false;
+    }
+    app->m_ftpConnection = connection.release();
+    return FinishConnect(app->m_ftpConnection);
+}
+
+bool CCommStatusDlg::FinishConnect(CFtpConnection* connection) {
+    CVelmarApp* app = m_app;
+    if (app->m_startingUp)
+        ShowConnectText(QStringLiteral("Reading FTP Directory - Please Wait"));
+    try {
+        const QString initialDir = app->m_activeProfile.m_initialDir;
+        if (!initialDir.isEmpty() && !connection->SetCurrentDirectory(initialDir))
+            MessageBox(BoxOwner(), QStringLiteral("The selected Initial Directory does not exist."),
+                       QStringLiteral("Error with Initial Directory"), MB_OK | MB_ICONHAND);
+        connection->GetCurrentDirectory(app->m_ftpCurrentDir);
+    } catch (const std::exception&) {
+        // The connection died right after the login: no half-made state is kept.
+        app->CloseFtp();
+        ReportConnectError();
+        return false;
+    }
+    return true;
+}

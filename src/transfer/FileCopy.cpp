@@ -1,0 +1,220 @@
+// Copying one file: local to FTP, FTP to local, and FTP to FTP on the same server.
+// Every file, find and connection is owned by the call and released on every path.
+#include <memory>
+#include <optional>
+
+#include "BlockLoop.h"
+#include "CommStatusDlg.h"
+#include "FrameBase.h"
+#include "FtpConnection.h"
+#include "FtpFileFind.h"
+#include "InternetFile.h"
+#include "InternetSession.h"
+#include "LocalFile.h"
+#include "VelmarApp.h"
+
+namespace {
+const QString kCopying = QStringLiteral("Copying Files - Please Wait");
+const QString kReady = QStringLiteral("Ready");
+const QString kRetrieving = QStringLiteral("Retrieving Length of FTP File");
+
+// Pane 0 ends every copy with "Ready", however the copy ends.
+class PaneReady {
+public:
+    explicit PaneReady(CFrameBase* frame) : m_frame(frame) {
+        if (m_frame)
+            m_frame->SetPaneText(0, kCopying);
+    }
+    ~PaneReady() {
+        if (m_frame)
+            m_frame->SetPaneText(0, kReady);
+    }
+    PaneReady(const PaneReady&) = delete;
+    PaneReady& operator=(const PaneReady&) = delete;
+
+private:
+    CFrameBase* m_frame;
+};
+
+// An open remote file that is closed when it goes out of scope on a path that
+// did not close it; an error of that late close is not reported again, as the
+// copy has failed (and said so) already.
+struct RemoteFileCloser {
+    void operator()(CInternetFile* file) const {
+        try {
+            file->Close();
+        } catch (const std::exception&) {
+        }
+        delete file;
+    }
+};
+using RemoteFile = std::unique_ptr<CInternetFile, RemoteFileCloser>;
+} // namespace
+
+void ConnectionCloser::operator()(CFtpConnection* connection) const {
+    try {
+        connection->Close();
+    } catch (const std::exception&) {
+    }
+    delete connection;
+}
+
+QString CCommStatusDlg::RemoteName(const QString& path) const {
+    return m_app->m_activeProfile.m_name + QLatin1Char(':') + path;
+}
+
+std::optional<std::uint64_t> CCommStatusDlg::ListedLength(const QString& remotePath) {
+    CFtpFileFind find(m_app->m_ftpConnection, 1);
+    std::optional<std::uint64_t> length;
+    if (find.FindFile(remotePath, INTERNET_FLAG_RELOAD)) {
+        find.FindNextFile();
+        length = find.GetLength();
+    }
+    find.Close();
+    return length;
+}
+
+ExtraConnection CCommStatusDlg::OpenExtraConnection() {
+    if (!m_app->m_session)
+        throw CInternetException(ERROR_INTERNET_CANNOT_CONNECT, QStringLiteral("no session"));
+    const CProfile& profile = m_app->m_activeProfile;
+    return ExtraConnection(m_app->m_session->GetFtpConnection(profile.m_address, profile.m_userId,
+                                                              profile.m_password,
+                                                              INTERNET_INVALID_PORT_NUMBER, false));
+}
+
+// Ends a copy whose data has moved: closes the destination and then the source,
+// which is where the server says whether the transfer really completed. A close
+// error fails a copy that had not failed yet, and is reported once.
+bool CCommStatusDlg::CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files) {
+    for (CInternetFile* file : files) {
+        if (!file)
+            continue;
+        try {
+            file->Close();
+        } catch (const std::exception& error) {
+            if (copied)
+                ReportCopyError(error);
+            copied = false;
+        }
+    }
+    return copied;
+}
+
+bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
+    PaneReady pane(m_mainFrame);
+    ShowTransferControls();
+    SetDlgItemText(IDC_FROM, localPath);
+    SetDlgItemText(IDC_TO, RemoteName(remotePath));
+    if (!m_app->m_ftpConnection) {
+        ReportCopyError();
+        return false;
+    }
+    LocalFile local;
+    if (!local.OpenRead(localPath)) {
+        ReportCopyError();
+        return false;
+    }
+    RemoteFile remote;
+    try {
+        remote.reset(m_app->m_ftpConnection->OpenFile(remotePath, GENERIC_WRITE,
+                                                      FTP_TRANSFER_TYPE_BINARY, 1));
+    } catch (const std::exception& error) {
+        ReportCopyError(error);
+        return false;
+    }
+    const std::uint64_t length = local.Length();
+    LocalFileSource source(local);
+    InternetFileSink sink(*remote);
+    bool copied = RunBlockLoop(length, source, sink, LengthRule::Exact);
+    copied = CloseAfterCopy(copied, {remote.get()});
+    return copied;
+}
+
+bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
+    PaneReady pane(m_mainFrame);
+    SetDlgItemText(IDC_ACTIVITY, kRetrieving);
+    SetDlgItemText(IDC_FROM, RemoteName(remotePath));
+    SetDlgItemText(IDC_TO, localPath);
+    ShowTransferControls();
+    if (!m_app->m_ftpConnection) {
+        ReportCopyError();
+        return false;
+    }
+    std::uint64_t length = 0;
+    RemoteFile remote;
+    LocalFile local;
+    try {
+        length = ListedLength(remotePath).value_or(0);
+        // The server must deliver the file before the local one is emptied: a
+        // download that cannot start leaves an existing local file as it was.
+        remote.reset(m_app->m_ftpConnection->OpenFile(remotePath, GENERIC_READ,
+                                                      FTP_TRANSFER_TYPE_BINARY, 1));
+    } catch (const std::exception& error) {
+        ReportCopyError(error);
+        return false;
+    }
+    if (!local.OpenCreate(localPath)) {
+        ReportCopyError();
+        return false;
+    }
+    InternetFileSource source(*remote);
+    LocalFileSink sink(local);
+    bool copied = RunBlockLoop(length, source, sink, LengthRule::ToEndOfData);
+    copied = CloseAfterCopy(copied, {remote.get()});
+    try {
+        local.Close();
+    } catch (const std::exception& error) {
+        if (copied)
+            ReportCopyError(error);
+        copied = false;
+    }
+    return copied;
+}
+
+bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
+    PaneReady pane(m_mainFrame);
+    SetDlgItemText(IDC_OPERATION,
+                   QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait"));
+    SetDlgItemText(IDC_ACTIVITY, kRetrieving);
+    ShowTransferControls();
+    SetDlgItemText(IDC_FROM, RemoteName(sourcePath));
+    SetDlgItemText(IDC_TO, RemoteName(destinationPath));
+    if (!m_app->m_ftpConnection) {
+        ReportCopyError();
+        return false;
+    }
+    std::optional<std::uint64_t> listed;
+    ExtraConnection second;
+    RemoteFile source;
+    RemoteFile destination;
+    try {
+        listed = ListedLength(sourcePath);
+        // The main connection carries the destination; the source needs its own.
+        second = OpenExtraConnection();
+        auto openSource = [&] {
+            source.reset(second->OpenFile(sourcePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
+        };
+        auto openDestination = [&] {
+            destination.reset(m_app->m_ftpConnection->OpenFile(destinationPath, GENERIC_WRITE,
+                                                               FTP_TRANSFER_TYPE_BINARY, 1));
+        };
+        // A source the listing does not show may not exist: it is opened before the
+        // destination is emptied. A listed one is opened last, once the
+        // destination's data connection stands: some single-process servers stall
+        // a download that is running while they connect out for the upload.
+        if (!listed)
+            openSource();
+        openDestination();
+        if (listed)
+            openSource();
+    } catch (const std::exception& error) {
+        ReportCopyError(error);
+        return false;
+    }
+    InternetFileSource from(*source);
+    InternetFileSink to(*destination);
+    bool copied = RunBlockLoop(listed.value_or(0), from, to, LengthRule::ToEndOfData);
+    copied = CloseAfterCopy(copied, {destination.get(), source.get()});
+    return copied;
+}

@@ -1,0 +1,78 @@
+#include "LocalFile.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+[[noreturn]] void Fail(const char* what) {
+    throw LocalFileError(std::string(what) + ": " + std::strerror(errno));
+}
+} // namespace
+
+LocalFile::~LocalFile() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool LocalFile::OpenRead(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    // A folder, a pipe or a device is not a file to copy (a pipe would block forever).
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool LocalFile::OpenCreate(const QString& path) {
+    m_fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return m_fd >= 0;
+}
+
+std::uint64_t LocalFile::Length() const {
+    struct stat st {};
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::size_t LocalFile::Read(char* buffer, std::size_t count) {
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, count);
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            Fail("read");
+    }
+}
+
+void LocalFile::Write(const char* buffer, std::size_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(m_fd, buffer, count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail("write");
+        }
+        buffer += n;
+        count -= static_cast<std::size_t>(n);
+    }
+}
+
+void LocalFile::Close() {
+    if (m_fd < 0)
+        return;
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0 && errno != EINTR)
+        Fail("close");
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Path rules of the copies. The FTP side and the local side both join with "/";
+// which side a path belongs to is always known by the caller, never guessed from
+// its separator.
+namespace transferpaths {
+
+// folder + "/" + name, without doubling a "/" that the folder already ends in.
+QString JoinRemote(const QString& folder, const QString& name);
+
+// A name from a server listing may be used as one path element only when it is
+// not empty, not "." or "..", and holds no "/" and no NUL: a hostile listing must
+// not reach outside the folder being copied.
+bool IsUsableListingName(const QString& name);
+
+// True when destination is source itself or lies below it, both on the same
+// side. Trailing separators do not matter ("/pub/" is "/pub"); the comparison is
+// exact and case-sensitive, as the servers' paths are.
+bool IsSameOrInside(const QString& source, const QString& destination);
+
+} // namespace transferpaths

@@ -1,0 +1,166 @@
+#include <QLabel>
+#include <gtest/gtest.h>
+
+#include "FtpConnection.h"
+#include "InternetSession.h"
+#include "TransferFixture.h"
+
+namespace {
+
+class ConnectTest : public ServerTest {};
+
+TEST_P(ConnectTest, ConnectsAndReportsItsProgressInPaneZero) {
+    CCommStatusDlg dlg(env->frame);
+    ASSERT_TRUE(dlg.Connect());
+    CVelmarApp& app = *env->app;
+    EXPECT_NE(app.m_session, nullptr);
+    EXPECT_NE(app.m_ftpConnection, nullptr);
+    EXPECT_EQ(app.m_connectDone, 1);
+    EXPECT_EQ(app.m_connectError, 0);
+    EXPECT_EQ(app.m_ftpCurrentDir, "/");
+    EXPECT_EQ(env->boxes.Count(), 0);
+    EXPECT_EQ(env->frame->pane0History, QStringList({"Opening Internet Connection - Please Wait",
+                                                     "Connecting to FTP Server - Please Wait"}));
+    // The connection is live: it lists.
+    ASSERT_TRUE(env->server.WriteFile("probe.txt", "x"));
+    dlg.ReadFtpDirectory();
+    ASSERT_EQ(app.m_ftpListing.size(), 1u);
+    EXPECT_EQ(app.m_ftpListing[0].name, "probe.txt");
+}
+
+TEST_P(ConnectTest, WhileStartingUpTheTextsGoToTheMessageLine) {
+    env->app->m_startingUp = 1;
+    CCommStatusDlg dlg(env->frame);
+    dlg.Create();
+    EXPECT_FALSE(dlg.Control(1034)->isVisible());
+    ASSERT_TRUE(dlg.Connect());
+    EXPECT_TRUE(dlg.Control(1034)->isVisible());
+    EXPECT_EQ(dlg.GetDlgItemText(1034), "Reading FTP Directory - Please Wait");
+    EXPECT_TRUE(env->frame->pane0History.isEmpty());
+    dlg.ReadFtpDirectory();
+    EXPECT_TRUE(env->frame->pane0History.isEmpty());
+}
+
+TEST_P(ConnectTest, RefusedLoginLeavesNoSessionAndTheNextAttemptStartsAfresh) {
+    CVelmarApp& app = *env->app;
+    app.m_activeProfile.m_userId = env->server.BadUser();
+    app.m_activeProfile.m_password = env->server.BadPassword();
+    {
+        CCommStatusDlg dlg(env->frame);
+        EXPECT_FALSE(dlg.Connect());
+    }
+    EXPECT_EQ(app.m_session, nullptr);
+    EXPECT_EQ(app.m_ftpConnection, nullptr);
+    EXPECT_EQ(app.m_connectError, 1);
+    ASSERT_EQ(env->boxes.Count(), 1);
+    EXPECT_EQ(env->boxes.Calls()[0].caption, "Error Opening FTP Connection");
+    EXPECT_EQ(env->boxes.Calls()[0].text,
+              "The program was unable to connect to the requested FTP site.");
+
+    app.m_activeProfile.m_userId = env->server.User();
+    app.m_activeProfile.m_password = env->server.Password();
+    CCommStatusDlg again(env->frame);
+    EXPECT_TRUE(again.Connect());
+    EXPECT_NE(app.m_ftpConnection, nullptr);
+    EXPECT_EQ(env->boxes.Count(), 1);
+}
+
+TEST_P(ConnectTest, InitialDirectory) {
+    ASSERT_TRUE(env->server.MakeDir("pub"));
+    ASSERT_TRUE(env->server.MakeDir("pub/deep"));
+    const struct {
+        const char* initialDir;
+        const char* currentDir;
+        int boxes;
+    } cases[] = {
+        {"", "/", 0},
+        {"/pub/deep", "/pub/deep", 0},
+        {"pub", "/pub", 0},
+        {"/missing", "/", 1},
+    };
+    for (const auto& c : cases) {
+        env->app->CloseFtp();
+        env->boxes.Clear();
+        env->app->m_activeProfile.m_initialDir = c.initialDir;
+        CCommStatusDlg dlg(env->frame);
+        EXPECT_TRUE(dlg.Connect()) << c.initialDir;
+        EXPECT_EQ(env->app->m_ftpCurrentDir, c.currentDir) << c.initialDir;
+        ASSERT_EQ(env->boxes.Count(), c.boxes) << c.initialDir;
+        if (c.boxes) {
+            EXPECT_EQ(env->boxes.Calls()[0].caption, "Error with Initial Directory");
+            EXPECT_EQ(env->boxes.Calls()[0].text, "The selected Initial Directory does not exist.");
+        }
+    }
+}
+
+TEST_P(ConnectTest, ReadFtpDirectory) {
+    ASSERT_TRUE(env->server.MakeDir("empty"));
+    ASSERT_TRUE(env->server.MakeDir("one"));
+    ASSERT_TRUE(env->server.WriteFile("one/only.bin", QByteArray(1234, 'z')));
+    ASSERT_TRUE(env->server.MakeDir("mixed"));
+    ASSERT_TRUE(env->server.MakeDir("mixed/sub"));
+    ASSERT_TRUE(env->server.WriteFile("mixed/.dotfile", "abc"));
+    ASSERT_TRUE(env->Connect());
+    CVelmarApp& app = *env->app;
+    CCommStatusDlg dlg(env->frame);
+
+    ASSERT_TRUE(app.m_ftpConnection->SetCurrentDirectory("/empty"));
+    app.m_ftpListing.push_back(DirEntry{}); // left over from an earlier read
+    dlg.ReadFtpDirectory();
+    EXPECT_TRUE(app.m_ftpListing.empty());
+    EXPECT_EQ(env->frame->PaneText(0), "Reading FTP Directory - Please Wait");
+
+    ASSERT_TRUE(app.m_ftpConnection->SetCurrentDirectory("/one"));
+    for (int round = 0; round < 2; ++round) { // a second read replaces, never doubles
+        dlg.ReadFtpDirectory();
+        ASSERT_EQ(app.m_ftpListing.size(), 1u);
+        EXPECT_EQ(app.m_ftpListing[0].name, "only.bin");
+        EXPECT_EQ(app.m_ftpListing[0].size, 1234u);
+        EXPECT_EQ(app.m_ftpListing[0].attributes, 0u);
+        EXPECT_GT(app.m_ftpListing[0].lastWriteTime, 1500000000);
+    }
+
+    ASSERT_TRUE(app.m_ftpConnection->SetCurrentDirectory("/mixed"));
+    dlg.ReadFtpDirectory();
+    bool sawFolder = false, sawDotFile = false;
+    for (const DirEntry& e : app.m_ftpListing) {
+        if (e.name == "sub") {
+            sawFolder = true;
+            EXPECT_EQ(e.attributes, 0x10u);
+        }
+        if (e.name == ".dotfile") {
+            sawDotFile = true;
+            EXPECT_EQ(e.attributes, 0u);
+            EXPECT_EQ(e.size, 3u);
+        }
+    }
+    EXPECT_TRUE(sawFolder);
+    EXPECT_TRUE(sawDotFile);
+    EXPECT_EQ(env->boxes.Count(), 0);
+}
+
+TEST_P(ConnectTest, ReadingWithoutAConnectionLeavesTheListingEmpty) {
+    env->app->m_ftpListing.push_back(DirEntry{});
+    CCommStatusDlg dlg(env->frame);
+    dlg.ReadFtpDirectory();
+    EXPECT_TRUE(env->app->m_ftpListing.empty());
+    EXPECT_EQ(env->boxes.Count(), 0);
+}
+
+VELMAR_BOTH_SERVERS(ConnectTest);
+
+TEST(ConnectClosedPort, ReportsAndLeavesNoSession) {
+    TransferEnv env(FtpServer::Kind::Pyftpdlib);
+    ASSERT_TRUE(env.server.IsRunning());
+    const QString address = env.server.Address();
+    env.server.Kill(); // nothing listens on its port any more
+    env.app->m_activeProfile.m_address = address;
+    CCommStatusDlg dlg(env.frame);
+    EXPECT_FALSE(dlg.Connect());
+    EXPECT_EQ(env.app->m_session, nullptr);
+    EXPECT_EQ(env.app->m_ftpConnection, nullptr);
+    EXPECT_EQ(env.boxes.CountCaption("Error Opening FTP Connection"), 1);
+    EXPECT_EQ(env.boxes.Count(), 1);
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+#include "TransferFixture.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include "FtpConnection.h"
+
+TransferEnv::TransferEnv(FtpServer::Kind kind) : server(kind) {
+    app = std::make_unique<CVelmarApp>();
+    app->m_startingUp = 0;
+    app->m_startupDir = m_local.path() + "/";
+    frame = new TestFrame; // the application deletes its main window
+    app->m_pMainWnd = frame;
+    frame->resize(800, 600);
+    frame->show();
+    CProfile& profile = app->m_activeProfile;
+    profile.m_name = QStringLiteral("Test Site");
+    profile.m_address = server.Address();
+    profile.m_userId = server.User();
+    profile.m_password = server.Password();
+}
+
+TransferEnv::~TransferEnv() {
+    app.reset();
+}
+
+bool TransferEnv::Connect() {
+    CCommStatusDlg dlg(frame);
+    return dlg.Connect();
+}
+
+std::unique_ptr<CCommStatusDlg> TransferEnv::NewStatusWindow() {
+    auto dlg = std::make_unique<CCommStatusDlg>(frame);
+    dlg->Create();
+    return dlg;
+}
+
+bool TransferEnv::WriteLocal(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+QByteArray TransferEnv::ReadLocal(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool TransferEnv::LocalExists(const QString& path) {
+    return QFileInfo::exists(path);
+}
+
+QByteArray RandomBytes(qsizetype size) {
+    QByteArray data(size, Qt::Uninitialized);
+    auto* words = reinterpret_cast<quint32*>(data.data());
+    QRandomGenerator::global()->fillRange(words, size / 4);
+    for (qsizetype i = size / 4 * 4; i < size; ++i)
+        data[i] = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return data;
+}
+
+std::string KindName(const testing::TestParamInfo<FtpServer::Kind>& info) {
+    return FtpServer::KindName(info.param);
+}

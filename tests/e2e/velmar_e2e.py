@@ -1,0 +1,714 @@
+#!/usr/bin/python3
+"""A user's day with Velmar98, in a real X display, against real FTP servers.
+
+usage: velmar_e2e.py --program PATH/velmar98 --out DIR [--only NAME[,NAME...]]
+
+Run under dbus-run-session (run_e2e.sh does that). Each scenario is reported as
+PASS or FAIL; the exit code is non-zero when any fails. On a failure a
+screenshot of the display is saved in DIR as e2e-<scenario>.png, beside the
+logs of the program and the servers.
+"""
+import argparse
+import filecmp
+import hashlib
+import importlib.util
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+import harness as h
+from harness import Failure, check, wait_until
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SIZE_OF_BIG_FILE = 300 * 1000 * 1000
+SERVER_RATE = 40 * 1000 * 1000  # bytes per second per data connection
+
+PY_PROFILE = "Local pyftpdlib"
+VS_PROFILE = "Local vsftpd"
+
+
+def load_demo_module():
+    spec = importlib.util.spec_from_file_location("velmar_demo",
+                                                  os.path.join(REPO, "scripts", "demo.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def write_file(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def pseudo_random(n, seed):
+    out = bytearray()
+    block = seed.encode()
+    while len(out) < n:
+        block = hashlib.sha256(block).digest()
+        out += block
+    return bytes(out[:n])
+
+
+def same_tree(a, b):
+    """True when folders a and b hold the same names and the same bytes."""
+    cmp = filecmp.dircmp(a, b)
+    if cmp.left_only or cmp.right_only or cmp.funny_files:
+        return False
+    _, mismatch, errors = filecmp.cmpfiles(a, b, cmp.common_files, shallow=False)
+    if mismatch or errors:
+        return False
+    return all(same_tree(os.path.join(a, d), os.path.join(b, d)) for d in cmp.common_dirs)
+
+
+def file_equal(a, b):
+    return (os.path.isfile(a) and os.path.isfile(b)
+            and os.path.getsize(a) == os.path.getsize(b) and filecmp.cmp(a, b, shallow=False))
+
+
+class World:
+    def __init__(self, program, out):
+        self.out = out
+        self.base = tempfile.mkdtemp(prefix="velmar-e2e-")
+        self.home = os.path.join(self.base, "home")
+        self.work = os.path.join(self.base, "work")
+        self.config = os.path.join(self.base, "config")
+        self.py_root = os.path.join(self.base, "ftp-pyftpdlib")
+        self.vs_root = os.path.join(self.base, "ftp-vsftpd")
+        for d in (self.home, self.work, self.config, self.py_root, self.vs_root):
+            os.makedirs(d)
+        self.procs = h.Processes(out)
+        self.display = h.Display(self.procs)
+        self.py = h.PyftpdServer(self.procs, self.py_root, rate=SERVER_RATE)
+        self.vs = h.VsftpdServer(self.procs, self.vs_root, self.base)
+        self.app = h.Program(self.procs, program, self.work, self.home, self.config)
+        self.demo = load_demo_module()
+
+    # Setting up and tearing down.
+    def start(self):
+        self.fill_home()
+        self.fill_servers()
+        self.display.start()
+        h.start_accessibility_bus(self.procs)
+        self.py.start()
+        self.vs.start()
+
+    def stop(self):
+        self.procs.stop_all()
+        shutil.rmtree(self.base, ignore_errors=True)
+
+    def fill_home(self):
+        files = {
+            "hello.txt": b"Hello from the local side.\n",
+            "photo.jpg": pseudo_random(180_000, "photo"),
+            "notes.md": pseudo_random(2_500, "notes"),
+            "archive.tar": pseudo_random(1_234_567, "archive"),
+            ".hidden-settings": b"never shown\n",
+            "Projects/plan.txt": b"1. write\n2. test\n",
+            "Projects/Web/index.html": b"<html></html>\n",
+            "Projects/Web/logo.png": pseudo_random(40_000, "logo"),
+            "Projects/Web/css/site.css": b"body { margin: 0 }\n",
+            "Projects/empty-folder/.keep": b"",
+        }
+        for rel, data in files.items():
+            write_file(os.path.join(self.home, rel), data)
+        os.makedirs(os.path.join(self.home, "Downloads"))
+
+    def fill_servers(self):
+        for root in (self.py_root, self.vs_root):
+            write_file(os.path.join(root, "readme.txt"), b"server readme\n")
+            write_file(os.path.join(root, "pub", "alpha.txt"), pseudo_random(1_500, "alpha"))
+            write_file(os.path.join(root, "pub", "beta.bin"), pseudo_random(70_000, "beta"))
+            write_file(os.path.join(root, "pub", "nested", "deep.txt"), b"deep\n")
+            os.makedirs(os.path.join(root, "incoming"))
+            os.makedirs(os.path.join(root, "docs"))
+        h.share(self.vs_root)
+
+    # Looking.
+    def shot(self, name):
+        path = os.path.join(self.out, f"e2e-{name}.png")
+        try:
+            self.display.screenshot(path)
+        except Exception:
+            return None
+        return path
+
+    def wait_title(self, expected, timeout=40):
+        return wait_until(f'the title "{expected}"', lambda: self.app.title() == expected,
+                          timeout)
+
+    def wait_enabled(self, timeout=60):
+        return wait_until("the main window to be enabled", self.app.enabled, timeout)
+
+    def wait_ready(self, timeout=60):
+        """The main window shown, enabled, with "Ready" in its status bar."""
+        self.wait_enabled(timeout)
+        wait_until('"Ready" in the status bar',
+                   lambda: self.app.status() in ("Ready", None), timeout)
+
+    def ftp_root_children(self):
+        return [c.name for c in self.app.cells("FTP folders")]
+
+    # Acting.
+    def start_program(self):
+        self.app.start()
+        self.app.wait_app()
+
+    def restart_with_profiles(self, profiles):
+        """Writes the profile file itself and starts the program again: the way back
+        to a known state when an earlier scenario left the program elsewhere."""
+        self.app.stop()
+        data = self.demo.encode_profiles(profiles)
+        with open(os.path.join(self.work, "Profiles.dat"), "wb") as f:
+            f.write(data)
+        self.start_program()
+
+    def profile(self, name, address, user=b"", password=b"", default=0):
+        return {"name": name.encode(), "address": address.encode(),
+                "anonymous": 0 if user else 1, "user": user, "password": password,
+                "initial_dir": b"", "comment": b"", "default": default, "active": default}
+
+    def ensure_active(self, name):
+        """Makes `name` the active profile, connected, if the program is not there."""
+        if self.app.alive():
+            try:
+                if self.app.title() == f"Velmar98 - {name}" and self.app.enabled() \
+                        and "No Connection" not in self.ftp_root_children():
+                    return
+            except Exception:
+                pass
+        self.restart_with_profiles([
+            self.profile(VS_PROFILE, self.vs.address, default=int(name == VS_PROFILE)),
+            self.profile(PY_PROFILE, self.py.address, h.PyftpdServer.user.encode(),
+                         h.PyftpdServer.password.encode(), default=int(name == PY_PROFILE)),
+        ])
+        self.wait_title(f"Velmar98 - {name}")
+        self.wait_ready()
+
+    def recover(self):
+        """After a failure: close what was left open, restart a dead program."""
+        if not self.app.alive():
+            return
+        try:
+            for _ in range(5):
+                boxes = self.app.alerts()
+                if not boxes:
+                    break
+                for box in boxes:
+                    for name in ("OK", "Cancel", "No"):
+                        b = h.find_one(box, "push button", name=name, showing=True)
+                        if b:
+                            h.click(b)
+                            break
+                time.sleep(0.5)
+            dialog = h.find_one(self.app.app(), "dialog", name="Velmar98 Profiles",
+                                showing=True)
+            if dialog:
+                close = h.find_one(dialog, "push button", name="Close")
+                if close:
+                    h.click(close)
+            h.key("Escape")
+        except Exception:
+            self.app.stop()
+
+    # Dragging with the real mouse.
+    def drag_cell(self, from_pane, from_name, to_pane, to_name):
+        source = self.app.cell(from_pane, from_name)
+        target = self.app.cell(to_pane, to_name)
+        h.drag(h.center(source), h.center(target))
+
+    def select(self, pane, name):
+        h.click(self.app.cell(pane, name))
+
+    def expand(self, pane, name, child):
+        """Shows `child` under the tree item `name`, expanding it with the keyboard."""
+        if any(c.name == child for c in self.app.cells(pane)):
+            return
+        self.select(pane, name)
+        h.key("Right")
+        self.app.cell(pane, child)
+
+    def open_ftp_folder(self, name):
+        """Selects an FTP folder under the root and waits for its listing."""
+        self.select("FTP folders", name)
+        self.wait_ready()
+
+    def confirm_copy(self):
+        text = self.app.answer("Confirm File Copy", "OK")
+        check("Are you sure you want to copy the selected item(s)?" in text,
+              f'unexpected confirmation text "{text}"')
+
+
+# --- scenarios ----------------------------------------------------------------
+
+def first_start(w):
+    """No profile file, no settings: the sample profile, its server unreachable."""
+    w.start_program()
+    text = w.app.answer("Error Opening FTP Connection", "OK", timeout=60)
+    check("The program was unable to connect to the requested FTP site." in text,
+          f'unexpected text "{text}"')
+    w.wait_title("Velmar98 - Sample Profile")
+    w.wait_ready()
+    data = open(os.path.join(w.work, "Profiles.dat"), "rb").read()
+    check(data[:4] == b"\x01\x00\x00\x00" and b"Sample Profile" in data,
+          "Profiles.dat does not hold the sample profile alone")
+    ini = os.path.join(w.config, "Velmar98", "registry.ini")
+    check(os.path.isfile(ini), f"no settings written at {ini}")
+    check(w.ftp_root_children() == ["No Connection"],
+          f"the FTP tree shows {w.ftp_root_children()} instead of No Connection")
+    wid = w.app.main_window_id()
+    check("_NET_WM_STATE_MAXIMIZED" in h.window_state(wid), "the main window is not maximised")
+    # The local side starts at the first drive, the home folder.
+    names = w.app.names_in("Local files")
+    expected = ["Downloads", "Projects", "archive.tar", "hello.txt", "notes.md", "photo.jpg"]
+    check(names == expected, f"the local list shows {names}, expected {expected}")
+    status = {n: w.app.status(n) for n in ("Status", "Local item count", "FTP item count")}
+    check(status["Status"] == "Ready" and status["Local item count"] == "Local: 6 Items",
+          f"a screen reader cannot read the status bar: it reads {status}")
+
+
+def profile_made_in_dialog(w):
+    """Two profiles for the local servers made in the Profiles dialog, one active."""
+    if not w.app.alive():
+        w.start_program()
+        w.wait_ready()
+    w.app.menu("Profiles")
+    dlg = w.app.dialog("Velmar98 Profiles")
+
+    def control(name, roles=None):
+        return wait_until(f'"{name}" in the Profiles dialog',
+                          lambda: h.find_one(dlg, roles, name=name, showing=True))
+
+    edits = ("text", "password text")
+
+    def fill(field, text):
+        h.click(control(field, edits))
+        h.key("ctrl+a")
+        h.type_text(text)
+        wait_until(f'"{field}" to read "{text}"',
+                   lambda: field == "Password" or h.text_of(control(field, edits)) == text)
+
+    def new_profile(name, address, user=None, password=None, active=False):
+        h.click(control("New Profile", "push button"))
+        control("Add Profile", "push button")
+        fill("Profile Name", name)
+        fill("FTP Address", address)
+        if user is None:
+            h.click(control("Anonymous (No User ID or Password)", "check box"))
+        else:
+            fill("User ID", user)
+            fill("Password", password)
+        fill("Comment", "made by the end-to-end suite")
+        if active:
+            h.click(control("Active Profile", "check box"))
+            h.click(control("Default Profile (active when program starts)", "check box"))
+        h.click(control("Add Profile", "push button"))
+        wait_until(f'"{name}" in the profile list',
+                   lambda: h.find_one(h.find_one(dlg, "list", name="Profiles"),
+                                      "list item", name=name))
+        control("New Profile", "push button")  # back in edit mode
+
+    new_profile(VS_PROFILE, w.vs.address)
+    new_profile(PY_PROFILE, w.py.address, h.PyftpdServer.user, h.PyftpdServer.password,
+                active=True)
+    check(h.has_state(control("Active Profile", "check box"), "checked"),
+          "the new profile is not shown as active")
+    h.click(control("Close", "push button"))
+    wait_until("the Profiles dialog to close",
+               lambda: not h.find_one(w.app.app(), "dialog", name="Velmar98 Profiles",
+                                      showing=True))
+    w.wait_title(f"Velmar98 - {PY_PROFILE}")
+    w.wait_ready()
+    wait_until("the FTP root", lambda: "/" in w.ftp_root_children())
+    saved = w.demo.decode_profiles(open(os.path.join(w.work, "Profiles.dat"), "rb").read())
+    names = [p["name"] for p in saved]
+    check(names == [b"Sample Profile", VS_PROFILE.encode(), PY_PROFILE.encode()],
+          f"Profiles.dat holds {names}")
+    defaults = [p["name"] for p in saved if p["default"]]
+    check(defaults == [PY_PROFILE.encode()], f"the default profiles are {defaults}")
+    check(saved[2]["password"] == h.PyftpdServer.password.encode(), "the password was not kept")
+
+
+def ftp_side_browsed(w):
+    """The FTP tree's folders, a folder's files in the FTP list, a folder expanded."""
+    w.ensure_active(PY_PROFILE)
+    tree = w.ftp_root_children()
+    for folder in ("docs", "incoming", "pub"):
+        check(folder in tree, f'"{folder}" missing from the FTP tree: {tree}')
+    check("readme.txt" not in tree, "a file is shown in the FTP tree")
+    w.open_ftp_folder("pub")
+    wait_until("the listing of /pub", lambda: w.app.names_in("FTP files") ==
+               ["nested", "alpha.txt", "beta.bin"])
+    count = w.app.status("FTP item count")
+    check(count in ("FTP: 3 Items", None), f'FTP count reads "{count}"')
+    sizes = dict(zip(w.app.names_in("FTP files"), w.app.names_in("FTP files", 1)))
+    check(sizes == {"nested": "", "alpha.txt": "1,500", "beta.bin": "70,000"},
+          f"the sizes shown are {sizes}")
+    w.expand("FTP folders", "pub", "nested")
+    w.open_ftp_folder("nested")
+    wait_until("the listing of /pub/nested", lambda: w.app.names_in("FTP files") ==
+               ["deep.txt"])
+
+
+def file_dragged_to_ftp_tree(w):
+    """A file dragged with the mouse from the local list onto an FTP tree folder."""
+    w.ensure_active(PY_PROFILE)
+    w.drag_cell("Local files", "photo.jpg", "FTP folders", "incoming")
+    w.confirm_copy()
+    target = os.path.join(w.py_root, "incoming", "photo.jpg")
+    wait_until("the copy to end", lambda: w.app.enabled() and os.path.isfile(target)
+               and os.path.getsize(target) == 180_000, timeout=60)
+    w.wait_ready()
+    check(file_equal(os.path.join(w.home, "photo.jpg"), target),
+          "the file on the server differs from the local file")
+    check(not w.app.alerts(), f"a message box is open: {[a.name for a in w.app.alerts()]}")
+
+
+def folder_to_server_and_back(w):
+    """A folder with subfolders to the server (local list to FTP tree) and back
+    (FTP list to a local tree folder)."""
+    w.ensure_active(PY_PROFILE)
+    w.drag_cell("Local files", "Projects", "FTP folders", "incoming")
+    w.confirm_copy()
+    uploaded = os.path.join(w.py_root, "incoming", "Projects")
+    w.wait_ready(timeout=90)
+    check(os.path.isdir(uploaded), "the folder was not created on the server")
+    # Names beginning with a dot are not copied by the folder copy's walk.
+    source = os.path.join(w.home, "Projects")
+    check(file_equal(os.path.join(source, "Web", "logo.png"),
+                     os.path.join(uploaded, "Web", "logo.png")),
+          "Web/logo.png differs on the server")
+    check(os.path.isfile(os.path.join(uploaded, "Web", "css", "site.css")),
+          "the sub-sub-folder css was not copied")
+
+    w.open_ftp_folder("incoming")
+    w.app.cell("FTP files", "Projects")
+    home_item = w.home
+    w.expand("Local folders", home_item, "Downloads")
+    w.drag_cell("FTP files", "Projects", "Local folders", "Downloads")
+    w.confirm_copy()
+    back = os.path.join(w.home, "Downloads", "Projects")
+    w.wait_ready(timeout=90)
+    check(os.path.isdir(back), "the folder did not come back")
+    check(same_tree(uploaded, back), "the folder that came back differs from the server's")
+
+
+def folder_ops_on(w, pane, folder_path, side):
+    """New Folder from the context menu, renamed in place, then deleted."""
+    app = w.app
+    cells = app.cells(pane)
+    x, y, width, height = h.extents(app.pane(pane))
+    # Right-click below the last row: empty space offers New Folder.
+    h.click_at(x + width // 2, y + height - 12, button=3)
+    entry = wait_until("the context menu", lambda: h.find_one(
+        app.app(), "menu item", name="New Folder", showing=True))
+    h.click(entry)
+    made = os.path.join(folder_path, "NewFolder1")
+    wait_until("NewFolder1 to be made", lambda: os.path.isdir(made), timeout=20)
+    # The name is open for editing: type the one we want.
+    wait_until("the name editor", lambda: h.find_one(app.pane(pane), "text", showing=True))
+    h.key("ctrl+a")
+    h.type_text("Made by hand")
+    h.key("Return")
+    renamed = os.path.join(folder_path, "Made by hand")
+    wait_until("the rename", lambda: os.path.isdir(renamed) and not os.path.exists(made))
+    app.cell(pane, "Made by hand")
+    check(len(app.cells(pane)) == len(cells) + 3, f"{pane} did not gain exactly one row")
+    # Delete it through the context menu of its item.
+    item = app.cell(pane, "Made by hand")
+    h.click(item)
+    h.click_at(*h.center(item), button=3)
+    entry = wait_until("the context menu", lambda: h.find_one(
+        app.app(), "menu item", name="Delete", showing=True))
+    h.click(entry)
+    text = app.answer("Confirm File Delete", "OK")
+    check("Are you sure you want to delete the selected item(s)?" in text,
+          f'unexpected text "{text}"')
+    wait_until(f"the folder to go on the {side} side", lambda: not os.path.exists(renamed))
+    wait_until("the list without it", lambda: all(
+        c.name != "Made by hand" for c in app.cells(pane)))
+    w.wait_ready()
+
+
+def folders_made_renamed_deleted(w):
+    """A folder created, renamed and deleted on each side."""
+    w.ensure_active(PY_PROFILE)
+    w.select("Local folders", w.home)
+    w.wait_ready()
+    folder_ops_on(w, "Local files", w.home, "local")
+    w.open_ftp_folder("docs")
+    folder_ops_on(w, "FTP files", os.path.join(w.py_root, "docs"), "FTP")
+
+
+def sort_kept_after_restart(w):
+    """Sort By Size checks Size only, orders both lists, and holds after a restart."""
+    w.ensure_active(PY_PROFILE)
+    w.select("Local folders", w.home)
+    w.wait_ready()
+    w.app.menu("Sort By", "Size")
+    by_size = ["Downloads", "Projects", "hello.txt", "notes.md", "photo.jpg", "archive.tar"]
+    wait_until("the local list sorted by size",
+               lambda: w.app.names_in("Local files") == by_size)
+    for entry, checked in (("Name", False), ("Extension", False), ("Size", True),
+                           ("Date", False)):
+        check(w.app.menu_checked("Sort By", entry) == checked,
+              f'"{entry}" is {"not " if checked else ""}checked')
+    w.app.menu("Exit")
+    wait_until("the program to end", lambda: not w.app.alive(), timeout=30)
+    check(w.app.proc.returncode == 0, f"the program ended with {w.app.proc.returncode}")
+    ini = open(os.path.join(w.config, "Velmar98", "registry.ini")).read()
+    check("SortType=3" in ini.replace(" ", ""), f"SortType 3 not saved:\n{ini}")
+    w.start_program()
+    w.wait_title(f"Velmar98 - {PY_PROFILE}")
+    w.wait_ready()
+    check(w.app.menu_checked("Sort By", "Size"), "Size is not checked after the restart")
+    check(not w.app.menu_checked("Sort By", "Name"), "Name is checked after the restart")
+    wait_until("the local list sorted by size after the restart",
+               lambda: w.app.names_in("Local files") == by_size)
+    w.app.menu("Sort By", "Name")
+    wait_until("the local list sorted by name",
+               lambda: w.app.names_in("Local files")[:2] == ["Downloads", "Projects"]
+               and w.app.names_in("Local files")[2] == "archive.tar")
+
+
+def refresh_after_server_away(w):
+    """Refresh while the server is down: No Connection; up again: browsing again."""
+    w.ensure_active(PY_PROFILE)
+    w.py.stop()
+    try:
+        w.app.menu("Refresh")
+        w.app.answer("Error Opening FTP Connection", "OK", timeout=60)
+        wait_until("No Connection", lambda: w.ftp_root_children() == ["No Connection"])
+        w.wait_ready()
+        check(w.app.title() == f"Velmar98 - {PY_PROFILE}", f"the title is {w.app.title()}")
+        check(not w.app.names_in("FTP files"), "the FTP list still shows files")
+    finally:
+        if w.py.proc is None:
+            w.py.start()
+    w.app.menu("Refresh")
+    wait_until("the FTP root after the server came back",
+               lambda: "/" in w.ftp_root_children(), timeout=60)
+    w.wait_ready()
+    wait_until("the server's folders", lambda: "pub" in w.ftp_root_children())
+    wait_until("the root listing", lambda: "readme.txt" in w.app.names_in("FTP files"))
+
+
+def make_big_file(w):
+    path = os.path.join(w.home, "big.iso")
+    if not os.path.exists(path):
+        with open(path, "wb") as f:
+            f.truncate(SIZE_OF_BIG_FILE)
+    w.app.menu("Refresh")  # let the local list show it
+    w.wait_ready()
+    return path
+
+
+def status_window(w):
+    return w.app.dialog("Velmar98 Communication Status", timeout=60)
+
+
+def large_copy_cancelled(w):
+    """A 300 MB upload stopped with the status window's Cancel Communication."""
+    w.ensure_active(PY_PROFILE)
+    make_big_file(w)
+    w.drag_cell("Local files", "big.iso", "FTP folders", "incoming")
+    w.confirm_copy()
+    win = status_window(w)
+    cancel = wait_until("Cancel Communication", lambda: h.find_one(
+        win, "push button", name="Cancel Communication", showing=True))
+    target = os.path.join(w.py_root, "incoming", "big.iso")
+    wait_until("data on the server", lambda: os.path.isfile(target)
+               and os.path.getsize(target) > 0)
+    check(not w.app.enabled(), "the main window is enabled during the copy")
+    h.click(cancel)
+    text = w.app.answer("Communication Cancelled", "OK", timeout=30)
+    check("The communication session has been cancelled by the user." in text,
+          f'unexpected text "{text}"')
+    # The check after the block loop may report it once more.
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline and w.app.alive():
+        if any(a.name == "Communication Cancelled" for a in w.app.alerts()):
+            w.app.answer("Communication Cancelled", "OK")
+        elif not h.find_one(w.app.app(), "dialog", name="Velmar98 Communication Status",
+                            showing=True):
+            break
+        time.sleep(0.2)
+    w.wait_ready()
+    size = os.path.getsize(target)
+    check(size < SIZE_OF_BIG_FILE, "the whole file was copied despite the cancel")
+    check(not h.find_one(w.app.app(), "dialog", name="Velmar98 Communication Status",
+                         showing=True), "the status window is still shown")
+    os.unlink(target)
+
+
+def hide_program_during_copy(w):
+    """Hide Program minimises the window; restored during the copy it stays
+    disabled; when the copy ends it is usable again."""
+    w.ensure_active(PY_PROFILE)
+    source = make_big_file(w)
+    w.drag_cell("Local files", "big.iso", "FTP folders", "incoming")
+    w.confirm_copy()
+    win = status_window(w)
+    hide = wait_until("Hide Program", lambda: h.find_one(
+        win, "push button", name="Hide Program", showing=True))
+    h.click(hide)
+    wid = w.app.main_window_id()
+    wait_until("the main window to be minimised",
+               lambda: "Iconic" in h.window_state(wid) or "HIDDEN" in h.window_state(wid))
+    target = os.path.join(w.py_root, "incoming", "big.iso")
+    check(os.path.getsize(target) < SIZE_OF_BIG_FILE, "the copy ended before the test could "
+          "restore the window (the server's rate limit is too high)")
+    h.xdo("windowactivate", wid)
+    wait_until("the main window to come back", lambda: "Normal" in h.window_state(wid)
+               and "HIDDEN" not in h.window_state(wid))
+    check(os.path.getsize(target) < SIZE_OF_BIG_FILE,
+          "the copy ended before the window came back")
+    check(not w.app.enabled(), "the restored window is enabled while the copy runs")
+    wait_until("the copy to end", lambda: w.app.enabled(), timeout=120)
+    w.wait_ready()
+    check(file_equal(source, target), "the big file on the server differs")
+    os.unlink(target)
+    os.unlink(source)
+
+
+def vsftpd_round_trip(w):
+    """The vsftpd profile made active in the dialog; a file up and another down."""
+    w.ensure_active(PY_PROFILE)
+    w.app.menu("Profiles")
+    dlg = w.app.dialog("Velmar98 Profiles")
+    plist = wait_until("the profile list", lambda: h.find_one(dlg, "list", name="Profiles"))
+    h.click(wait_until(VS_PROFILE, lambda: h.find_one(plist, "list item", name=VS_PROFILE)))
+    active = wait_until("Active Profile", lambda: h.find_one(dlg, "check box",
+                                                            name="Active Profile"))
+    wait_until("the vsftpd profile shown", lambda: h.text_of(
+        h.find_one(dlg, "text", name="FTP Address")) == w.vs.address)
+    h.click(active)
+    h.click(h.find_one(dlg, "push button", name="Close"))
+    w.wait_title(f"Velmar98 - {VS_PROFILE}")
+    w.wait_ready()
+    wait_until("vsftpd's folders", lambda: "incoming" in w.ftp_root_children())
+    w.drag_cell("Local files", "notes.md", "FTP folders", "incoming")
+    w.confirm_copy()
+    up = os.path.join(w.vs_root, "incoming", "notes.md")
+    wait_until("the upload", lambda: os.path.isfile(up) and os.path.getsize(up) == 2_500)
+    w.wait_ready()
+    check(file_equal(os.path.join(w.home, "notes.md"), up), "notes.md differs on vsftpd")
+    w.open_ftp_folder("pub")
+    w.expand("Local folders", w.home, "Downloads")
+    w.drag_cell("FTP files", "beta.bin", "Local folders", "Downloads")
+    w.confirm_copy()
+    down = os.path.join(w.home, "Downloads", "beta.bin")
+    w.wait_ready()
+    check(file_equal(os.path.join(w.vs_root, "pub", "beta.bin"), down),
+          "beta.bin differs after the download from vsftpd")
+
+
+def first_run_demo(w):
+    """scripts/demo.py: the demo server's files on the FTP side; Exit ends both."""
+    w.app.stop()
+    folder = os.path.join(w.base, "demo")
+    log = open(os.path.join(w.out, "e2e-demo.log"), "wb")
+    env = dict(os.environ, HOME=w.home, XDG_CONFIG_HOME=os.path.join(w.base, "demo-config"),
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
+    demo = subprocess.Popen(["/usr/bin/python3", os.path.join(REPO, "scripts", "demo.py"),
+                             "--program", w.app.binary, "--dir", folder],
+                            env=env, stdout=log, stderr=log, start_new_session=True)
+    try:
+        def child_pid():
+            out = subprocess.run(["pgrep", "-P", str(demo.pid)], capture_output=True,
+                                 text=True).stdout.split()
+            return int(out[0]) if out else None
+        pid = wait_until("the program started by the demo", child_pid, timeout=30)
+        ours = w.app
+        w.app = h.Program(w.procs, ours.binary, None, None, None).adopt(pid)
+        try:
+            w.app.wait_app()
+            w.wait_title("Velmar98 - Demo Server")
+            w.wait_ready()
+            wait_until("the demo server's folders",
+                       lambda: {"docs", "pub", "upload"} <= set(w.ftp_root_children()))
+            wait_until("the demo server's files",
+                       lambda: "readme.txt" in w.app.names_in("FTP files"))
+            w.app.menu("Exit")
+        finally:
+            w.app = ours
+        demo.wait(30)
+        check(demo.returncode == 0, f"the demo ended with {demo.returncode}")
+        profiles = w.demo.decode_profiles(
+            open(os.path.join(folder, "work", "Profiles.dat"), "rb").read())
+        check([p["name"] for p in profiles] == [b"Sample Profile", b"Demo Server"],
+              f"the demo profile file holds {[p['name'] for p in profiles]}")
+        port = int(profiles[1]["address"].decode().rsplit(":", 1)[1])
+        check(not h.port_accepts(port), "the demo server still listens after the program ended")
+    finally:
+        if demo.poll() is None:
+            os.killpg(demo.pid, signal.SIGKILL)
+            demo.wait()
+        log.close()
+
+
+SCENARIOS = [
+    first_start,
+    profile_made_in_dialog,
+    ftp_side_browsed,
+    file_dragged_to_ftp_tree,
+    folder_to_server_and_back,
+    folders_made_renamed_deleted,
+    sort_kept_after_restart,
+    refresh_after_server_away,
+    large_copy_cancelled,
+    hide_program_during_copy,
+    vsftpd_round_trip,
+    first_run_demo,
+]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--only", default="")
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    chosen = [s for s in SCENARIOS if not args.only or s.__name__ in args.only.split(",")]
+    if not chosen:
+        print(f"no scenario named {args.only}")
+        return 2
+
+    world = World(os.path.abspath(args.program), os.path.abspath(args.out))
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: clean up
+    results = []
+    try:
+        world.start()
+        for scenario in chosen:
+            started = time.monotonic()
+            print(f"--- {scenario.__name__}: {scenario.__doc__.splitlines()[0]}", flush=True)
+            try:
+                scenario(world)
+                results.append((scenario.__name__, True, ""))
+            except Exception as e:  # noqa: BLE001 - every failure is reported
+                detail = str(e) if isinstance(e, Failure) else traceback.format_exc()
+                shot = world.shot(scenario.__name__)
+                results.append((scenario.__name__, False, detail))
+                print(f"    {detail}\n    screenshot: {shot}", flush=True)
+                world.recover()
+            ok = results[-1][1]
+            print(f"{'PASS' if ok else 'FAIL'} {scenario.__name__} "
+                  f"({time.monotonic() - started:.1f} s)", flush=True)
+    finally:
+        world.stop()
+    print("\nSummary:")
+    for name, ok, _ in results:
+        print(f"  {'PASS' if ok else 'FAIL'}  {name}")
+    failed = [r for r in results if not r[1]]
+    print(f"{len(results) - len(failed)} of {len(results)} scenarios passed")
+    return 1 if failed or len(results) != len(chosen) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -72,8 +72,16 @@ bool CCommStatusDlg::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
     m_progressPending = true;
     if (m_blockObserver)
         m_blockObserver(MakeReport());
-    if (now - m_lastPump >= kRefreshInterval) {
+    if (now - m_lastPump >= kRefreshInterval)
         FlushProgress();
+    return PollCancel(now);
+}
+
+// The cancel check of the copies: the flag is looked at every time, but waiting
+// events (a press on Cancel among them) are let through at most every 50 ms, so
+// that a folder of small files does not spend its time repainting.
+bool CCommStatusDlg::PollCancel(Clock::time_point now) {
+    if (now - m_lastPump >= kRefreshInterval) {
         QCoreApplication::processEvents();
         m_lastPump = Clock::now();
     }
@@ -159,7 +167,7 @@ bool CCommStatusDlg::RunBlockLoop(std::uint64_t length, TransferSource& source, 
     FlushProgress();
     if (cancelled)
         return false; // already shown, once
-    if (!CheckCancel())
+    if (!PollCancel(Clock::now()))
         return false;
     try {
         sink.Write(buffer + done, filled - done);

@@ -86,8 +86,8 @@ CCommStatusDlg::CCommStatusDlg(QWidget* /*parent*/) : QDialog(nullptr) {
 }
 
 CCommStatusDlg::~CCommStatusDlg() {
-    if (m_mainFrame)
-        m_mainFrame->removeEventFilter(this);
+    if (m_watchedFrame)
+        m_watchedFrame->removeEventFilter(this);
 }
 
 bool CCommStatusDlg::Create() {
@@ -105,6 +105,7 @@ bool CCommStatusDlg::Create() {
     m_created = true;
     m_cancel = 0;
     if (m_mainFrame) {
+        m_watchedFrame = m_mainFrame;
         m_mainFrame->installEventFilter(this);
         const QRect owner = m_mainFrame->frameGeometry();
         move(owner.center() - rect().center());

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QHash>
+#include <QPointer>
 #include <QString>
 #include <chrono>
 #include <cstdint>
@@ -146,6 +147,7 @@ private:
     bool RunBlockLoop(std::uint64_t length, TransferSource& source, TransferSink& sink,
                       LengthRule rule);
     bool BlockDone(std::uint64_t blockIndex, std::uint64_t length);
+    bool PollCancel(Clock::time_point now);
     BlockReport MakeReport() const;
     void FlushProgress();
     QString RemoteName(const QString& path) const;
@@ -164,6 +166,7 @@ private:
     bool m_created = false;
     bool m_transferControlsShown = false;
     bool m_hiddenWithOwner = false;
+    QPointer<QWidget> m_watchedFrame; // the main window, while it lives
     QHash<int, QWidget*> m_controls;
 
     // State of the copy in progress.

@@ -119,9 +119,11 @@ bool CCommStatusDlg::Connect() {
     attempt->password = app->m_activeProfile.m_password;
     bool started = true;
     try {
-        std::thread([attempt] {
+        // The worker counts as running until its last reference to the attempt is
+        // gone, since dropping it may close a late connection and the session.
+        std::thread([attempt]() mutable {
             WorkerCount running;
-            ConnectThreadProc(attempt);
+            ConnectThreadProc(std::move(attempt));
         }).detach();
     } catch (const std::system_error&) {
         started = false;
@@ -172,6 +174,7 @@ bool CCommStatusDlg::FinishConnect(CFtpConnection* connection) {
         if (!initialDir.isEmpty() && !connection->SetCurrentDirectory(initialDir))
             MessageBox(BoxOwner(), QStringLiteral("The selected Initial Directory does not exist."),
                        QStringLiteral("Error with Initial Directory"), MB_OK | MB_ICONHAND);
+        app->m_ftpCurrentDir.clear(); // never the folder of an earlier connection
         connection->GetCurrentDirectory(app->m_ftpCurrentDir);
     } catch (const std::exception&) {
         // The connection died right after the login: no half-made state is kept.

@@ -266,6 +266,24 @@ TEST_P(DownloadTest, UploadOfAFolderOrAMissingFileIsRefused) {
     EXPECT_FALSE(TransferEnv::LocalExists(env->server.PathOf("folder.bin")));
 }
 
+TEST_P(DownloadTest, HideProgramDuringATransferLetsItFinish) {
+    ASSERT_TRUE(env->Connect());
+    const QByteArray data = RandomBytes(3 * 1000 * 1000);
+    ASSERT_TRUE(env->server.WriteFile("hide.bin", data));
+    auto dlg = env->NewStatusWindow();
+    env->frame->setEnabled(false);
+    dlg->m_blockObserver = [&](const BlockReport& r) {
+        if (r.blockIndex == 10)
+            QTest::mouseClick(dlg->Control(1047), Qt::LeftButton);
+    };
+    EXPECT_TRUE(dlg->CopyFtpToLocal("/hide.bin", env->Local("hide.bin")));
+    EXPECT_TRUE(TransferEnv::ReadLocal(env->Local("hide.bin")) == data);
+    EXPECT_TRUE(env->frame->isMinimized());
+    EXPECT_TRUE(env->frame->isEnabled());
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(env->boxes.Count(), 0);
+}
+
 VELMAR_BOTH_SERVERS(DownloadTest);
 
 } // namespace

@@ -14,4 +14,6 @@ void CMyListView::OnInitialUpdate() {
     m_side = m_doc->m_listPaneCounter++;
 }
 
-void CMyListView::Populate(const QString& path) { m_path = path; }
+void CMyListView::Populate(const QString& path) {
+    m_path = path;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTreeView>
 #include <vector>
 
@@ -11,6 +12,9 @@ class CVelmarDoc;
 class CVelmarApp;
 class CMyTreeView;
 class CListModel;
+class CCommStatusDlg;
+class QMenu;
+class QMimeData;
 class QTreeWidgetItem;
 
 // Commands of the panes' context menu (menu 177).
@@ -19,6 +23,12 @@ enum PaneCommand : int {
     ID_RENAME = 32774,
     ID_DELETE = 32775,
 };
+
+// The MIME type of a drag between the program's panes. Its payload is the drag
+// source kind; what is dragged is in the document's drag record. The second
+// format names the process whose document holds that record.
+inline constexpr const char* kVelmarDragMime = "application/x-velmar98-drag";
+inline constexpr const char* kVelmarProcessMime = "application/x-velmar98-process";
 
 // The list pane: the folders and files of the folder selected in the tree pane of
 // its row, in the columns "Name", "Size" and "Modified".
@@ -31,13 +41,16 @@ public:
     // Browsing.
     void OnInitialUpdate();
     void Populate(const QString& path);
+    // Empties the list; the entries, the folder and the tree item are kept.
+    void DeleteAllItems();
     static QString FormatSize(std::uint64_t bytes);
     static QString FormatModified(std::int64_t time);
     int ItemCount() const;
-    QString ItemName(int row) const;   // display name of the item in row
-    int ItemImage(int row) const;      // image index of the item in row
-    bool IsFolderItem(int row) const;  // image 1 or 4
-    QList<int> SelectedRows() const;   // top to bottom
+    QString ItemName(int row) const;  // display name of the item in row
+    int ItemImage(int row) const;     // image index of the item in row
+    bool IsFolderItem(int row) const; // image 1 or 4
+    QList<int> SelectedRows() const;  // top to bottom
+    void SelectRows(const QList<int>& rows);
     CListModel* Model() const { return m_model; }
 
     // File operations.
@@ -49,11 +62,36 @@ public:
     bool DeleteFolderTree(const QString& path);
     void OnCommand(int id);
     void StartRename(int row);
+    // The end of a label edit on row with the new text (empty: cancelled).
+    void OnEndLabelEdit(int row, const QString& text);
+    // The context menu at a point of the viewport: null when none is shown.
+    // The caller runs it; OnRightClick does both.
+    QMenu* MakeContextMenu(const QPoint& viewportPos);
+    void OnRightClick(const QPoint& viewportPos, const QPoint& globalPos);
+    void OnTabKey(bool shift);
 
     // Drag and drop.
     bool CopySelectedTo(const QString& destPath, int destIsFtp);
     bool CopyLocalFolder(const QString& src, const QString& dst);
     bool CopyLocalFile(const QString& src, const QString& dst);
+    // Uploads local files and folders (absolute paths, as a file manager drops
+    // them) into the FTP folder destPath (ending in "/"), replacing same-named
+    // folders there. Asks nothing and refreshes nothing: the caller does.
+    bool UploadLocalPaths(const QStringList& paths, const QString& destPath);
+    // Makes this pane the holder of the drag.
+    void BeginDragHere();
+    // Drag feedback at a viewport point: highlights the folder item there.
+    // Returns whether a drop there would be taken.
+    bool DragMoveTo(const QPoint& viewportPos);
+    void DragLeft();
+    // The drop on the folder item in row, with the drag's data.
+    bool DropOn(int row, const QMimeData* mime);
+    // Whether this pane takes a drag that carries mime at all.
+    bool AcceptsDrag(const QMimeData* mime) const;
+    // The drag source kind of a drag between this program's panes, or -1.
+    int OwnDragKind(const QMimeData* mime) const;
+    // The local paths of a file manager's drag (text/uri-list with file URLs).
+    static QStringList LocalPathsOf(const QMimeData* mime);
 
     std::vector<DirEntry> m_entries;
     int m_editing = 0;
@@ -70,8 +108,48 @@ public:
 
 protected:
     CMyTreeView* TreeOfRow() const;
+    CMyTreeView* TreeOfOtherRow() const;
+    CMyListView* ListOfRow(int row) const;
     CVelmarApp* App() const;
 
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
+    // Which side the delete primitives work on (the force flags decide first).
+    bool WorksOnFtp() const;
+    void SetStatus(const QString& text);
+    void ShowCount();
+    void ReadLocalEntries(const QString& path);
+    void ReadFtpEntries(const QString& path);
+    void FillRows();
+    bool FindFolderRow(int row) const { return row >= 0 && row < ItemCount() && IsFolderItem(row); }
+    void OnLabelEditCommitted(int row, const QString& text);
+    bool RenameItem(const QString& oldPath, const QString& newPath);
+    bool ReadModifiedTime(const QString& path, std::int64_t& time);
+    bool CreateLocalFolder(const QString& path);
+    bool CreateFtpFolder(const QString& path);
+    bool DeleteLocalFolderTree(const QString& path);
+    bool DeleteFtpFolderTree(const QString& path);
+    bool DestinationExists(const QString& path, bool onFtp);
+    // Deletes a folder of the destination's name before it is copied there.
+    bool ReplaceCheck(const QString& dst, bool onFtp);
+    bool RefuseSameFolder(const QString& src, const QString& dst, bool sameSide);
+    bool CopyItems(CMyListView* source, const QString& destFolder, bool destIsFtp,
+                   CCommStatusDlg* dlg);
+    bool CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg);
+    void EndDrop();
+
     CListModel* m_model = nullptr;
+    int m_pendingRenameRow = -1;
+    QString m_pendingRenameText;
+    bool m_renamePending = false;
 };

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+#include "CommStatusDlg.h"
+#include "FrameBase.h"
+#include "VelmarApp.h"
+
+// One communication through the status window: its window made and titled with
+// the operation, the main window disabled and the communication flag set for as
+// long as the object lives, everything put back when it goes.
+class CommScope {
+public:
+    CommScope(CFrameBase* frame, CVelmarApp* app, const QString& operation)
+        : m_frame(frame), m_app(app), m_dlg(std::make_unique<CCommStatusDlg>(frame)) {
+        m_dlg->Create();
+        m_dlg->SetDlgItemText(CCommStatusDlg::IDC_OPERATION, operation);
+        if (m_frame)
+            m_frame->setEnabled(false);
+        m_app->m_commInProgress = 1;
+    }
+    ~CommScope() {
+        if (m_frame)
+            m_frame->setEnabled(true);
+        m_app->m_commInProgress = 0;
+    }
+    CommScope(const CommScope&) = delete;
+    CommScope& operator=(const CommScope&) = delete;
+
+    CCommStatusDlg* Dlg() const { return m_dlg.get(); }
+
+    static QString Operation(bool sourceFtp, bool destFtp) {
+        if (!sourceFtp)
+            return QStringLiteral("Copying files from Local Computer to FTP Server - Please Wait");
+        if (!destFtp)
+            return QStringLiteral("Copying files from FTP Server to Local Computer - Please Wait");
+        return QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait");
+    }
+
+private:
+    CFrameBase* m_frame;
+    CVelmarApp* m_app;
+    std::unique_ptr<CCommStatusDlg> m_dlg;
+};

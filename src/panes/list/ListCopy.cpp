@@ -1,0 +1,167 @@
+// Copying the list pane's items, a tree folder or a file manager's files into a
+// folder of either side, and the two purely local copy routines.
+#include <QFileInfo>
+#include <optional>
+
+#include "CommScope.h"
+#include "ListItems.h"
+#include "LocalFind.h"
+#include "LocalOps.h"
+#include "MessageBox.h"
+#include "MyListView.h"
+#include "VelmarApp.h"
+#include "VelmarDoc.h"
+
+namespace {
+void ReportSameFolder(QWidget* owner) {
+    MessageBox(owner, QStringLiteral("The destination folder is the same as the source folder."),
+               QStringLiteral("Error Copying Folder"), MB_OK | MB_ICONSTOP);
+}
+
+void ReportCopyFileError(QWidget* owner) {
+    MessageBox(owner, QStringLiteral("The program was unable to copy the selected file(s)."),
+               QStringLiteral("Error Copying File"), MB_OK | MB_ICONSTOP);
+}
+
+QString WithSlash(const QString& path) {
+    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+}
+} // namespace
+
+bool CMyListView::CopyLocalFile(const QString& src, const QString& dst) {
+    if (CopyLocalFileData(src, dst))
+        return true;
+    ReportCopyFileError(this);
+    return false;
+}
+
+bool CMyListView::CopyLocalFolder(const QString& src, const QString& dst) {
+    if (FolderIsSameOrInside(src, dst)) {
+        ReportSameFolder(this);
+        return false;
+    }
+    // Always on the local disk, whichever pane is asked.
+    if (!CreateLocalFolder(dst))
+        return false;
+    const QString from = WithSlash(src);
+    const QString to = WithSlash(dst);
+    CLocalFind find;
+    bool ok = true;
+    if (find.FindFirst(from + QStringLiteral("*.*"))) {
+        do {
+            const LocalFindEntry& entry = find.Current();
+            if (entry.isFolder) {
+                if (!entry.name.startsWith(QLatin1Char('.')))
+                    ok = CopyLocalFolder(from + entry.name, to + entry.name);
+            } else {
+                ok = CopyLocalFile(from + entry.name, to + entry.name);
+            }
+        } while (ok && find.FindNext());
+    }
+    find.Close();
+    return ok;
+}
+
+bool CMyListView::RefuseSameFolder(const QString& src, const QString& dst, bool sameSide) {
+    // The replace-check would delete the source, or a folder that holds it,
+    // before any copy routine could refuse.
+    if (!sameSide || !FoldersOverlap(src, dst))
+        return false;
+    ReportSameFolder(this);
+    return true;
+}
+
+bool CMyListView::ReplaceCheck(const QString& dst, bool onFtp) {
+    if (!DestinationExists(dst, onFtp))
+        return true;
+    int& force = onFtp ? m_forceFtp : m_forceLocal;
+    force = 1;
+    const bool deleted = DeleteFolderTree(dst + QLatin1Char('/'));
+    force = 0;
+    return deleted;
+}
+
+bool CMyListView::CopyItems(CMyListView* source, const QString& destFolder, bool destIsFtp,
+                            CCommStatusDlg* dlg) {
+    const bool sourceFtp = source->m_side == 1;
+    const bool sameSide = sourceFtp == destIsFtp;
+    for (int row : source->SelectedRows()) {
+        const QString name = source->ItemName(row);
+        const QString src = source->m_path + name;
+        const QString dst = destFolder + name;
+        bool ok = false;
+        if (source->IsFolderItem(row)) {
+            if (RefuseSameFolder(src, dst, sameSide) || !ReplaceCheck(dst, destIsFtp))
+                return false;
+            if (!sourceFtp)
+                ok = destIsFtp ? dlg->CopyFolderLocalToFtp(src, dst) : CopyLocalFolder(src, dst);
+            else
+                ok = destIsFtp ? dlg->CopyFolderFtpToFtp(src, dst)
+                               : dlg->CopyFolderFtpToLocal(src, dst);
+        } else {
+            if (sameSide && NormalizedPath(src) == NormalizedPath(dst)) {
+                // A file copied onto itself would be emptied by its own copy.
+                ReportCopyFileError(this);
+                return false;
+            }
+            if (!sourceFtp)
+                ok = destIsFtp ? dlg->CopyLocalToFtp(src, dst) : CopyLocalFile(src, dst);
+            else
+                ok = destIsFtp ? dlg->CopyFtpToFtp(src, dst) : dlg->CopyFtpToLocal(src, dst);
+        }
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool CMyListView::CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg) {
+    const int kind = m_doc->m_dragSourceKind;
+    const bool sourceFtp = kind == DRAG_FTP_TREE;
+    const QString src = m_doc->m_dragFolderPath;
+    const QString name = m_doc->m_dragFolderName;
+    if (!IsValidItemName(name) || src.isEmpty())
+        return false;
+    const QString dst = destFolder + name;
+    if (RefuseSameFolder(src, dst, sourceFtp == destIsFtp) || !ReplaceCheck(dst, destIsFtp))
+        return false;
+    if (!sourceFtp) {
+        if (!destIsFtp)
+            return CopyLocalFolder(src, dst);
+        QString from = src;
+        if (from.size() > 1 && from.endsWith(QLatin1Char('/')))
+            from.chop(1);
+        return dlg->CopyFolderLocalToFtp(from, dst);
+    }
+    return destIsFtp ? dlg->CopyFolderFtpToFtp(src, dst) : dlg->CopyFolderFtpToLocal(src, dst);
+}
+
+bool CMyListView::CopySelectedTo(const QString& destPath, int destIsFtp) {
+    const bool toFtp = destIsFtp != 0;
+    const bool fromFtp = m_side == 1;
+    std::optional<CommScope> comm;
+    if (toFtp || fromFtp)
+        comm.emplace(m_frame, App(), CommScope::Operation(fromFtp, toFtp));
+    return CopyItems(this, destPath, toFtp, comm ? comm->Dlg() : nullptr);
+}
+
+bool CMyListView::UploadLocalPaths(const QStringList& paths, const QString& destPath) {
+    CommScope comm(m_frame, App(), CommScope::Operation(false, true));
+    for (const QString& path : paths) {
+        const QString src = NormalizedPath(path);
+        const QString name = src.section(QLatin1Char('/'), -1);
+        // The root or a path without a name of its own has nothing to name the
+        // copy after.
+        if (!src.startsWith(QLatin1Char('/')) || !IsValidItemName(name))
+            continue;
+        const QString dst = destPath + name;
+        bool ok;
+        if (QFileInfo(src).isDir())
+            ok = ReplaceCheck(dst, true) && comm.Dlg()->CopyFolderLocalToFtp(src, dst);
+        else
+            ok = comm.Dlg()->CopyLocalToFtp(src, dst);
+        if (!ok)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,256 @@
+// The list pane's file operations: the context menu, New Folder, rename by label
+// editing, and deleting the selected items.
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QSet>
+
+#include "FrameBase.h"
+#include "FtpConnection.h"
+#include "FtpFileFind.h"
+#include "ListItems.h"
+#include "ListModel.h"
+#include "LocalFind.h"
+#include "LocalOps.h"
+#include "MessageBox.h"
+#include "MyListView.h"
+#include "VelmarApp.h"
+#include "VelmarDoc.h"
+#include "WaitCursor.h"
+
+namespace {
+struct MenuItem {
+    int id;
+    const char* text;
+};
+// Menu 177, in its order.
+constexpr MenuItem kContextMenu[] = {
+    {ID_NEW_FOLDER, "&New Folder"}, {ID_RENAME, "&Rename"}, {ID_DELETE, "&Delete"}};
+} // namespace
+
+QMenu* CMyListView::MakeContextMenu(const QPoint& viewportPos) {
+    if (m_side == 1 && App()->m_ftpUnavailable)
+        return nullptr;
+    const int row = indexAt(viewportPos).row();
+    if (row >= 0)
+        m_contextItem = row;
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("177"));
+    for (const MenuItem& item : kContextMenu) {
+        QAction* action = menu->addAction(QString::fromLatin1(item.text));
+        action->setObjectName(QString::number(item.id));
+        // Off an item only New Folder can be chosen.
+        if (row < 0 && item.id != ID_NEW_FOLDER)
+            action->setEnabled(false);
+    }
+    return menu;
+}
+
+void CMyListView::OnRightClick(const QPoint& viewportPos, const QPoint& globalPos) {
+    QMenu* menu = MakeContextMenu(viewportPos);
+    if (!menu)
+        return;
+    QAction* chosen = menu->exec(globalPos);
+    const int id = chosen ? chosen->objectName().toInt() : 0;
+    delete menu;
+    if (id)
+        OnCommand(id);
+}
+
+void CMyListView::contextMenuEvent(QContextMenuEvent* event) {
+    QPoint pos = event->pos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        // From the keyboard: at the current item, if there is one.
+        const QRect rect = visualRect(currentIndex());
+        pos = rect.isValid() ? rect.center() : QPoint(-1, -1);
+    }
+    OnRightClick(pos, event->globalPos());
+    event->accept();
+}
+
+void CMyListView::OnCommand(int id) {
+    CWaitCursor wait;
+    switch (id) {
+    case ID_RENAME:
+        StartRename(m_contextItem);
+        break;
+    case ID_DELETE:
+        DeleteSelected();
+        break;
+    case ID_NEW_FOLDER:
+        SetStatus(QStringLiteral("Creating New Folder - Please Wait"));
+        NewFolder();
+        SetStatus(QStringLiteral("Ready"));
+        break;
+    default:
+        break;
+    }
+}
+
+bool CMyListView::NewFolder() {
+    CWaitCursor wait;
+    QSet<QString> shown;
+    for (int row = 0; row < ItemCount(); ++row)
+        shown.insert(ItemName(row));
+    QString name;
+    for (long long n = 1;; ++n) {
+        name = QStringLiteral("NewFolder") + QString::number(n);
+        if (!shown.contains(name))
+            break;
+    }
+    const QString path = m_path + name;
+    if (!CreateFolder(path))
+        return false;
+    std::int64_t time = 0;
+    ListRow row;
+    row.key = QStringLiteral("zzzzzzzz") + name;
+    row.name = name;
+    row.image = m_side == 0 ? IMG_LOCAL_FOLDER : IMG_FTP_FOLDER;
+    if (ReadModifiedTime(path, time))
+        row.dateText = FormatModified(time);
+    // Placed last, after the items that were there.
+    m_model->AppendRow(row);
+    const int at = ItemCount() - 1;
+    scrollTo(m_model->index(at, 0));
+    RefreshTreeNode();
+    StartRename(at);
+    return true;
+}
+
+bool CMyListView::ReadModifiedTime(const QString& path, std::int64_t& time) {
+    if (m_side == 0) {
+        CLocalFind find;
+        if (!find.FindFirst(path))
+            return false;
+        time = find.Current().lastWriteTime;
+        return true;
+    }
+    CVelmarApp* app = App();
+    if (!app->m_ftpConnection)
+        return false;
+    try {
+        CFtpFileFind find(app->m_ftpConnection, 1);
+        bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
+        if (found) {
+            find.FindNextFile();
+            found = find.GetLastWriteTime(time);
+        }
+        find.Close();
+        return found;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void CMyListView::StartRename(int row) {
+    if (row < 0 || row >= ItemCount())
+        return;
+    const QModelIndex index = m_model->index(row, 0);
+    scrollTo(index);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    QAbstractItemView::edit(index);
+}
+
+bool CMyListView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+    const bool taken = QTreeView::edit(index, trigger, event);
+    // A click on a selected item only arms a timer; the edit begins when the
+    // editor is there.
+    if (taken && state() == QAbstractItemView::EditingState)
+        m_editing = 1;
+    return taken;
+}
+
+void CMyListView::OnLabelEditCommitted(int row, const QString& text) {
+    if (state() == QAbstractItemView::EditingState) {
+        // The rename runs once the editor has closed, so that its message box
+        // never takes the focus from an open editor (which would commit again).
+        m_pendingRenameRow = row;
+        m_pendingRenameText = text;
+        m_renamePending = true;
+        return;
+    }
+    OnEndLabelEdit(row, text);
+}
+
+void CMyListView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    // Tab in the editor ends this edit; it does not walk on to the next item.
+    if (hint == QAbstractItemDelegate::EditNextItem ||
+        hint == QAbstractItemDelegate::EditPreviousItem)
+        hint = QAbstractItemDelegate::SubmitModelCache;
+    QTreeView::closeEditor(editor, hint);
+    m_editing = 0;
+    if (m_renamePending) {
+        m_renamePending = false;
+        OnEndLabelEdit(m_pendingRenameRow, m_pendingRenameText);
+    }
+}
+
+void CMyListView::OnEndLabelEdit(int row, const QString& text) {
+    m_editing = 0;
+    CWaitCursor wait;
+    if (text.isNull() || row < 0 || row >= ItemCount())
+        return;
+    const QString oldName = ItemName(row);
+    // The name as it was: nothing to do, and no error for a file "already there".
+    if (text == oldName)
+        return;
+    SetStatus(QStringLiteral("Renaming File - Please Wait"));
+    const bool renamed = IsValidItemName(text) && RenameItem(m_path + oldName, m_path + text);
+    SetStatus(QStringLiteral("Ready"));
+    if (renamed) {
+        m_model->SetName(row, text);
+        RefreshTreeNode();
+        return;
+    }
+    MessageBox(this,
+               QStringLiteral("An invalid filename was entered, or a file with the name you "
+                              "specified already exists."),
+               QStringLiteral("Error Renaming File"), MB_OK | MB_ICONSTOP);
+    StartRename(row);
+}
+
+bool CMyListView::RenameItem(const QString& oldPath, const QString& newPath) {
+    if (m_side == 0)
+        return RenameLocalNoReplace(oldPath, newPath);
+    CVelmarApp* app = App();
+    if (!app->m_ftpConnection)
+        return false;
+    // The servers' rename replaces an existing file of the new name; the user
+    // asked for a rename, not for that file to be lost.
+    if (DestinationExists(newPath, true))
+        return false;
+    try {
+        return app->m_ftpConnection->Rename(oldPath, newPath);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void CMyListView::DeleteSelected() {
+    if (MessageBox(this, QStringLiteral("Are you sure you want to delete the selected item(s)?"),
+                   QStringLiteral("Confirm File Delete"), MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+        SetStatus(QStringLiteral("Ready"));
+        return;
+    }
+    SetStatus(QStringLiteral("Deleting Files - Please Wait"));
+    {
+        CWaitCursor wait;
+        // The names are taken first; the items stay as they are until the refill.
+        struct Item {
+            QString name;
+            bool folder;
+        };
+        QList<Item> items;
+        for (int row : SelectedRows())
+            items.append({ItemName(row), IsFolderItem(row)});
+        for (const Item& item : items) {
+            const QString path = m_path + item.name;
+            const bool ok =
+                item.folder ? DeleteFolderTree(path + QLatin1Char('/')) : DeleteOneFile(path);
+            if (!ok)
+                break;
+        }
+        RefreshTreeNode();
+        Populate(m_path);
+    }
+    SetStatus(QStringLiteral("Ready"));
+}

@@ -1,0 +1,114 @@
+#include "ListItems.h"
+
+#include <ctime>
+
+#include "TransferPaths.h"
+#include "VelmarApp.h"
+
+namespace {
+QString KeyNumber(std::uint64_t value) {
+    return QString::number(value).rightJustified(kKeyNumberWidth, QLatin1Char('0'));
+}
+
+// Times before 1970 are negative; flipping the sign bit keeps their order in an
+// unsigned field.
+std::uint64_t TimeKeyValue(std::int64_t time) {
+    return static_cast<std::uint64_t>(time) ^ (std::uint64_t{1} << 63);
+}
+
+QString TwoDigits(int value) {
+    return QString::number(value).rightJustified(2, QLatin1Char('0'));
+}
+} // namespace
+
+ListSort CurrentListSort(const CVelmarApp& app) {
+    if (app.m_sortByExtension)
+        return ListSort::Extension;
+    if (app.m_sortBySize)
+        return ListSort::Size;
+    if (app.m_sortByDate)
+        return ListSort::Date;
+    return ListSort::Name;
+}
+
+QString ListSortKey(const DirEntry& entry, ListSort sort) {
+    QString key = entry.name;
+    if (sort == ListSort::Extension) {
+        const qsizetype dot = key.lastIndexOf(QLatin1Char('.'));
+        if (dot < 0 || dot == key.size() - 1)
+            key = QLatin1Char('.') + key;
+        else
+            key = key.mid(dot + 1) + QLatin1Char('.') + key.left(dot);
+    } else if (sort == ListSort::Date) {
+        key = KeyNumber(TimeKeyValue(entry.lastWriteTime)) + key;
+    } else if (sort == ListSort::Size) {
+        key = KeyNumber(entry.size) + key;
+    }
+    return (entry.IsFolder() ? QLatin1Char('0') : QLatin1Char('1')) + key;
+}
+
+QString ListDisplayName(const QString& key, ListSort sort) {
+    QString name = key.mid(1);
+    if (sort == ListSort::Extension) {
+        const qsizetype dot = name.indexOf(QLatin1Char('.'));
+        if (dot == 0)
+            name.remove(0, 1);
+        else if (dot > 0)
+            name = name.mid(dot + 1) + QLatin1Char('.') + name.left(dot);
+    } else if (sort == ListSort::Date || sort == ListSort::Size) {
+        name.remove(0, kKeyNumberWidth);
+    }
+    return name;
+}
+
+QString FormatListSize(std::uint64_t bytes) {
+    const QString digits = QString::number(bytes);
+    QString text;
+    text.reserve(digits.size() + digits.size() / 3);
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += QLatin1Char(',');
+        text += digits.at(i);
+    }
+    return text;
+}
+
+QString FormatListModified(std::int64_t time) {
+    const std::time_t t = static_cast<std::time_t>(time);
+    std::tm local{};
+    if (!localtime_r(&t, &local))
+        return QString();
+    const int hour12 = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
+    return QStringLiteral("%1/%2/%3 %4:%5 %6")
+        .arg(local.tm_mon + 1)
+        .arg(local.tm_mday)
+        .arg(TwoDigits((local.tm_year % 100 + 100) % 100))
+        .arg(hour12)
+        .arg(TwoDigits(local.tm_min))
+        .arg(local.tm_hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+}
+
+QString NormalizedPath(const QString& path) {
+    QString result;
+    result.reserve(path.size());
+    for (const QChar c : path) {
+        if (c == QLatin1Char('/') && result.endsWith(QLatin1Char('/')))
+            continue;
+        result += c;
+    }
+    if (result.size() > 1 && result.endsWith(QLatin1Char('/')))
+        result.chop(1);
+    return result;
+}
+
+bool FolderIsSameOrInside(const QString& folder, const QString& path) {
+    return transferpaths::IsSameOrInside(NormalizedPath(folder), NormalizedPath(path));
+}
+
+bool FoldersOverlap(const QString& a, const QString& b) {
+    return FolderIsSameOrInside(a, b) || FolderIsSameOrInside(b, a);
+}
+
+bool IsValidItemName(const QString& name) {
+    return transferpaths::IsUsableListingName(name);
+}

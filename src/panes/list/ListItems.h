@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "DirEntry.h"
+
+class CVelmarApp;
+
+// The four orders of the Sort By menu. With no sort flag set, the keys are those
+// of the sort by name.
+enum class ListSort { Name, Extension, Size, Date };
+
+ListSort CurrentListSort(const CVelmarApp& app);
+
+// Width of the number put in front of a size or date key. Sizes and times are
+// 64-bit; a narrower field would let an 11-digit size sort before a 10-digit one
+// and would cut the wrong number of characters off the display name.
+constexpr int kKeyNumberWidth = 20;
+
+// The sort key of an entry: "0" for a folder or "1" for a file, then the number
+// field for size or date, then the name (by extension: extension, ".", the rest).
+QString ListSortKey(const DirEntry& entry, ListSort sort);
+
+// The name an item shows, turned back out of its key.
+QString ListDisplayName(const QString& key, ListSort sort);
+
+// Entries whose names begin with "." are never shown.
+inline bool IsShownName(const QString& name) {
+    return !name.isEmpty() && name.at(0) != QLatin1Char('.');
+}
+
+// "1,234,567,890": commas every three digits, no unit.
+QString FormatListSize(std::uint64_t bytes);
+
+// "3/7/98 9:05 AM" in local time; empty for a time the system cannot convert.
+QString FormatListModified(std::int64_t time);
+
+// A path with every run of "/" made one and no trailing "/" (the root stays "/"),
+// so that "//pub/x/" and "/pub/x" compare equal.
+QString NormalizedPath(const QString& path);
+
+// True when path is folder itself or lies inside it (same side).
+bool FolderIsSameOrInside(const QString& folder, const QString& path);
+
+// True when one of the two folders is the other or lies inside it (same side).
+bool FoldersOverlap(const QString& a, const QString& b);
+
+// A name the user typed that may become one path element: not empty, not "."
+// or "..", no "/" and no NUL.
+bool IsValidItemName(const QString& name);

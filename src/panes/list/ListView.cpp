@@ -1,0 +1,271 @@
+// The list pane: its columns, its filling from a local folder or the FTP listing,
+// and the order of its items.
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QTreeWidgetItemIterator>
+#include <algorithm>
+
+#include "CommStatusDlg.h"
+#include "FrameBase.h"
+#include "FtpConnection.h"
+#include "ListItems.h"
+#include "ListModel.h"
+#include "LocalFind.h"
+#include "MyListView.h"
+#include "MyTreeView.h"
+#include "VelmarApp.h"
+#include "VelmarDoc.h"
+
+namespace {
+struct ColumnSpec {
+    int width;
+};
+constexpr ColumnSpec kColumns[CListModel::ColumnCount] = {{170}, {70}, {130}};
+
+DirEntry EntryOf(const LocalFindEntry& found) {
+    DirEntry entry;
+    entry.attributes = found.isFolder ? DirEntry::kFolder : 0;
+    entry.creationTime = found.creationTime;
+    entry.accessTime = found.accessTime;
+    entry.lastWriteTime = found.lastWriteTime;
+    entry.size = found.size;
+    entry.name = found.name;
+    return entry;
+}
+} // namespace
+
+CMyListView::CMyListView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent)
+    : QTreeView(parent), m_frame(frame), m_doc(doc) {
+    m_model = new CListModel(&m_entries, doc ? doc->m_smallImageList : QList<QIcon>(), this);
+    m_model->m_onRename = [this](int row, const QString& text) { OnLabelEditCommitted(row, text); };
+    setModel(m_model);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setExpandsOnDoubleClick(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSortingEnabled(false);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDropIndicatorShown(false);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::CopyAction);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+    header()->setSectionsMovable(false);
+    header()->setStretchLastSection(false);
+}
+
+CMyListView::~CMyListView() = default;
+
+CVelmarApp* CMyListView::App() const {
+    return AfxGetApp();
+}
+
+CMyTreeView* CMyListView::TreeOfRow() const {
+    return m_frame ? qobject_cast<CMyTreeView*>(m_frame->GetPane(m_side, 0)) : nullptr;
+}
+
+CMyTreeView* CMyListView::TreeOfOtherRow() const {
+    return m_frame ? qobject_cast<CMyTreeView*>(m_frame->GetPane(1 - m_side, 0)) : nullptr;
+}
+
+CMyListView* CMyListView::ListOfRow(int row) const {
+    return m_frame ? qobject_cast<CMyListView*>(m_frame->GetPane(row, 1)) : nullptr;
+}
+
+void CMyListView::SetStatus(const QString& text) {
+    if (m_frame)
+        m_frame->SetPaneText(0, text);
+}
+
+void CMyListView::OnInitialUpdate() {
+    m_editing = m_forceLocal = m_forceFtp = 0;
+    m_skipFtpRead = 1;
+    m_side = m_doc->m_listPaneCounter++;
+    for (int c = 0; c < CListModel::ColumnCount; ++c)
+        header()->resizeSection(c, kColumns[c].width);
+    // The tree pane of the row selects its start item, which fills this pane.
+    if (CMyTreeView* tree = TreeOfRow())
+        tree->SelectStartItem();
+}
+
+QString CMyListView::FormatSize(std::uint64_t bytes) {
+    return FormatListSize(bytes);
+}
+
+QString CMyListView::FormatModified(std::int64_t time) {
+    return FormatListModified(time);
+}
+
+void CMyListView::Populate(const QString& path) {
+    CVelmarApp* app = App();
+    if (m_side == 0)
+        SetStatus(QStringLiteral("Reading Local Directory - Please Wait"));
+    // A reset drops any open editor without the end-of-edit call.
+    DeleteAllItems();
+    if (!app->m_resortInProgress) {
+        if (m_side == 0)
+            ReadLocalEntries(path);
+        else
+            ReadFtpEntries(path);
+    }
+    FillRows();
+    if (ItemCount() > 0)
+        selectionModel()->setCurrentIndex(
+            m_model->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ShowCount();
+    SetStatus(QStringLiteral("Ready"));
+}
+
+void CMyListView::DeleteAllItems() {
+    m_editing = 0;
+    m_renamePending = false;
+    m_dropTarget = -1;
+    m_model->Clear();
+}
+
+void CMyListView::ReadLocalEntries(const QString& path) {
+    m_entries.clear();
+    // No folder (the tree shows "Local Computer") is not the current folder.
+    if (path.isEmpty())
+        return;
+    CLocalFind find;
+    if (find.FindFirst(path + QStringLiteral("*.*"))) {
+        do {
+            m_entries.push_back(EntryOf(find.Current()));
+        } while (find.FindNext());
+    }
+    find.Close();
+}
+
+void CMyListView::ReadFtpEntries(const QString& path) {
+    CVelmarApp* app = App();
+    m_entries.clear();
+    if (m_skipFtpRead) {
+        // The tree pane has just read this folder into the shared listing.
+        m_skipFtpRead = 0;
+    } else {
+        // Without a connection there is nothing to read, and the shared listing
+        // may still hold a folder of the connection that went away.
+        if (!app->m_ftpConnection)
+            return;
+        CCommStatusDlg dlg(m_frame);
+        if (app->m_startingUp)
+            dlg.Create();
+        if (m_frame)
+            m_frame->setEnabled(false);
+        app->m_commInProgress = 1;
+        try {
+            app->m_ftpConnection->SetCurrentDirectory(path);
+            dlg.ReadFtpDirectory();
+        } catch (const std::exception&) {
+            app->m_ftpListing.clear();
+        }
+        if (m_frame)
+            m_frame->setEnabled(true);
+        app->m_commInProgress = 0;
+    }
+    m_entries = app->m_ftpListing;
+}
+
+void CMyListView::FillRows() {
+    const bool local = m_side == 0;
+    m_model->SetRows(BuildListRows(m_entries, CurrentListSort(*App()),
+                                   local ? IMG_LOCAL_FOLDER : IMG_FTP_FOLDER,
+                                   local ? IMG_LOCAL_FILE : IMG_FTP_FILE));
+}
+
+void CMyListView::ShowCount() {
+    if (!m_frame)
+        return;
+    const QString count = QString::number(static_cast<unsigned>(ItemCount()));
+    if (m_side == 0)
+        m_frame->SetPaneText(1, QStringLiteral("Local: ") + count + QStringLiteral(" Items"));
+    else
+        m_frame->SetPaneText(2, QStringLiteral("FTP: ") + count + QStringLiteral(" Items"));
+}
+
+int CMyListView::ItemCount() const {
+    return m_model->rowCount();
+}
+
+QString CMyListView::ItemName(int row) const {
+    return row >= 0 && row < ItemCount() ? m_model->Row(row).name : QString();
+}
+
+int CMyListView::ItemImage(int row) const {
+    return row >= 0 && row < ItemCount() ? m_model->Row(row).image : -1;
+}
+
+bool CMyListView::IsFolderItem(int row) const {
+    const int image = ItemImage(row);
+    return image == IMG_LOCAL_FOLDER || image == IMG_FTP_FOLDER;
+}
+
+QList<int> CMyListView::SelectedRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void CMyListView::SelectRows(const QList<int>& rows) {
+    QItemSelection selection;
+    for (int row : rows)
+        if (row >= 0 && row < ItemCount())
+            selection.select(m_model->index(row, 0),
+                             m_model->index(row, CListModel::ColumnCount - 1));
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (!rows.isEmpty() && rows.first() >= 0 && rows.first() < ItemCount())
+        selectionModel()->setCurrentIndex(m_model->index(rows.first(), 0),
+                                          QItemSelectionModel::NoUpdate);
+}
+
+void CMyListView::RefreshTreeNode() {
+    CMyTreeView* tree = TreeOfRow();
+    if (!tree || !m_treeItem)
+        return;
+    // The tree may have been rebuilt since it handed us its item; a stale
+    // pointer is never passed back to it.
+    bool held = false;
+    for (QTreeWidgetItemIterator it(tree); *it && !held; ++it)
+        held = *it == m_treeItem;
+    if (!held)
+        return;
+    if (m_side == 0)
+        tree->ReadLocalFolder(m_path, m_treeItem);
+    else
+        tree->ReadFtpFolder(m_path, m_treeItem);
+}
+
+bool CMyListView::event(QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            OnTabKey(key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+    }
+    return QTreeView::event(event);
+}
+
+void CMyListView::OnTabKey(bool shift) {
+    CMyTreeView* tree = shift ? TreeOfRow() : TreeOfOtherRow();
+    if (m_frame && tree)
+        m_frame->SetActiveView(tree);
+}
+
+void CMyListView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        if (!m_editing)
+            DeleteSelected();
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}

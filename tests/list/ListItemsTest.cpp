@@ -1,0 +1,258 @@
+// The list pane's texts and order, without a window: size and date texts, sort
+// keys and display names, the order of rows in the four sort orders, path rules.
+#include <QDateTime>
+#include <QTimeZone>
+#include <cstdlib>
+#include <ctime>
+#include <gtest/gtest.h>
+
+#include "ListItems.h"
+#include "ListModel.h"
+
+namespace {
+DirEntry Entry(const QString& name, bool folder = false, std::uint64_t size = 0,
+               std::int64_t time = 0) {
+    DirEntry e;
+    e.name = name;
+    e.attributes = folder ? DirEntry::kFolder : 0;
+    e.size = size;
+    e.lastWriteTime = time;
+    return e;
+}
+
+QStringList Names(const std::vector<ListRow>& rows) {
+    QStringList names;
+    for (const ListRow& r : rows)
+        names << r.name;
+    return names;
+}
+
+class ScopedTz {
+public:
+    explicit ScopedTz(const char* tz) {
+        if (const char* old = std::getenv("TZ"))
+            m_old = old;
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+    ~ScopedTz() {
+        if (m_old.empty())
+            ::unsetenv("TZ");
+        else
+            ::setenv("TZ", m_old.c_str(), 1);
+        ::tzset();
+    }
+
+private:
+    std::string m_old;
+};
+
+std::int64_t Utc(int y, int mo, int d, int h, int mi) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi), QTimeZone::utc()).toSecsSinceEpoch();
+}
+
+TEST(FormatSize, CommasEveryThreeDigitsFor64BitSizes) {
+    const struct {
+        std::uint64_t bytes;
+        const char* text;
+    } cases[] = {
+        {0, "0"},
+        {999, "999"},
+        {1000, "1,000"},
+        {999999, "999,999"},
+        {1000000, "1,000,000"},
+        {1234567890, "1,234,567,890"},
+        {4294967295u, "4,294,967,295"},
+        {4294967296ull, "4,294,967,296"}, // one past 32 bits
+        {5368709120ull, "5,368,709,120"},
+        {18446744073709551615ull, "18,446,744,073,709,551,615"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatListSize(c.bytes), QString::fromLatin1(c.text)) << c.bytes;
+}
+
+TEST(FormatModified, LocalTimeWithoutLeadingZerosOfMonthDayAndHour) {
+    // A fixed offset without daylight saving, so that no time zone data is needed:
+    // local time is UTC minus five hours.
+    ScopedTz tz("EST5");
+    const struct {
+        std::int64_t time;
+        const char* text;
+    } cases[] = {
+        {Utc(1998, 3, 7, 14, 5), "3/7/98 9:05 AM"},
+        {Utc(2000, 10, 10, 5, 30), "10/10/00 12:30 AM"},
+        {Utc(2001, 1, 1, 17, 0), "1/1/01 12:00 PM"},
+        {Utc(2001, 12, 31, 4, 59), "12/30/01 11:59 PM"},
+        {Utc(2038, 1, 19, 8, 14), "1/19/38 3:14 AM"}, // the last second of 32-bit time
+        {Utc(2040, 2, 29, 18, 7), "2/29/40 1:07 PM"},
+        {Utc(2106, 2, 8, 5, 0), "2/8/06 12:00 AM"}, // past the unsigned 32-bit end
+        {Utc(2200, 6, 1, 15, 9), "6/1/00 10:09 AM"},
+        {Utc(1969, 12, 31, 23, 0), "12/31/69 6:00 PM"}, // before 1970
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatListModified(c.time), QString::fromLatin1(c.text)) << c.time;
+}
+
+TEST(FormatModified, FollowsTheLocalTimeZone) {
+    const std::int64_t t = Utc(1998, 3, 7, 9, 5);
+    {
+        ScopedTz tz("UTC0");
+        EXPECT_EQ(FormatListModified(t), QStringLiteral("3/7/98 9:05 AM"));
+    }
+    {
+        ScopedTz tz("JST-9");
+        EXPECT_EQ(FormatListModified(t), QStringLiteral("3/7/98 6:05 PM"));
+    }
+}
+
+TEST(SortKey, KeysAndDisplayNamesOfTheFourOrders) {
+    const struct {
+        DirEntry entry;
+        ListSort sort;
+        const char* key;
+    } cases[] = {
+        {Entry(QStringLiteral("Report.TXT")), ListSort::Name, "1Report.TXT"},
+        {Entry(QStringLiteral("src"), true), ListSort::Name, "0src"},
+        {Entry(QStringLiteral("report.final.txt")), ListSort::Extension, "1txt.report.final"},
+        {Entry(QStringLiteral("README")), ListSort::Extension, "1.README"},
+        {Entry(QStringLiteral("notes.")), ListSort::Extension, "1.notes."},
+        {Entry(QStringLiteral("a.b.c")), ListSort::Extension, "1c.a.b"},
+        {Entry(QStringLiteral("lib.d"), true), ListSort::Extension, "0d.lib"},
+        {Entry(QStringLiteral("x"), false, 1234), ListSort::Size, "100000000000000001234x"},
+        {Entry(QStringLiteral("big"), false, 10000000000ull), ListSort::Size,
+         "100000000010000000000big"},
+        {Entry(QStringLiteral("d"), true, 77), ListSort::Size, "000000000000000000077d"},
+        {Entry(QStringLiteral("t"), false, 0, 0), ListSort::Date, "109223372036854775808t"},
+        {Entry(QStringLiteral("t"), false, 0, 5), ListSort::Date, "109223372036854775813t"},
+        {Entry(QStringLiteral("t"), false, 0, -1), ListSort::Date, "109223372036854775807t"},
+    };
+    for (const auto& c : cases) {
+        const QString key = ListSortKey(c.entry, c.sort);
+        EXPECT_EQ(key, QString::fromLatin1(c.key)) << c.entry.name.toStdString();
+        EXPECT_EQ(ListDisplayName(key, c.sort), c.entry.name) << c.key;
+    }
+}
+
+TEST(SortKey, EveryDisplayNameIsTheEntrysName) {
+    const QStringList names = {QStringLiteral("plain"),     QStringLiteral("a.b.c"),
+                               QStringLiteral("trailing."), QStringLiteral("x.y"),
+                               QStringLiteral("a..b"),      QStringLiteral("1.2.3.4"),
+                               QStringLiteral("ünï.cödé"),  QStringLiteral("sp ace.t x t")};
+    for (ListSort sort : {ListSort::Name, ListSort::Extension, ListSort::Size, ListSort::Date})
+        for (const QString& name : names)
+            for (bool folder : {false, true}) {
+                const DirEntry e = Entry(name, folder, 4294967296ull * 3, Utc(2090, 1, 1, 0, 0));
+                EXPECT_EQ(ListDisplayName(ListSortKey(e, sort), sort), name)
+                    << name.toStdString() << " sort " << int(sort);
+            }
+}
+
+struct OrderCase {
+    const char* what;
+    ListSort sort;
+    std::vector<DirEntry> entries; // in the order read
+    QStringList shown;
+};
+
+class ListOrder : public testing::TestWithParam<OrderCase> {};
+
+TEST_P(ListOrder, RowsComeInTheOrderOfTheirKeys) {
+    const OrderCase& c = GetParam();
+    const std::vector<ListRow> rows = BuildListRows(c.entries, c.sort, 1, 2);
+    EXPECT_EQ(Names(rows), c.shown);
+    for (const ListRow& r : rows) {
+        ASSERT_GE(r.entry, 0);
+        EXPECT_EQ(r.image, c.entries[std::size_t(r.entry)].IsFolder() ? 1 : 2);
+        EXPECT_EQ(c.entries[std::size_t(r.entry)].name, r.name);
+    }
+}
+
+const std::int64_t kDay = 86400;
+INSTANTIATE_TEST_SUITE_P(
+    AllOrders, ListOrder,
+    testing::Values(
+        OrderCase{"dot names never shown",
+                  ListSort::Name,
+                  {Entry(QStringLiteral("."), true), Entry(QStringLiteral(".."), true),
+                   Entry(QStringLiteral(".profile")), Entry(QStringLiteral(".git"), true),
+                   Entry(QStringLiteral("b")), Entry(QStringLiteral("a"))},
+                  {QStringLiteral("a"), QStringLiteral("b")}},
+        OrderCase{"only dot names",
+                  ListSort::Date,
+                  {Entry(QStringLiteral("."), true), Entry(QStringLiteral(".."), true)},
+                  {}},
+        OrderCase{"by name: folders first, dot before digits before letters, case ignored",
+                  ListSort::Name,
+                  {Entry(QStringLiteral("b")), Entry(QStringLiteral("Zeta"), true),
+                   Entry(QStringLiteral("A")), Entry(QStringLiteral("a.txt")),
+                   Entry(QStringLiteral("a1")), Entry(QStringLiteral("9")),
+                   Entry(QStringLiteral("alpha"), true), Entry(QStringLiteral("B2"))},
+                  {QStringLiteral("alpha"), QStringLiteral("Zeta"), QStringLiteral("9"),
+                   QStringLiteral("A"), QStringLiteral("a.txt"), QStringLiteral("a1"),
+                   QStringLiteral("b"), QStringLiteral("B2")}},
+        OrderCase{"by name: names equal but for case keep the order read",
+                  ListSort::Name,
+                  {Entry(QStringLiteral("readme")), Entry(QStringLiteral("README")),
+                   Entry(QStringLiteral("ReadMe"))},
+                  {QStringLiteral("readme"), QStringLiteral("README"), QStringLiteral("ReadMe")}},
+        OrderCase{"by extension: no extension and a trailing dot first, a.b.c under c",
+                  ListSort::Extension,
+                  {Entry(QStringLiteral("z.txt")), Entry(QStringLiteral("a.b.c")),
+                   Entry(QStringLiteral("notes.")), Entry(QStringLiteral("Makefile")),
+                   Entry(QStringLiteral("b.C")), Entry(QStringLiteral("a.txt")),
+                   Entry(QStringLiteral("web.d"), true), Entry(QStringLiteral("bin"), true)},
+                  {QStringLiteral("bin"), QStringLiteral("web.d"), QStringLiteral("Makefile"),
+                   QStringLiteral("notes."), QStringLiteral("a.b.c"), QStringLiteral("b.C"),
+                   QStringLiteral("a.txt"), QStringLiteral("z.txt")}},
+        OrderCase{"by size: smallest first, equal sizes by name, folders first",
+                  ListSort::Size,
+                  {Entry(QStringLiteral("c"), false, 10),
+                   Entry(QStringLiteral("huge"), false, 10000000000ull),
+                   Entry(QStringLiteral("nine"), false, 9999999999ull),
+                   Entry(QStringLiteral("B"), false, 10), Entry(QStringLiteral("a"), false, 10),
+                   Entry(QStringLiteral("dir"), true), Entry(QStringLiteral("small"), false, 2)},
+                  {QStringLiteral("dir"), QStringLiteral("small"), QStringLiteral("a"),
+                   QStringLiteral("B"), QStringLiteral("c"), QStringLiteral("nine"),
+                   QStringLiteral("huge")}},
+        OrderCase{"by date: oldest first, ties by name, before 1970 and after 2038",
+                  ListSort::Date,
+                  {Entry(QStringLiteral("new"), false, 0, Utc(2040, 1, 1, 0, 0)),
+                   Entry(QStringLiteral("old"), false, 0, -10 * kDay),
+                   Entry(QStringLiteral("y2k"), false, 0, Utc(2000, 1, 1, 0, 0)),
+                   Entry(QStringLiteral("b"), false, 0, Utc(2000, 1, 1, 0, 0)),
+                   Entry(QStringLiteral("far"), false, 0, Utc(2300, 1, 1, 0, 0)),
+                   Entry(QStringLiteral("dir"), true, 0, Utc(2100, 1, 1, 0, 0))},
+                  {QStringLiteral("dir"), QStringLiteral("old"), QStringLiteral("b"),
+                   QStringLiteral("y2k"), QStringLiteral("new"), QStringLiteral("far")}}),
+    [](const testing::TestParamInfo<OrderCase>& info) {
+        return "Case" + std::to_string(info.index);
+    });
+
+TEST(Paths, NormalizedAndOverlapping) {
+    EXPECT_EQ(NormalizedPath(QStringLiteral("//pub//x/")), QStringLiteral("/pub/x"));
+    EXPECT_EQ(NormalizedPath(QStringLiteral("/")), QStringLiteral("/"));
+    EXPECT_EQ(NormalizedPath(QStringLiteral("//")), QStringLiteral("/"));
+    const struct {
+        const char* a;
+        const char* b;
+        bool overlap;
+    } cases[] = {
+        {"/d/x", "/d/x", true},    {"/d/x/", "//d/x", true}, {"/d/x", "/d/x/x", true},
+        {"/d/x/x", "/d/x", true},  {"/d/x", "/d/xy", false}, {"/d/xy", "/d/x", false},
+        {"/d/a", "/d/b/a", false}, {"/", "/anything", true}, {"/home/u/", "/home/U", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FoldersOverlap(QString::fromLatin1(c.a), QString::fromLatin1(c.b)), c.overlap)
+            << c.a << " " << c.b;
+    EXPECT_TRUE(FolderIsSameOrInside(QStringLiteral("/d/x"), QStringLiteral("/d/x/y")));
+    EXPECT_FALSE(FolderIsSameOrInside(QStringLiteral("/d/x/y"), QStringLiteral("/d/x")));
+}
+
+TEST(Paths, ItemNamesTheUserMayType) {
+    for (const char* bad : {"", ".", "..", "a/b", "/", "../up"})
+        EXPECT_FALSE(IsValidItemName(QString::fromLatin1(bad))) << bad;
+    EXPECT_FALSE(IsValidItemName(QStringLiteral("nul") + QChar(0)));
+    for (const char* good : {"a", ".hidden", "x.y", "with space", "..x"})
+        EXPECT_TRUE(IsValidItemName(QString::fromLatin1(good))) << good;
+}
+} // namespace

@@ -137,6 +137,8 @@ public:
     explicit StatusRecorder(CMainFrame* frame)
         : m_label(frame->findChild<QLabel*>(QStringLiteral("statusPane0"))) {
         EXPECT_NE(m_label, nullptr);
+        // Nothing is painted before the window is on the screen.
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(frame));
         if (m_label)
             m_label->installEventFilter(this);
     }

@@ -1,0 +1,120 @@
+// Refresh and the Profiles command against real servers: the FTP side goes away,
+// comes back, and follows the active profile.
+#include <QApplication>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QMimeData>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidgetItem>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "AppFixture.h"
+#include "FtpServer.h"
+#include "MainFrame.h"
+#include "MyListView.h"
+#include "MyTreeView.h"
+#include "ProfileFile.h"
+#include "ProfilesDlg.h"
+#include "VelmarApp.h"
+#include "VelmarDoc.h"
+
+namespace {
+QStringList TopLevelLabels(QTreeWidget* tree) {
+    QStringList labels;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        labels << tree->topLevelItem(i)->text(0);
+    return labels;
+}
+
+TEST(Commands, RefreshWhenTheServerHasGoneAndAfterItCameBack) {
+    auto server = std::make_unique<FtpServer>(FtpServer::Kind::Pyftpdlib);
+    ASSERT_TRUE(server->IsRunning()) << server->Error().toStdString();
+    ASSERT_TRUE(server->MakeDir(QStringLiteral("pub")));
+    AppFixture f;
+    f.SetProfile(server->Address(), server->User(), server->Password());
+    ASSERT_TRUE(f.Start());
+    CMainFrame* frame = f.Frame();
+    CMyTreeView* ftpTree = f.FtpTree();
+    ASSERT_EQ(ftpTree->topLevelItemCount(), 1);
+    EXPECT_EQ(ftpTree->topLevelItem(0)->text(0), QStringLiteral("/"));
+    EXPECT_EQ(f.App().m_ftpUnavailable, 0);
+
+    server->Kill();
+    f.Boxes().Clear();
+    frame->Action(ID_REFRESH)->trigger();
+    EXPECT_EQ(TopLevelLabels(ftpTree), QStringList{QStringLiteral("No Connection")});
+    EXPECT_EQ(ftpTree->topLevelItem(0)->childCount(), 0);
+    EXPECT_EQ(f.App().m_ftpUnavailable, 1);
+    EXPECT_EQ(f.App().m_session, nullptr);
+    EXPECT_EQ(f.Boxes().CountCaption(QStringLiteral("Error Opening FTP Connection")), 1);
+    EXPECT_EQ(f.FtpList()->ItemCount(), 0);
+    // The local side was rebuilt and shows its first drive.
+    ASSERT_GE(f.LocalTree()->topLevelItemCount(), 1);
+    EXPECT_EQ(f.LocalTree()->topLevelItem(0)->text(0), QStringLiteral("Local Computer"));
+    EXPECT_FALSE(f.LocalList()->m_path.isEmpty());
+    // No context menu and no drop on the FTP tree while the side is unavailable.
+    EXPECT_EQ(ftpTree->MakeContextMenu(ftpTree->topLevelItem(0)), nullptr);
+    std::unique_ptr<QMimeData> drag(CMyTreeView::MakeDragData(DRAG_LOCAL_LIST));
+    const QRect rootRect = ftpTree->visualItemRect(ftpTree->topLevelItem(0));
+    EXPECT_EQ(ftpTree->DropTargetAt(rootRect.center(), drag.get()), nullptr);
+
+    // The server is back (at another address here): Refresh reconnects.
+    server = std::make_unique<FtpServer>(FtpServer::Kind::Pyftpdlib);
+    ASSERT_TRUE(server->IsRunning());
+    ASSERT_TRUE(server->MakeDir(QStringLiteral("back")));
+    f.App().m_activeProfile.m_address = server->Address();
+    f.Boxes().Clear();
+    frame->OnRefresh();
+    EXPECT_EQ(f.Boxes().Count(), 0) << f.Boxes().Captions().join(',').toStdString();
+    EXPECT_EQ(TopLevelLabels(ftpTree), QStringList{QStringLiteral("/")});
+    EXPECT_EQ(f.App().m_ftpUnavailable, 0);
+    EXPECT_EQ(f.FtpList()->ItemCount(), 1);
+    EXPECT_EQ(f.FtpList()->ItemName(0), QStringLiteral("back"));
+    EXPECT_NE(ftpTree->MakeContextMenu(ftpTree->topLevelItem(0)), nullptr);
+}
+
+TEST(Commands, ClosingTheProfilesDialogReconnectsToTheNewActiveProfile) {
+    FtpServer first(FtpServer::Kind::Pyftpdlib);
+    FtpServer second(FtpServer::Kind::Vsftpd);
+    ASSERT_TRUE(first.IsRunning()) << first.Error().toStdString();
+    ASSERT_TRUE(second.IsRunning()) << second.Error().toStdString();
+    ASSERT_TRUE(second.MakeDir(QStringLiteral("on-second")));
+    AppFixture f;
+    std::vector<CProfile> profiles(2);
+    profiles[0].m_name = QStringLiteral("First");
+    profiles[0].m_address = first.Address();
+    profiles[0].m_userId = first.User();
+    profiles[0].m_password = first.Password();
+    profiles[0].m_default = 1;
+    profiles[1].m_name = QStringLiteral("Second");
+    profiles[1].m_address = second.Address();
+    profiles[1].m_userId = second.User();
+    profiles[1].m_password = second.Password();
+    ASSERT_TRUE(SaveProfileList(f.App().m_profileFilePath, profiles));
+    ASSERT_TRUE(f.InitInstance());
+    CMainFrame* frame = f.Frame();
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Velmar98 - First"));
+
+    // In the dialog: select "Second", close, and answer Yes to making it active.
+    QTimer::singleShot(0, [] {
+        auto* dlg = qobject_cast<CProfilesDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        auto* list = dlg->findChild<QListWidget*>(QStringLiteral("1012"));
+        ASSERT_NE(list, nullptr);
+        list->setCurrentRow(1);
+        dlg->findChild<QPushButton*>(QStringLiteral("1011"))->click();
+    });
+    f.Boxes().Answer(IDYES);
+    frame->Action(ID_PROFILES)->trigger();
+    EXPECT_EQ(f.Boxes().CountCaption(QStringLiteral("Confirm Active Profile Selection")), 1);
+    EXPECT_EQ(f.App().m_activeProfileIndex, 1);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Velmar98 - Second"));
+    EXPECT_EQ(f.App().m_ftpUnavailable, 0);
+    ASSERT_EQ(f.FtpTree()->topLevelItemCount(), 1);
+    EXPECT_EQ(f.FtpList()->ItemCount(), 1);
+    EXPECT_EQ(f.FtpList()->ItemName(0), QStringLiteral("on-second"));
+}
+} // namespace

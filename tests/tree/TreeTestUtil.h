@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QFile>
+#include <QLabel>
 #include <QMap>
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -49,9 +50,13 @@ public:
 
     int m_shown = 0;
     int m_messageLineShown = 0;
+    QStringList m_operations; // the operation line (1032) as each window went
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Hide && watched->objectName() == QStringLiteral("184"))
+            if (auto* line = watched->findChild<QLabel*>(QStringLiteral("1032")))
+                m_operations << line->text();
         if (event->type() != QEvent::Show)
             return false;
         if (watched->objectName() == QStringLiteral("184"))

@@ -253,7 +253,7 @@ void CMyTreeView::dropEvent(QDropEvent* event) {
 
 void CMyTreeView::DropOn(QTreeWidgetItem* target, const QMimeData* data) {
     if (!target || target->treeWidget() != this || !AcceptsData(data) ||
-        ItemImage(target) == IMG_LOCAL_COMPUTER) {
+        ItemImage(target) == IMG_LOCAL_COMPUTER || (m_side == 1 && App()->m_ftpUnavailable)) {
         SetDropTarget(nullptr);
         return;
     }

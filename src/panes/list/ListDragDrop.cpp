@@ -56,6 +56,9 @@ void CMyListView::startDrag(Qt::DropActions) {
     drag->setPixmap(m_doc->m_dragImageList.value(m_doc->m_dragImageIndex));
     drag->setHotSpot(m_doc->m_dragImageOffset);
     drag->exec(Qt::CopyAction, Qt::CopyAction);
+    // Without a drag on the platform the object comes back undeleted.
+    if (drag)
+        drag->deleteLater();
     // Wherever it ended, no pane holds the drag any more.
     m_doc->ClearDragHolders();
 }

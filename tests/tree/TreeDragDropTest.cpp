@@ -273,6 +273,22 @@ TEST_P(DropTest, FilesFromTheFileManagerGoUpToTheServerOnly) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, DropTest, testing::ValuesIn(kTreeServers), TreeServerName);
 
+TEST(TreeDrop, ALinkInThePlaceOfTheCopyIsReplacedNotWhatItPointsTo) {
+    TreeApp app;
+    ASSERT_TRUE(MakeLocal(app.Home(), {"Src/Web/a.txt", "Dest/", "Outside/keep.txt"}));
+    ASSERT_TRUE(QFile::link(app.Home() + QStringLiteral("/Outside"),
+                            app.Home() + QStringLiteral("/Dest/Web")));
+    QTreeWidgetItem* drive = app.Open(app.HomeDrive(), {});
+    QTreeWidgetItem* web = app.Open(drive, {"Src", "Web"});
+    const auto data = TreeDrag(app.Local(), web);
+    DragOver(app.Local(), CentreOf(app.Local(), Child(drive, QStringLiteral("Dest"))), data.get(),
+             true);
+    EXPECT_FALSE(QFileInfo(app.Home() + QStringLiteral("/Dest/Web")).isSymLink());
+    EXPECT_EQ(Snapshot(app.Home() + QStringLiteral("/Dest/Web")),
+              Snapshot(app.Home() + QStringLiteral("/Src/Web")));
+    EXPECT_EQ(Snapshot(app.Home() + QStringLiteral("/Outside")).keys(), QStringList{"keep.txt"});
+}
+
 TEST(TreeDrop, PlacesThatTakeNoDrop) {
     TreeApp app; // the FTP side could not connect
     ASSERT_TRUE(MakeLocal(app.Home(), {"Src/Web/a.txt", "Dest/"}));

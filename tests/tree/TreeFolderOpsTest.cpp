@@ -255,6 +255,20 @@ TEST(TreeDelete, OnlyAfterOkAndOnlyFolders) {
     EXPECT_EQ(app.f.Frame()->PaneText(0), QStringLiteral("Ready"));
 }
 
+TEST(TreeDelete, AFolderThatIsALinkGoesAsALink) {
+    TreeApp app;
+    ASSERT_TRUE(MakeLocal(app.Home(), {"Outside/keep.txt", "Outside/sub/keep2.txt"}));
+    ASSERT_TRUE(
+        QFile::link(app.Home() + QStringLiteral("/Outside"), app.Home() + QStringLiteral("/Link")));
+    const auto outside = Snapshot(app.Home() + QStringLiteral("/Outside"));
+    QTreeWidgetItem* drive = app.Open(app.HomeDrive(), {});
+    TreeApp::Select(Child(drive, QStringLiteral("Link")));
+    app.Local()->DeleteSelectedFolder();
+    EXPECT_FALSE(QFileInfo(app.Home() + QStringLiteral("/Link")).isSymLink());
+    EXPECT_EQ(Snapshot(app.Home() + QStringLiteral("/Outside")), outside);
+    EXPECT_EQ(ChildLabels(drive), QStringList{QStringLiteral("Outside")});
+}
+
 TEST(TreeKeys, TabCyclesThroughTheFourPanes) {
     TreeApp app;
     CMainFrame* frame = app.f.Frame();

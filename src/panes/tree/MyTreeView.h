@@ -25,10 +25,6 @@ public:
     static constexpr int kImageRole = Qt::UserRole + 1;         // normal image index
     static constexpr int kSelectedImageRole = Qt::UserRole + 2; // selected image index
 
-    // The data of a drag between the panes: the drag source kind, as text. The
-    // rest of the drag record lives in the document.
-    static constexpr const char* kDragMimeType = "application/x-velmar98-drag";
-
     // Commands of the context menu (menu 177).
     enum : int { ID_TREE_NEW_FOLDER = 32776, ID_TREE_RENAME = 32774, ID_TREE_DELETE = 32775 };
 
@@ -86,6 +82,9 @@ public:
     void DropOn(QTreeWidgetItem* target, const QMimeData* data);
     // Moves the drop highlight (null removes it).
     void SetDropTarget(QTreeWidgetItem* item);
+    // The data of a drag of this program (kVelmarDragMime with the source kind,
+    // and the process it started in); the rest of the drag record is in the
+    // document.
     static QMimeData* MakeDragData(int kind);
 
     int m_ignoreSelChange = 0;

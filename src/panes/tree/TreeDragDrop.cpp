@@ -14,6 +14,7 @@
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
 #include "LocalFind.h"
+#include "LocalOps.h"
 #include "MessageBox.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
@@ -73,7 +74,7 @@ void ReportSameFolder(QWidget* owner) {
 
 QMimeData* CMyTreeView::MakeDragData(int kind) {
     auto* data = new QMimeData;
-    data->setData(QString::fromLatin1(kDragMimeType), QByteArray::number(kind));
+    data->setData(QString::fromLatin1(kVelmarDragMime), QByteArray::number(kind));
     data->setData(QString::fromLatin1(kProcessMimeType),
                   QByteArray::number(QCoreApplication::applicationPid()));
     return data;
@@ -82,14 +83,14 @@ QMimeData* CMyTreeView::MakeDragData(int kind) {
 namespace {
 // The drag source kind a drag of this program carries, or -1.
 int DragKindOf(const QMimeData* data, const CVelmarDoc* doc) {
-    if (!data || !data->hasFormat(QString::fromLatin1(CMyTreeView::kDragMimeType)))
+    if (!data || !data->hasFormat(QString::fromLatin1(kVelmarDragMime)))
         return -1;
     const QString process = QString::fromLatin1(kProcessMimeType);
     if (data->hasFormat(process) &&
         data->data(process).toLongLong() != QCoreApplication::applicationPid())
         return -1;
     bool ok = false;
-    const int kind = data->data(QString::fromLatin1(CMyTreeView::kDragMimeType)).toInt(&ok);
+    const int kind = data->data(QString::fromLatin1(kVelmarDragMime)).toInt(&ok);
     if (!ok || kind < DRAG_LOCAL_TREE || kind > DRAG_FTP_LIST || kind != doc->m_dragSourceKind)
         return -1;
     return kind;
@@ -306,8 +307,7 @@ bool CMyTreeView::RefuseSelfReplace(int kind, const QString& destination) {
 
 bool CMyTreeView::ReplaceCheck(const QString& destination) {
     if (m_side == 0) {
-        const QFileInfo info(destination);
-        if (info.isSymLink())
+        if (IsLocalSymLink(destination))
             // A link is replaced itself; what it points to is not ours to delete.
             return m_listView->DeleteOneFile(destination);
         CLocalFind find;

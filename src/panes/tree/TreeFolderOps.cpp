@@ -5,14 +5,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include "FrameBase.h"
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
+#include "LocalOps.h"
 #include "MessageBox.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
@@ -31,21 +28,6 @@ bool IsFixedImage(int image) {
     return image == IMG_DRIVE || image == IMG_LOCAL_COMPUTER || image == IMG_FTP_ROOT;
 }
 
-// A local rename that never replaces what already carries the new name (a plain
-// rename would silently take the place of an empty folder).
-bool RenameLocalNoReplace(const QString& from, const QString& to) {
-    const QByteArray f = QFile::encodeName(from);
-    const QByteArray t = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the no-replace rename: look first.
-    struct stat st {};
-    if (::lstat(t.constData(), &st) == 0)
-        return false;
-    return ::rename(f.constData(), t.constData()) == 0;
-}
 } // namespace
 
 void CMyTreeView::contextMenuEvent(QContextMenuEvent* event) {
@@ -231,7 +213,12 @@ void CMyTreeView::DeleteSelectedFolder() {
         return;
     CWaitCursor wait;
     m_frame->SetPaneText(0, QStringLiteral("Deleting Folder - Please Wait"));
-    m_listView->DeleteFolderTree(GetPath(folder));
+    const QString path = GetPath(folder);
+    if (m_side == 0 && IsLocalSymLink(path.chopped(1)))
+        // A folder that is a link goes as a link: what it points to is not in it.
+        m_listView->DeleteOneFile(path.chopped(1));
+    else
+        m_listView->DeleteFolderTree(path);
     if (QTreeWidgetItem* parent = folder->parent()) {
         if (m_side == 0)
             ReadLocalFolder(GetLocalPath(parent), parent);

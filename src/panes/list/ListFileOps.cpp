@@ -102,12 +102,11 @@ bool CMyListView::NewFolder() {
         return false;
     std::int64_t time = 0;
     ListRow row;
-    row.key = QStringLiteral("zzzzzzzz") + name;
     row.name = name;
     row.image = m_side == 0 ? IMG_LOCAL_FOLDER : IMG_FTP_FOLDER;
     if (ReadModifiedTime(path, time))
         row.dateText = FormatModified(time);
-    // Placed last, after the items that were there.
+    // Placed last, after the items that were there, whatever its name.
     m_model->AppendRow(row);
     const int at = ItemCount() - 1;
     scrollTo(m_model->index(at, 0));

@@ -47,20 +47,6 @@ QString ListSortKey(const DirEntry& entry, ListSort sort) {
     return (entry.IsFolder() ? QLatin1Char('0') : QLatin1Char('1')) + key;
 }
 
-QString ListDisplayName(const QString& key, ListSort sort) {
-    QString name = key.mid(1);
-    if (sort == ListSort::Extension) {
-        const qsizetype dot = name.indexOf(QLatin1Char('.'));
-        if (dot == 0)
-            name.remove(0, 1);
-        else if (dot > 0)
-            name = name.mid(dot + 1) + QLatin1Char('.') + name.left(dot);
-    } else if (sort == ListSort::Date || sort == ListSort::Size) {
-        name.remove(0, kKeyNumberWidth);
-    }
-    return name;
-}
-
 QString FormatListSize(std::uint64_t bytes) {
     const QString digits = QString::number(bytes);
     QString text;

@@ -14,16 +14,12 @@ enum class ListSort { Name, Extension, Size, Date };
 ListSort CurrentListSort(const CVelmarApp& app);
 
 // Width of the number put in front of a size or date key. Sizes and times are
-// 64-bit; a narrower field would let an 11-digit size sort before a 10-digit one
-// and would cut the wrong number of characters off the display name.
+// 64-bit; a narrower field would let an 11-digit size sort before a 10-digit one.
 constexpr int kKeyNumberWidth = 20;
 
 // The sort key of an entry: "0" for a folder or "1" for a file, then the number
 // field for size or date, then the name (by extension: extension, ".", the rest).
 QString ListSortKey(const DirEntry& entry, ListSort sort);
-
-// The name an item shows, turned back out of its key.
-QString ListDisplayName(const QString& key, ListSort sort);
 
 // Entries whose names begin with "." are never shown.
 inline bool IsShownName(const QString& name) {

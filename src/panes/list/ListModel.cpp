@@ -9,33 +9,34 @@
 
 std::vector<ListRow> BuildListRows(const std::vector<DirEntry>& entries, ListSort sort,
                                    int folderImage, int fileImage) {
-    std::vector<ListRow> rows;
-    std::vector<QString> folded;
-    rows.reserve(entries.size());
-    folded.reserve(entries.size());
+    // The sort keys, case-folded once, compared by code unit: "." before digits
+    // before letters, and letter case never decides.
+    std::vector<QString> keys;
+    std::vector<int> shown;
+    keys.reserve(entries.size());
+    shown.reserve(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const DirEntry& entry = entries[i];
-        if (!IsShownName(entry.name))
+        if (!IsShownName(entries[i].name))
             continue;
-        ListRow row;
-        row.key = ListSortKey(entry, sort);
-        row.name = ListDisplayName(row.key, sort);
-        row.image = entry.IsFolder() ? folderImage : fileImage;
-        row.entry = static_cast<int>(i);
-        folded.push_back(row.key.toCaseFolded());
-        rows.push_back(std::move(row));
+        keys.push_back(ListSortKey(entries[i], sort).toCaseFolded());
+        shown.push_back(static_cast<int>(i));
     }
-    // Case-folded keys compared by code unit: "." before digits before letters,
-    // and letter case never decides.
-    std::vector<std::size_t> order(rows.size());
+    std::vector<std::size_t> order(keys.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
+    // Equal keys keep the order the entries were read in.
     std::stable_sort(order.begin(), order.end(),
-                     [&folded](std::size_t a, std::size_t b) { return folded[a] < folded[b]; });
-    std::vector<ListRow> sorted;
-    sorted.reserve(rows.size());
-    for (std::size_t i : order)
-        sorted.push_back(std::move(rows[i]));
-    return sorted;
+                     [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    std::vector<ListRow> rows(order.size());
+    for (std::size_t r = 0; r < order.size(); ++r) {
+        const int i = shown[order[r]];
+        const DirEntry& entry = entries[static_cast<std::size_t>(i)];
+        ListRow& row = rows[r];
+        // The key turned back is the name itself: the item shows the entry's name.
+        row.name = entry.name;
+        row.image = entry.IsFolder() ? folderImage : fileImage;
+        row.entry = i;
+    }
+    return rows;
 }
 
 CListModel::CListModel(const std::vector<DirEntry>* entries, QList<QIcon> icons, QObject* parent)

@@ -15,7 +15,6 @@
 // shows a few dozen rows, and a local-time conversion per entry would cost more
 // than the whole fill.
 struct ListRow {
-    QString key;  // the sort key the row was placed by
     QString name; // column 0
     int image = 0;
     int entry = -1;   // index into the pane's entries; -1 for an item made by the pane

@@ -48,7 +48,9 @@ const ControlSpec kControls[] = {
     {1043, Kind::Static, "Bytes Copied:", 2, 72, 44, 9, false, kLeft, "Bytes Copied:"},
     {1050, Kind::Static, "", 48, 72, 82, 9, true, kLeft, "Bytes copied"},
     {1044, Kind::Static, "Bytes Per Second:", 131, 72, 60, 9, false, kRight, "Bytes Per Second:"},
-    {1046, Kind::Static, "", 194, 72, 22, 9, true, kLeft, "Bytes per second"},
+    // The rate may use the room up to the next label: loopback and LAN rates run
+    // to nine digits, which 22 units cut off.
+    {1046, Kind::Static, "", 194, 72, 36, 9, true, kLeft, "Bytes per second"},
     {1051, Kind::Static, "Time (for this file):", 232, 72, 58, 8, false, kRight,
      "Time (for this file):"},
     {1053, Kind::Static, "", 292, 72, 28, 8, true, kLeft, "Time for this file"},
@@ -73,7 +75,15 @@ BaseUnits BaseUnitsOf(const QFont& font) {
     const QFontMetrics fm(font);
     const int letters = fm.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(letters / 26 + 1) / 2, fm.height()};
+    BaseUnits units{(letters / 26 + 1) / 2, fm.height()};
+    // The template was drawn for files of a few megabytes. A bytes-copied line
+    // that is cut off shows a wrong total ("of 150000000" for 1.5 GB), so the
+    // window grows in width until a file of up to a terabyte fits; the layout
+    // keeps its proportions.
+    const int needed = fm.horizontalAdvance(QStringLiteral("999999999999 of 999999999999")) + 4;
+    while (units.Width(82) < needed)
+        ++units.x;
+    return units;
 }
 
 const QString kCaption = QStringLiteral("Velmar98 Communication Status");

@@ -62,7 +62,7 @@ const ControlRow kTemplate[] = {
     {1043, "Bytes Copied:", 2, 72, 44, 9, false},
     {1050, "", 48, 72, 82, 9, true},
     {1044, "Bytes Per Second:", 131, 72, 60, 9, false},
-    {1046, "", 194, 72, 22, 9, true},
+    {1046, "", 194, 72, 36, 9, true},
     {1051, "Time (for this file):", 232, 72, 58, 8, false},
     {1053, "", 292, 72, 28, 8, true},
     {1041, "", 2, 83, 319, 11, false},
@@ -82,10 +82,17 @@ TEST_F(StatusWindowTest, CreatedWindowMatchesTheTemplate) {
     EXPECT_TRUE(dlg->isWindow());
 
     const QFontMetrics fm(dlg->font());
-    const int baseX =
+    int baseX =
         (fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
     const int baseY = fm.height();
     auto px = [&](int dlu, int base, int div) { return (dlu * base + div / 2) / div; };
+    // Wider than the font alone asks, when the bytes-copied line of a terabyte
+    // file would not fit otherwise.
+    const QString terabyte = QStringLiteral("999999999999 of 999999999999");
+    while (px(82, baseX, 4) < fm.horizontalAdvance(terabyte) + 4)
+        ++baseX;
+    EXPECT_GE(W(1050)->width(), fm.horizontalAdvance(terabyte));
+    EXPECT_GE(W(1046)->width(), fm.horizontalAdvance(QStringLiteral("999999999")));
     EXPECT_EQ(dlg->width(), px(322, baseX, 4));
     EXPECT_EQ(dlg->height(), px(122, baseY, 8));
     for (const ControlRow& row : kTemplate) {

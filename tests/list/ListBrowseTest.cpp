@@ -53,7 +53,10 @@ TEST(ListBrowse, LocalFolderWithSizesDatesCountAndFirstRowSelected) {
     ASSERT_TRUE(d.Dir(QStringLiteral(".hidden")));
     ASSERT_TRUE(Touch(d.PathOf(QStringLiteral("A.txt")), 0x90000000LL)); // 2046
     CMyListView* list = f->LocalList();
+    StatusRecorder status(f->Frame());
     Show(list, d.Path());
+    EXPECT_EQ(status.Texts(), (QStringList{QStringLiteral("Reading Local Directory - Please Wait"),
+                                           QStringLiteral("Ready")}));
     EXPECT_EQ(Names(list), (QStringList{QStringLiteral("zdir"), QStringLiteral("A.txt"),
                                         QStringLiteral("b.txt")}));
     EXPECT_EQ(Cell(list, 0, 1), QString());

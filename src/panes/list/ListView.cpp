@@ -261,7 +261,8 @@ void CMyListView::OnTabKey(bool shift) {
 }
 
 void CMyListView::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+    if (event->key() == Qt::Key_Delete &&
+        (event->modifiers() & ~Qt::KeyboardModifiers(Qt::KeypadModifier)) == Qt::NoModifier) {
         if (!m_editing)
             DeleteSelected();
         event->accept();

@@ -4,17 +4,37 @@
 usage: ftp_server.py --root DIR --port N --user U --password P [--rate BYTES]
 
 One account with a password and anonymous, both with write access to DIR.
---rate limits each data connection to about BYTES per second in each direction,
-so that a large copy lasts long enough to be cancelled or hidden by a person.
+--rate paces uploads to about BYTES per second, so that a large copy lasts long
+enough for a person to cancel or hide it. The pace is kept with pauses of a few
+milliseconds after each read, never with the long stalls of pyftpdlib's own
+throttle: a client that writes on its user-interface thread would freeze for
+the length of each stall.
 """
 import argparse
 import logging
 import sys
+import time
 import warnings
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
+
+
+def paced_dtp(rate):
+    class Paced(DTPHandler):
+        started = None
+
+        def handle_read(self):
+            if self.started is None:
+                self.started = time.monotonic()
+            super().handle_read()
+            ahead = self.tot_bytes_received / rate - (time.monotonic() - self.started)
+            if ahead > 0:
+                time.sleep(min(ahead, 0.05))
+
+        handle_read_event = handle_read  # pyftpdlib binds the event to its own read
+    return Paced
 
 
 def main():
@@ -39,10 +59,7 @@ def main():
     Handler.banner = "velmar e2e server ready"
     Handler.permit_foreign_addresses = False
     if args.rate > 0:
-        class Throttled(ThrottledDTPHandler):
-            read_limit = args.rate
-            write_limit = args.rate
-        Handler.dtp_handler = Throttled
+        Handler.dtp_handler = paced_dtp(args.rate)
 
     server = FTPServer(("127.0.0.1", args.port), Handler)
     server.max_cons = 0

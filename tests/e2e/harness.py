@@ -246,7 +246,10 @@ class VsftpdServer:
         empty = os.path.join(self.work, "vsftpd-empty")
         os.makedirs(empty, exist_ok=True)
         os.chmod(empty, 0o755)
-        os.chmod(self.root, 0o777)  # the session runs as the user "ftp"
+        # vsftpd refuses an anonymous session whose chroot its user may write to,
+        # allow_writeable_chroot or not: the root stays read-only for "ftp", the
+        # folders below it are writable (share()).
+        os.chmod(self.root, 0o755)
         lines = [
             "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1",
             f"listen_port={self.port}", "background=NO",
@@ -331,24 +334,32 @@ def children(acc):
     return out
 
 
-def walk(acc, max_depth=30):
+PANE_ROLES = ("tree", "tree table", "table", "list")
+
+
+def walk(acc, max_depth=30, prune=None):
+    """Depth first; below an object for which prune() is true nothing is visited."""
     stack = [(acc, 0)]
     while stack:
         a, d = stack.pop()
         yield a
-        if d < max_depth:
+        try:
+            pruned = prune is not None and d > 0 and prune(a)
+        except Exception:
+            pruned = True
+        if d < max_depth and not pruned:
             stack.extend((c, d + 1) for c in reversed(children(a)))
 
 
-def find_all(root, roles=None, name=None, showing=False, pred=None):
+def find_all(root, roles=None, name=None, showing=False, pred=None, prune=None):
     if isinstance(roles, str):
         roles = {roles}
     found = []
-    for a in walk(root):
-        try:
-            if roles and role(a) not in roles:
-                continue
+    for a in walk(root, prune=prune):
+        try:  # the name first: one call rules most objects out
             if name is not None and a.name != name:
+                continue
+            if roles and role(a) not in roles:
                 continue
             if showing and not has_state(a, "showing"):
                 continue
@@ -360,9 +371,21 @@ def find_all(root, roles=None, name=None, showing=False, pred=None):
     return found
 
 
-def find_one(root, roles=None, name=None, showing=False, pred=None):
-    found = find_all(root, roles, name, showing, pred)
+def find_one(root, roles=None, name=None, showing=False, pred=None, prune=None):
+    found = find_all(root, roles, name, showing, pred, prune)
     return found[0] if found else None
+
+
+def child_named(acc, name, showing=False):
+    """A direct child by name: while the program copies, each question to it waits
+    for its next look at the event queue, so deep searches are too slow there."""
+    for c in children(acc):
+        try:
+            if c.name == name and (not showing or has_state(c, "showing")):
+                return c
+        except Exception:
+            continue
+    return None
 
 
 def extents(acc):
@@ -428,6 +451,19 @@ def window_ids(pid):
     return ids
 
 
+def popup_windows(pid):
+    """The shown override-redirect windows of `pid`: its open menus. Qt keeps popups
+    off the accessibility tree, so they are found through X."""
+    out = subprocess.run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid),
+                          "--name", ""], capture_output=True, text=True)
+    found = []
+    for wid in out.stdout.split():
+        info = subprocess.run(["xwininfo", "-id", wid], capture_output=True, text=True).stdout
+        if "Override Redirect State: yes" in info and "IsViewable" in info:
+            found.append(int(wid))
+    return found
+
+
 def window_name(wid):
     out = subprocess.run(["xdotool", "getwindowname", str(wid)], capture_output=True,
                          text=True)
@@ -451,8 +487,10 @@ class Program:
 
     def start(self):
         env = dict(os.environ)
+        runtime = os.path.join(os.path.dirname(self.config), "runtime")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
         env.update({
-            "HOME": self.home, "XDG_CONFIG_HOME": self.config,
+            "HOME": self.home, "XDG_CONFIG_HOME": self.config, "XDG_RUNTIME_DIR": runtime,
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_ACCESSIBILITY": "1",
             "QT_QPA_PLATFORM": "xcb", "LC_ALL": "C.UTF-8", "TZ": "UTC",
         })
@@ -487,9 +525,26 @@ class Program:
         self.proc = None
         self._app = None
 
-    # Windows and controls.
+    # Windows and controls. The program answers the accessibility bus only between
+    # blocks while it copies, so every look starts from its few top-level windows
+    # and never walks more than it needs.
+    def toplevels(self):
+        return children(self.app())
+
+    def toplevel(self, roles, name=None, showing=False):
+        if isinstance(roles, str):
+            roles = (roles,)
+        for t in self.toplevels():
+            try:
+                if role(t) in roles and (name is None or t.name == name) \
+                        and (not showing or has_state(t, "showing")):
+                    return t
+            except Exception:
+                continue
+        return None
+
     def frame(self):
-        return find_one(self.app(), "frame", pred=lambda a: a.name.startswith("Velmar98"))
+        return self.toplevel("frame", "Velmar98")
 
     def main_window_id(self):
         named = [(window_name(w) or "", w) for w in window_ids(self.proc.pid)]
@@ -506,7 +561,14 @@ class Program:
         return window_name(wid) if wid else None
 
     def alerts(self):
-        return find_all(self.app(), "alert", showing=True)
+        out = []
+        for t in self.toplevels():
+            try:
+                if role(t) == "alert" and has_state(t, "showing"):
+                    out.append(t)
+            except Exception:
+                continue
+        return out
 
     def alert(self, caption, timeout=20):
         def showing():
@@ -531,10 +593,11 @@ class Program:
         return text
 
     def pane(self, name):
-        return wait_until(f'the pane "{name}"',
-                          lambda: find_one(self.app(), None, name=name,
-                                           pred=lambda a: role(a) in ("tree", "tree table",
-                                                                      "table", "list")))
+        def look():
+            frame = self.frame()
+            return frame and find_one(frame, PANE_ROLES, name=name,
+                                      prune=lambda a: role(a) in PANE_ROLES)
+        return wait_until(f'the pane "{name}"', look)
 
     def cells(self, pane_name):
         pane = self.pane(pane_name)
@@ -557,7 +620,9 @@ class Program:
         """The text of a status bar pane, or None when AT-SPI cannot tell it: a label
         named by a fixed accessible name shows its text only through a description,
         a text interface or a name that carries the text."""
-        label = find_one(self.app(), "label", name=name)
+        bar = self.frame() and find_one(self.frame(), "status bar",
+                                        prune=lambda a: role(a) != "status bar")
+        label = bar and find_one(bar, "label", name=name)
         if label is None:
             return None
         try:
@@ -573,12 +638,28 @@ class Program:
 
     def dialog(self, title, timeout=20):
         return wait_until(f'the window "{title}"',
-                          lambda: find_one(self.app(), ("dialog", "frame", "window"),
-                                           name=title, showing=True), timeout)
+                          lambda: self.toplevel(("dialog", "frame", "window"), title,
+                                                showing=True), timeout)
+
+    def dialog_shown(self, title):
+        return self.toplevel(("dialog", "frame", "window"), title, showing=True) is not None
+
+    def context_menu(self, x, y, accelerator):
+        """Right-click at (x, y) and choose the entry with the given accelerator key."""
+        before = set(popup_windows(self.proc.pid))
+        click_at(x, y, button=3)
+        wait_until("the context menu", lambda: set(popup_windows(self.proc.pid)) - before)
+        key(accelerator)
+        wait_until("the context menu to close",
+                   lambda: not set(popup_windows(self.proc.pid)) - before)
+
+    def menu_bar(self):
+        return wait_until("the menu bar", lambda: self.frame() and find_one(
+            self.frame(), "menu bar", prune=lambda a: role(a) != "menu bar"))
 
     def menu(self, *path):
         """Opens a menu bar entry (and a popup entry) with the real mouse."""
-        bar = wait_until("the menu bar", lambda: find_one(self.app(), "menu bar"))
+        bar = self.menu_bar()
         item = wait_until(f'the menu "{path[0]}"',
                           lambda: find_one(bar, "menu item", name=path[0]))
         click(item)
@@ -589,7 +670,7 @@ class Program:
             item = entry
 
     def menu_checked(self, menu, entry):
-        bar = find_one(self.app(), "menu bar")
+        bar = self.menu_bar()
         top = find_one(bar, "menu item", name=menu)
         e = find_one(top, "menu item", name=entry)
         return has_state(e, "checked")

@@ -191,8 +191,8 @@ bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
     try {
         listed = ListedLength(sourcePath);
         // The main connection carries the destination; the source needs its own.
-        second = OpenExtraConnection();
         auto openSource = [&] {
+            second = OpenExtraConnection();
             source.reset(second->OpenFile(sourcePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
         };
         auto openDestination = [&] {
@@ -200,9 +200,10 @@ bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
                                                                FTP_TRANSFER_TYPE_BINARY, 1));
         };
         // A source the listing does not show may not exist: it is opened before the
-        // destination is emptied. A listed one is opened last, once the
-        // destination's data connection stands: some single-process servers stall
-        // a download that is running while they connect out for the upload.
+        // destination is emptied. A listed one, and its connection, come last, once
+        // the destination's data connection stands: some single-process servers
+        // stall a connection that logs in, or a download that runs, while they
+        // connect out for the upload.
         if (!listed)
             openSource();
         openDestination();

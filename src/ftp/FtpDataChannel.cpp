@@ -121,6 +121,13 @@ void FtpDataChannel::Write(const void* buffer, unsigned count) {
         throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
                                  QStringLiteral("The transfer has ended."));
     const char* p = static_cast<const char*>(buffer);
+    // A large write with nothing buffered goes straight to the socket: copying it
+    // through our buffer first only costs time.
+    if (m_end == 0 && count >= m_buffer.size()) {
+        SendAll(p, count);
+        m_transferred += count;
+        return;
+    }
     while (count > 0) {
         const std::size_t n = std::min<std::size_t>(count, m_buffer.size() - m_end);
         std::memcpy(m_buffer.data() + m_end, p, n);
@@ -133,19 +140,25 @@ void FtpDataChannel::Write(const void* buffer, unsigned count) {
     }
 }
 
-void FtpDataChannel::Flush() {
+void FtpDataChannel::SendAll(const char* data, std::size_t size) {
     try {
-        while (m_begin < m_end) {
-            const int n =
-                m_socket.sendBytes(m_buffer.data() + m_begin, int(m_end - m_begin), MSG_NOSIGNAL);
+        while (size > 0) {
+            const int chunk = int(std::min<std::size_t>(size, 1u << 30));
+            const int n = m_socket.sendBytes(data, chunk, MSG_NOSIGNAL);
             if (n <= 0)
                 throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
                                          QStringLiteral("The server stopped taking data."));
-            m_begin += std::size_t(n);
+            data += n;
+            size -= std::size_t(n);
         }
     } catch (...) {
         Broken(ERROR_INTERNET_CONNECTION_ABORTED);
     }
+}
+
+void FtpDataChannel::Flush() {
+    if (m_begin < m_end)
+        SendAll(m_buffer.data() + m_begin, m_end - m_begin);
     m_begin = m_end = 0;
 }
 

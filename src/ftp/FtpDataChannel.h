@@ -34,6 +34,7 @@ public:
 private:
     void ReachedEnd();
     void Flush();
+    void SendAll(const char* data, std::size_t size);
     void Abandon();
     void Release();
     [[noreturn]] void Broken(int fallbackError);

@@ -17,10 +17,7 @@
 #include "VelmarDoc.h"
 
 namespace {
-struct ColumnSpec {
-    int width;
-};
-constexpr ColumnSpec kColumns[CListModel::ColumnCount] = {{170}, {70}, {130}};
+constexpr int kColumnWidths[CListModel::ColumnCount] = {170, 70, 130};
 
 DirEntry EntryOf(const LocalFindEntry& found) {
     DirEntry entry;
@@ -87,7 +84,7 @@ void CMyListView::OnInitialUpdate() {
     m_skipFtpRead = 1;
     m_side = m_doc->m_listPaneCounter++;
     for (int c = 0; c < CListModel::ColumnCount; ++c)
-        header()->resizeSection(c, kColumns[c].width);
+        header()->resizeSection(c, kColumnWidths[c]);
     // The tree pane of the row selects its start item, which fills this pane.
     if (CMyTreeView* tree = TreeOfRow())
         tree->SelectStartItem();

@@ -128,15 +128,7 @@ class DropCopy : public testing::TestWithParam<Direction> {
 protected:
     void SetUp() override {
         const Direction& dir = GetParam();
-        // pyftpdlib 1.5.7 forgets a connected active-mode data channel and, on the
-        // next PORT, unregisters its old descriptor number from its event loop;
-        // when a new control connection has been given that number (the source
-        // connection of a copy between two folders of the server), that
-        // connection is never served again. In passive mode it has no such channel.
-        FtpServer::Options options;
-        options.refuseActive =
-            dir.server == FtpServer::Kind::Pyftpdlib && dir.sourceFtp && dir.destFtp;
-        server = std::make_unique<FtpServer>(dir.server, options);
+        server = std::make_unique<FtpServer>(dir.server);
         ASSERT_TRUE(server->IsRunning()) << server->Error().toStdString();
         for (bool ftp : {false, true}) {
             if (ftp != dir.sourceFtp && ftp != dir.destFtp)

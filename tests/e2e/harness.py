@@ -464,6 +464,12 @@ def popup_windows(pid):
     return found
 
 
+def visible_windows_named(name):
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{name}$"],
+                         capture_output=True, text=True)
+    return [int(w) for w in out.stdout.split()]
+
+
 def window_name(wid):
     out = subprocess.run(["xdotool", "getwindowname", str(wid)], capture_output=True,
                          text=True)
@@ -544,7 +550,13 @@ class Program:
         return None
 
     def frame(self):
-        return self.toplevel("frame", "Velmar98")
+        for t in self.toplevels():
+            try:
+                if role(t) == "frame" and t.name.startswith("Velmar98"):
+                    return t
+            except Exception:
+                continue
+        return None
 
     def main_window_id(self):
         named = [(window_name(w) or "", w) for w in window_ids(self.proc.pid)]

@@ -273,9 +273,32 @@ def first_start(w):
     names = w.app.names_in("Local files")
     expected = ["Downloads", "Projects", "archive.tar", "hello.txt", "notes.md", "photo.jpg"]
     check(names == expected, f"the local list shows {names}, expected {expected}")
+
+
+def read_by_a_screen_reader(w):
+    """What a screen reader finds: the window's title, the status bar's texts, a
+    name for every pane, header and item."""
+    if not w.app.alive() or not w.app.enabled():
+        w.ensure_active(PY_PROFILE)
+    problems = []
+    title = w.app.title()
+    frame = w.app.frame()
+    if frame is None or frame.name != title:
+        problems.append(f'the main window is read as "{frame and frame.name}", '
+                        f'its title is "{title}"')
     status = {n: w.app.status(n) for n in ("Status", "Local item count", "FTP item count")}
-    check(status["Status"] == "Ready" and status["Local item count"] == "Local: 6 Items",
-          f"a screen reader cannot read the status bar: it reads {status}")
+    for name, text in status.items():
+        if not text:
+            problems.append(f'the status bar pane "{name}" has no readable text')
+    for pane in ("Local folders", "Local files", "FTP folders", "FTP files"):
+        for c in h.children(w.app.pane(pane)):
+            r = h.role(c)
+            if r == "table column header" and (not c.name or c.name.isdigit()):
+                problems.append(f'{pane} has a column header read as "{c.name}"')
+        names = w.app.names_in(pane, columns=3 if "files" in pane else 1)
+        if any(not n for n in names):
+            problems.append(f"{pane} has items without a name: {names}")
+    check(not problems, "; ".join(problems))
 
 
 def profile_made_in_dialog(w):
@@ -572,8 +595,14 @@ def large_copy_cancelled(w):
             break
         time.sleep(0.2)
     w.wait_ready()
-    size = os.path.getsize(target)
+
+    def settled_size():  # the server may still be writing what it received
+        before = os.path.getsize(target)
+        time.sleep(0.3)
+        return before if os.path.getsize(target) == before else None
+    size = wait_until("the partial file to settle", settled_size)
     check(size < SIZE_OF_BIG_FILE, "the whole file was copied despite the cancel")
+    check(size % 1000 == 0, f"the partial file holds {size} bytes, not whole 1000-byte blocks")
     check(not w.app.dialog_shown("Velmar98 Communication Status"),
           "the status window is still shown")
     os.unlink(target)
@@ -593,6 +622,8 @@ def hide_program_during_copy(w):
     wid = w.app.main_window_id()
     wait_until("the main window to be minimised",
                lambda: "Iconic" in h.window_state(wid) or "HIDDEN" in h.window_state(wid))
+    check(not h.visible_windows_named("Velmar98 Communication Status"),
+          "the status window stays on the screen while the program is hidden")
     target = os.path.join(w.py_root, "incoming", "big.iso")
     check(os.path.getsize(target) < SIZE_OF_BIG_FILE, "the copy ended before the test could "
           "restore the window (the server's rate limit is too high)")
@@ -641,11 +672,10 @@ def vsftpd_round_trip(w):
           "beta.bin differs after the download from vsftpd")
 
 
-def first_run_demo(w):
-    """scripts/demo.py: the demo server's files on the FTP side; Exit ends both."""
-    w.app.stop()
-    folder = os.path.join(w.base, "demo")
-    log = open(os.path.join(w.out, "e2e-demo.log"), "wb")
+def run_demo(w, folder):
+    """Runs scripts/demo.py with the program until the user chooses Exit; returns
+    the profile file the demo left and the port its server listened on."""
+    log = open(os.path.join(w.out, "e2e-demo.log"), "ab")
     runtime = os.path.join(w.base, "runtime")
     os.makedirs(runtime, mode=0o700, exist_ok=True)
     env = dict(os.environ, HOME=w.home, XDG_CONFIG_HOME=os.path.join(w.base, "demo-config"),
@@ -654,42 +684,61 @@ def first_run_demo(w):
     demo = subprocess.Popen(["/usr/bin/python3", os.path.join(REPO, "scripts", "demo.py"),
                              "--program", w.app.binary, "--dir", folder],
                             env=env, stdout=log, stderr=log, start_new_session=True)
+    ours = w.app
     try:
         def child_pid():
             out = subprocess.run(["pgrep", "-P", str(demo.pid)], capture_output=True,
                                  text=True).stdout.split()
             return int(out[0]) if out else None
         pid = wait_until("the program started by the demo", child_pid, timeout=30)
-        ours = w.app
         w.app = h.Program(w.procs, ours.binary, None, None, None).adopt(pid)
-        try:
-            w.app.wait_app()
-            w.wait_title("Velmar98 - Demo Server")
-            w.wait_ready()
-            wait_until("the demo server's folders",
-                       lambda: {"docs", "pub", "upload"} <= set(w.ftp_root_children()))
-            wait_until("the demo server's files",
-                       lambda: "readme.txt" in w.app.names_in("FTP files"))
-            w.app.menu("Exit")
-        finally:
-            w.app = ours
+        w.app.wait_app()
+        w.wait_title("Velmar98 - Demo Server")
+        w.wait_ready()
+        wait_until("the demo server's folders",
+                   lambda: {"docs", "pub", "upload"} <= set(w.ftp_root_children()))
+        wait_until("the demo server's files",
+                   lambda: "readme.txt" in w.app.names_in("FTP files"))
+        w.app.menu("Exit")
         demo.wait(30)
         check(demo.returncode == 0, f"the demo ended with {demo.returncode}")
-        profiles = w.demo.decode_profiles(
-            open(os.path.join(folder, "work", "Profiles.dat"), "rb").read())
-        check([p["name"] for p in profiles] == [b"Sample Profile", b"Demo Server"],
-              f"the demo profile file holds {[p['name'] for p in profiles]}")
-        port = int(profiles[1]["address"].decode().rsplit(":", 1)[1])
-        check(not h.port_accepts(port), "the demo server still listens after the program ended")
     finally:
+        w.app = ours
         if demo.poll() is None:
             os.killpg(demo.pid, signal.SIGKILL)
             demo.wait()
         log.close()
+    profiles = w.demo.decode_profiles(
+        open(os.path.join(folder, "work", "Profiles.dat"), "rb").read())
+    demo_entry = [p for p in profiles if p["name"] == b"Demo Server"]
+    check(len(demo_entry) == 1, "the demo profile file lost its Demo Server")
+    port = int(demo_entry[0]["address"].decode().rsplit(":", 1)[1])
+    check(not h.port_accepts(port), "the demo server still listens after the program ended")
+    return profiles
+
+
+def first_run_demo(w):
+    """scripts/demo.py: the demo server's files on the FTP side; Exit ends both;
+    a profile the user added survives the next run."""
+    w.app.stop()
+    folder = os.path.join(w.base, "demo")
+    profiles = run_demo(w, folder)
+    names = [p["name"] for p in profiles]
+    check(names == [b"Sample Profile", b"Demo Server"], f"the demo profile file holds {names}")
+    check(profiles[1]["default"] == 1, "the Demo Server is not the default profile")
+    mine = w.profile("My Site", w.py.address, default=0)
+    with open(os.path.join(folder, "work", "Profiles.dat"), "wb") as f:
+        f.write(w.demo.encode_profiles(profiles + [mine]))
+    profiles = run_demo(w, folder)
+    names = [p["name"] for p in profiles]
+    check(names == [b"Sample Profile", b"Demo Server", b"My Site"],
+          f"after a second run the demo profile file holds {names}")
+    check(profiles[2]["address"] == w.py.address.encode(), "the user's profile was changed")
 
 
 SCENARIOS = [
     first_start,
+    read_by_a_screen_reader,
     profile_made_in_dialog,
     ftp_side_browsed,
     file_dragged_to_ftp_tree,

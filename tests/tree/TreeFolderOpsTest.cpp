@@ -198,6 +198,24 @@ TEST(TreeRename, NewNamesThatAreTakenOrNoNamesAreRefusedAndTheEditReopens) {
     }
 }
 
+TEST(TreeRename, ANameConfirmedAsItStoodRenamesNothingAndAsksNothing) {
+    TreeApp app;
+    ASSERT_TRUE(MakeLocal(app.Home(), {"Web/index.html"}));
+    CMyTreeView* tree = app.Local();
+    QTreeWidgetItem* drive = app.Open(app.HomeDrive(), {});
+    QTreeWidgetItem* web = Child(drive, QStringLiteral("Web"));
+    TreeApp::Select(web);
+    const auto before = Snapshot(app.Home());
+    app.f.Boxes().Clear();
+    tree->OnCommand(CMyTreeView::ID_TREE_RENAME);
+    ASSERT_EQ(tree->m_editing, 1);
+    TypeLabel(tree, QStringLiteral("Web"));
+    EXPECT_EQ(app.f.Boxes().Count(), 0);
+    EXPECT_EQ(tree->m_editing, 0);
+    EXPECT_EQ(web->text(0), QStringLiteral("Web"));
+    EXPECT_EQ(Snapshot(app.Home()), before);
+}
+
 TEST(TreeRename, TheListShowingAFolderInsideFollowsTheNewName) {
     TreeApp app;
     ASSERT_TRUE(MakeLocal(app.Home(), {"Data/One/x.txt"}));

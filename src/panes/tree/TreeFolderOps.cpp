@@ -160,6 +160,10 @@ void CMyTreeView::OnEndLabelEdit(QTreeWidgetItem* item, const std::optional<QStr
     CWaitCursor wait;
     if (!newText || !item || IsFixedImage(ItemImage(item)))
         return;
+    // A name confirmed as it stood renames nothing; refusing it as an existing
+    // name would blame the user for doing nothing.
+    if (*newText == item->text(0))
+        return;
     m_frame->SetPaneText(0, QStringLiteral("Renaming Folder - Please Wait"));
     QString oldPath = GetPath(item);
     oldPath.chop(1);

@@ -37,10 +37,12 @@ CMainFrame::CMainFrame(CVelmarApp* app) : m_app(app) {
         m_panes[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         if (i == 0) {
             m_panes[i]->setText(QStringLiteral("Ready"));
+            m_panes[i]->setAccessibleDescription(m_panes[i]->text());
             bar->addPermanentWidget(m_panes[i], 1);
         } else {
             const QString sizer = QString::fromLatin1(kPaneSizers[i]);
             m_panes[i]->setText(sizer);
+            m_panes[i]->setAccessibleDescription(sizer);
             m_panes[i]->setMinimumWidth(QFontMetrics(m_panes[i]->font()).horizontalAdvance(sizer) + 8);
             bar->addPermanentWidget(m_panes[i], 0);
         }
@@ -175,6 +177,8 @@ void CMainFrame::SetPaneText(int pane, const QString& text) {
     if (pane < 0 || pane > 2)
         return;
     m_panes[pane]->setText(text);
+    // The pane keeps its fixed name; a screen reader reads the text from here.
+    m_panes[pane]->setAccessibleDescription(text);
     m_panes[pane]->repaint();
 }
 

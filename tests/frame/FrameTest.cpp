@@ -80,6 +80,11 @@ TEST(MainFrame, StatusBarPanesAndTitle) {
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Velmar98 - Offline"));
     frame->SetPaneText(0, QStringLiteral("Copying Files - Please Wait"));
     EXPECT_EQ(frame->PaneText(0), QStringLiteral("Copying Files - Please Wait"));
+    // The panes keep fixed names; a screen reader reads their text as the description.
+    auto* pane0 = frame->findChild<QLabel*>(QStringLiteral("statusPane0"));
+    ASSERT_NE(pane0, nullptr);
+    EXPECT_EQ(pane0->accessibleName(), QStringLiteral("Status"));
+    EXPECT_EQ(pane0->accessibleDescription(), QStringLiteral("Copying Files - Please Wait"));
     auto* pane1 = frame->findChild<QLabel*>(QStringLiteral("statusPane1"));
     auto* pane2 = frame->findChild<QLabel*>(QStringLiteral("statusPane2"));
     ASSERT_NE(pane1, nullptr);

@@ -23,18 +23,26 @@ def _die_with_parent():
     _libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
+# VELMAR_E2E_TRACE=1 prints every wait that lasted longer than a second.
+TRACE = bool(os.environ.get("VELMAR_E2E_TRACE"))
+
+
 class Failure(Exception):
     """A scenario's expectation that did not hold."""
 
 
 def wait_until(what, predicate, timeout=20.0, interval=0.1):
     """Polls `predicate` until it returns something true; fails after `timeout`."""
-    deadline = time.monotonic() + timeout
+    started = time.monotonic()
+    deadline = started + timeout
     last_error = None
     while True:
         try:
             value = predicate()
             if value:
+                if TRACE and time.monotonic() - started > 1.0:
+                    print(f"    waited {time.monotonic() - started:.1f} s for {what}",
+                          flush=True)
                 return value
         except Failure:
             raise
@@ -164,22 +172,30 @@ def xdo(*args):
     subprocess.run(["xdotool"] + [str(a) for a in args], check=True, timeout=30)
 
 
+def pointer():
+    out = subprocess.run(["xdotool", "getmouselocation", "--shell"], capture_output=True,
+                         text=True, timeout=30).stdout
+    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+    return int(values.get("X", -1)), int(values.get("Y", -1))
+
+
+def move_to(x, y):
+    # "mousemove --sync" waits for a motion that never comes when the pointer is
+    # there already.
+    if pointer() != (x, y):
+        xdo("mousemove", "--sync", x, y)
+
+
 def click_at(x, y, button=1):
-    xdo("mousemove", "--sync", x, y)
+    move_to(x, y)
     time.sleep(0.05)
     xdo("click", button)
-
-
-def double_click_at(x, y):
-    xdo("mousemove", "--sync", x, y)
-    time.sleep(0.05)
-    xdo("click", "--repeat", 2, "--delay", 80, 1)
 
 
 def drag(start, end, steps=20, pause=0.05):
     """A drag as a hand makes it: press, small moves 50 ms apart, release."""
     (x0, y0), (x1, y1) = start, end
-    xdo("mousemove", "--sync", x0, y0)
+    move_to(x0, y0)
     time.sleep(0.15)
     xdo("mousedown", 1)
     time.sleep(0.15)

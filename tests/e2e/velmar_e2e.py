@@ -221,6 +221,21 @@ class World:
         target = self.app.cell(to_pane, to_name)
         h.drag(h.center(source), h.center(target))
 
+    def tree_cell(self, pane, name, under):
+        """The tree item `name` that is a child of the item `under`: the trees
+        expose their items as one flat list, so the child is told by its place,
+        below its parent and one step further in."""
+        def look():
+            cells = self.app.cells(pane)
+            parents = [c for c in cells if c.name == under]
+            if not parents:
+                return None
+            px, py, _, _ = h.extents(parents[0])
+            kids = [(h.extents(c), c) for c in cells if c.name == name]
+            kids = [(e, c) for e, c in kids if e[1] > py and e[0] > px]
+            return min(kids, key=lambda k: k[0][0])[1] if kids else None
+        return wait_until(f'"{name}" under "{under}" in {pane}', look)
+
     def select(self, pane, name):
         """Selects an item with a click, unless it is selected already: a click on
         the selected item opens its name for editing."""
@@ -229,6 +244,18 @@ class World:
             h.click(item)
             wait_until(f'"{name}" to be selected',
                        lambda: h.has_state(self.app.cell(pane, name), "selected"))
+
+    def focus_row(self, pane, name):
+        """Selects a list row and gives its pane the keyboard focus: a click on its
+        "Modified" cell, which opens no editor even when the row is selected."""
+        cells = self.app.cells(pane)
+        for i in range(0, len(cells) - 2, 3):
+            if cells[i].name == name:
+                h.click(cells[i + 2])
+                wait_until(f'"{name}" to be selected',
+                           lambda: h.has_state(self.app.cell(pane, name), "selected"))
+                return
+        raise Failure(f'no row "{name}" in {pane}')
 
     def expand(self, pane, name, child):
         """Shows `child` under the tree item `name`, with a click on its arrow."""
@@ -480,6 +507,8 @@ def unchanged_name_asks_nothing(w):
     for pane, name, path in (("FTP folders", "docs", os.path.join(w.py_root, "docs")),
                              ("Local folders", "Downloads", os.path.join(w.home, "Downloads")),
                              ("Local files", "Projects", os.path.join(w.home, "Projects"))):
+        if pane == "Local files":
+            w.select("Local folders", w.home)
         w.select(pane, name)
         w.wait_ready()
         h.click(w.app.cell(pane, name))  # a click on the selected item: edit its name
@@ -736,6 +765,96 @@ def first_run_demo(w):
     check(profiles[2]["address"] == w.py.address.encode(), "the user's profile was changed")
 
 
+def snapshot(path):
+    """Names and bytes of everything under path, to tell later that nothing moved."""
+    found = {}
+    for top, _, files in os.walk(path):
+        for f in files:
+            full = os.path.join(top, f)
+            with open(full, "rb") as fh:
+                found[os.path.relpath(full, path)] = hashlib.sha256(fh.read()).hexdigest()
+        found[os.path.relpath(top, path) + "/"] = "folder"
+    return found
+
+
+def folder_on_own_parent_refused(w):
+    """A tree folder dropped on its own parent would replace itself: refused with
+    "Error Copying Folder", on each side, and nothing is deleted."""
+    w.ensure_active(PY_PROFILE)
+    cases = (("Local folders", "Projects", w.home, os.path.join(w.home, "Projects")),
+             ("FTP folders", "pub", "/", os.path.join(w.py_root, "pub")))
+    for pane, folder, parent, path in cases:
+        before = snapshot(path)
+        if pane == "Local folders":
+            w.expand(pane, w.home, folder)
+        source = w.tree_cell(pane, folder, under=parent)
+        h.drag(h.center(source), h.center(w.app.cell(pane, parent)))
+        w.confirm_copy()
+        try:
+            text = w.app.answer("Error Copying Folder", "OK", timeout=30)
+        except Failure as e:
+            after = snapshot(path) if os.path.isdir(path) else {}
+            lost = sorted(set(before) - set(after))
+            raise Failure(f"{pane}, {folder} dropped on {parent}: {e}; message boxes shown: "
+                          f"{[a.name for a in w.app.alerts()]}; gone from {path}: {lost}")
+        check("The destination folder is the same as the source folder." in text,
+              f'unexpected text "{text}"')
+        w.wait_ready()
+        check(snapshot(path) == before, f"{path} changed after the refused drop")
+
+
+def copies_within_a_side(w):
+    """An FTP file onto another FTP folder, a local file onto a local folder; the
+    copies are then removed with the Delete key."""
+    w.ensure_active(PY_PROFILE)
+    w.open_ftp_folder("pub")
+    w.drag_cell("FTP files", "alpha.txt", "FTP folders", "docs")
+    w.confirm_copy()
+    copied = os.path.join(w.py_root, "docs", "alpha.txt")
+    wait_until("the copy on the server", lambda: os.path.isfile(copied)
+               and os.path.getsize(copied) == 1_500)
+    w.wait_ready()
+    check(file_equal(os.path.join(w.py_root, "pub", "alpha.txt"), copied),
+          "the FTP-to-FTP copy differs")
+    w.select("Local folders", w.home)
+    w.wait_ready()
+    w.expand("Local folders", w.home, "Downloads")
+    w.drag_cell("Local files", "hello.txt", "Local folders", "Downloads")
+    w.confirm_copy()
+    local_copy = os.path.join(w.home, "Downloads", "hello.txt")
+    wait_until("the local copy", lambda: file_equal(os.path.join(w.home, "hello.txt"),
+                                                   local_copy))
+    w.wait_ready()
+    # The Delete key on a selected list item.
+    w.open_ftp_folder("docs")
+    w.focus_row("FTP files", "alpha.txt")
+    h.key("Delete")
+    w.app.answer("Confirm File Delete", "OK")
+    wait_until("the FTP copy to go", lambda: not os.path.exists(copied))
+    wait_until("the FTP list without it", lambda: "alpha.txt" not in w.app.names_in("FTP files"))
+
+
+def help_and_about(w):
+    """F1 opens the help window; About shows the version; both close again."""
+    w.ensure_active(PY_PROFILE)
+    h.click(w.app.cell("Local files", "hello.txt"))  # the keyboard focus in the window
+    h.key("F1")
+    helpwin = w.app.dialog("Velmar98 Help")
+    topics = wait_until("the help topics", lambda: h.find_one(helpwin, None,
+                                                               name="Help topics"))
+    check(h.find_one(helpwin, None, name="Help text") is not None, "the help has no text")
+    check(topics is not None, "the help window lists no topics")
+    h.key("alt+F4")
+    wait_until("the help window to close", lambda: not w.app.dialog_shown("Velmar98 Help"))
+    w.app.menu("Help", "About Velmar98...")
+    about = w.app.dialog("About Velmar")
+    labels = [l.name for l in h.find_all(about, "label")]
+    check("Velmar98 Version 5.5" in labels, f"the About box reads {labels}")
+    h.click(wait_until("OK", lambda: h.find_one(about, "push button", name="OK")))
+    wait_until("the About box to close", lambda: not w.app.dialog_shown("About Velmar"))
+    w.wait_ready()
+
+
 SCENARIOS = [
     first_start,
     read_by_a_screen_reader,
@@ -745,6 +864,9 @@ SCENARIOS = [
     folder_to_server_and_back,
     folders_made_renamed_deleted,
     unchanged_name_asks_nothing,
+    folder_on_own_parent_refused,
+    copies_within_a_side,
+    help_and_about,
     sort_kept_after_restart,
     refresh_after_server_away,
     large_copy_cancelled,

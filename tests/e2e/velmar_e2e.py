@@ -716,9 +716,16 @@ def run_demo(w, folder):
     ours = w.app
     try:
         def child_pid():
-            out = subprocess.run(["pgrep", "-P", str(demo.pid)], capture_output=True,
-                                 text=True).stdout.split()
-            return int(out[0]) if out else None
+            for entry in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    with open(f"/proc/{entry}/stat") as f:
+                        stat = f.read()
+                except (OSError, ValueError):
+                    continue
+                # The fields after the command's closing bracket: state, then ppid.
+                if int(stat.rsplit(")", 1)[1].split()[1]) == demo.pid:
+                    return int(entry)
+            return None
         pid = wait_until("the program started by the demo", child_pid, timeout=30)
         w.app = h.Program(w.procs, ours.binary, None, None, None).adopt(pid)
         w.app.wait_app()

@@ -19,8 +19,12 @@ PR_SET_PDEATHSIG = 1
 _libc = ctypes.CDLL("libc.so.6", use_errno=True)
 
 
+def die_with_parent(sig=signal.SIGKILL):
+    _libc.prctl(PR_SET_PDEATHSIG, sig)
+
+
 def _die_with_parent():
-    _libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+    die_with_parent()
 
 
 # VELMAR_E2E_TRACE=1 prints every wait that lasted longer than a second.

@@ -896,7 +896,11 @@ def main():
         return 2
 
     world = World(os.path.abspath(args.program), os.path.abspath(args.out))
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: clean up
+    # Stopped from outside (CTest's timeout, a closed terminal, the session bus's
+    # dbus-run-session ending): leave through the clean-up below.
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, lambda signum, _: sys.exit(128 + signum))
+    h.die_with_parent(signal.SIGTERM)
     results = []
     try:
         world.start()
@@ -915,6 +919,9 @@ def main():
             ok = results[-1][1]
             print(f"{'PASS' if ok else 'FAIL'} {scenario.__name__} "
                   f"({time.monotonic() - started:.1f} s)", flush=True)
+    except SystemExit:
+        print("interrupted: every process of the run is being stopped", flush=True)
+        raise
     finally:
         world.stop()
     print("\nSummary:")

@@ -22,7 +22,6 @@ const char* const kPaneSizers[3] = {"", "Local: 10000 Items ", "FTP: 15000 Items
 
 CMainFrame::CMainFrame(CVelmarApp* app) : m_app(app) {
     setObjectName(QStringLiteral("mainFrame"));
-    setAccessibleName(QStringLiteral("Velmar98"));
     setWindowIcon(CVelmarDoc::AppIcon());
     setWindowTitle(QStringLiteral("Velmar98"));
     auto* bar = new QStatusBar(this);

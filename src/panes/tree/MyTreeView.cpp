@@ -68,6 +68,8 @@ QVariant CTreeItem::data(int column, int role) const {
 CMyTreeView::CMyTreeView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent)
     : QTreeWidget(parent), m_doc(doc), m_frame(frame) {
     setColumnCount(1);
+    // Hidden, but a screen reader still reads the column's name.
+    setHeaderLabel(QStringLiteral("Folders"));
     setHeaderHidden(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformRowHeights(true);

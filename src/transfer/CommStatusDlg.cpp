@@ -12,6 +12,7 @@
 #include "FrameBase.h"
 #include "HelpWindow.h"
 #include "MessageBox.h"
+#include "Messages.h"
 #include "ProgressText.h"
 #include "TransferPaths.h"
 #include "VelmarApp.h"
@@ -223,8 +224,7 @@ void CCommStatusDlg::ShowCancelled() {
 }
 
 void CCommStatusDlg::ReportCopyError() {
-    MessageBox(m_mainFrame, QStringLiteral("The program was unable to copy the selected file(s)."),
-               QStringLiteral("Error Copying File"), MB_OK | MB_ICONHAND);
+    ReportCopyFileError(m_mainFrame);
 }
 
 void CCommStatusDlg::ReportCopyError(const std::exception& /*error*/) {
@@ -242,9 +242,7 @@ void CCommStatusDlg::ReportConnectError() {
 bool CCommStatusDlg::CheckFolderNotInside(const QString& source, const QString& destination) {
     if (!transferpaths::IsSameOrInside(source, destination))
         return true;
-    MessageBox(BoxOwner(),
-               QStringLiteral("The destination folder is the same as the source folder."),
-               QStringLiteral("Error Copying Folder"), MB_OK | MB_ICONHAND);
+    ReportSameFolder(BoxOwner());
     return false;
 }
 

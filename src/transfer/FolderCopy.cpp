@@ -11,6 +11,7 @@
 #include "FtpFileFind.h"
 #include "LocalFind.h"
 #include "MessageBox.h"
+#include "Messages.h"
 #include "TransferPaths.h"
 #include "VelmarApp.h"
 
@@ -24,8 +25,7 @@ bool IsHiddenFolderName(const QString& name) {
 } // namespace
 
 void CCommStatusDlg::ReportCreateFolderError() {
-    MessageBox(m_mainFrame, QStringLiteral("The program was unable to create the new directory."),
-               QStringLiteral("Error Creating Directory"), MB_OK | MB_ICONHAND);
+    ReportCreateDirectoryError(m_mainFrame);
 }
 
 bool CCommStatusDlg::CreateRemoteFolder(const QString& path) {

@@ -8,21 +8,12 @@
 #include "LocalFind.h"
 #include "LocalOps.h"
 #include "MessageBox.h"
+#include "Messages.h"
 #include "MyListView.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
 
 namespace {
-void ReportSameFolder(QWidget* owner) {
-    MessageBox(owner, QStringLiteral("The destination folder is the same as the source folder."),
-               QStringLiteral("Error Copying Folder"), MB_OK | MB_ICONSTOP);
-}
-
-void ReportCopyFileError(QWidget* owner) {
-    MessageBox(owner, QStringLiteral("The program was unable to copy the selected file(s)."),
-               QStringLiteral("Error Copying File"), MB_OK | MB_ICONSTOP);
-}
-
 QString WithSlash(const QString& path) {
     return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
 }

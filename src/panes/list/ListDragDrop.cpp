@@ -12,6 +12,7 @@
 #include "CommScope.h"
 #include "ListModel.h"
 #include "MessageBox.h"
+#include "Messages.h"
 #include "MyListView.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
@@ -193,8 +194,7 @@ bool CMyListView::DropOn(int row, const QMimeData* mime) {
     m_model->SetDropTarget(row);
     const int kind = OwnDragKind(mime);
     const bool own = kind >= 0;
-    if (MessageBox(this, QStringLiteral("Are you sure you want to copy the selected item(s)?"),
-                   QStringLiteral("Confirm File Copy"), MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+    if (!ConfirmFileCopy(this)) {
         EndDrop();
         return false;
     }

@@ -12,6 +12,7 @@
 #include "LocalFind.h"
 #include "LocalOps.h"
 #include "MessageBox.h"
+#include "Messages.h"
 #include "MyListView.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
@@ -200,10 +201,7 @@ void CMyListView::OnEndLabelEdit(int row, const QString& text) {
         RefreshTreeNode();
         return;
     }
-    MessageBox(this,
-               QStringLiteral("An invalid filename was entered, or a file with the name you "
-                              "specified already exists."),
-               QStringLiteral("Error Renaming File"), MB_OK | MB_ICONSTOP);
+    ReportRenameError(this);
     StartRename(row);
 }
 
@@ -225,8 +223,7 @@ bool CMyListView::RenameItem(const QString& oldPath, const QString& newPath) {
 }
 
 void CMyListView::DeleteSelected() {
-    if (MessageBox(this, QStringLiteral("Are you sure you want to delete the selected item(s)?"),
-                   QStringLiteral("Confirm File Delete"), MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+    if (!ConfirmFileDelete(this)) {
         SetStatus(QStringLiteral("Ready"));
         return;
     }

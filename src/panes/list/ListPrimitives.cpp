@@ -8,20 +8,11 @@
 #include "LocalFind.h"
 #include "LocalOps.h"
 #include "MessageBox.h"
+#include "Messages.h"
 #include "MyListView.h"
 #include "VelmarApp.h"
 
 namespace {
-void ReportDeleteFolderError(QWidget* owner) {
-    MessageBox(owner, QStringLiteral("The program was unable to delete the specified folder(s)."),
-               QStringLiteral("Error Deleting Folder"), MB_OK | MB_ICONSTOP);
-}
-
-void ReportCreateFolderError(QWidget* owner) {
-    MessageBox(owner, QStringLiteral("The program was unable to create the new directory."),
-               QStringLiteral("Error Creating Directory"), MB_OK | MB_ICONSTOP);
-}
-
 QString WithoutTrailingSlash(QString path) {
     if (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
@@ -40,7 +31,7 @@ bool CMyListView::CreateFolder(const QString& path) {
 bool CMyListView::CreateLocalFolder(const QString& path) {
     if (MakeLocalFolder(path))
         return true;
-    ReportCreateFolderError(this);
+    ReportCreateDirectoryError(this);
     return false;
 }
 
@@ -53,7 +44,7 @@ bool CMyListView::CreateFtpFolder(const QString& path) {
         created = false;
     }
     if (!created)
-        ReportCreateFolderError(this);
+        ReportCreateDirectoryError(this);
     return created;
 }
 

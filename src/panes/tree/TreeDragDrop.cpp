@@ -16,6 +16,7 @@
 #include "LocalFind.h"
 #include "LocalOps.h"
 #include "MessageBox.h"
+#include "Messages.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
 #include "TreeSupport.h"
@@ -66,10 +67,6 @@ QTreeWidgetItem* ItemByChain(QTreeWidget* tree, const QStringList& chain) {
     return item;
 }
 
-void ReportSameFolder(QWidget* owner) {
-    MessageBox(owner, QStringLiteral("The destination folder is the same as the source folder."),
-               QStringLiteral("Error Copying Folder"), MB_OK | MB_ICONSTOP);
-}
 } // namespace
 
 QMimeData* CMyTreeView::MakeDragData(int kind) {
@@ -260,8 +257,7 @@ void CMyTreeView::DropOn(QTreeWidgetItem* target, const QMimeData* data) {
     }
     SetDropTarget(target);
     const int kind = DragKindOf(data, m_doc);
-    if (MessageBox(this, QStringLiteral("Are you sure you want to copy the selected item(s)?"),
-                   QStringLiteral("Confirm File Copy"), MB_OKCANCEL | MB_ICONQUESTION) == IDOK) {
+    if (ConfirmFileCopy(this)) {
         CWaitCursor wait;
         const QString path = GetPath(target);
         const QStringList chain = LabelChain(target);

@@ -11,6 +11,7 @@
 #include "FtpFileFind.h"
 #include "LocalOps.h"
 #include "MessageBox.h"
+#include "Messages.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
 #include "TreeSupport.h"
@@ -178,10 +179,7 @@ void CMyTreeView::OnEndLabelEdit(QTreeWidgetItem* item, const std::optional<QStr
             m_listView->m_path = GetPath(shown);
         return;
     }
-    MessageBox(this,
-               QStringLiteral("An invalid filename was entered, or a file with the name you "
-                              "specified already exists."),
-               QStringLiteral("Error Renaming File"), MB_OK | MB_ICONSTOP);
+    ReportRenameError(this);
     EditLabel(item);
 }
 
@@ -212,8 +210,7 @@ void CMyTreeView::DeleteSelectedFolder() {
     if (!folder || folder->treeWidget() != this || folder != SelectedItem() ||
         !IsFolderImage(ItemImage(folder)))
         return;
-    if (MessageBox(this, QStringLiteral("Are you sure you want to delete the selected item(s)?"),
-                   QStringLiteral("Confirm File Delete"), MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+    if (!ConfirmFileDelete(this))
         return;
     CWaitCursor wait;
     m_frame->SetPaneText(0, QStringLiteral("Deleting Folder - Please Wait"));

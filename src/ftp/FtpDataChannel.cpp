@@ -89,21 +89,30 @@ unsigned FtpDataChannel::Read(void* buffer, unsigned count) {
     return unsigned(n);
 }
 
+// The reply that ends a transfer, read once the data connection is closed.
+FtpReply FtpDataChannel::FinalReply() {
+    if (!m_control)
+        throw CInternetException(ERROR_FTP_DROPPED,
+                                 QStringLiteral("The connection to the server is closed."));
+    try {
+        return m_control->ReadReply();
+    } catch (...) {
+        RethrowAsInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+}
+
 // The data connection closed: only the server's final reply tells a complete
 // file from one cut short, so it is read now and a failure is thrown from Read.
 void FtpDataChannel::ReachedEnd() {
     m_socket.close();
     m_finished = true;
     Release();
-    if (!m_control)
-        throw CInternetException(ERROR_FTP_DROPPED,
-                                 QStringLiteral("The connection to the server is closed."));
     FtpReply reply;
     try {
-        reply = m_control->ReadReply();
+        reply = FinalReply();
     } catch (...) {
         m_broken = true;
-        RethrowAsInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
+        throw;
     }
     if (!reply.Is(2)) {
         m_broken = true;
@@ -204,15 +213,7 @@ void FtpDataChannel::Close() {
     }
     m_socket.close();
     Release();
-    if (!m_control)
-        throw CInternetException(ERROR_FTP_DROPPED,
-                                 QStringLiteral("The connection to the server is closed."));
-    FtpReply reply;
-    try {
-        reply = m_control->ReadReply();
-    } catch (...) {
-        RethrowAsInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
-    }
+    const FtpReply reply = FinalReply();
     if (!reply.Is(2))
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
                                  QStringLiteral("The server did not store the file: ") +

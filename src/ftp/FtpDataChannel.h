@@ -11,6 +11,7 @@
 #include "InternetException.h"
 
 class FtpControl;
+struct FtpReply;
 
 class FtpDataChannel {
 public:
@@ -33,6 +34,7 @@ public:
 
 private:
     void ReachedEnd();
+    FtpReply FinalReply();
     void Flush();
     void SendAll(const char* data, std::size_t size);
     void Abandon();

@@ -9,16 +9,6 @@
 
 namespace {
 
-enum class Direction { LocalToFtp, FtpToLocal, FtpToFtp };
-
-using Param = std::tuple<FtpServer::Kind, Direction>;
-
-std::string ParamName(const testing::TestParamInfo<Param>& info) {
-    static const char* names[] = {"LocalToFtp", "FtpToLocal", "FtpToFtp"};
-    return std::string(FtpServer::KindName(std::get<0>(info.param))) + "_" +
-           names[int(std::get<1>(info.param))];
-}
-
 // One file copy in the direction of the test, from a source named name to a
 // destination named name + ".copy", each on its own side.
 class FileCopyTest : public testing::TestWithParam<Param> {

@@ -12,15 +12,6 @@
 
 namespace {
 
-enum class Direction { LocalToFtp, FtpToLocal, FtpToFtp };
-using Param = std::tuple<FtpServer::Kind, Direction>;
-
-std::string ParamName(const testing::TestParamInfo<Param>& info) {
-    static const char* names[] = {"LocalToFtp", "FtpToLocal", "FtpToFtp"};
-    return std::string(FtpServer::KindName(std::get<0>(info.param))) + "_" +
-           names[int(std::get<1>(info.param))];
-}
-
 // A folder tree as relative path -> content ("<folder>" for a folder).
 using Tree = std::map<QString, QByteArray>;
 const QByteArray kFolder = "<folder>";

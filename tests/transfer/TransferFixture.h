@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
+#include <tuple>
 
 #include "CommStatusDlg.h"
 #include "FtpServer.h"
@@ -61,3 +63,13 @@ protected:
 
     std::unique_ptr<TransferEnv> env;
 };
+
+// The three directions of a copy, as parameters of the copy tests with the server.
+enum class Direction { LocalToFtp, FtpToLocal, FtpToFtp };
+using Param = std::tuple<FtpServer::Kind, Direction>;
+
+inline std::string ParamName(const testing::TestParamInfo<Param>& info) {
+    static const char* names[] = {"LocalToFtp", "FtpToLocal", "FtpToFtp"};
+    return std::string(FtpServer::KindName(std::get<0>(info.param))) + "_" +
+           names[int(std::get<1>(info.param))];
+}

@@ -111,11 +111,15 @@ CFtpFileFind::~CFtpFileFind() = default;
 
 bool CFtpFileFind::FindFile(const QString& pattern, unsigned) {
     Close();
+    m_failed = false;
+    m_errorText.clear();
     if (!m_connection)
-        return false;
+        return Fail(QStringLiteral("There is no connection to the server."));
     FtpControl& control = m_connection->Control();
-    if (control.m_openFile || !control.Alive())
-        return false;
+    if (control.m_openFile)
+        return Fail(QStringLiteral("A transfer is still running on this connection."));
+    if (!control.Alive())
+        return Fail(QStringLiteral("The connection to the server is closed."));
     try {
         const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));
         const QString last = pattern.mid(slash + 1);
@@ -123,7 +127,7 @@ bool CFtpFileFind::FindFile(const QString& pattern, unsigned) {
             QString folder = pattern.left(slash + 1);
             folder = WithoutTrailingSlash(folder);
             if (!ListFolder(control, folder, m_entries))
-                return false;
+                return Fail(QStringLiteral("The server refused to list the folder."));
             if (!last.isEmpty() && last != QLatin1String("*.*") && last != QLatin1String("*")) {
                 const QByteArray mask = last.toUtf8();
                 std::erase_if(m_entries, [&](const FtpListEntry& e) {
@@ -133,10 +137,21 @@ bool CFtpFileFind::FindFile(const QString& pattern, unsigned) {
             return !m_entries.empty();
         }
         return FindOwnEntry(WithoutTrailingSlash(pattern));
-    } catch (const CInternetException&) {
+    } catch (const CInternetException& e) {
         m_entries.clear();
-        return false;
+        return Fail(e.Message().isEmpty() ? QStringLiteral("The listing failed.") : e.Message());
     }
+}
+
+bool CFtpFileFind::Fail(const QString& text) {
+    m_entries.clear();
+    m_failed = true;
+    m_errorText = text;
+    return false;
+}
+
+bool CFtpFileFind::IsLink() const {
+    return m_current >= 0 && m_entries[std::size_t(m_current)].isLink;
 }
 
 bool CFtpFileFind::FindOwnEntry(const QString& path) {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "FtpTypes.h"
@@ -14,6 +15,14 @@ struct FtpListEntry {
     bool isFolder = false;
     std::uint64_t size = 0;
     std::int64_t lastWriteTime = 0; // seconds since 1970-01-01 00:00 UTC
+    // The server says this entry is a symbolic link (LIST type "l", MLSD
+    // "OS.unix=slink"/"symlink", or found out by a cross-check). A link is never
+    // followed by a delete or a recursive copy. isFolder then says what the target
+    // is, where that is known.
+    bool isLink = false;
+    QString linkTarget;      // the text after " -> " of a LIST line, when given
+    bool dateOnly = false;   // the listing gave a calendar date without a time of day
+    std::string unique;      // MLSD "unique" fact, when given (cycle detection)
 };
 
 // Lists an FTP directory, or finds one file or folder, on a connection.
@@ -26,7 +35,7 @@ public:
 
     // pattern: empty (the current directory), a folder followed by "/*.*" or "*.*"
     // (that folder's entries), or a path (that file's or folder's own entry).
-    // False when nothing matches or the listing fails. Names that are empty or
+    // False when nothing matches or the listing fails; Failed() tells the two apart. Names that are empty or
     // hold "/" or NUL are never delivered; "." and ".." and other names beginning
     // with "." are, when the server lists them (the callers skip them).
     bool FindFile(const QString& pattern = QString(), unsigned flags = INTERNET_FLAG_RELOAD);
@@ -39,13 +48,25 @@ public:
     bool IsDirectory() const { return MatchesMask(FILE_ATTRIBUTE_DIRECTORY); }
     void Close();
 
+    // True when the last FindFile failed (a refused change of folder or listing, a
+    // broken data connection, a dropped connection) rather than found nothing: an
+    // empty result must never stand for a failure.
+    bool Failed() const { return m_failed; }
+    // The server's or the system's words for that failure.
+    const QString& ErrorText() const { return m_errorText; }
+    // True when the current entry is a symbolic link.
+    bool IsLink() const;
+
     // The whole listing, for callers that take it at once.
     const std::vector<FtpListEntry>& Entries() const { return m_entries; }
 
 private:
     bool FindOwnEntry(const QString& path);
+    bool Fail(const QString& text);
 
     CFtpConnection* m_connection;
     std::vector<FtpListEntry> m_entries;
     std::ptrdiff_t m_current = -1;
+    bool m_failed = false;
+    QString m_errorText;
 };

@@ -58,7 +58,12 @@ protected:
         bool more = find.FindFile(pattern);
         while (more) {
             more = find.FindNextFile();
-            entries.push_back({find.GetFileName(), find.IsDirectory(), find.GetLength(), 0});
+            FtpListEntry entry;
+            entry.name = find.GetFileName();
+            entry.isFolder = find.IsDirectory();
+            entry.size = find.GetLength();
+            entry.isLink = find.IsLink();
+            entries.push_back(std::move(entry));
             find.GetLastWriteTime(entries.back().lastWriteTime);
         }
         find.Close();

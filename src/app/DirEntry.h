@@ -18,7 +18,7 @@ struct DirEntry {
     std::int64_t accessTime = 0;
     std::int64_t lastWriteTime = 0; // seconds since 1970-01-01 00:00 UTC
     std::uint64_t size = 0;
-    QString name; // without a path, at most kMaxName characters
+    QString name;          // without a path, at most kMaxName characters
     bool dateOnly = false; // lastWriteTime is a calendar date (00:00 UTC), no time of day
 
     bool IsFolder() const { return (attributes & kFolder) != 0; }

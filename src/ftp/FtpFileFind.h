@@ -20,9 +20,9 @@ struct FtpListEntry {
     // followed by a delete or a recursive copy. isFolder then says what the target
     // is, where that is known.
     bool isLink = false;
-    QString linkTarget;      // the text after " -> " of a LIST line, when given
-    bool dateOnly = false;   // the listing gave a calendar date without a time of day
-    std::string unique;      // MLSD "unique" fact, when given (cycle detection)
+    QString linkTarget;    // the text after " -> " of a LIST line, when given
+    bool dateOnly = false; // the listing gave a calendar date without a time of day
+    std::string unique;    // MLSD "unique" fact, when given (cycle detection)
 };
 
 // Lists an FTP directory, or finds one file or folder, on a connection.
@@ -35,9 +35,9 @@ public:
 
     // pattern: empty (the current directory), a folder followed by "/*.*" or "*.*"
     // (that folder's entries), or a path (that file's or folder's own entry).
-    // False when nothing matches or the listing fails; Failed() tells the two apart. Names that are empty or
-    // hold "/" or NUL are never delivered; "." and ".." and other names beginning
-    // with "." are, when the server lists them (the callers skip them).
+    // False when nothing matches or the listing fails; Failed() tells the two apart. Names that are
+    // empty or hold "/" or NUL are never delivered; "." and ".." and other names beginning with "."
+    // are, when the server lists them (the callers skip them).
     bool FindFile(const QString& pattern = QString(), unsigned flags = INTERNET_FLAG_RELOAD);
     // Makes the next entry current; false when the entry it made current is the last.
     bool FindNextFile();

@@ -11,6 +11,10 @@ struct RawEntry {
     bool isFolder = false;
     std::uint64_t size = 0;
     std::int64_t time = 0;
+    bool isLink = false;
+    bool dateOnly = false;
+    std::string_view target;
+    std::string_view unique;
 };
 
 constexpr bool IsDigit(char c) {
@@ -226,16 +230,19 @@ bool ParseUnix(std::string_view line, std::int64_t nowUtc, int nowYear, RawEntry
         if (nameStart >= line.size())
             return false;
         std::string_view name = line.substr(nameStart);
-        bool folder = kind == 'd';
+        // A link's listing says nothing sure about its target ("-> x/" is only a
+        // name), so it is never taken for a folder here.
         if (kind == 'l') {
             const std::size_t arrow = name.find(" -> ");
             if (arrow != std::string_view::npos) {
-                folder = name.back() == '/';
+                e.target = name.substr(arrow + 4);
                 name = name.substr(0, arrow);
             }
         }
         e.name = name;
-        e.isFolder = folder;
+        e.isFolder = kind == 'd';
+        e.isLink = kind == 'l';
+        e.dateOnly = whenText.find(':') == whenText.npos;
         e.size = size;
         e.time = t;
         return true;
@@ -349,6 +356,29 @@ bool ParseFactTime(std::string_view v, std::int64_t& t) {
     return true;
 }
 
+// "OS.unix=slink", "OS.unix=slink:/target", "OS.unix=symlink" and the like.
+bool IsLinkType(std::string_view value) {
+    const std::size_t eq = value.find('=');
+    if (eq == std::string_view::npos || !FactIs(value.substr(0, eq), "os.unix"))
+        return false;
+    std::string_view kind = value.substr(eq + 1);
+    kind = kind.substr(0, kind.find(':'));
+    return FactIs(kind, "slink") || FactIs(kind, "symlink");
+}
+
+// An octal unix.mode with the file-type bits of a symbolic link (0120000).
+bool IsLinkMode(std::string_view value) {
+    std::uint64_t mode = 0;
+    for (char c : value) {
+        if (c < '0' || c > '7')
+            return false;
+        mode = mode * 8 + std::uint64_t(c - '0');
+        if (mode > 07777777)
+            return false;
+    }
+    return (mode & 0170000) == 0120000;
+}
+
 bool ParseMlsdRaw(std::string_view line, RawEntry& e, MlsdType& type) {
     const std::size_t space = line.find(' ');
     if (space == std::string_view::npos)
@@ -372,6 +402,12 @@ bool ParseMlsdRaw(std::string_view line, RawEntry& e, MlsdType& type) {
                 type = MlsdType::ThisFolder;
             else if (FactIs(value, "pdir"))
                 type = MlsdType::ParentFolder;
+            else if (IsLinkType(value))
+                e.isLink = true;
+        } else if (FactIs(key, "unix.mode")) {
+            e.isLink = e.isLink || IsLinkMode(value);
+        } else if (FactIs(key, "unique")) {
+            e.unique = value;
         } else if (FactIs(key, "size") || FactIs(key, "sizd")) {
             std::uint64_t size = 0;
             if (ToNumber(value, size))
@@ -385,19 +421,19 @@ bool ParseMlsdRaw(std::string_view line, RawEntry& e, MlsdType& type) {
     return true;
 }
 
-void Append(const RawEntry& raw, std::vector<FtpListEntry>& out) {
-    FtpListEntry& entry = out.emplace_back();
-    entry.name = QString::fromUtf8(raw.name.data(), qsizetype(raw.name.size()));
-    entry.isFolder = raw.isFolder;
-    entry.size = raw.size;
-    entry.lastWriteTime = raw.time;
-}
-
 void Fill(const RawEntry& raw, FtpListEntry& entry) {
     entry.name = QString::fromUtf8(raw.name.data(), qsizetype(raw.name.size()));
     entry.isFolder = raw.isFolder;
     entry.size = raw.size;
     entry.lastWriteTime = raw.time;
+    entry.isLink = raw.isLink;
+    entry.dateOnly = raw.dateOnly;
+    entry.linkTarget = QString::fromUtf8(raw.target.data(), qsizetype(raw.target.size()));
+    entry.unique.assign(raw.unique.data(), raw.unique.size());
+}
+
+void Append(const RawEntry& raw, std::vector<FtpListEntry>& out) {
+    Fill(raw, out.emplace_back());
 }
 
 bool ParseListRaw(std::string_view line, std::int64_t nowUtc, int nowYear, RawEntry& raw) {

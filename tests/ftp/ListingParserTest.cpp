@@ -60,9 +60,10 @@ const ListCase kListCases[] = {
     {"drwxr-xr-x 1 u g 3 Mar 7 1998 ..", true, "..", true, 3, 889228800},
     // A name that looks like a date does not confuse the columns.
     {"-rw-r--r-- 1 Jan staff 3 Mar 7 1998 Jan 1 2020", true, "Jan 1 2020", false, 3, 889228800},
-    // Symbolic links: the name before the arrow; a folder only when the target says so.
+    // Symbolic links: the name before the arrow, never taken for a folder.
     {"lrwxrwxrwx 1 root root 7 Jan 1 2020 bin -> usr/bin", true, "bin", false, 7, 1577836800},
-    {"lrwxrwxrwx 1 root root 7 Jan 1 2020 data -> /srv/data/", true, "data", true, 7, 1577836800},
+    // A target ending in "/" is only a name: the link is never taken for a folder.
+    {"lrwxrwxrwx 1 root root 7 Jan 1 2020 data -> /srv/data/", true, "data", false, 7, 1577836800},
     // Devices: "major, minor" instead of a size.
     {"crw-rw-rw- 1 root root 1, 3 Jan 1 2020 null", true, "null", false, 0, 1577836800},
     {"brw-rw---- 1 root disk 8,0 Jan 1 2020 sda", true, "sda", false, 0, 1577836800},
@@ -214,3 +215,51 @@ TEST(ListingParser, CivilTimeAcrossCenturiesAndLeapDays) {
 }
 
 } // namespace
+
+// What a delete or a recursive copy needs to know before it may descend: links are
+// marked whichever way the server says so, and never made folders by their target.
+TEST(ListingParser, MarksLinksFromEveryForm) {
+    struct Case {
+        const char* text;
+        bool mlsd;
+        bool link;
+        bool folder;
+        const char* target;
+    };
+    const Case cases[] = {
+        {"lrwxrwxrwx 1 0 0 3 Mar 04 2019 link-to-dir -> sub", false, true, false, "sub"},
+        {"lrwxrwxrwx 1 0 0 3 Mar 04 2019 etc -> /etc/", false, true, false, "/etc/"},
+        {"lrwxrwxrwx 1 0 0 3 Mar 04 2019 odd name -> a -> b", false, true, false, "a -> b"},
+        {"drwxr-xr-x 1 0 0 3 Mar 04 2019 dir -> not a link", false, false, true, ""},
+        {"type=OS.unix=slink:/srv;size=3; l1", true, true, false, ""},
+        {"type=OS.unix=symlink;size=3; l2", true, true, false, ""},
+        {"Type=os.UNIX=SLINK; l3", true, true, false, ""},
+        {"type=dir;unix.mode=0120777; l4", true, true, true, ""},
+        {"type=dir;unix.mode=0755; d5", true, false, true, ""},
+        {"type=file;unix.mode=12x777; f6", true, false, false, ""},
+        {"type=OS.unix=blk; f7", true, false, false, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<FtpListEntry> out;
+        if (c.mlsd)
+            listing::ParseMlsd(c.text, out);
+        else
+            listing::ParseList(c.text, 1700000000, out);
+        ASSERT_EQ(out.size(), 1u) << c.text;
+        EXPECT_EQ(out[0].isLink, c.link) << c.text;
+        EXPECT_EQ(out[0].isFolder, c.folder) << c.text;
+        EXPECT_EQ(out[0].linkTarget, QString::fromUtf8(c.target)) << c.text;
+    }
+}
+
+TEST(ListingParser, KeepsUniqueFactAndTellsDateOnlyEntries) {
+    std::vector<FtpListEntry> out;
+    listing::ParseMlsd("type=dir;UNIQUE=801g4a;modify=20200101120000; a\r\n", out);
+    listing::ParseList("-rw-r--r-- 1 u g 3 Mar 04 2019 b\n-rw-r--r-- 1 u g 3 Mar 04 10:00 c\n",
+                       1700000000, out);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].unique, "801g4a");
+    EXPECT_FALSE(out[0].dateOnly);
+    EXPECT_TRUE(out[1].dateOnly);
+    EXPECT_FALSE(out[2].dateOnly);
+}

@@ -76,10 +76,12 @@ TEST(LocalFind, EveryKindOfEntryTellsWhetherItIsALink) {
         {"chained", "to-sub", true, true},    {"to-root", "/", true, true},
         {"loop", "loop", false, true},
     };
-    for (const auto& c : cases)
-        if (c.target)
+    for (const auto& c : cases) {
+        if (c.target) {
             ASSERT_EQ(::symlink(c.target, (root + QLatin1String(c.name)).toLocal8Bit().constData()),
                       0);
+        }
+    }
     std::map<QString, LocalFindEntry> listed;
     CLocalFind find;
     for (bool more = find.FindFirst(root + QStringLiteral("*.*")); more; more = find.FindNext())

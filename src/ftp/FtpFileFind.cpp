@@ -1,6 +1,7 @@
 #include "FtpFileFind.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <fnmatch.h>
 
 #include "FtpConnection.h"
@@ -20,33 +21,96 @@ QString WithoutTrailingSlash(QString path) {
     return path;
 }
 
+// LIST of a folder ("-a" first, for the names that begin with "."); false when the
+// server refuses it. A server that takes "-a" for a file name refuses it, and plain
+// LIST is all it has.
+bool FetchList(FtpControl& control, const std::string& suffix, std::vector<FtpListEntry>& out) {
+    std::string text;
+    bool listed = false;
+    if (!control.ListDashARefused()) {
+        listed = control.FetchListing("LIST -a" + suffix, text);
+        if (!listed && control.FetchListing("LIST" + suffix, text)) {
+            control.SetListDashARefused();
+            listed = true;
+        }
+    } else {
+        listed = control.FetchListing("LIST" + suffix, text);
+    }
+    if (listed)
+        listing::ParseList(text, QDateTime::currentSecsSinceEpoch(), out);
+    return listed;
+}
+
+bool IsUnmarkedFolder(const FtpListEntry& e) {
+    return e.isFolder && !e.isLink;
+}
+
+// Some servers (pyftpdlib among them) follow links when they answer MLSD, so a
+// link to a folder comes as a plain "type=dir" and its unique fact is the
+// target's. Their LIST lines still say "l": when the MLSD listing holds folders
+// that nothing marks as links, one LIST of the same folder tells which are.
+// A server that marks links in MLSD itself needs no second look.
+void MarkLinksFromList(FtpControl& control, const std::string& suffix,
+                       std::vector<FtpListEntry>& entries) {
+    if (std::none_of(entries.begin(), entries.end(), IsUnmarkedFolder))
+        return;
+    if (std::any_of(entries.begin(), entries.end(), [](const FtpListEntry& e) { return e.isLink; }))
+        return;
+    std::vector<FtpListEntry> lines;
+    if (!FetchList(control, suffix, lines))
+        return;
+    for (const FtpListEntry& line : lines) {
+        if (!line.isLink)
+            continue;
+        for (FtpListEntry& e : entries) {
+            if (e.name == line.name) {
+                e.isLink = true;
+                e.linkTarget = line.linkTarget;
+            }
+        }
+    }
+}
+
+std::string PathSuffix(const std::string& arg) {
+    return arg.empty() ? std::string() : " " + arg;
+}
+
 bool ListFolder(FtpControl& control, const QString& folder, std::vector<FtpListEntry>& out) {
     std::string arg;
     if (!CommandPath(folder, arg))
         return false;
-    const std::string suffix = arg.empty() ? std::string() : " " + arg;
+    const std::string suffix = PathSuffix(arg);
+    if (!control.HasMlst())
+        return FetchList(control, suffix, out);
     std::string text;
-    if (control.HasMlst()) {
-        if (!control.FetchListing("MLSD" + suffix, text))
-            return false;
-        listing::ParseMlsd(text, out);
-        return true;
-    }
-    // "-a" brings the names that begin with "." along; a server that takes "-a"
-    // for a file name refuses it, and plain LIST is all it has.
-    if (!control.ListDashARefused()) {
-        if (control.FetchListing("LIST -a" + suffix, text)) {
-            listing::ParseList(text, QDateTime::currentSecsSinceEpoch(), out);
+    if (!control.FetchListing("MLSD" + suffix, text))
+        return false;
+    listing::ParseMlsd(text, out);
+    MarkLinksFromList(control, suffix, out);
+    return true;
+}
+
+// Whether a LIST of the parent folder shows name as a link; false when it does
+// not or cannot be read.
+bool ParentListsLink(FtpControl& control, const QString& parent, const QString& name,
+                     FtpListEntry& entry) {
+    std::string arg;
+    std::vector<FtpListEntry> lines;
+    if (!CommandPath(parent, arg) || !FetchList(control, PathSuffix(arg), lines))
+        return false;
+    for (const FtpListEntry& line : lines) {
+        if (line.name == name && line.isLink) {
+            entry.isLink = true;
+            entry.linkTarget = line.linkTarget;
             return true;
         }
-        if (!control.FetchListing("LIST" + suffix, text))
-            return false;
-        control.SetListDashARefused();
-    } else if (!control.FetchListing("LIST" + suffix, text)) {
-        return false;
     }
-    listing::ParseList(text, QDateTime::currentSecsSinceEpoch(), out);
-    return true;
+    return false;
+}
+
+// The text after a reply's code ("213 1234" gives "1234"); empty for a bare code.
+std::string ReplyArgument(const FtpReply& reply) {
+    return reply.text.size() > 4 ? reply.text.substr(4) : std::string();
 }
 
 bool EntryByMlst(FtpControl& control, const std::string& path, const QString& name,
@@ -77,10 +141,11 @@ bool EntryByProbe(FtpControl& control, const std::string& path, const QString& n
     entry = FtpListEntry();
     entry.name = name;
     if (control.CommandOk("SIZE " + path, 2, &reply) && reply.code == 213) {
-        entry.size = std::strtoull(reply.text.c_str() + 4, nullptr, 10);
+        // A bare "213" tells that the file is there, not how long it is.
+        entry.size = std::strtoull(ReplyArgument(reply).c_str(), nullptr, 10);
         if (control.CommandOk("MDTM " + path, 2, &reply) && reply.code == 213) {
             FtpListEntry stamp;
-            if (listing::ParseMlsdLine("modify=" + reply.text.substr(4) + "; x", stamp))
+            if (listing::ParseMlsdLine("modify=" + ReplyArgument(reply) + "; x", stamp))
                 entry.lastWriteTime = stamp.lastWriteTime;
         }
         return true;
@@ -162,18 +227,22 @@ bool CFtpFileFind::FindOwnEntry(const QString& path) {
     if (name.isEmpty() || !CommandPath(path, arg) ||
         !listing::IsUsableName(arg.substr(arg.rfind('/') + 1)))
         return false;
+    const QString parent = slash < 0    ? QString()
+                           : slash == 0 ? QStringLiteral("/")
+                                        : path.left(slash);
     FtpListEntry entry;
     if (control.HasMlst()) {
         if (!EntryByMlst(control, arg, name, entry))
             return false;
+        // MLST follows a link on some servers; the one a delete or a replace is
+        // about must be known as a link, or the folder it points to would go.
+        if (IsUnmarkedFolder(entry))
+            ParentListsLink(control, parent, name, entry);
         m_entries.push_back(std::move(entry));
         return true;
     }
     // A listing of the parent holds the entry with its size and time, as a folder
     // listing would show it.
-    const QString parent = slash < 0    ? QString()
-                           : slash == 0 ? QStringLiteral("/")
-                                        : path.left(slash);
     std::vector<FtpListEntry> siblings;
     if (ListFolder(control, parent, siblings)) {
         for (FtpListEntry& e : siblings) {

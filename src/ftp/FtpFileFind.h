@@ -37,7 +37,9 @@ public:
     // (that folder's entries), or a path (that file's or folder's own entry).
     // False when nothing matches or the listing fails; Failed() tells the two apart. Names that are
     // empty or hold "/" or NUL are never delivered; "." and ".." and other names beginning with "."
-    // are, when the server lists them (the callers skip them).
+    // are, when the server lists them (the callers skip them). Where an MLSD or MLST answer
+    // shows folders that nothing marks as links, a LIST of the same folder is asked which of
+    // them are links: some servers answer MLSD through links.
     bool FindFile(const QString& pattern = QString(), unsigned flags = INTERNET_FLAG_RELOAD);
     // Makes the next entry current; false when the entry it made current is the last.
     bool FindNextFile();

@@ -20,9 +20,16 @@ bool StatPath(const QByteArray& path, struct stat& st) {
         return true;
     return ::lstat(path.constData(), &st) == 0;
 }
+
+bool IsLinkAt(int dirFd, const char* name) {
+    struct stat st {};
+    return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
 } // namespace
 
-CLocalFind::~CLocalFind() { Close(); }
+CLocalFind::~CLocalFind() {
+    Close();
+}
 
 void CLocalFind::Close() {
     if (m_dir) {
@@ -43,12 +50,13 @@ bool CLocalFind::FindFirst(const QString& pattern) {
         QString path = pattern;
         while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
             path.chop(1);
-        struct stat st{};
+        struct stat st {};
         if (path.isEmpty() || !StatPath(QFile::encodeName(path), st))
             return false;
         m_current = LocalFindEntry{};
         m_current.name = path == QStringLiteral("/") ? path : path.section(QLatin1Char('/'), -1);
         FillFromStat(m_current, st);
+        m_current.isLink = IsLinkAt(AT_FDCWD, QFile::encodeName(path).constData());
         return true;
     }
     if (folder.isEmpty())
@@ -72,7 +80,7 @@ bool CLocalFind::FindNext() {
         --m_pending;
         m_current = LocalFindEntry{};
         m_current.name = dot ? QStringLiteral(".") : QStringLiteral("..");
-        struct stat st{};
+        struct stat st {};
         if (StatPath(m_folder + (dot ? "." : ".."), st))
             FillFromStat(m_current, st);
         m_current.isFolder = true;
@@ -89,10 +97,11 @@ bool CLocalFind::ReadNextFromDir() {
             continue;
         m_current = LocalFindEntry{};
         m_current.name = QFile::decodeName(n);
-        struct stat st{};
+        struct stat st {};
         const int fd = ::dirfd(dir);
         if (::fstatat(fd, n, &st, 0) == 0 || ::fstatat(fd, n, &st, AT_SYMLINK_NOFOLLOW) == 0)
             FillFromStat(m_current, st);
+        m_current.isLink = d->d_type == DT_LNK || (d->d_type == DT_UNKNOWN && IsLinkAt(fd, n));
         return true;
     }
     return false;

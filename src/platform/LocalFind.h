@@ -7,7 +7,8 @@
 // One entry found by CLocalFind. Times are seconds since 1970-01-01 UTC.
 struct LocalFindEntry {
     QString name;
-    bool isFolder = false;
+    bool isFolder = false; // what the entry is, or what it points to when a link
+    bool isLink = false;   // the entry itself is a symbolic link
     std::uint64_t size = 0;
     std::int64_t creationTime = 0;
     std::int64_t accessTime = 0;
@@ -17,7 +18,9 @@ struct LocalFindEntry {
 // Find-first / find-next over the local file system. A pattern that ends in "*.*"
 // (or "*") lists the folder before it and delivers "." and ".." first, as the
 // callers expect; any other pattern names one file or folder and yields that
-// entry alone. Symbolic links are followed; a dangling link is a file.
+// entry alone. Symbolic links are followed for isFolder, size and times (a
+// dangling link is a file); isLink tells that the entry itself is a link, which a
+// delete removes as such and never walks into.
 class CLocalFind {
 public:
     CLocalFind() = default;

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <algorithm>
 
 #include "MessageBox.h"
 #include "ProfileFile.h"
@@ -15,6 +16,21 @@
 
 namespace {
 constexpr int kMaxFieldLength = 100;
+constexpr int kEditCapacity = 32767; // the most a line edit holds
+
+// Texts read from the profile file are shown whole, however long; only typing is
+// held to the limit. A text already longer may be shortened but never grow.
+void ShowWhole(QLineEdit* edit, const QString& text) {
+    edit->setMaxLength(
+        std::max(kMaxFieldLength, int(std::min<qsizetype>(text.size(), kEditCapacity))));
+    edit->setText(text);
+}
+
+// An edit's text, or the shown value while the field still shows it: a text is
+// saved as it was read, even one longer than an edit can hold.
+QString Taken(const QLineEdit* edit, const QString& shown) {
+    return edit->text() == shown.left(kEditCapacity) ? shown : edit->text();
+}
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy) {
     auto* label = new QLabel(text, parent);
@@ -137,8 +153,13 @@ void CProfilesDlg::BuildControls() {
     resize(520, 351);
 
     for (QLineEdit* edit :
-         {m_nameEdit, m_addressEdit, m_userEdit, m_passwordEdit, m_initialDirEdit, m_commentEdit})
+         {m_nameEdit, m_addressEdit, m_userEdit, m_passwordEdit, m_initialDirEdit, m_commentEdit}) {
         edit->setMaxLength(kMaxFieldLength);
+        // Shortening a long text read from the file lowers its limit with it.
+        connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
+            edit->setMaxLength(std::max(kMaxFieldLength, int(text.size())));
+        });
+    }
     // The controls that change with the mode keep their place when hidden, so
     // that nothing else moves between the two modes.
     for (QWidget* w : {static_cast<QWidget*>(m_newButton), static_cast<QWidget*>(m_newLabel),
@@ -201,25 +222,25 @@ void CProfilesDlg::LoadList() {
 }
 
 void CProfilesDlg::ShowValues() {
-    m_nameEdit->setText(m_shown.m_name);
-    m_addressEdit->setText(m_shown.m_address);
+    ShowWhole(m_nameEdit, m_shown.m_name);
+    ShowWhole(m_addressEdit, m_shown.m_address);
     m_anonymousBox->setChecked(m_shown.m_anonymous != 0);
-    m_userEdit->setText(m_shown.m_userId);
-    m_passwordEdit->setText(m_shown.m_password);
-    m_initialDirEdit->setText(m_shown.m_initialDir);
-    m_commentEdit->setText(m_shown.m_comment);
+    ShowWhole(m_userEdit, m_shown.m_userId);
+    ShowWhole(m_passwordEdit, m_shown.m_password);
+    ShowWhole(m_initialDirEdit, m_shown.m_initialDir);
+    ShowWhole(m_commentEdit, m_shown.m_comment);
     m_defaultBox->setChecked(m_shown.m_default != 0);
     m_activeBox->setChecked(m_shown.m_active != 0);
 }
 
 void CProfilesDlg::TakeValues() {
-    m_shown.m_name = m_nameEdit->text();
-    m_shown.m_address = m_addressEdit->text();
+    m_shown.m_name = Taken(m_nameEdit, m_shown.m_name);
+    m_shown.m_address = Taken(m_addressEdit, m_shown.m_address);
     m_shown.m_anonymous = m_anonymousBox->isChecked() ? 1 : 0;
-    m_shown.m_userId = m_userEdit->text();
-    m_shown.m_password = m_passwordEdit->text();
-    m_shown.m_initialDir = m_initialDirEdit->text();
-    m_shown.m_comment = m_commentEdit->text();
+    m_shown.m_userId = Taken(m_userEdit, m_shown.m_userId);
+    m_shown.m_password = Taken(m_passwordEdit, m_shown.m_password);
+    m_shown.m_initialDir = Taken(m_initialDirEdit, m_shown.m_initialDir);
+    m_shown.m_comment = Taken(m_commentEdit, m_shown.m_comment);
     m_shown.m_default = m_defaultBox->isChecked() ? 1 : 0;
     m_shown.m_active = m_activeBox->isChecked() ? 1 : 0;
 }

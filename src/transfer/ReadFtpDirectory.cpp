@@ -1,8 +1,25 @@
 // Reading the main connection's current FTP directory into the shared listing.
 #include "CommStatusDlg.h"
 #include "FtpFileFind.h"
+#include "InternetException.h"
 #include "VelmarApp.h"
 
+namespace {
+DirEntry EntryOf(const FtpListEntry& found) {
+    DirEntry entry;
+    entry.name = found.name;
+    entry.lastWriteTime = found.lastWriteTime;
+    entry.size = found.size;
+    entry.dateOnly = found.dateOnly;
+    entry.attributes =
+        (found.isFolder ? DirEntry::kFolder : 0) | (found.isLink ? DirEntry::kLink : 0);
+    return entry;
+}
+} // namespace
+
+// A listing that fails leaves the shared listing empty and throws
+// CInternetException with the server's or the system's words: an empty folder
+// and a failed reading must never look alike to the panes.
 void CCommStatusDlg::ReadFtpDirectory() {
     CVelmarApp* app = m_app;
     if (!app->m_startingUp)
@@ -10,29 +27,18 @@ void CCommStatusDlg::ReadFtpDirectory() {
     std::vector<DirEntry>& listing = app->m_ftpListing;
     listing.clear();
     if (!app->m_ftpConnection)
-        return;
-    try {
-        CFtpFileFind find(app->m_ftpConnection, 1);
-        bool more = find.FindFile(QString(), INTERNET_FLAG_RELOAD);
-        while (more) {
-            more = find.FindNextFile();
-            const QString name = find.GetFileName();
-            // A name too long for a directory entry is left out rather than cut:
-            // a cut name would point at a different file, or at none.
-            if (name.size() > DirEntry::kMaxName)
-                continue;
-            DirEntry& entry = app->m_ftpEntry;
-            entry = DirEntry{};
-            entry.name = name;
-            find.GetLastWriteTime(entry.lastWriteTime);
-            entry.size = find.GetLength();
-            entry.attributes = find.MatchesMask(FILE_ATTRIBUTE_DIRECTORY) ? DirEntry::kFolder : 0;
-            listing.push_back(entry);
-        }
-        find.Close();
-    } catch (const std::exception&) {
-        // A listing that breaks off shows as an empty folder, as one that fails
-        // at the start does; a partial one would pass for the whole folder.
-        listing.clear();
+        throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
+                                 QStringLiteral("There is no connection to the server."));
+    CFtpFileFind find(app->m_ftpConnection, 1);
+    find.FindFile(QString(), INTERNET_FLAG_RELOAD);
+    if (find.Failed())
+        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, find.ErrorText());
+    for (const FtpListEntry& found : find.Entries()) {
+        // A name too long for a directory entry is left out rather than cut:
+        // a cut name would point at a different file, or at none.
+        if (found.name.size() > DirEntry::kMaxName)
+            continue;
+        app->m_ftpEntry = EntryOf(found);
+        listing.push_back(app->m_ftpEntry);
     }
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "ListTestUtil.h"
+#include "TreeHash.h"
 
 using namespace listtest;
 
@@ -323,6 +324,53 @@ TEST(ListFileOps, DeletingAFolderRemovesLinksInsideItButNeverWhatTheyPointTo) {
     EXPECT_FALSE(o.d.Exists(QStringLiteral("gone")));
     EXPECT_EQ(outside.Read(QStringLiteral("precious")), QByteArray("keep me"));
     EXPECT_TRUE(o.f->Boxes().Calls().isEmpty());
+}
+
+// Every way a local delete meets a link to a folder: the link goes, the folder it
+// points to (and everything else) stays exactly as it was.
+TEST(ListFileOps, ALinkToAFolderIsDeletedAsALinkWhereverTheDeleteMeetsIt) {
+    struct Case {
+        const char* name;
+        const char* link;   // where the link is made
+        const char* target; // what is deleted (a trailing "/" asks for a folder tree)
+        bool asListItem;    // through the selection and Delete
+    };
+    const Case cases[] = {
+        {"selected list item", "lnk", "lnk", true},
+        {"inside a deleted folder", "box/lnk", "box/", false},
+        {"two levels down", "box/in/lnk", "box/", false},
+        {"in the place of a replaced folder", "lnk", "lnk/", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Offline o;
+        LocalDir outside;
+        ASSERT_TRUE(outside.Dir(QStringLiteral("sub")));
+        ASSERT_TRUE(outside.File(QStringLiteral("precious"), "keep me"));
+        ASSERT_TRUE(outside.File(QStringLiteral("sub/deep"), "deep"));
+        ASSERT_TRUE(o.d.Dir(QStringLiteral("box/in")));
+        ASSERT_TRUE(o.d.File(QStringLiteral("stay.txt"), "stay"));
+        const QString link = QString::fromLatin1(c.link);
+        ASSERT_EQ(::symlink(QFile::encodeName(outside.Path()).constData(),
+                            QFile::encodeName(o.d.PathOf(link)).constData()),
+                  0);
+        const treehash::Fingerprint outsideBefore = treehash::Take(outside.Path());
+        const treehash::Fingerprint before = treehash::Take(o.d.Path());
+        o.ShowIt();
+        const QString target = QString::fromLatin1(c.target);
+        if (c.asListItem) {
+            o.list->SelectRows({RowOf(o.list, target)});
+            o.list->DeleteSelected();
+        } else {
+            EXPECT_TRUE(o.list->DeleteFolderTree(o.d.PathOf(target)));
+        }
+        EXPECT_EQ(treehash::Take(outside.Path()), outsideBefore);
+        const QString gone = target.endsWith(QLatin1Char('/')) ? target.chopped(1) : target;
+        EXPECT_EQ(treehash::Take(o.d.Path()), treehash::Without(before, gone));
+        const int questions = c.asListItem ? 1 : 0;
+        EXPECT_EQ(o.f->Boxes().Count(), questions)
+            << o.f->Boxes().Captions().join(',').toStdString();
+    }
 }
 
 // A read-only file (not writable by the user) stops a delete. Root may write

@@ -145,16 +145,22 @@ TEST_P(FtpFileOps, FolderHoldingADotFolderKeepsItAndReports) {
     EXPECT_TRUE(Exists(QStringLiteral("z.txt")));
 }
 
-TEST_P(FtpFileOps, RefusedExtraConnectionIsReportedAndDeletesNothing) {
-    ASSERT_TRUE(MakeDirs(QStringLiteral("dir")));
+TEST_P(FtpFileOps, ADeleteNeedsNoFurtherLoginAndAFailedOneSaysWhatRemains) {
+    ASSERT_TRUE(MakeDirs(QStringLiteral("dir/sub")));
     ASSERT_TRUE(server->WriteFile(QStringLiteral("dir/f"), "f"));
+    ASSERT_TRUE(server->WriteFile(QStringLiteral("dir/sub/g"), "g"));
     StartApp();
-    // The main connection stands; a further login is refused.
+    // The main connection stands; a further login would be refused, and the
+    // delete does not need one.
     f->App().m_activeProfile.m_password = server->BadPassword();
     f->App().m_activeProfile.m_userId = server->BadUser();
-    EXPECT_FALSE(list->DeleteFolderTree(list->m_path + QStringLiteral("dir/")));
-    EXPECT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Error Deleting Folder")});
-    EXPECT_EQ(server->ReadFile(QStringLiteral("dir/f")), QByteArray("f"));
+    EXPECT_TRUE(list->DeleteFolderTree(list->m_path + QStringLiteral("dir/")));
+    EXPECT_TRUE(f->Boxes().Calls().isEmpty());
+    EXPECT_FALSE(Exists(QStringLiteral("dir")));
+    // A folder that is not there: an error that says nothing was deleted.
+    EXPECT_FALSE(list->DeleteFolderTree(list->m_path + QStringLiteral("missing/")));
+    ASSERT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Error Deleting Folder")});
+    EXPECT_TRUE(f->Boxes().Calls().first().text.contains(QStringLiteral("Nothing was deleted")));
 }
 
 TEST_P(FtpFileOps, ForceFlagsChooseTheSideOfTheDelete) {

@@ -512,3 +512,93 @@ TEST_F(ProfilesDialog, FileWithoutProfilesStillGivesOneToEdit) {
     EXPECT_EQ(ReadFileBytes(FilePath() + QStringLiteral(".damaged")), QByteArray(4, '\0'));
 }
 } // namespace
+
+namespace {
+// A text of length characters that differs from every other text of the test.
+QString LongText(const QString& seed, int length) {
+    QString text;
+    for (int i = 0; text.size() < length; ++i)
+        text += seed + QString::number(i) + QLatin1Char(' ');
+    return text.left(length);
+}
+
+CProfile LongProfile(const QString& name) {
+    CProfile p = MakeProfile(LongText(name, 300), LongText(name + QStringLiteral(".host"), 300),
+                             LongText(name + QStringLiteral("-user"), 300),
+                             LongText(name + QStringLiteral("-pw"), 300));
+    p.m_initialDir = LongText(QStringLiteral("/") + name + QStringLiteral("/dir"), 300);
+    p.m_comment = LongText(name + QStringLiteral(" says"), 300);
+    return p;
+}
+
+// The texts of each profile, in order: what a cut would change.
+QStringList TextsOf(const std::vector<CProfile>& profiles) {
+    QStringList texts;
+    for (const CProfile& p : profiles)
+        texts << p.m_name << p.m_address << p.m_userId << p.m_password << p.m_initialDir
+              << p.m_comment;
+    return texts;
+}
+
+class LongTexts : public ProfilesDialog {
+protected:
+    void Check(const CProfile& p) const {
+        const std::pair<const char*, QString> fields[] = {
+            {"1016", p.m_name},     {"1017", p.m_address},    {"1018", p.m_userId},
+            {"1019", p.m_password}, {"1020", p.m_initialDir}, {"1021", p.m_comment}};
+        for (const auto& [id, text] : fields) {
+            ASSERT_EQ(text.size(), 300);
+            EXPECT_EQ(Edit(id)->text(), text) << id;
+        }
+    }
+};
+
+TEST_F(LongTexts, TextsReadFromTheFileAreShownAndSavedWhole) {
+    const std::vector<CProfile> profiles = {
+        MakeProfile(QStringLiteral("A"), QStringLiteral("a.example"), {}, {}, 1),
+        LongProfile(QStringLiteral("B")), MakeProfile(QStringLiteral("C"), QStringLiteral("c")),
+        LongProfile(QStringLiteral("D"))};
+    StartWith(profiles);
+    const QByteArray before = ReadFileBytes(FilePath());
+    Open();
+    for (const int row : {1, 3, 0, 3, 1}) {
+        ClickRow(row);
+        if (row == 1 || row == 3)
+            Check(profiles[std::size_t(row)]);
+    }
+    EXPECT_EQ(TextsOf(m_dlg->Profiles()), TextsOf(profiles));
+    m_boxes.Answer(IDNO); // B is not to become the active profile
+    Click("1011");
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_EQ(TextsOf(FileProfiles()), TextsOf(profiles));
+    // Close writes the active mark; every text stands in the file byte for byte.
+    const QByteArray after = ReadFileBytes(FilePath());
+    EXPECT_EQ(after.size(), before.size());
+    for (const QString& text : TextsOf(profiles))
+        EXPECT_TRUE(after.contains(text.toLatin1())) << text.left(20).toStdString();
+}
+
+TEST_F(LongTexts, TypingStaysWithinTheLimitAndALongTextNeverGrows) {
+    StartWith({MakeProfile(QStringLiteral("A"), QStringLiteral("a.example"), {}, {}, 1),
+               LongProfile(QStringLiteral("B"))});
+    Open();
+    // A short text takes typing up to 100 characters and no more.
+    QLineEdit* comment = Edit("1021");
+    comment->setFocus();
+    comment->end(false);
+    QTest::keyClicks(comment, QString(150, QLatin1Char('x')));
+    EXPECT_EQ(comment->text().size(), 100);
+    Click("1015"); // Cancel Changes
+    ClickRow(1);
+    QLineEdit* name = Edit("1016");
+    const QString whole = name->text();
+    ASSERT_EQ(whole.size(), 300);
+    name->setFocus();
+    name->end(false);
+    QTest::keyClicks(name, QStringLiteral("zz"));
+    EXPECT_EQ(name->text(), whole);
+    QTest::keyClick(name, Qt::Key_Backspace);
+    QTest::keyClicks(name, QStringLiteral("zz"));
+    EXPECT_EQ(name->text(), whole.chopped(1));
+}
+} // namespace

@@ -3,7 +3,7 @@
 #include "CommStatusDlg.h"
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
-#include "InternetSession.h"
+#include "FtpTreeDelete.h"
 #include "ListItems.h"
 #include "LocalFind.h"
 #include "LocalOps.h"
@@ -71,21 +71,23 @@ bool CMyListView::DeleteFolderTree(const QString& path) {
 }
 
 bool CMyListView::DeleteLocalFolderTree(const QString& path) {
+    // A folder that is itself a link goes as a link (a list item, a tree item or
+    // the target of a replace): what it points to lies outside it.
+    const QString self = WithoutTrailingSlash(path);
+    if (IsLocalSymLink(self))
+        return DeleteOneFile(self);
     CLocalFind find;
     bool ok = true;
     if (find.FindFirst(path + QStringLiteral("*.*"))) {
         do {
             const LocalFindEntry& entry = find.Current();
             const QString child = path + entry.name;
-            if (entry.isFolder) {
-                if (entry.name.startsWith(QLatin1Char('.')))
-                    continue;
+            if (entry.isLink || !entry.isFolder) {
                 // A link to a folder goes, never what it points to: the folder
                 // may lie anywhere outside the one being deleted.
-                ok = IsLocalSymLink(child) ? DeleteOneFile(child)
-                                           : DeleteLocalFolderTree(child + QLatin1Char('/'));
-            } else {
                 ok = DeleteOneFile(child);
+            } else if (!entry.name.startsWith(QLatin1Char('.'))) {
+                ok = DeleteLocalFolderTree(child + QLatin1Char('/'));
             }
         } while (ok && find.FindNext());
     }
@@ -100,55 +102,14 @@ bool CMyListView::DeleteLocalFolderTree(const QString& path) {
 }
 
 bool CMyListView::DeleteFtpFolderTree(const QString& path) {
-    CVelmarApp* app = App();
-    // This level's own connection lists the folder; the main one stays free for
-    // the deletions.
-    ExtraConnection listing;
-    try {
-        if (!app->m_session)
-            throw CInternetException(ERROR_INTERNET_CANNOT_CONNECT, QStringLiteral("no session"));
-        const CProfile& profile = app->m_activeProfile;
-        listing.reset(app->m_session->GetFtpConnection(profile.m_address, profile.m_userId,
-                                                       profile.m_password,
-                                                       INTERNET_INVALID_PORT_NUMBER, false));
-    } catch (const std::exception&) {
-        ReportDeleteFolderError(this);
-        return false;
-    }
-    bool ok = true;
-    try {
-        CFtpFileFind find(listing.get(), 1);
-        bool more = find.FindFile(path + QStringLiteral("*.*"), INTERNET_FLAG_RELOAD);
-        while (ok && more) {
-            more = find.FindNextFile();
-            const QString name = find.GetFileName();
-            if (!IsValidItemName(name))
-                continue;
-            if (find.MatchesMask(FILE_ATTRIBUTE_DIRECTORY)) {
-                if (!name.startsWith(QLatin1Char('.')))
-                    ok = DeleteFtpFolderTree(path + name + QLatin1Char('/'));
-            } else {
-                ok = DeleteOneFile(path + name);
-            }
-        }
-        find.Close();
-    } catch (const std::exception&) {
-        ReportDeleteFolderError(this);
-        return false;
-    }
-    if (!ok)
-        return false;
-    bool removed = false;
-    try {
-        removed = listing->RemoveDirectory(WithoutTrailingSlash(path));
-    } catch (const std::exception&) {
-        removed = false;
-    }
-    if (!removed) {
-        ReportDeleteFolderError(this);
-        return false;
-    }
-    return true;
+    // The walk runs on the main connection: the listings are read whole before
+    // anything is deleted, so no second connection is needed, and a server that
+    // allows few connections per address is never refused mid-delete.
+    FtpTreeDelete walk(App()->m_ftpConnection);
+    if (walk.Run(path))
+        return true;
+    ReportDeleteFolderError(this, walk.Report());
+    return false;
 }
 
 bool CMyListView::DestinationExists(const QString& path, bool onFtp) {

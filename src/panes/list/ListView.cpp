@@ -8,9 +8,11 @@
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
 #include "FtpConnection.h"
+#include "FtpFolderRead.h"
 #include "ListItems.h"
 #include "ListModel.h"
 #include "LocalFind.h"
+#include "Messages.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
 #include "VelmarApp.h"
@@ -21,7 +23,8 @@ constexpr int kColumnWidths[CListModel::ColumnCount] = {170, 70, 130};
 
 DirEntry EntryOf(const LocalFindEntry& found) {
     DirEntry entry;
-    entry.attributes = found.isFolder ? DirEntry::kFolder : 0;
+    entry.attributes =
+        (found.isFolder ? DirEntry::kFolder : 0) | (found.isLink ? DirEntry::kLink : 0);
     entry.creationTime = found.creationTime;
     entry.accessTime = found.accessTime;
     entry.lastWriteTime = found.lastWriteTime;
@@ -145,26 +148,32 @@ void CMyListView::ReadFtpEntries(const QString& path) {
     if (m_skipFtpRead) {
         // The tree pane has just read this folder into the shared listing.
         m_skipFtpRead = 0;
-    } else {
-        // Without a connection there is nothing to read, and the shared listing
-        // may still hold a folder of the connection that went away.
-        if (!app->m_ftpConnection)
-            return;
+        m_entries = app->m_ftpListing;
+        return;
+    }
+    // Without a connection there is nothing to read, and the shared listing may
+    // still hold a folder of the connection that went away.
+    if (!app->m_ftpConnection)
+        return;
+    QString reason;
+    bool read = false;
+    {
         CCommStatusDlg dlg(m_frame);
         if (app->m_startingUp)
             dlg.Create();
         if (m_frame)
             m_frame->setEnabled(false);
         app->m_commInProgress = 1;
-        try {
-            app->m_ftpConnection->SetCurrentDirectory(path);
-            dlg.ReadFtpDirectory();
-        } catch (const std::exception&) {
-            app->m_ftpListing.clear();
-        }
+        read = ReadFtpFolderListing(dlg, *app, path, reason);
         if (m_frame)
             m_frame->setEnabled(true);
         app->m_commInProgress = 0;
+    }
+    if (!read) {
+        // The list stays empty: nothing of the folder shown before may pass for
+        // this one.
+        ReportReadFolderError(this, path, reason);
+        return;
     }
     m_entries = app->m_ftpListing;
 }

@@ -7,8 +7,10 @@
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
 #include "FtpConnection.h"
+#include "FtpFolderRead.h"
 #include "ListModel.h"
 #include "LocalFind.h"
+#include "Messages.h"
 #include "MyListView.h"
 #include "TreeSupport.h"
 #include "VelmarApp.h"
@@ -79,9 +81,11 @@ CMyTreeView::CMyTreeView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent)
 }
 
 CMyTreeView::~CMyTreeView() {
-    // The items go with the control; the list must not keep one of them.
-    if (m_listView && m_listView->m_treeItem && m_listView->m_treeItem->treeWidget() == this)
-        m_listView->m_treeItem = nullptr;
+    // The items go with the control; a list that outlives it must not keep one of
+    // them. A list already destroyed has cleared the guarded pointer.
+    CMyListView* list = m_listView.data();
+    if (list && list->m_treeItem && list->m_treeItem->treeWidget() == this)
+        list->m_treeItem = nullptr;
 }
 
 CVelmarApp* CMyTreeView::App() const {
@@ -230,7 +234,8 @@ void CMyTreeView::ReadLocalFolder(const QString& path, QTreeWidgetItem* item) {
         const LocalFindEntry& found = find.Current();
         DirEntry entry;
         entry.name = found.name;
-        entry.attributes = found.isFolder ? DirEntry::kFolder : 0;
+        entry.attributes =
+            (found.isFolder ? DirEntry::kFolder : 0) | (found.isLink ? DirEntry::kLink : 0);
         entries.push_back(entry);
     }
     find.Close();
@@ -245,9 +250,13 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
     m_reading = 1;
     CVelmarApp* app = App();
     bool connected = true;
+    bool read = false;
+    QString reason;
     {
         CommSession comm(app, m_frame, app->m_startingUp != 0);
-        if (!app->m_session) {
+        // A new connection is already in the folder it starts in.
+        const bool enter = app->m_session != nullptr;
+        if (!enter) {
             try {
                 connected = comm->Connect();
             } catch (const std::exception&) {
@@ -255,24 +264,25 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
             }
             if (connected && m_rootItem)
                 m_rootItem->setText(0, app->m_ftpCurrentDir);
-        } else if (app->m_ftpConnection) {
-            try {
-                app->m_ftpConnection->SetCurrentDirectory(path);
-            } catch (const std::exception&) {
-                // A dropped connection lists nothing below; that is what is shown.
-            }
         }
         if (connected)
-            comm->ReadFtpDirectory();
+            read = ReadFtpFolderListing(comm.Dlg(), *app, enter ? path : QString(), reason);
     }
+    m_frame->SetPaneText(0, kReady);
     if (!connected) {
         // m_reading stays set: with no connection the FTP list must not be filled
         // from a selection here until a later reading succeeds.
-        m_frame->SetPaneText(0, kReady);
         return false;
     }
+    m_reading = 0;
+    if (!read) {
+        // The item keeps the children it had: none may come from a reading that
+        // failed, or from the folder the connection was in before.
+        ReportReadFolderError(this, path.isEmpty() ? app->m_ftpCurrentDir : path, reason);
+        return true;
+    }
+    m_reading = 1;
     ReplaceChildren(item, app->m_ftpListing);
-    m_frame->SetPaneText(0, kReady);
     m_reading = 0;
     return true;
 }

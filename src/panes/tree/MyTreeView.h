@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemDelegate>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTreeWidget>
@@ -95,7 +96,8 @@ public:
     QTreeWidgetItem* m_dropTarget = nullptr;
     CVelmarDoc* m_doc;
     CFrameBase* m_frame;
-    CMyListView* m_listView = nullptr;
+    // Guarded: at teardown Qt may destroy the list before this pane.
+    QPointer<CMyListView> m_listView;
     QTreeWidget* m_treeCtrl = this;
 
 protected:

@@ -1,0 +1,33 @@
+#include "FtpFolderRead.h"
+
+#include "CommStatusDlg.h"
+#include "FtpConnection.h"
+#include "InternetException.h"
+#include "Messages.h"
+#include "VelmarApp.h"
+
+bool ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, const QString& path,
+                          QString& reason) {
+    app.m_ftpListing.clear();
+    if (!app.m_ftpConnection) {
+        reason = QStringLiteral("There is no connection to the server.");
+        return false;
+    }
+    try {
+        if (!path.isEmpty() && !app.m_ftpConnection->SetCurrentDirectory(path)) {
+            reason = QStringLiteral("The server refused to open it: it may have been removed, "
+                                    "or you may not have permission to open it.");
+            return false;
+        }
+        dlg.ReadFtpDirectory();
+        return true;
+    } catch (const CInternetException& e) {
+        reason = ExplainServerError(e.Message());
+    } catch (const std::exception& e) {
+        reason = QString::fromLocal8Bit(e.what());
+    }
+    if (reason.isEmpty())
+        reason = QStringLiteral("The listing failed.");
+    app.m_ftpListing.clear();
+    return false;
+}

@@ -14,6 +14,7 @@ using Poco::Net::StreamSocket;
 namespace {
 
 constexpr const char* kAnonymousPassword = "velmar98@";
+constexpr std::size_t kMaxTrail = 256;
 
 QString FromServer(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
@@ -339,11 +340,19 @@ void FtpControl::Remember(const std::string& command, const FtpReply& reply) {
         return;
     if (command.rfind("CWD ", 0) == 0) {
         const std::string folder = command.substr(4);
-        if (!folder.empty() && folder[0] == '/')
+        if (!folder.empty() && folder[0] == '/') {
             m_cwdTrail.clear();
+            m_trailLost = false;
+        }
         m_cwdTrail.push_back(folder);
     } else if (command == "CDUP") {
         m_cwdTrail.push_back("..");
+    }
+    // Endless relative steps are not kept: such a folder cannot be restored, and a
+    // fresh connection then is not made rather than left in the wrong folder.
+    if (m_cwdTrail.size() > kMaxTrail) {
+        m_cwdTrail.clear();
+        m_trailLost = true;
     }
 }
 
@@ -380,6 +389,8 @@ void FtpControl::AbortTransfer(bool preliminaryDue) {
 bool FtpControl::Reconnect() {
     m_dead = true;
     CloseSocket();
+    if (m_trailLost)
+        return false;
     ++m_reconnects;
     const std::vector<std::string> trail = std::move(m_cwdTrail);
     m_cwdTrail.clear();

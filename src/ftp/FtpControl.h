@@ -110,6 +110,7 @@ private:
     // The CWDs that took us from the login folder to the working folder, replayed
     // after a fresh login.
     std::vector<std::string> m_cwdTrail;
+    bool m_trailLost = false;
     int m_reconnects = 0;
     bool m_dead = true;
     bool m_passive = false;

@@ -167,7 +167,9 @@ TEST(ProtocolFault, AbortRefusedKeepsRepliesInStep) {
         Fault fault(row.scenario);
         ASSERT_TRUE(fault.server.IsRunning());
         auto c = fault.Connect(true);
-        ASSERT_TRUE(c->SetCurrentDirectory(QStringLiteral("/sub")));
+        // A relative step, which a fresh login must take again from its own start.
+        ASSERT_TRUE(c->SetCurrentDirectory(QStringLiteral("/")));
+        ASSERT_TRUE(c->SetCurrentDirectory(QStringLiteral("sub")));
         std::unique_ptr<CInternetFile> f(c->OpenFile(QStringLiteral("file.bin")));
         char buffer[1000];
         for (int i = 0; i < 100; ++i)

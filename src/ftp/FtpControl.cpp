@@ -1,12 +1,10 @@
 #include "FtpControl.h"
 
 #include <Poco/Exception.h>
-#include <Poco/Net/DialogSocket.h>
 #include <Poco/Net/NetException.h>
-#include <Poco/Net/ServerSocket.h>
-#include <chrono>
-#include <cstdio>
+#include <cerrno>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include "FtpDataChannel.h"
 
@@ -15,23 +13,46 @@ using Poco::Net::StreamSocket;
 
 namespace {
 
-constexpr std::size_t kMaxLine = 8192;          // a reply line longer than this is hostile
-constexpr std::size_t kMaxReply = 1 << 20;      // all lines of one reply together
-constexpr std::size_t kMaxListing = 512u << 20; // a listing larger than this is refused
 constexpr const char* kAnonymousPassword = "velmar98@";
-
-Poco::Timespan Ms(int ms) {
-    return Poco::Timespan(std::int64_t(ms) * 1000);
-}
+constexpr std::size_t kMaxTrail = 256;
 
 QString FromServer(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-bool StartsWithCode(const std::string& line, int code) {
-    return line.size() >= 4 && line[3] == ' ' && line[0] == char('0' + code / 100 % 10) &&
-           line[1] == char('0' + code / 10 % 10) && line[2] == char('0' + code % 10);
+const QString kClosed = QStringLiteral("The connection to the server is closed.");
+const QString kTimedOut = QStringLiteral("The server did not answer in time.");
+const QString kMalformed = QStringLiteral("The server sent a malformed reply.");
+
+// Milliseconds left until deadline, rounded up so that a wait never spins at 0.
+int MsLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero())
+        return 0;
+    return int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
+
+// Keeps a socket in the session's list of pending connects while it is set up.
+class PendingGuard {
+public:
+    PendingGuard(PendingConnects* pending, int fd) : m_pending(pending), m_fd(fd) {
+        if (m_pending && !m_pending->Add(fd)) {
+            m_pending = nullptr;
+            throw CInternetException(ERROR_INTERNET_OPERATION_CANCELLED,
+                                     QStringLiteral("The connection was cancelled."));
+        }
+    }
+    ~PendingGuard() {
+        if (m_pending)
+            m_pending->Remove(m_fd);
+    }
+    PendingGuard(const PendingGuard&) = delete;
+    PendingGuard& operator=(const PendingGuard&) = delete;
+
+private:
+    PendingConnects* m_pending;
+    int m_fd;
+};
 
 } // namespace
 
@@ -70,20 +91,16 @@ bool CommandPath(const QString& path, std::string& out) {
     return out.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
 }
 
-FtpControl::FtpControl(const StreamSocket& socket, const FtpTimeouts& timeouts)
-    : Poco::Net::FTPClientSession(socket, false), m_timeouts(timeouts) {
-    setTimeout(Ms(m_timeouts.replyMs));
-    _pControlSocket->setSendTimeout(Ms(m_timeouts.replyMs));
-    m_peer = _pControlSocket->peerAddress();
-    m_local = _pControlSocket->address();
-}
+FtpControl::FtpControl(const std::string& host, unsigned short port, const std::string& user,
+                       const std::string& password, const FtpTimeouts& timeouts)
+    : m_host(host), m_port(port), m_user(user), m_password(password), m_timeouts(timeouts),
+      m_serverName(QString::fromStdString(host)) {}
 
 FtpControl::~FtpControl() {
     if (m_openFile)
         m_openFile->Detach();
     try {
-        if (isOpen())
-            close();
+        m_socket.close();
     } catch (...) {
         // The control socket is gone either way.
     }
@@ -91,36 +108,68 @@ FtpControl::~FtpControl() {
 
 std::unique_ptr<FtpControl> FtpControl::Open(const std::string& host, unsigned short port,
                                              const std::string& user, const std::string& password,
-                                             const FtpTimeouts& timeouts, bool passive) {
-    std::unique_ptr<FtpControl> control;
-    try {
-        StreamSocket socket;
-        socket.connect(SocketAddress(host, port), Ms(timeouts.connectMs));
-        socket.setNoDelay(true);
-        control.reset(new FtpControl(socket, timeouts));
-    } catch (...) {
-        RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
-    }
-    control->m_serverName = QString::fromStdString(host);
+                                             const FtpTimeouts& timeouts, bool passive,
+                                             PendingConnects* pending) {
+    std::unique_ptr<FtpControl> control(new FtpControl(host, port, user, password, timeouts));
     control->m_passive = passive;
-    FtpReply greeting = control->ReadReply();
-    while (greeting.code == 120)
-        greeting = control->ReadReply();
-    if (!greeting.Is(2))
-        throw CInternetException(ERROR_INTERNET_CANNOT_CONNECT,
-                                 QStringLiteral("The server refused the session: ") +
-                                     FromServer(greeting.text));
-    control->Login(user, password);
-    control->Negotiate();
+    control->Dial(pending);
     return control;
 }
 
-void FtpControl::Login(const std::string& user, const std::string& password) {
+// Makes the control connection and logs in; used for the first connection and
+// for a fresh one after the replies fell out of step.
+void FtpControl::Dial(PendingConnects* pending) {
+    StreamSocket socket;
+    SocketAddress address;
+    try {
+        address = SocketAddress(m_host, m_port);
+        socket = StreamSocket(address.family());
+    } catch (...) {
+        RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
+    }
+    PendingGuard guard(pending, socket.impl()->sockfd());
+    try {
+        socket.connect(address, Poco::Timespan(std::int64_t(m_timeouts.connectMs) * 1000));
+        socket.setNoDelay(true);
+        m_peer = socket.peerAddress();
+        m_local = socket.address();
+    } catch (...) {
+        RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
+    }
+    m_socket = socket;
+    m_parser.Reset();
+    m_dead = false;
+    Greet();
+    Login();
+    Negotiate();
+}
+
+void FtpControl::Greet() {
+    // A server may say "120 ready in a while" any number of times, but all of it
+    // within one reply time-out.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeouts.replyMs);
+    FtpReply greeting = ReadReplyUntil(deadline);
+    while (greeting.code == 120)
+        greeting = ReadReplyUntil(deadline);
+    if (greeting.code == 0)
+        throw CInternetException(ERROR_INTERNET_CANNOT_CONNECT,
+                                 QStringLiteral("The server closed the connection."));
+    if (!greeting.Is(2)) {
+        m_dead = true;
+        CloseSocket();
+        throw CInternetException(ERROR_INTERNET_CANNOT_CONNECT,
+                                 QStringLiteral("The server refused the session: ") +
+                                     FromServer(greeting.text));
+    }
+}
+
+void FtpControl::Login() {
+    const std::string& user = m_user;
     const bool anonymous = user.empty() || user == "anonymous" || user == "ftp";
     const std::string name = user.empty() ? std::string("anonymous") : user;
-    const std::string pass = anonymous && password.empty() ? kAnonymousPassword : password;
-    if (name.find_first_of("\r\n") != std::string::npos ||
-        pass.find_first_of("\r\n") != std::string::npos)
+    const std::string pass = anonymous && m_password.empty() ? kAnonymousPassword : m_password;
+    if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
+        pass.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
         throw CInternetException(ERROR_INTERNET_LOGIN_FAILURE,
                                  QStringLiteral("The user name or password is not valid."));
     FtpReply reply = Command("USER " + name);
@@ -159,6 +208,8 @@ void FtpControl::Negotiate() {
         if (m_hasMlst)
             CommandOk("OPTS MLST type;size;modify;");
     }
+    if (!Alive())
+        throw CInternetException(ERROR_FTP_DROPPED, kClosed);
     FtpReply type = Command("TYPE I");
     if (!type.Is(2))
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
@@ -166,91 +217,94 @@ void FtpControl::Negotiate() {
                                      FromServer(type.text));
 }
 
+void FtpControl::CloseSocket() {
+    // Shut down, not closed: the descriptor stays ours until the socket object
+    // goes, so no one else's socket can be hit through a stale number.
+    if (m_socket.impl()->initialized())
+        ::shutdown(m_socket.impl()->sockfd(), SHUT_RDWR);
+}
+
 void FtpControl::Fail(int error, const QString& message) {
     m_dead = true;
-    try {
-        _pControlSocket->close();
-    } catch (...) {
-    }
+    CloseSocket();
     throw CInternetException(error, message);
+}
+
+bool FtpControl::Receive(Clock::time_point deadline) {
+    const int fd = m_socket.impl()->sockfd();
+    char buffer[16384];
+    for (;;) {
+        const int left = MsLeft(deadline);
+        if (left <= 0)
+            Fail(ERROR_INTERNET_TIMEOUT, kTimedOut);
+        pollfd p{fd, POLLIN, 0};
+        const int rc = ::poll(&p, 1, left);
+        if (rc < 0 && errno != EINTR)
+            Fail(ERROR_FTP_DROPPED, kClosed);
+        if (rc <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            m_parser.Feed(buffer, std::size_t(n));
+            return true;
+        }
+        if (n == 0)
+            return false;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            Fail(ERROR_INTERNET_CONNECTION_ABORTED,
+                 QStringLiteral("The connection was reset by the server."));
+    }
+}
+
+void FtpControl::SendRaw(const std::string& bytes, Clock::time_point deadline) {
+    const int fd = m_socket.impl()->sockfd();
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const int left = MsLeft(deadline);
+        if (left <= 0)
+            Fail(ERROR_INTERNET_TIMEOUT, kTimedOut);
+        pollfd p{fd, POLLOUT, 0};
+        const int rc = ::poll(&p, 1, left);
+        if (rc < 0 && errno != EINTR)
+            Fail(ERROR_FTP_DROPPED, kClosed);
+        if (rc <= 0)
+            continue;
+        const ssize_t n =
+            ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            sent += std::size_t(n);
+        else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            Fail(ERROR_FTP_DROPPED, kClosed);
+    }
 }
 
 void FtpControl::Send(const std::string& line) {
     if (!Alive())
-        throw CInternetException(ERROR_FTP_DROPPED,
-                                 QStringLiteral("The connection to the server is closed."));
-    try {
-        _pControlSocket->sendMessage(line);
-    } catch (...) {
-        m_dead = true;
-        RethrowAsInternetException(ERROR_FTP_DROPPED);
-    }
+        throw CInternetException(ERROR_FTP_DROPPED, kClosed);
+    SendRaw(line + "\r\n", Clock::now() + std::chrono::milliseconds(m_timeouts.replyMs));
 }
 
 FtpReply FtpControl::ReadReply() {
-    return ReadReplyWithin(m_timeouts.replyMs);
+    return ReadReplyUntil(Clock::now() + std::chrono::milliseconds(m_timeouts.replyMs));
 }
 
-FtpReply FtpControl::ReadReplyWithin(int timeoutMs) {
+FtpReply FtpControl::ReadReplyUntil(Clock::time_point deadline) {
     if (!Alive())
-        throw CInternetException(ERROR_FTP_DROPPED,
-                                 QStringLiteral("The connection to the server is closed."));
-    // A drip-feeding server must not stretch one reply beyond its time-out either.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        throw CInternetException(ERROR_FTP_DROPPED, kClosed);
     FtpReply reply;
-    std::string line;
-    try {
-        if (timeoutMs != m_timeouts.replyMs)
-            _pControlSocket->setReceiveTimeout(Ms(timeoutMs));
-        for (;;) {
-            line.clear();
-            int ch = _pControlSocket->get();
-            while (ch != -1 && ch != '\n') {
-                if (ch != '\r')
-                    line.push_back(char(ch));
-                if (line.size() > kMaxLine)
-                    Fail(ERROR_INTERNET_EXTENDED_ERROR,
-                         QStringLiteral("The server sent a malformed reply."));
-                ch = _pControlSocket->get();
-            }
-            if (ch == -1 && line.empty()) {
-                m_dead = true;
-                reply.code = 0;
-                break;
-            }
-            if (!reply.text.empty())
-                reply.text.push_back('\n');
-            reply.text += line;
-            if (reply.text.size() > kMaxReply)
-                Fail(ERROR_INTERNET_EXTENDED_ERROR,
-                     QStringLiteral("The server sent a malformed reply."));
-            if (reply.code == 0) {
-                if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0])) ||
-                    !std::isdigit(static_cast<unsigned char>(line[1])) ||
-                    !std::isdigit(static_cast<unsigned char>(line[2])))
-                    Fail(ERROR_INTERNET_EXTENDED_ERROR,
-                         QStringLiteral("The server sent a malformed reply."));
-                reply.code = std::stoi(line.substr(0, 3));
-                if (line.size() == 3 || line[3] != '-')
-                    break;
-            } else if (StartsWithCode(line, reply.code) || line.size() == 3) {
-                break;
-            }
-            if (ch == -1) {
-                m_dead = true;
-                reply.code = 0;
-                break;
-            }
-            if (std::chrono::steady_clock::now() > deadline)
-                Fail(ERROR_INTERNET_TIMEOUT, QStringLiteral("The server did not answer in time."));
+    while (!m_parser.Next(reply)) {
+        if (m_parser.Malformed())
+            Fail(ERROR_INTERNET_EXTENDED_ERROR, kMalformed);
+        if (!Receive(deadline)) {
+            m_dead = true;
+            CloseSocket();
+            return FtpReply();
         }
-        if (timeoutMs != m_timeouts.replyMs)
-            _pControlSocket->setReceiveTimeout(Ms(m_timeouts.replyMs));
-    } catch (const CInternetException&) {
-        throw;
-    } catch (...) {
+    }
+    if (reply.code == 421) {
+        // The server is closing the connection: nothing more will be answered.
         m_dead = true;
-        RethrowAsInternetException(ERROR_FTP_DROPPED);
+        CloseSocket();
     }
     return reply;
 }
@@ -261,6 +315,11 @@ FtpReply FtpControl::Command(const std::string& command) {
     if (reply.code == 0)
         throw CInternetException(ERROR_FTP_DROPPED,
                                  QStringLiteral("The server closed the connection."));
+    if (reply.code == 421)
+        throw CInternetException(ERROR_FTP_DROPPED,
+                                 QStringLiteral("The server closed the connection: ") +
+                                     FromServer(reply.text));
+    Remember(command, reply);
     return reply;
 }
 
@@ -276,224 +335,77 @@ bool FtpControl::CommandOk(const std::string& command, int replyClass, FtpReply*
     }
 }
 
-bool FtpControl::WaitReadable(int fd1, int fd2, int timeoutMs, int* readyFd) {
-    pollfd fds[2] = {{fd1, POLLIN, 0}, {fd2, POLLIN, 0}};
-    const int n = fd2 >= 0 ? 2 : 1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        const int rc = ::poll(fds, nfds_t(n), int(left > 0 ? left : 0));
-        if (rc > 0) {
-            *readyFd = (fds[0].revents != 0) ? fd1 : fd2;
-            return true;
+void FtpControl::Remember(const std::string& command, const FtpReply& reply) {
+    if (!reply.Is(2))
+        return;
+    if (command.rfind("CWD ", 0) == 0) {
+        const std::string folder = command.substr(4);
+        if (!folder.empty() && folder[0] == '/') {
+            m_cwdTrail.clear();
+            m_trailLost = false;
         }
-        if (rc == 0 || errno != EINTR)
-            return false;
+        m_cwdTrail.push_back(folder);
+    } else if (command == "CDUP") {
+        m_cwdTrail.push_back("..");
+    }
+    // Endless relative steps are not kept: such a folder cannot be restored, and a
+    // fresh connection then is not made rather than left in the wrong folder.
+    if (m_cwdTrail.size() > kMaxTrail) {
+        m_cwdTrail.clear();
+        m_trailLost = true;
     }
 }
 
-FtpControl::ActiveResult FtpControl::TryActive(const std::string& command, StreamSocket& data,
-                                               FtpReply& refusal) {
-    Poco::Net::ServerSocket listener;
-    try {
-        listener.bind(SocketAddress(m_local.host(), 0));
-        listener.listen(1);
-    } catch (...) {
-        return ActiveResult::Unavailable;
-    }
-    const SocketAddress addr = listener.address();
-    std::string port;
-    if (addr.family() == SocketAddress::IPv4) {
-        std::string host = addr.host().toString();
-        for (char& c : host)
-            if (c == '.')
-                c = ',';
-        port = "PORT " + host + "," + std::to_string(addr.port() / 256) + "," +
-               std::to_string(addr.port() % 256);
-    } else {
-        port = "EPRT |2|" + addr.host().toString() + "|" + std::to_string(addr.port()) + "|";
-    }
-    if (!Command(port).Is(2))
-        return ActiveResult::Unavailable;
-    Send(command);
-    const int controlFd = _pControlSocket->impl()->sockfd();
-    const int listenFd = listener.impl()->sockfd();
-    int ready = -1;
-    if (!WaitReadable(listenFd, controlFd, m_timeouts.activeAcceptMs, &ready)) {
-        listener.close();
-        AbortTransfer();
-        return ActiveResult::Unavailable;
-    }
-    if (ready == controlFd) {
-        FtpReply reply = ReadReply();
-        if (reply.code == 425 || reply.code == 426 || reply.code == 0) {
-            if (reply.code == 0)
-                Fail(ERROR_FTP_DROPPED, QStringLiteral("The server closed the connection."));
-            return ActiveResult::Unavailable;
-        }
-        if (!reply.Is(1)) {
-            refusal = reply;
-            return ActiveResult::Refused;
-        }
-        if (!WaitReadable(listenFd, -1, m_timeouts.activeAcceptMs, &ready)) {
-            listener.close();
-            AbortTransfer();
-            return ActiveResult::Unavailable;
-        }
-        data = listener.acceptConnection();
-        return ActiveResult::Connected;
-    }
-    data = listener.acceptConnection();
-    FtpReply reply = ReadReply();
-    if (!reply.Is(1)) {
-        data.close();
-        refusal = reply;
-        return ActiveResult::Refused;
-    }
-    return ActiveResult::Connected;
-}
-
-SocketAddress FtpControl::PassiveAddress() {
-    if (!m_noEpsv) {
-        FtpReply reply = Command("EPSV");
-        if (reply.code == 229) {
-            // "(|||port|)": the host is always the one we talk to.
-            const std::size_t open = reply.text.find('(');
-            if (open != std::string::npos && open + 4 < reply.text.size()) {
-                const char d = reply.text[open + 1];
-                const std::size_t p = open + 4;
-                const std::size_t end = reply.text.find(d, p);
-                if (reply.text[open + 2] == d && reply.text[open + 3] == d &&
-                    end != std::string::npos) {
-                    const int port = std::atoi(reply.text.substr(p, end - p).c_str());
-                    if (port > 0 && port < 65536)
-                        return SocketAddress(m_peer.host(), Poco::UInt16(port));
-                }
-            }
-        }
-        m_noEpsv = true;
-    }
-    FtpReply reply = Command("PASV");
-    if (reply.code != 227)
-        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
-                                 QStringLiteral("The server refused passive mode: ") +
-                                     FromServer(reply.text));
-    int n[6] = {};
-    const std::size_t first = reply.text.find_first_of("0123456789", 4);
-    if (first == std::string::npos ||
-        std::sscanf(reply.text.c_str() + first, "%d,%d,%d,%d,%d,%d", &n[0], &n[1], &n[2], &n[3],
-                    &n[4], &n[5]) != 6 ||
-        n[4] < 0 || n[4] > 255 || n[5] < 0 || n[5] > 255 || (n[4] == 0 && n[5] == 0))
-        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
-                                 QStringLiteral("The server's passive reply is malformed."));
-    // The address in the reply is ignored: behind NAT it is a private one that we
-    // cannot reach, and a server that names a third host is not to be trusted.
-    return SocketAddress(m_peer.host(), Poco::UInt16(n[4] * 256 + n[5]));
-}
-
-StreamSocket FtpControl::OpenPassive(const std::string& command) {
-    const SocketAddress addr = PassiveAddress();
-    StreamSocket data;
-    try {
-        data.connect(addr, Ms(m_timeouts.connectMs));
-    } catch (...) {
-        // The server is left waiting for a connection; its next command ends that.
-        RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
-    }
-    FtpReply reply = Command(command);
-    if (!reply.Is(1)) {
-        data.close();
-        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, FromServer(reply.text));
-    }
-    return data;
-}
-
-StreamSocket FtpControl::OpenData(const std::string& command) {
-    StreamSocket data;
-    try {
-        if (!m_passive) {
-            FtpReply refusal;
-            switch (TryActive(command, data, refusal)) {
-            case ActiveResult::Connected:
-                break;
-            case ActiveResult::Refused:
-                throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, FromServer(refusal.text));
-            case ActiveResult::Unavailable:
-                // The server cannot reach us (firewall, NAT, policy): passive from now
-                // on, for every transfer of this connection.
-                m_passive = true;
-                data = OpenPassive(command);
-                break;
-            }
-        } else {
-            data = OpenPassive(command);
-        }
-        data.setReceiveTimeout(Ms(m_timeouts.dataMs));
-        data.setSendTimeout(Ms(m_timeouts.dataMs));
-    } catch (...) {
-        RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
-    }
-    return data;
-}
-
-void FtpControl::AbortTransfer() {
-    // The replies still due are unknown (the transfer's own end, ABOR's answer, or
-    // both), so ABOR is followed by SYST, whose 215 no other command gives: every
-    // reply up to it belongs to what we abandoned.
+void FtpControl::AbortTransfer(bool preliminaryDue) {
+    if (!Alive())
+        return;
     try {
         Send("ABOR");
         Send("SYST");
-        for (int i = 0; i < 8; ++i) {
-            const FtpReply reply = ReadReply();
-            if (reply.code == 0)
-                Fail(ERROR_FTP_DROPPED, QStringLiteral("The server closed the connection."));
-            if (reply.code == 215 || reply.code == 500 || reply.code == 502)
+        const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeouts.replyMs);
+        AbortReplies replies(preliminaryDue);
+        for (;;) {
+            const FtpReply reply = ReadReplyUntil(deadline);
+            if (!Alive())
+                return; // closed by the server (or 421): nothing is left unread
+            switch (replies.Take(reply)) {
+            case AbortReplies::Verdict::More:
+                continue;
+            case AbortReplies::Verdict::InStep:
                 return;
+            case AbortReplies::Verdict::OutOfStep:
+                // A reply may still be on its way: only a new connection is sure
+                // to answer each command with its own reply.
+                Reconnect();
+                return;
+            }
         }
-        Fail(ERROR_INTERNET_EXTENDED_ERROR,
-             QStringLiteral("The server's replies are out of step."));
     } catch (const CInternetException&) {
         m_dead = true;
+        CloseSocket();
     }
 }
 
-bool FtpControl::FetchListing(const std::string& command, std::string& text) {
-    text.clear();
-    StreamSocket data;
+bool FtpControl::Reconnect() {
+    m_dead = true;
+    CloseSocket();
+    if (m_trailLost)
+        return false;
+    ++m_reconnects;
+    const std::vector<std::string> trail = std::move(m_cwdTrail);
+    m_cwdTrail.clear();
     try {
-        data = OpenData(command);
-    } catch (const CInternetException& e) {
-        if (e.m_dwError == ERROR_INTERNET_EXTENDED_ERROR && Alive())
-            return false;
-        throw;
+        Dial(nullptr);
+        for (const std::string& folder : trail)
+            if (!Command("CWD " + folder).Is(2))
+                Fail(ERROR_INTERNET_EXTENDED_ERROR,
+                     QStringLiteral("The working folder could not be restored."));
+        return true;
+    } catch (const CInternetException&) {
+        m_dead = true;
+        CloseSocket();
+        return false;
     }
-    try {
-        char buffer[65536];
-        for (;;) {
-            const int n = data.receiveBytes(buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            if (text.size() + std::size_t(n) > kMaxListing) {
-                data.close();
-                AbortTransfer();
-                text.clear();
-                return false;
-            }
-            text.append(buffer, std::size_t(n));
-        }
-        data.close();
-    } catch (...) {
-        data.close();
-        AbortTransfer();
-        RethrowAsInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
-    }
-    const FtpReply end = ReadReply();
-    if (end.code == 0)
-        throw CInternetException(ERROR_FTP_DROPPED,
-                                 QStringLiteral("The server closed the connection."));
-    return end.Is(2);
 }
 
 void FtpControl::Quit() {
@@ -501,13 +413,11 @@ void FtpControl::Quit() {
         return;
     try {
         Send("QUIT");
-        ReadReplyWithin(std::min(m_timeouts.replyMs, 2000));
+        ReadReplyUntil(Clock::now() +
+                       std::chrono::milliseconds(std::min(m_timeouts.replyMs, 2000)));
     } catch (...) {
         // Leaving anyway.
     }
     m_dead = true;
-    try {
-        close();
-    } catch (...) {
-    }
+    CloseSocket();
 }

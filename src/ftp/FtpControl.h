@@ -1,39 +1,40 @@
 #pragma once
 
-// The control connection of one FTP connection, on POCO's FTP client session. POCO
-// speaks the control channel; the data connections are made here, because we
+// The control connection of one FTP connection. The replies are framed by
+// FtpReplyParser from whatever the socket gives; every read waits only for the
+// time left of its reply. The data connections are made here too, because we
 // need active mode with a fallback to passive, NAT-proof passive addresses, our
 // own time-outs and direct access to the data socket.
 
-#include <Poco/Net/FTPClientSession.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/StreamSocket.h>
 #include <QString>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "InternetException.h"
 #include "InternetSession.h"
+#include "ReplyParser.h"
 
 class FtpDataChannel;
 
-struct FtpReply {
-    int code = 0;     // 0 when the server closed the connection
-    std::string text; // all lines, joined by "\n"
-    bool Is(int klass) const { return code / 100 == klass; }
-};
-
-class FtpControl : public Poco::Net::FTPClientSession {
+class FtpControl {
 public:
     // Connects, reads the greeting, logs in and sets up binary UTF-8 transfers.
+    // While it runs, its socket is in pending (when given), so it can be cancelled.
     static std::unique_ptr<FtpControl> Open(const std::string& host, unsigned short port,
                                             const std::string& user, const std::string& password,
-                                            const FtpTimeouts& timeouts, bool passive);
-    ~FtpControl() override;
+                                            const FtpTimeouts& timeouts, bool passive,
+                                            PendingConnects* pending = nullptr);
+    ~FtpControl();
+    FtpControl(const FtpControl&) = delete;
+    FtpControl& operator=(const FtpControl&) = delete;
 
     // Sends a command and reads its reply. Throws CInternetException when the
-    // connection is lost or the reply does not come in time; the connection is
-    // then unusable (Alive() false).
+    // connection is lost, the server closes it (421) or the reply does not come
+    // in time; the connection is then unusable (Alive() false).
     FtpReply Command(const std::string& command);
     // The same, false (never a throw) on anything but a reply of the given class.
     bool CommandOk(const std::string& command, int replyClass = 2, FtpReply* reply = nullptr);
@@ -45,19 +46,23 @@ public:
     Poco::Net::StreamSocket OpenData(const std::string& command);
     // Reads the reply that ends a transfer.
     FtpReply ReadReply();
-    // Gets the control channel back in step after an abandoned transfer.
-    void AbortTransfer();
+    // Gets the control channel back in step after an abandoned transfer; when the
+    // replies cannot be matched up, logs in afresh on a new control connection.
+    // preliminaryDue: the transfer command's first reply has not been read yet.
+    void AbortTransfer(bool preliminaryDue = false);
 
     // Runs a listing command to the end; false when the server refuses it.
     bool FetchListing(const std::string& command, std::string& text);
 
-    bool Alive() const { return isOpen() && !m_dead; }
+    bool Alive() const { return !m_dead; }
     bool Passive() const { return m_passive; }
     bool HasMlst() const { return m_hasMlst; }
     bool ListDashARefused() const { return m_listNoDashA; }
     void SetListDashARefused() { m_listNoDashA = true; }
     const FtpTimeouts& Timeouts() const { return m_timeouts; }
     const QString& ServerName() const { return m_serverName; }
+    // How many times the control connection was made afresh (for tests).
+    int Reconnects() const { return m_reconnects; }
 
     // The one open file of this connection, told when the connection goes away.
     FtpDataChannel* m_openFile = nullptr;
@@ -65,25 +70,49 @@ public:
     void Quit();
 
 private:
-    FtpControl(const Poco::Net::StreamSocket& socket, const FtpTimeouts& timeouts);
-    FtpReply ReadReplyWithin(int timeoutMs);
-    void Send(const std::string& line);
-    void Login(const std::string& user, const std::string& password);
+    using Clock = std::chrono::steady_clock;
+
+    FtpControl(const std::string& host, unsigned short port, const std::string& user,
+               const std::string& password, const FtpTimeouts& timeouts);
+    void Dial(PendingConnects* pending);
+    void Greet();
+    void Login();
     void Negotiate();
+    bool Reconnect();
+    void Remember(const std::string& command, const FtpReply& reply);
+
+    // The only places that touch the control socket.
+    bool Receive(Clock::time_point deadline);
+    void SendRaw(const std::string& bytes, Clock::time_point deadline);
+    void CloseSocket();
+
+    FtpReply ReadReplyUntil(Clock::time_point deadline);
+    void Send(const std::string& line);
     [[noreturn]] void Fail(int error, const QString& message);
 
     enum class ActiveResult { Connected, Refused, Unavailable };
     ActiveResult TryActive(const std::string& command, Poco::Net::StreamSocket& data,
                            FtpReply& refusal);
+    bool AcceptFromPeer(int listenFd, Clock::time_point deadline, bool* controlReady);
     Poco::Net::StreamSocket OpenPassive(const std::string& command);
     Poco::Net::SocketAddress PassiveAddress();
-    bool WaitReadable(int fd1, int fd2, int timeoutMs, int* readyFd);
 
+    std::string m_host;
+    unsigned short m_port;
+    std::string m_user;
+    std::string m_password;
     FtpTimeouts m_timeouts;
     QString m_serverName;
+    Poco::Net::StreamSocket m_socket;
+    FtpReplyParser m_parser;
     Poco::Net::SocketAddress m_peer;
     Poco::Net::SocketAddress m_local;
-    bool m_dead = false;
+    // The CWDs that took us from the login folder to the working folder, replayed
+    // after a fresh login.
+    std::vector<std::string> m_cwdTrail;
+    bool m_trailLost = false;
+    int m_reconnects = 0;
+    bool m_dead = true;
     bool m_passive = false;
     bool m_noEpsv = false;
     bool m_hasMlst = false;

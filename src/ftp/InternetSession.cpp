@@ -1,7 +1,8 @@
 #include "InternetSession.h"
 
+#include <algorithm>
 #include <csignal>
-#include <mutex>
+#include <sys/socket.h>
 
 #include "FtpConnection.h"
 #include "FtpControl.h"
@@ -17,9 +18,32 @@ CInternetSession::CInternetSession(const QString& agent, int context, unsigned, 
 
 CInternetSession::~CInternetSession() = default;
 
+bool PendingConnects::Add(int fd) {
+    std::lock_guard lock(m_mutex);
+    if (m_cancelled)
+        return false;
+    m_fds.push_back(fd);
+    return true;
+}
+
+void PendingConnects::Remove(int fd) {
+    std::lock_guard lock(m_mutex);
+    m_fds.erase(std::remove(m_fds.begin(), m_fds.end(), fd), m_fds.end());
+}
+
+void PendingConnects::CancelAll() {
+    std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    // A connecting or reading socket wakes up at once with an error; the fd stays
+    // valid until its owner has removed it, as Remove takes this lock too.
+    for (int fd : m_fds)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
 void CInternetSession::Close() {
-    // Connections belong to their openers and are closed by them; the session
-    // holds nothing of its own.
+    // Connections made belong to their openers and are closed by them; only the
+    // ones still being made are the session's to end.
+    m_pending.CancelAll();
 }
 
 bool CInternetSession::ParseAddress(const QString& server, unsigned short defaultPort,
@@ -80,6 +104,6 @@ CFtpConnection* CInternetSession::GetFtpConnection(const QString& server, const 
     // changes later on another thread.
     const FtpTimeouts timeouts = m_timeouts;
     auto control = FtpControl::Open(host.toStdString(), number, user.toUtf8().toStdString(),
-                                    password.toUtf8().toStdString(), timeouts, passive);
+                                    password.toUtf8().toStdString(), timeouts, passive, &m_pending);
     return new CFtpConnection(std::move(control));
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "FtpTypes.h"
 #include "InternetException.h"
@@ -17,6 +19,24 @@ struct FtpTimeouts {
     int replyMs = 30000;
     int dataMs = 30000;
     int activeAcceptMs = 3000; // wait for the server to connect back in active mode
+};
+
+// The sockets of connections still being made through one session, so that a
+// connect nobody waits for any more can be ended at once rather than after all
+// its time-outs. The sockets are shut down, never closed here: their owners
+// close them, after taking them out of this list.
+class PendingConnects {
+public:
+    // False when the session has been closed: the connect is not to be made.
+    bool Add(int fd);
+    void Remove(int fd);
+    // Ends every connect in progress and refuses new ones.
+    void CancelAll();
+
+private:
+    std::mutex m_mutex;
+    std::vector<int> m_fds;
+    bool m_cancelled = false;
 };
 
 // The internet session: the factory of FTP connections. Several connections of
@@ -43,6 +63,8 @@ public:
                                      unsigned short port = INTERNET_INVALID_PORT_NUMBER,
                                      bool passive = false);
 
+    // Ends connects still in progress (they throw ERROR_INTERNET_OPERATION_CANCELLED)
+    // and refuses new ones. Safe to call from another thread than the connecting one.
     void Close();
 
     FtpTimeouts m_timeouts;
@@ -52,4 +74,7 @@ public:
     // Splits an FTP address into host and port; false when it is malformed.
     static bool ParseAddress(const QString& server, unsigned short defaultPort, QString* host,
                              unsigned short* port);
+
+private:
+    PendingConnects m_pending;
 };

@@ -1,9 +1,12 @@
 // The connection to the active profile's server. The blocking connect runs on a
 // worker thread while the user-interface thread waits a bounded time for it.
 #include <QLabel>
+#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
@@ -52,13 +55,93 @@ struct WorkerCount {
     }
 };
 
+// Every worker thread, joined once it has ended: at the latest when this file's
+// statics go, which is before the counter above goes. A worker still connecting
+// then has its session closed, which ends the connect at once, so the exit
+// neither waits out the time-outs nor leaves a thread behind that outlives the
+// statics it uses.
+class WorkerRegistry {
+public:
+    ~WorkerRegistry() {
+        std::vector<Worker> workers;
+        {
+            std::lock_guard lock(m_mutex);
+            workers.swap(m_workers);
+        }
+        for (Worker& w : workers) {
+            if (std::shared_ptr<ConnectAttempt> attempt = w.attempt.lock()) {
+                std::lock_guard lock(attempt->mutex);
+                if (attempt->abandonedSession)
+                    attempt->abandonedSession->Close();
+            }
+            w.thread.join();
+        }
+    }
+
+    // Starts a worker that runs body for attempt; false when no thread can be made.
+    bool Start(const std::shared_ptr<ConnectAttempt>& attempt, std::function<void()> body) {
+        auto finished = std::make_shared<std::atomic<bool>>(false);
+        std::lock_guard lock(m_mutex);
+        ReapLocked();
+        try {
+            // The worker counts as running until its last reference to the attempt
+            // is gone, since dropping it may close a late connection and the session.
+            std::thread thread([body = std::move(body), finished]() mutable {
+                {
+                    WorkerCount running;
+                    const std::function<void()> run = std::move(body);
+                    run();
+                }
+                finished->store(true);
+            });
+            m_workers.push_back(Worker{std::move(thread), attempt, finished});
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    void Reap() {
+        std::lock_guard lock(m_mutex);
+        ReapLocked();
+    }
+
+private:
+    struct Worker {
+        std::thread thread;
+        std::weak_ptr<ConnectAttempt> attempt;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
+
+    void ReapLocked() {
+        for (auto it = m_workers.begin(); it != m_workers.end();) {
+            if (it->finished->load()) {
+                it->thread.join();
+                it = m_workers.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::vector<Worker> m_workers;
+};
+
+WorkerRegistry g_registry;
+
 constexpr auto kPollStep = std::chrono::milliseconds(20);
 } // namespace
 
 bool CCommStatusDlg::WaitForConnectWorkers(int timeoutMs) {
-    std::unique_lock lock(g_workersMutex);
-    return g_workersIdle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                  [] { return g_workers == 0; });
+    bool idle = false;
+    {
+        std::unique_lock lock(g_workersMutex);
+        idle = g_workersIdle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                      [] { return g_workers == 0; });
+    }
+    g_registry.Reap();
+    return idle;
 }
 
 void CCommStatusDlg::ShowConnectText(const QString& text) {
@@ -117,17 +200,8 @@ bool CCommStatusDlg::Connect() {
     attempt->address = app->m_activeProfile.m_address;
     attempt->userId = app->m_activeProfile.m_userId;
     attempt->password = app->m_activeProfile.m_password;
-    bool started = true;
-    try {
-        // The worker counts as running until its last reference to the attempt is
-        // gone, since dropping it may close a late connection and the session.
-        std::thread([attempt]() mutable {
-            WorkerCount running;
-            ConnectThreadProc(std::move(attempt));
-        }).detach();
-    } catch (const std::system_error&) {
-        started = false;
-    }
+    const bool started =
+        g_registry.Start(attempt, [attempt]() mutable { ConnectThreadProc(std::move(attempt)); });
 
     // Look often, so that a quick server costs no waiting; pump nothing.
     const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectWaitMs);
@@ -147,6 +221,9 @@ bool CCommStatusDlg::Connect() {
                 attempt->abandoned = true;
                 attempt->abandonedSession.reset(app->m_session);
                 app->m_session = nullptr;
+                // Nobody waits for that connect any more: end it now rather than
+                // after its own time-outs.
+                attempt->abandonedSession->Close();
                 break;
             }
         }

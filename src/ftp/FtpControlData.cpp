@@ -1,0 +1,224 @@
+// The data connections of FtpControl: active with a fallback to passive, and the
+// listings read through them.
+#include <Poco/Net/ServerSocket.h>
+#include <cerrno>
+#include <poll.h>
+
+#include "FtpControl.h"
+
+using Poco::Net::SocketAddress;
+using Poco::Net::StreamSocket;
+
+namespace {
+
+constexpr std::size_t kMaxListing = 512u << 20; // a listing larger than this is refused
+
+QString FromServer(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+Poco::Timespan Ms(int ms) {
+    return Poco::Timespan(std::int64_t(ms) * 1000);
+}
+
+std::string PortCommand(const SocketAddress& addr) {
+    if (addr.family() != SocketAddress::IPv4)
+        return "EPRT |2|" + addr.host().toString() + "|" + std::to_string(addr.port()) + "|";
+    std::string host = addr.host().toString();
+    for (char& c : host)
+        if (c == '.')
+            c = ',';
+    return "PORT " + host + "," + std::to_string(addr.port() / 256) + "," +
+           std::to_string(addr.port() % 256);
+}
+
+// Waits until the listener or (when watched) the control socket is readable.
+// 0: time-out, 1: the listener, 2: the control socket.
+int WaitEither(int listenFd, int controlFd, std::chrono::steady_clock::time_point deadline) {
+    pollfd fds[2] = {{listenFd, POLLIN, 0}, {controlFd, POLLIN, 0}};
+    const nfds_t n = controlFd >= 0 ? 2 : 1;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            return 0;
+        const int rc = ::poll(fds, n, int(left));
+        if (rc > 0)
+            return fds[0].revents != 0 ? 1 : 2;
+        if (rc < 0 && errno != EINTR)
+            return 0;
+    }
+}
+
+} // namespace
+
+FtpControl::ActiveResult FtpControl::TryActive(const std::string& command, StreamSocket& data,
+                                               FtpReply& refusal) {
+    Poco::Net::ServerSocket listener;
+    try {
+        listener.bind(SocketAddress(m_local.host(), 0));
+        listener.listen(1);
+    } catch (...) {
+        return ActiveResult::Unavailable;
+    }
+    if (!Command(PortCommand(listener.address())).Is(2))
+        return ActiveResult::Unavailable;
+    Send(command);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeouts.activeAcceptMs);
+    bool preliminary = false;
+    while (!data.impl()->initialized()) {
+        const int ready = !preliminary && m_parser.HasReply()
+                              ? 2
+                              : WaitEither(listener.impl()->sockfd(),
+                                           preliminary ? -1 : m_socket.impl()->sockfd(), deadline);
+        if (ready == 0) {
+            listener.close();
+            AbortTransfer(!preliminary);
+            return ActiveResult::Unavailable;
+        }
+        if (ready == 2) {
+            FtpReply reply = ReadReply();
+            if (reply.code == 0 || reply.code == 421)
+                Fail(ERROR_FTP_DROPPED, QStringLiteral("The server closed the connection."));
+            if (reply.code == 425 || reply.code == 426)
+                return ActiveResult::Unavailable;
+            if (!reply.Is(1)) {
+                refusal = reply;
+                return ActiveResult::Refused;
+            }
+            preliminary = true;
+            continue;
+        }
+        SocketAddress from;
+        StreamSocket incoming = listener.acceptConnection(from);
+        // Only the server may supply the data; whoever else got to the port first
+        // is sent away and the wait goes on.
+        if (from.host() == m_peer.host())
+            data = incoming;
+        else
+            incoming.close();
+    }
+    if (!preliminary) {
+        FtpReply reply = ReadReply();
+        if (reply.code == 0 || reply.code == 421)
+            Fail(ERROR_FTP_DROPPED, QStringLiteral("The server closed the connection."));
+        if (!reply.Is(1)) {
+            data.close();
+            refusal = reply;
+            return ActiveResult::Refused;
+        }
+    }
+    return ActiveResult::Connected;
+}
+
+SocketAddress FtpControl::PassiveAddress() {
+    // The address in a reply is ignored: behind NAT it is a private one that we
+    // cannot reach, and a server that names a third host is not to be trusted.
+    std::uint16_t port = 0;
+    if (!m_noEpsv) {
+        const FtpReply reply = Command("EPSV");
+        if (reply.code == 229) {
+            if (!ParseEpsvPort(reply.text, &port))
+                throw CInternetException(
+                    ERROR_INTERNET_EXTENDED_ERROR,
+                    QStringLiteral("The server's passive reply is malformed: ") +
+                        FromServer(reply.text));
+            return SocketAddress(m_peer.host(), port);
+        }
+        m_noEpsv = true;
+    }
+    const FtpReply reply = Command("PASV");
+    if (reply.code != 227)
+        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
+                                 QStringLiteral("The server refused passive mode: ") +
+                                     FromServer(reply.text));
+    if (!ParsePasvPort(reply.text, &port))
+        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
+                                 QStringLiteral("The server's passive reply is malformed: ") +
+                                     FromServer(reply.text));
+    return SocketAddress(m_peer.host(), port);
+}
+
+StreamSocket FtpControl::OpenPassive(const std::string& command) {
+    const SocketAddress addr = PassiveAddress();
+    StreamSocket data;
+    try {
+        data.connect(addr, Ms(m_timeouts.connectMs));
+    } catch (...) {
+        // The server is left waiting for a connection; its next command ends that.
+        RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
+    }
+    FtpReply reply = Command(command);
+    if (!reply.Is(1)) {
+        data.close();
+        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, FromServer(reply.text));
+    }
+    return data;
+}
+
+// The one place where data connections are made.
+StreamSocket FtpControl::OpenData(const std::string& command) {
+    StreamSocket data;
+    try {
+        if (!m_passive) {
+            FtpReply refusal;
+            switch (TryActive(command, data, refusal)) {
+            case ActiveResult::Connected:
+                break;
+            case ActiveResult::Refused:
+                throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, FromServer(refusal.text));
+            case ActiveResult::Unavailable:
+                // The server cannot reach us (firewall, NAT, policy): passive from now
+                // on, for every transfer of this connection.
+                m_passive = true;
+                data = OpenPassive(command);
+                break;
+            }
+        } else {
+            data = OpenPassive(command);
+        }
+        data.setReceiveTimeout(Ms(m_timeouts.dataMs));
+        data.setSendTimeout(Ms(m_timeouts.dataMs));
+    } catch (...) {
+        RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
+    }
+    return data;
+}
+
+bool FtpControl::FetchListing(const std::string& command, std::string& text) {
+    text.clear();
+    StreamSocket data;
+    try {
+        data = OpenData(command);
+    } catch (const CInternetException& e) {
+        if (e.m_dwError == ERROR_INTERNET_EXTENDED_ERROR && Alive())
+            return false;
+        throw;
+    }
+    try {
+        char buffer[65536];
+        for (;;) {
+            const int n = data.receiveBytes(buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            if (text.size() + std::size_t(n) > kMaxListing) {
+                data.close();
+                AbortTransfer();
+                text.clear();
+                return false;
+            }
+            text.append(buffer, std::size_t(n));
+        }
+        data.close();
+    } catch (...) {
+        data.close();
+        AbortTransfer();
+        RethrowAsInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+    const FtpReply end = ReadReply();
+    if (end.code == 0 || end.code == 421)
+        throw CInternetException(ERROR_FTP_DROPPED,
+                                 QStringLiteral("The server closed the connection."));
+    return end.Is(2);
+}

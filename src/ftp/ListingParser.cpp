@@ -91,8 +91,16 @@ int MonthFromName(std::string_view s) {
     }
 }
 
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// A date that exists: Feb 31 is refused rather than rolled over into March.
 bool ValidDate(int year, int month, int day) {
-    return year >= 1900 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1900 || year > 9999 || month < 1 || month > 12 || day < 1)
+        return false;
+    return day <= kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
 }
 
 int YearOf(std::int64_t t) {
@@ -481,8 +489,9 @@ std::int64_t ToUnixTime(int year, int month, int day, int hour, int minute, int 
 bool IsUsableName(std::string_view name) {
     if (name.empty())
         return false;
+    // Control characters (C0 and DEL) would reach file names on disk and terminals.
     for (char c : name)
-        if (c == '/' || c == '\0' || c == '\r' || c == '\n')
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             return false;
     return true;
 }

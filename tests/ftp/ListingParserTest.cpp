@@ -167,9 +167,10 @@ TEST(ListingParser, WholeListingKeepsOrderSkipsJunkAndHandlesLineEnds) {
 }
 
 TEST(ListingParser, NulInsideANameDropsTheLine) {
-    const std::string text("-rw-r--r-- 1 0 0 1 Jan 01 2020 a\0b\n"
-                           "type=file;size=1; c\0d\n",
-                           64);
+    // The literal's own length: a NUL inside must not end the text early.
+    static const char kText[] = "-rw-r--r-- 1 0 0 1 Jan 01 2020 a\0b\n"
+                                "type=file;size=1; c\0d\n";
+    const std::string text(kText, sizeof kText - 1);
     std::vector<FtpListEntry> out;
     listing::ParseList(text, kNow, out);
     listing::ParseMlsd(text, out);

@@ -17,6 +17,7 @@ struct ListCase {
     bool folder;
     std::uint64_t size;
     std::int64_t time;
+    int dateOnly = -1; // 0 or 1 where the case says; -1 leaves it unchecked
 };
 
 class ListLineTest : public testing::TestWithParam<ListCase> {};
@@ -31,6 +32,9 @@ TEST_P(ListLineTest, ParsesOrRefuses) {
     EXPECT_EQ(e.isFolder, c.folder) << c.line;
     EXPECT_EQ(e.size, c.size) << c.line;
     EXPECT_EQ(e.lastWriteTime, c.time) << c.line;
+    if (c.dateOnly >= 0) {
+        EXPECT_EQ(e.dateOnly, c.dateOnly == 1) << c.line;
+    }
 }
 
 const ListCase kListCases[] = {
@@ -57,7 +61,10 @@ const ListCase kListCases[] = {
      889228800},
     {"-rw-r--r-- 1 u g 3 Mar 7 1998 .profile", true, ".profile", false, 3, 889228800},
     {"-rw-r--r-- 1 u g 3 Mar 7 1998 Grüße ñ.txt", true, "Grüße ñ.txt", false, 3, 889228800},
-    {"drwxr-xr-x 1 u g 3 Mar 7 1998 ..", true, "..", true, 3, 889228800},
+    // "." and ".." name this folder and its parent, never an entry of it.
+    {"drwxr-xr-x 1 u g 3 Mar 7 1998 ..", false, "", false, 0, 0},
+    {"drwxr-xr-x 1 u g 3 Mar 7 1998 .", false, "", false, 0, 0},
+    {"drwxr-xr-x 1 u g 3 Mar 7 1998 ...", true, "...", true, 3, 889228800},
     // A name that looks like a date does not confuse the columns.
     {"-rw-r--r-- 1 Jan staff 3 Mar 7 1998 Jan 1 2020", true, "Jan 1 2020", false, 3, 889228800},
     // Symbolic links: the name before the arrow, never taken for a folder.
@@ -94,7 +101,7 @@ const ListCase kListCases[] = {
     {"-rw-r--r-- 1 u g 99999999999999999999999 Mar 7 1998 overflow", false, "", false, 0, 0},
     {"-rwxrwxrwxq 1 u g 3 Mar 7 1998 x", true, "x", false, 3, 889228800},
     {"?rw-r--r-- 1 u g 3 Mar 7 1998 badmode", false, "", false, 0, 0},
-    {"13-07-98  09:05AM  1 badmonth", false, "", false, 0, 0},
+    {"13-13-98  09:05AM  1 badmonth", false, "", false, 0, 0},
     {"03-07-98  13:05PM  1 badhour", false, "", false, 0, 0},
     {"03-07-98  09:05AM  12x badsize", false, "", false, 0, 0},
     {"03-07-98  09:05AM  <DIR>  ", false, "", false, 0, 0},
@@ -104,6 +111,123 @@ const ListCase kListCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Formats, ListLineTest, testing::ValuesIn(kListCases));
+
+// ls -l with numeric dates: --time-style=long-iso, full-iso and iso, and the
+// day-before-month order.
+const ListCase kUnixIsoCases[] = {
+    {"-rw-r--r-- 1 user group 1234 2020-01-01 12:00 long-iso.txt", true, "long-iso.txt", false,
+     1234, 1577880000, 0},
+    {"drwxr-xr-x 2 user group 4096 2020-01-01 12:00:30 secs", true, "secs", true, 4096, 1577880030,
+     0},
+    // A zone is converted to UTC; the fraction of a second is dropped.
+    {"-rw-r--r-- 1 user group 5 2020-01-01 12:00:30.123456789 +0100 full iso", true, "full iso",
+     false, 5, 1577876430, 0},
+    {"-rw-r--r-- 1 user group 5 2019-12-31 23:30:00.000000000 -0530 west", true, "west", false, 5,
+     1577854800, 0},
+    // The "iso" style: month and day with a time for recent files, the year alone
+    // (padded to the same width) for older ones.
+    {"-rw-r--r-- 1 user group 5 01-31 09:15 iso-recent", true, "iso-recent", false, 5, 1706692500,
+     0},
+    {"-rw-r--r-- 1 user group 5 12-01 09:15 last-year", true, "last-year", false, 5, 1701422100, 0},
+    {"-rw-r--r-- 1 user group 5 2019-01-01  iso-old", true, "iso-old", false, 5, 1546300800, 1},
+    {"-rw-r--r-- 1 user group 5 2019-01-01 single", true, "single", false, 5, 1546300800, 1},
+    {"-rw-r--r-- 1 1000 1000 5 2020-02-29 00:00 leap", true, "leap", false, 5, 1582934400, 0},
+    {"-rw-r--r-- 1 user 5 2020-01-01 12:00 nogroup", true, "nogroup", false, 5, 1577880000, 0},
+    {"-rw-r--r--@ 1 user staff 5 2020-01-01 12:00 xattr", true, "xattr", false, 5, 1577880000, 0},
+    {"-rw-r--r-- 1 user group 5 2020-01-01 12:00 at 12:00 x", true, "at 12:00 x", false, 5,
+     1577880000, 0},
+    {"lrwxrwxrwx 1 user group 5 2020-01-01 12:00 ln -> target", true, "ln", false, 5, 1577880000,
+     0},
+    {"-rw-r--r-- 1 user group 5 7 Mar 1998 dayfirst", true, "dayfirst", false, 5, 889228800, 1},
+    {"-rw-r--r-- 1 user group 5 29 Feb 10:00 dayfirst-time", true, "dayfirst-time", false, 5,
+     1709200800, 0},
+    // Leap days: 2000 had one, 1900 and 2019 did not; a recent Feb 29 is of 2024.
+    {"-rw-r--r-- 1 u g 5 Feb 29 2000 y2k-leap", true, "y2k-leap", false, 5, 951782400, 1},
+    {"-rw-r--r-- 1 u g 5 Feb 29 10:00 recent-leap", true, "recent-leap", false, 5, 1709200800, 0},
+    {"-rw-r--r-- 1 u g 5 Feb 29 1900 x", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 Feb 31 2020 x", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 Apr 31 2020 x", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 2019-02-29 12:00 x", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 2020-13-01 12:00 x", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 2020-01-00 12:00 x", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 2020-01-01 24:00 x", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 2020-01-01 12:60 x", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 02-30 12:00 x", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 2020-01-01 12:00", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 2020-01-01", false, "", false, 0, 0},
+    {"-rw-r--r-- 1 u g 5 32 Mar 1998 x", false, "", false, 0, 0},
+};
+INSTANTIATE_TEST_SUITE_P(UnixIso, ListLineTest, testing::ValuesIn(kUnixIsoCases));
+
+// Windows and IIS: both date orders, 12- and 24-hour clocks, grouped sizes, links.
+const ListCase kWindowsCases[] = {
+    {"15-03-2011  14:05   1,234,567 european.zip", true, "european.zip", false, 1234567, 1300197900,
+     0},
+    {"2011-03-15  14:05   <DIR>  iso order", true, "iso order", true, 0, 1300197900, 0},
+    {"03/15/2011  02:05 PM    1,024 us dir.txt", true, "us dir.txt", false, 1024, 1300197900, 0},
+    {"15.03.2011  14:05    1.234 german.txt", true, "german.txt", false, 1234, 1300197900, 0},
+    {"07/03/2011  14:05    5 uk.txt", true, "uk.txt", false, 5, 1299506700, 0},
+    {"03-08-2011  14:05    5 iis24.txt", true, "iis24.txt", false, 5, 1299593100, 0},
+    {"13-07-98  09:05AM  1 dayfirst12h", true, "dayfirst12h", false, 1, 900320700, 0},
+    {"03-07-11  12:00pm  <JUNCTION>  Docs [C:\\Users\\x\\Documents]", true, "Docs", true, 0,
+     1299499200, 0},
+    {"03-07-11  12:00PM  <SYMLINK>  f.txt [..\\f.txt]", true, "f.txt", false, 0, 1299499200, 0},
+    {"03-07-11  12:00PM  17  brackets [kept].txt", true, "brackets [kept].txt", false, 17,
+     1299499200, 0},
+    {"02-29-2000  10:00AM  1 leap2000", true, "leap2000", false, 1, 951818400, 0},
+    {"02-29-1900  10:00AM  1 x", false, "", false, 0, 0},
+    {"02-30-2020  10:00  1 x", false, "", false, 0, 0},
+    {"2011-02-29  10:00  5 x", false, "", false, 0, 0},
+    {"03-07-98  09:05AM  1,23 x", false, "", false, 0, 0},
+    {"03-07-98  09:05AM  1,234,56 x", false, "", false, 0, 0},
+    {"03-07-98  09:05AM  1,234.567 x", false, "", false, 0, 0},
+    {"03-07-98  00:05AM  1 x", false, "", false, 0, 0},
+    {"03-07-98  09:05  ", false, "", false, 0, 0},
+    {"03-07-98  09:05AM  <DIR>  ..", false, "", false, 0, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Windows, ListLineTest, testing::ValuesIn(kWindowsCases));
+
+// VMS and MultiNet: version stripped, folders as NAME.DIR, sizes in 512-byte blocks.
+const ListCase kVmsCases[] = {
+    {"README.TXT;1   4/9  17-MAR-2011 10:05:12  [GROUP,OWNER]  (RWED,RWED,RE,)", true, "README.TXT",
+     false, 2048, 1300356312, 0},
+    {"SUBDIR.DIR;1   1/3  17-MAR-2011 10:05  [SYSTEM]  (RWE,RWE,RE,RE)", true, "SUBDIR", true, 512,
+     1300356300, 0},
+    {"DATA.CSV;12  120  1-FEB-2020 23:59:59.99  [1,2]  (RWED,RWED,,)", true, "DATA.CSV", false,
+     61440, 1580601599, 0},
+    {"NOTIME.LOG;32767  2/2  29-FEB-2020  [G,O]  (RWED,RWED,RE,)", true, "NOTIME.LOG", false, 1024,
+     1582934400, 1},
+    {"lower.txt;3  0/0  17-Mar-2011 10:05  [G,O]  (R,R,R,R)", true, "lower.txt", false, 0,
+     1300356300, 0},
+    {"NOSIZE.TXT;1  17-MAR-2011 10:05:12", true, "NOSIZE.TXT", false, 0, 1300356312, 0},
+    {"1999.TXT;1  1  17-MAR-2011 10:05:12  [G,O]", true, "1999.TXT", false, 512, 1300356312, 0},
+    {"Directory DISK$USER:[ME]", false, "", false, 0, 0},
+    {"Total of 4 files, 20/32 blocks.", false, "", false, 0, 0},
+    {"FILE.TXT;1  4/9  30-FEB-2011 10:05 [G,O]", false, "", false, 0, 0},
+    {"FILE.TXT;1  4/9  17-XYZ-2011 10:05 [G,O]", false, "", false, 0, 0},
+    {"FILE.TXT;1  %RMS-E-PRV, insufficient privilege", false, "", false, 0, 0},
+    {"FILE.TXT;  4/9  17-MAR-2011 10:05", false, "", false, 0, 0},
+    {"FILE.TXT;0  4/9  17-MAR-2011 10:05", false, "", false, 0, 0},
+    {"FILE.TXT;1a  4/9  17-MAR-2011 10:05", false, "", false, 0, 0},
+    {"FILE.TXT;1  4/x  17-MAR-2011 10:05", false, "", false, 0, 0},
+    {";1  4/9  17-MAR-2011 10:05", false, "", false, 0, 0},
+    {"LONG_NAME_ALONE.TXT;1", false, "", false, 0, 0},
+    {"    4/9  17-MAR-2011 10:05:12  [GROUP,OWNER]  (RWED,RWED,RE,)", false, "", false, 0, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Vms, ListLineTest, testing::ValuesIn(kVmsCases));
+
+const ListCase kEplfCases[] = {
+    {"+r,s1234,m1000000000,i42.7,\tfile.bin", true, "file.bin", false, 1234, 1000000000, 0},
+    {"+/,\tfolder only", true, "folder only", true, 0, 0, 0},
+    {"+m824255902,r,up644,\tperm", true, "perm", false, 0, 824255902, 0},
+    {"+r,sx,mq,\tbad facts kept out", true, "bad facts kept out", false, 0, 0, 0},
+    {"+r,s1,\t", false, "", false, 0, 0},
+    {"+r,s1 no tab", false, "", false, 0, 0},
+    {"+r,\t.", false, "", false, 0, 0},
+    {"+/,\t..", false, "", false, 0, 0},
+    {"+r,\tesc\x1b[2Jname", false, "", false, 0, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Eplf, ListLineTest, testing::ValuesIn(kEplfCases));
 
 struct MlsdCase {
     const char* line;
@@ -146,6 +270,27 @@ const MlsdCase kMlsdCases[] = {
     {"type=file;size=1;", false, "", false, 0, 0},
     {"type=file;size=1; ", false, "", false, 0, 0},
     {"type=file;size=1; sub/name", false, "", false, 0, 0},
+    // Any order and case, fractions, missing or empty facts, no trailing ";".
+    {"Size=42;Modify=20200101120000;Type=File; caps", true, "caps", false, 42, 1577880000},
+    {"modify=20200101120000.5;perm=adfr;type=file;size=7 notrailing", true, "notrailing", false, 7,
+     1577880000},
+    {";;type=file;;size=3;=;x;; emptyfacts", true, "emptyfacts", false, 3, 0},
+    {"type=dir;sizd=4096;UNIX.mode=0755;UNIX.owner=ftp; d", true, "d", true, 4096, 0},
+    {"perm=el;TYPE=Dir; noModify", true, "noModify", true, 0, 0},
+    {"type=file;size=;modify=; empty values", true, "empty values", false, 0, 0},
+    {" nofacts", true, "nofacts", false, 0, 0},
+    // A date that does not exist is dropped, the entry kept.
+    {"type=file;modify=20210229000000;size=9; badleap", true, "badleap", false, 9, 0},
+    {"type=file;modify=20200431000000; april31", true, "april31", false, 0, 0},
+    {"type=file;modify=20200101120000x; badfraction", true, "badfraction", false, 0, 0},
+    {"type=file;modify=20200101120000.; emptyfraction", true, "emptyfraction", false, 0, 0},
+    {"type=file;modify=20000229120000; leap2000", true, "leap2000", false, 0, 951825600},
+    {"type=file; .", false, "", false, 0, 0},
+    {"type=dir; ..", false, "", false, 0, 0},
+    {"type=file;size=1; esc\x1b[31mred", false, "", false, 0, 0},
+    {"type=file;size=1; del\x7f", false, "", false, 0, 0},
+    {"type=file;size=1; tab\tinside", false, "", false, 0, 0},
+    {"type=file;size=1 ", false, "", false, 0, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Facts, MlsdLineTest, testing::ValuesIn(kMlsdCases));
@@ -166,10 +311,70 @@ TEST(ListingParser, WholeListingKeepsOrderSkipsJunkAndHandlesLineEnds) {
     EXPECT_EQ(out[2].size, 11u);
 }
 
+TEST(ListingParser, VmsListingJoinsLongNamesAndKeepsTheHighestVersionOnce) {
+    const std::string text = "\r\nDirectory DISK$USER:[ME]\r\n\r\n"
+                             "A.TXT;3   1/3  17-MAR-2011 10:05:12  [G,O]  (RWED,RWED,RE,)\r\n"
+                             "A.TXT;2   2/3  16-MAR-2011 10:05:12  [G,O]  (RWED,RWED,RE,)\r\n"
+                             "A_VERY_LONG_FILE_NAME_INDEED.DATA;1\r\n"
+                             "          9/9  17-MAR-2011 10:05:12  [G,O]  (RWED,RWED,RE,)\r\n"
+                             "OLD.LOG;1  1/3  1-JAN-2011 00:00:00  [G,O]  (RWED,RWED,RE,)\r\n"
+                             "OLD.LOG;4  4/6  2-JAN-2011 00:00:00  [G,O]  (RWED,RWED,RE,)\r\n"
+                             "ORPHAN.TXT;1\r\n"
+                             "SUB.DIR;1  1/3  17-MAR-2011 10:05  [G,O]  (RWE,RWE,RE,E)\r\n"
+                             "A.TXT;1   3/3  15-MAR-2011 10:05:12  [G,O]  (RWED,RWED,RE,)\r\n"
+                             "\r\nTotal of 8 files, 21/36 blocks.\r\n";
+    std::vector<FtpListEntry> out;
+    listing::ParseList(text, kNow, out);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[0].name, QStringLiteral("A.TXT"));
+    EXPECT_EQ(out[0].size, 512u); // version 3, not the later-listed older ones
+    EXPECT_EQ(out[1].name, QStringLiteral("A_VERY_LONG_FILE_NAME_INDEED.DATA"));
+    EXPECT_EQ(out[1].size, 9u * 512);
+    EXPECT_EQ(out[1].lastWriteTime, 1300356312);
+    EXPECT_EQ(out[2].name, QStringLiteral("OLD.LOG"));
+    EXPECT_EQ(out[2].size, 4u * 512); // a higher version listed after a lower one
+    EXPECT_EQ(out[3].name, QStringLiteral("SUB"));
+    EXPECT_TRUE(out[3].isFolder);
+}
+
+TEST(ListingParser, BadNamesAreRefusedAndTheOtherEntriesStay) {
+    // Every C0 control and DEL, in each format: the line goes, its neighbours stay.
+    // (LF ends a line, so it cannot stand inside one.)
+    for (int code = 1; code < 0x80; code = code == 0x1f ? 0x7f : code + 1) {
+        if (code == '\n')
+            continue;
+        const std::string bad(1, char(code));
+        const std::string list = "-rw-r--r-- 1 u g 1 Jan 01 2020 ok1\n"
+                                 "-rw-r--r-- 1 u g 1 Jan 01 2020 a" +
+                                 bad +
+                                 "b\n"
+                                 "03-07-98  09:05AM  1 c" +
+                                 bad +
+                                 "d\n"
+                                 "+r,\te" +
+                                 bad +
+                                 "f\n"
+                                 "G" +
+                                 bad +
+                                 ".TXT;1  1  17-MAR-2011 10:05\n"
+                                 "-rw-r--r-- 1 u g 1 Jan 01 2020 ok2\n";
+        const std::string mlsd = "type=file; ok1\ntype=file; x" + bad + "y\ntype=file; ok2\n";
+        std::vector<FtpListEntry> out;
+        listing::ParseList(list, kNow, out);
+        listing::ParseMlsd(mlsd, out);
+        ASSERT_EQ(out.size(), 4u) << code;
+        EXPECT_EQ(out[0].name, QStringLiteral("ok1")) << code;
+        EXPECT_EQ(out[1].name, QStringLiteral("ok2")) << code;
+        EXPECT_EQ(out[2].name, QStringLiteral("ok1")) << code;
+        EXPECT_EQ(out[3].name, QStringLiteral("ok2")) << code;
+    }
+}
+
 TEST(ListingParser, NulInsideANameDropsTheLine) {
-    const std::string text("-rw-r--r-- 1 0 0 1 Jan 01 2020 a\0b\n"
-                           "type=file;size=1; c\0d\n",
-                           64);
+    // The literal's own length: a NUL inside must not end the text early.
+    static const char kText[] = "-rw-r--r-- 1 0 0 1 Jan 01 2020 a\0b\n"
+                                "type=file;size=1; c\0d\n";
+    const std::string text(kText, sizeof kText - 1);
     std::vector<FtpListEntry> out;
     listing::ParseList(text, kNow, out);
     listing::ParseMlsd(text, out);

@@ -105,6 +105,83 @@ TEST(FormatModified, FollowsTheLocalTimeZone) {
     }
 }
 
+DirEntry DateOnly(const QString& name, int y, int mo, int d) {
+    DirEntry e = Entry(name, false, 0, Utc(y, mo, d, 0, 0));
+    e.dateOnly = true;
+    return e;
+}
+
+// Zones west and east of UTC, the extremes, and one with daylight saving in
+// force on the date.
+const char* const kZones[] = {"America/New_York",   "Asia/Tokyo",        "UTC",
+                              "Pacific/Kiritimati", "Pacific/Pago_Pago", "Europe/London"};
+
+TEST(FormatModified, DateOnlyEntriesKeepTheirCalendarDateInEveryZone) {
+    const struct {
+        DirEntry entry;
+        const char* text;
+    } cases[] = {
+        {DateOnly(QStringLiteral("a"), 2019, 3, 4), "3/4/19"},
+        {DateOnly(QStringLiteral("b"), 2020, 2, 29), "2/29/20"},
+        {DateOnly(QStringLiteral("c"), 2019, 7, 1), "7/1/19"}, // summer time in NY and London
+        {DateOnly(QStringLiteral("d"), 1969, 12, 31), "12/31/69"},
+        {DateOnly(QStringLiteral("e"), 2000, 1, 1), "1/1/00"},
+        {DateOnly(QStringLiteral("f"), 2040, 12, 31), "12/31/40"},
+    };
+    for (const char* zone : kZones) {
+        ScopedTz tz(zone);
+        for (const auto& c : cases) {
+            EXPECT_EQ(FormatListModified(c.entry), QString::fromLatin1(c.text)) << zone;
+            // The same text as the date part of a timed entry at local noon that day.
+            const QString timed = FormatListModified(
+                QDateTime(
+                    QDateTime::fromSecsSinceEpoch(c.entry.lastWriteTime, QTimeZone::utc()).date(),
+                    QTime(12, 0))
+                    .toSecsSinceEpoch());
+            EXPECT_EQ(timed, QString::fromLatin1(c.text) + QStringLiteral(" 12:00 PM")) << zone;
+        }
+    }
+}
+
+TEST(FormatModified, TimedEntriesStillFollowTheZone) {
+    DirEntry e = Entry(QStringLiteral("t"), false, 0, Utc(2019, 3, 4, 0, 0));
+    ScopedTz tz("America/New_York");
+    EXPECT_EQ(FormatListModified(e), QStringLiteral("3/3/19 7:00 PM"));
+    e.dateOnly = true;
+    EXPECT_EQ(FormatListModified(e), QStringLiteral("3/4/19"));
+}
+
+TEST(SortKey, DateOnlyEntriesSortAtTheLocalStartOfTheirDay) {
+    // "late" is 02:00 UTC on Mar 4 and "eve" 20:00 UTC on Mar 3: in New York both
+    // show on Mar 3, in Tokyo both on Mar 4. The date-only Mar 4 entry goes before
+    // the entries shown on Mar 4 and after those shown on Mar 3.
+    const std::vector<DirEntry> entries = {
+        Entry(QStringLiteral("late"), false, 0, Utc(2019, 3, 4, 2, 0)),
+        DateOnly(QStringLiteral("day"), 2019, 3, 4),
+        Entry(QStringLiteral("eve"), false, 0, Utc(2019, 3, 3, 20, 0)),
+        Entry(QStringLiteral("next"), false, 0, Utc(2019, 3, 5, 16, 0)),
+        DateOnly(QStringLiteral("before"), 2019, 3, 3),
+    };
+    const struct {
+        const char* zone;
+        QStringList order;
+    } cases[] = {
+        {"America/New_York",
+         {QStringLiteral("before"), QStringLiteral("eve"), QStringLiteral("late"),
+          QStringLiteral("day"), QStringLiteral("next")}},
+        {"Asia/Tokyo",
+         {QStringLiteral("before"), QStringLiteral("day"), QStringLiteral("eve"),
+          QStringLiteral("late"), QStringLiteral("next")}},
+        {"UTC",
+         {QStringLiteral("before"), QStringLiteral("eve"), QStringLiteral("day"),
+          QStringLiteral("late"), QStringLiteral("next")}},
+    };
+    for (const auto& c : cases) {
+        ScopedTz tz(c.zone);
+        EXPECT_EQ(Names(BuildListRows(entries, ListSort::Date, 1, 2)), c.order) << c.zone;
+    }
+}
+
 TEST(SortKey, KeysOfTheFourOrders) {
     const struct {
         DirEntry entry;

@@ -19,6 +19,27 @@ std::uint64_t TimeKeyValue(std::int64_t time) {
 QString TwoDigits(int value) {
     return QString::number(value).rightJustified(2, QLatin1Char('0'));
 }
+
+QString DatePart(const std::tm& t) {
+    return QStringLiteral("%1/%2/%3")
+        .arg(t.tm_mon + 1)
+        .arg(t.tm_mday)
+        .arg(TwoDigits((t.tm_year % 100 + 100) % 100));
+}
+
+// The local midnight that begins the calendar day of a date-only entry.
+std::int64_t SortTime(const DirEntry& entry) {
+    if (!entry.dateOnly)
+        return entry.lastWriteTime;
+    const std::time_t t = static_cast<std::time_t>(entry.lastWriteTime);
+    std::tm day{};
+    if (!gmtime_r(&t, &day))
+        return entry.lastWriteTime;
+    day.tm_hour = day.tm_min = day.tm_sec = 0;
+    day.tm_isdst = -1;
+    const std::time_t local = std::mktime(&day);
+    return local == static_cast<std::time_t>(-1) ? entry.lastWriteTime : std::int64_t(local);
+}
 } // namespace
 
 ListSort CurrentListSort(const CVelmarApp& app) {
@@ -40,7 +61,7 @@ QString ListSortKey(const DirEntry& entry, ListSort sort) {
         else
             key = key.mid(dot + 1) + QLatin1Char('.') + key.left(dot);
     } else if (sort == ListSort::Date) {
-        key = KeyNumber(TimeKeyValue(entry.lastWriteTime)) + key;
+        key = KeyNumber(TimeKeyValue(SortTime(entry))) + key;
     } else if (sort == ListSort::Size) {
         key = KeyNumber(entry.size) + key;
     }
@@ -59,19 +80,23 @@ QString FormatListSize(std::uint64_t bytes) {
     return text;
 }
 
-QString FormatListModified(std::int64_t time) {
+QString FormatListModified(std::int64_t time, bool dateOnly) {
     const std::time_t t = static_cast<std::time_t>(time);
-    std::tm local{};
-    if (!localtime_r(&t, &local))
+    std::tm parts{};
+    if (dateOnly)
+        return gmtime_r(&t, &parts) ? DatePart(parts) : QString();
+    if (!localtime_r(&t, &parts))
         return QString();
-    const int hour12 = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
-    return QStringLiteral("%1/%2/%3 %4:%5 %6")
-        .arg(local.tm_mon + 1)
-        .arg(local.tm_mday)
-        .arg(TwoDigits((local.tm_year % 100 + 100) % 100))
+    const int hour12 = parts.tm_hour % 12 == 0 ? 12 : parts.tm_hour % 12;
+    return QStringLiteral("%1 %2:%3 %4")
+        .arg(DatePart(parts))
         .arg(hour12)
-        .arg(TwoDigits(local.tm_min))
-        .arg(local.tm_hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+        .arg(TwoDigits(parts.tm_min))
+        .arg(parts.tm_hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+}
+
+QString FormatListModified(const DirEntry& entry) {
+    return FormatListModified(entry.lastWriteTime, entry.dateOnly);
 }
 
 QString NormalizedPath(const QString& path) {

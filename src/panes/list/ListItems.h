@@ -19,6 +19,8 @@ constexpr int kKeyNumberWidth = 20;
 
 // The sort key of an entry: "0" for a folder or "1" for a file, then the number
 // field for size or date, then the name (by extension: extension, ".", the rest).
+// A date-only entry sorts at the local start of its day, so that it stands among
+// the timed entries of the same shown date.
 QString ListSortKey(const DirEntry& entry, ListSort sort);
 
 // Entries whose names begin with "." are never shown.
@@ -30,7 +32,11 @@ inline bool IsShownName(const QString& name) {
 QString FormatListSize(std::uint64_t bytes);
 
 // "3/7/98 9:05 AM" in local time; empty for a time the system cannot convert.
-QString FormatListModified(std::int64_t time);
+// With dateOnly, time is a calendar date (00:00 UTC of that day) and shows as
+// that date alone ("3/7/98"), the same in every time zone: a date without a time
+// has no zone to convert from.
+QString FormatListModified(std::int64_t time, bool dateOnly = false);
+QString FormatListModified(const DirEntry& entry);
 
 // A path with every run of "/" made one and no trailing "/" (the root stays "/"),
 // so that "//pub/x/" and "/pub/x" compare equal.

@@ -76,7 +76,7 @@ QString CListModel::DateText(int row) const {
         return QString();
     const ListRow& r = Row(row);
     const DirEntry* entry = EntryOf(r);
-    return entry ? FormatListModified(entry->lastWriteTime) : r.dateText;
+    return entry ? FormatListModified(*entry) : r.dateText;
 }
 
 QVariant CListModel::data(const QModelIndex& index, int role) const {

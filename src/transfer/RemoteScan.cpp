@@ -26,6 +26,18 @@ bool CCommStatusDlg::ScanRemoteTree(const QString& source, treescan::Result& sca
 }
 
 namespace {
+// Some servers answer the listing of a folder they may not read, or of one that
+// is gone, with an empty listing and a success reply; a folder that cannot be
+// entered is not taken for an empty one. The paths of the scan are absolute, so
+// the change of folder does not disturb them.
+bool EnterFolder(CFtpConnection* connection, const QString& path) {
+    try {
+        return connection->SetCurrentDirectory(path);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 bool Stopped(treescan::Result& scan, treescan::Stop stop, const QString& where) {
     scan.stop = stop;
     scan.where = where;
@@ -40,6 +52,8 @@ bool CCommStatusDlg::ScanRemoteFolder(CFtpConnection* connection, const QString&
         return Stopped(scan, Stop::TooDeep, path);
     if (!PollCancel(Clock::now()))
         return Stopped(scan, Stop::Cancelled, path);
+    if (!EnterFolder(connection, path))
+        return Stopped(scan, Stop::Unreadable, path);
     std::vector<FtpListEntry> entries;
     {
         CFtpFileFind find(connection, 1);
@@ -88,15 +102,5 @@ bool CCommStatusDlg::RemoteLinkIsFolder(CFtpConnection* connection, const FtpLis
                                         const QString& path) {
     if (entry.isFolder || entry.linkTarget.endsWith(QLatin1Char('/')))
         return true;
-    try {
-        QString before;
-        if (!connection->GetCurrentDirectory(before))
-            return false;
-        if (!connection->SetCurrentDirectory(path))
-            return false;
-        connection->SetCurrentDirectory(before);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+    return EnterFolder(connection, path);
 }

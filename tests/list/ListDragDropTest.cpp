@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QUrl>
+#include <unistd.h>
 
+#include "../transfer/TreeHashes.h"
 #include "ListTestUtil.h"
 
 using namespace listtest;
@@ -300,6 +302,54 @@ TEST_P(DropCopy, CopySelectedToReplacesOnTheDestinationSide) {
     EXPECT_EQ(AtDest(QStringLiteral("dest/one.txt")), QByteArray("first file"));
     EXPECT_EQ(source->m_forceFtp + source->m_forceLocal, 0);
     EXPECT_TRUE(Has(GetParam().sourceFtp, QStringLiteral("tree/sub/deeper/c.txt")));
+}
+
+// Both whole trees, the local folder and the served one.
+TreeHashes BothTrees(const LocalDir& local, const FtpServer& server) {
+    TreeHashes both;
+    for (const auto& [path, hash] : HashTree(local.Path()))
+        both["local/" + path] = hash;
+    for (const auto& [path, hash] : HashTree(server.Root()))
+        both["server/" + path] = hash;
+    return both;
+}
+
+TEST_P(DropCopy, AReplaceWhoseCopyFailsKeepsTheOldFolderAndLeavesNoPartialCopy) {
+    const Direction& dir = GetParam();
+    ASSERT_TRUE(Put(dir.destFtp, QStringLiteral("dest/tree/old.txt"), "old"));
+    ASSERT_TRUE(Put(dir.destFtp, QStringLiteral("dest/tree/sub/stale.txt"), "stale"));
+    // A file in the middle of the source that cannot be read: locally a link to
+    // nothing; on a server a link out of what it serves.
+    const QString broken = QStringLiteral("tree/sub/zz-broken");
+    const QString onDisk = dir.sourceFtp ? server->PathOf(broken) : local.PathOf(broken);
+    const char* pointsTo = dir.sourceFtp ? "/etc/hostname" : "/nonexistent/target";
+    ASSERT_EQ(::symlink(pointsTo, QFile::encodeName(onDisk).constData()), 0);
+    source->Populate(source->m_path);
+    const TreeHashes before = BothTrees(local, *server);
+    DragAndDrop({QStringLiteral("tree")});
+    EXPECT_EQ(f->Boxes().Captions(),
+              (QStringList{kConfirmCopy, QStringLiteral("Error Copying File")}));
+    EXPECT_EQ(BothTrees(local, *server), before);
+    ExpectCleanEnd();
+
+    // Without the broken file the same drop replaces the folder, and nothing but
+    // the folder changes.
+    ASSERT_TRUE(QFile::remove(onDisk));
+    f->Boxes().Clear();
+    DragAndDrop({QStringLiteral("tree")});
+    EXPECT_EQ(f->Boxes().Captions(), QStringList{kConfirmCopy});
+    const QString side = dir.destFtp ? "server/" : "local/";
+    TreeHashes expected = before;
+    expected.erase((dir.sourceFtp ? "server/" : "local/") + broken);
+    for (auto it = expected.begin(); it != expected.end();)
+        it = it->first.startsWith(side + "dest/") ? expected.erase(it) : std::next(it);
+    expected[side + "dest/tree"] = "<folder>";
+    for (const auto& [path, hash] :
+         HashTree(dir.sourceFtp ? server->PathOf("tree") : local.PathOf("tree")))
+        expected[side + "dest/tree/" + path] = hash;
+    EXPECT_EQ(BothTrees(local, *server), expected);
+    EXPECT_EQ(AtDest(QStringLiteral("dest/tree/sub/deeper/c.txt")), QByteArray("C"));
+    EXPECT_FALSE(HasAtDest(QStringLiteral("dest/tree/old.txt")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Directions, DropCopy,

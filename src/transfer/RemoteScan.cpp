@@ -3,6 +3,7 @@
 // tree costs one login, not one per level.
 #include "CommStatusDlg.h"
 #include "FtpConnection.h"
+#include "FtpControl.h"
 #include "FtpFileFind.h"
 #include "TransferPaths.h"
 #include "TreeScan.h"
@@ -19,6 +20,11 @@ bool CCommStatusDlg::ScanRemoteTree(const QString& source, treescan::Result& sca
         ReportCopyError(error);
         return false;
     }
+    // The scan needs the servers' names of the folders to tell one met twice; the
+    // facts of the other connections are left as they are.
+    FtpControl& control = listing->Control();
+    if (control.HasMlst())
+        control.CommandOk("OPTS MLST type;size;modify;unique;unix.mode;");
     m_seenFolders.clear();
     ScanRemoteFolder(listing.get(), source, QString(), 1, scan);
     m_seenFolders.clear();

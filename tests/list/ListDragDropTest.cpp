@@ -362,6 +362,30 @@ INSTANTIATE_TEST_SUITE_P(Directions, DropCopy,
                                          Direction{true, true, FtpServer::Kind::Vsftpd}),
                          DirectionName);
 
+TEST(LocalFolderCopy, LinksInsideAreNotFollowedAndLinksToFilesArriveAsFiles) {
+    LocalDir local;
+    ASSERT_TRUE(local.Dir(QStringLiteral("src")) && local.Dir(QStringLiteral("outside")));
+    ASSERT_TRUE(local.File(QStringLiteral("src/data.txt"), "data"));
+    ASSERT_TRUE(local.File(QStringLiteral("outside/keep.txt"), "keep"));
+    ASSERT_TRUE(local.Dir(QStringLiteral("dest")));
+    for (const auto& [name, target] :
+         {std::pair{"src/out", local.PathOf("outside")}, std::pair{"src/up", QString("..")},
+          std::pair{"src/data-link", QString("data.txt")}})
+        ASSERT_TRUE(QFile::link(target, local.PathOf(QString::fromLatin1(name))));
+    auto f = StartOffline();
+    CMyListView* list = f->LocalList();
+    Show(list, local.Path());
+    const TreeHashes before = HashTree(local.Path());
+    list->SelectRows({RowOf(list, QStringLiteral("src"))});
+    EXPECT_TRUE(list->CopySelectedTo(local.PathOf(QStringLiteral("dest/")), 0));
+    EXPECT_EQ(f->Boxes().Count(), 0);
+    TreeHashes expected = before;
+    expected["dest/src"] = "<folder>";
+    expected["dest/src/data.txt"] = HashOf("data");
+    expected["dest/src/data-link"] = HashOf("data");
+    EXPECT_EQ(HashTree(local.Path()), expected);
+}
+
 // The same-side cases that would have the replace-check delete the source: a
 // folder on its own item, a tree folder on the item of its own parent, or on
 // the item of a folder that holds it.

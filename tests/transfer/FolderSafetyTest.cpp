@@ -180,6 +180,28 @@ INSTANTIATE_TEST_SUITE_P(Directions, ListOnlyLinks,
                              return info.param == Direction::FtpToLocal ? "FtpToLocal" : "FtpToFtp";
                          });
 
+// pyftpdlib names each folder by device and inode in MLSD, and lists a link to a
+// folder as a folder. A link back up the tree is either seen as a link and left
+// out, or met as a folder already entered: either way the copy never goes round.
+TEST(FolderCycle, ALinkBackUpTheTreeIsNeverGoneRound) {
+    FolderSafety copy(FtpServer::Kind::Pyftpdlib, Direction::FtpToLocal);
+    ASSERT_TRUE(copy.Start()) << copy.env.server.Error().toStdString();
+    ASSERT_TRUE(copy.MakeSourceDir("src/a"));
+    ASSERT_TRUE(copy.WriteSource("src/a/file.txt", "f"));
+    ASSERT_TRUE(copy.LinkInSource("src/a/loop", ".."));
+    const TreeHashes before = copy.Both();
+    if (copy.Copy("src", "dst")) {
+        EXPECT_EQ(copy.env.boxes.Count(), 0);
+        EXPECT_EQ(HashTree(copy.DestinationDisk("dst")),
+                  TreeHashes({{"a", "<folder>"}, {"a/file.txt", HashOf("f")}}));
+    } else {
+        ASSERT_EQ(copy.env.boxes.Captions(), QStringList{kCopyFolder});
+        EXPECT_TRUE(copy.env.boxes.Calls()[0].text.contains("leads back to a folder"))
+            << copy.env.boxes.Calls()[0].text.toStdString();
+        EXPECT_EQ(copy.Both(), before);
+    }
+}
+
 // vsftpd serves as an ordinary user, so a folder without permissions cannot be
 // listed: the copy ends with its message and makes nothing.
 class RefusedListing : public testing::TestWithParam<Direction> {};

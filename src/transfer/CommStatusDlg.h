@@ -183,7 +183,9 @@ private:
     RemoteTarget PlanRemoteTarget(const QString& path, Target target);
     bool FinishRemoteTarget(const RemoteTarget& target, bool copied);
     bool SwapRemoteFile(const QString& store, const QString& path);
-    void RemoveRemoteQuietly(const QString& path);
+    bool RemoveRemoteQuietly(const QString& path);
+    // Removes an unfinished upload's temporary file, or says where it is left.
+    void RemoveUnfinished(const QString& path);
     // The size the server reports for a file now; nothing when it does not say.
     std::optional<std::uint64_t> ServerSize(const QString& remotePath);
 

@@ -81,6 +81,14 @@ void OldKeptAside(QWidget* owner, const QString& path, const QString& aside, boo
          folder ? kCopyFolder : QStringLiteral("Error Copying File"));
 }
 
+void PartialLeft(QWidget* owner, const QString& path, bool folder) {
+    Stop(owner,
+         QStringLiteral("The copy was not completed, and the program was unable to remove its "
+                        "unfinished part. It is left as %1; the old %2 is unchanged.")
+             .arg(path, folder ? QStringLiteral("folder") : QStringLiteral("file")),
+         folder ? kCopyFolder : QStringLiteral("Error Copying File"));
+}
+
 void OldNotRemoved(QWidget* owner, const QString& aside) {
     Stop(owner,
          QStringLiteral("The copy is in place, but the program was unable to delete the old "

@@ -25,6 +25,8 @@ void FileInTheWay(QWidget* owner, const QString& path);
 void ReplaceFailed(QWidget* owner, const QString& folder);
 // The old folder or file was moved aside and could not be put back.
 void OldKeptAside(QWidget* owner, const QString& path, const QString& aside, bool folder);
+// An unfinished copy (under its temporary name) could not be removed.
+void PartialLeft(QWidget* owner, const QString& path, bool folder);
 // Caption "Error Deleting Folder": the copy is in place, the old one is left aside.
 void OldNotRemoved(QWidget* owner, const QString& aside);
 

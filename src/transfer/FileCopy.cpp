@@ -232,10 +232,11 @@ bool CCommStatusDlg::CopyRemoteFile(const QString& sourcePath, const QString& de
         if (listed)
             openSource();
     } catch (const std::exception& error) {
+        const bool stored = destination != nullptr;
         destination.reset();
-        if (store.viaTemp)
-            RemoveRemoteQuietly(store.store);
         ReportCopyError(error);
+        if (store.viaTemp && stored)
+            RemoveUnfinished(store.store);
         return false;
     }
     InternetFileSource from(*source);

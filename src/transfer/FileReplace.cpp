@@ -101,20 +101,24 @@ CCommStatusDlg::RemoteTarget CCommStatusDlg::PlanRemoteTarget(const QString& pat
     return plan;
 }
 
-void CCommStatusDlg::RemoveRemoteQuietly(const QString& path) {
+bool CCommStatusDlg::RemoveRemoteQuietly(const QString& path) {
     try {
-        if (m_app->m_ftpConnection)
-            m_app->m_ftpConnection->Remove(path);
+        return m_app->m_ftpConnection && m_app->m_ftpConnection->Remove(path);
     } catch (const std::exception&) {
-        // The connection is gone: the temporary file stays behind, the old one intact.
+        return false; // the connection is gone
     }
+}
+
+void CCommStatusDlg::RemoveUnfinished(const QString& path) {
+    if (!RemoveRemoteQuietly(path))
+        copymessages::PartialLeft(m_mainFrame, path, false);
 }
 
 bool CCommStatusDlg::FinishRemoteTarget(const RemoteTarget& target, bool copied) {
     if (!target.viaTemp)
         return copied;
     if (!copied) {
-        RemoveRemoteQuietly(target.store);
+        RemoveUnfinished(target.store);
         return false;
     }
     return SwapRemoteFile(target.store, target.path);
@@ -138,13 +142,13 @@ bool CCommStatusDlg::SwapRemoteFile(const QString& store, const QString& path) {
     // first, and comes back if the new one cannot take its place.
     const QString aside = transferpaths::TempSibling(path, QStringLiteral("old"));
     if (!RenameQuietly(connection, path, aside)) {
-        RemoveRemoteQuietly(store);
+        RemoveUnfinished(store);
         ReportCopyError();
         return false;
     }
     if (!RenameQuietly(connection, store, path)) {
         const bool back = RenameQuietly(connection, aside, path);
-        RemoveRemoteQuietly(store);
+        RemoveUnfinished(store);
         if (back)
             ReportCopyError();
         else

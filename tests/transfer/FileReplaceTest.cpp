@@ -123,6 +123,12 @@ TEST_P(FileReplaceTest, ServerKilledInTheMiddleLeavesTheOldFileByteIdentical) {
             continue;
         EXPECT_TRUE(path.startsWith("server/") && kTempLeftOnServer.match(path).hasMatch())
             << "left behind: " << path.toStdString();
+        // and the user is told where it is.
+        const QString name = path.section('/', -1);
+        bool named = false;
+        for (const MessageBoxCall& call : env->boxes.Calls())
+            named = named || call.text.contains(name);
+        EXPECT_TRUE(named) << "nobody said that " << name.toStdString() << " is left";
     }
 }
 

@@ -79,11 +79,16 @@ public:
         return deleted;
     }
 
-    // Removes what a failed copy left under its temporary name.
+    // Removes what a failed copy left under its temporary name, or says where it
+    // is left when that cannot be done.
     void RemovePartial(const QString& path) const {
         const Found found = Kind(path);
-        if (found == Found::Folder || found == Found::Link)
-            Delete(path, found == Found::Link);
+        if (found == Found::Nothing)
+            return;
+        const bool removed =
+            (found == Found::Folder || found == Found::Link) && Delete(path, found == Found::Link);
+        if (!removed)
+            copymessages::PartialLeft(m_pane, path, true);
     }
 
 private:

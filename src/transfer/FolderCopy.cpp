@@ -6,21 +6,18 @@
 // removed. Links are never followed into: a link to a file is copied as the
 // file, a link to a folder is left out.
 #include <QFile>
-#include <cerrno>
 #include <sys/stat.h>
 
 #include "CommStatusDlg.h"
 #include "CopyMessages.h"
 #include "FrameBase.h"
 #include "FtpConnection.h"
-#include "FtpFileFind.h"
 #include "LocalFind.h"
 #include "Messages.h"
 #include "TransferPaths.h"
 #include "TreeScan.h"
 #include "VelmarApp.h"
 
-using transferpaths::IsUsableListingName;
 using transferpaths::JoinRemote;
 
 void CCommStatusDlg::ReportCreateFolderError() {

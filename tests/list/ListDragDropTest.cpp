@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QUrl>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include "../transfer/TreeHashes.h"
@@ -384,6 +385,31 @@ TEST(LocalFolderCopy, LinksInsideAreNotFollowedAndLinksToFilesArriveAsFiles) {
     expected["dest/src/data.txt"] = HashOf("data");
     expected["dest/src/data-link"] = HashOf("data");
     EXPECT_EQ(HashTree(local.Path()), expected);
+}
+
+TEST(LocalFileCopy, AFileReplacedOnAFullDiskStaysAsItWas) {
+    LocalDir local;
+    ASSERT_TRUE(local.Dir(QStringLiteral("disk")));
+    const QByteArray disk = QFile::encodeName(local.PathOf(QStringLiteral("disk")));
+    if (::geteuid() != 0 || ::mount("tmpfs", disk.constData(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "no small disk to fill: mounting a tmpfs needs root";
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(
+        disk.constData(), [](const char* path) { ::umount2(path, MNT_DETACH); });
+    const QByteArray old(400 * 1000, 'o');
+    ASSERT_TRUE(local.File(QStringLiteral("disk/keep.bin"), old));
+    ASSERT_TRUE(local.File(QStringLiteral("big.bin"), QByteArray(2 * 1000 * 1000, 'b')));
+    ASSERT_TRUE(local.File(QStringLiteral("small.bin"), "small"));
+    auto f = StartOffline();
+    const TreeHashes before = HashTree(local.Path());
+    EXPECT_FALSE(f->LocalList()->CopyLocalFile(local.PathOf(QStringLiteral("big.bin")),
+                                               local.PathOf(QStringLiteral("disk/keep.bin"))));
+    EXPECT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Error Copying File")});
+    EXPECT_EQ(HashTree(local.Path()), before);
+    // A copy that fits replaces it.
+    EXPECT_TRUE(f->LocalList()->CopyLocalFile(local.PathOf(QStringLiteral("small.bin")),
+                                              local.PathOf(QStringLiteral("disk/keep.bin"))));
+    EXPECT_EQ(local.Read(QStringLiteral("disk/keep.bin")), QByteArray("small"));
+    EXPECT_EQ(HashTree(local.PathOf(QStringLiteral("disk"))).size(), 1u);
 }
 
 // The same-side cases that would have the replace-check delete the source: a

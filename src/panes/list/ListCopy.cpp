@@ -1,7 +1,10 @@
 // Copying the list pane's items, a tree folder or a file manager's files into a
 // folder of either side, and the two purely local copy routines.
+#include <QFile>
 #include <QFileInfo>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "CommScope.h"
 #include "CopyMessages.h"
@@ -12,12 +15,32 @@
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
+#include "TransferPaths.h"
 #include "TreeScan.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
 
+namespace {
+// A file (or a link) already at dst is replaced only by a whole copy: the data
+// goes to a name beside it first, which then takes dst's name.
+bool CopyLocalFileWhole(const QString& src, const QString& dst) {
+    struct stat st {};
+    const bool replacing = ::lstat(QFile::encodeName(dst).constData(), &st) == 0 &&
+                           (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+    if (!replacing)
+        return CopyLocalFileData(src, dst);
+    const QString temp = transferpaths::TempSibling(dst, QStringLiteral("part"));
+    const QByteArray tempName = QFile::encodeName(temp);
+    if (CopyLocalFileData(src, temp) &&
+        ::rename(tempName.constData(), QFile::encodeName(dst).constData()) == 0)
+        return true;
+    ::unlink(tempName.constData());
+    return false;
+}
+} // namespace
+
 bool CMyListView::CopyLocalFile(const QString& src, const QString& dst) {
-    if (CopyLocalFileData(src, dst))
+    if (CopyLocalFileWhole(src, dst))
         return true;
     ReportCopyFileError(this);
     return false;

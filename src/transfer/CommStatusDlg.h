@@ -11,16 +11,23 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 class CFrameBase;
 class CVelmarApp;
 class CFtpConnection;
 class CInternetFile;
+class LocalFile;
 class QCloseEvent;
 class TransferSource;
 class TransferSink;
 struct ConnectAttempt;
+struct FtpListEntry;
+namespace treescan {
+struct Result;
+}
 
 // Closes and deletes a connection that a copy opened for itself.
 struct ConnectionCloser {
@@ -151,14 +158,43 @@ private:
     BlockReport MakeReport() const;
     void FlushProgress();
     QString RemoteName(const QString& path) const;
-    // The size the server lists for a file; nothing when it lists no such file.
-    std::optional<std::uint64_t> ListedLength(const QString& remotePath);
+    // The server's own entry for a path; nothing when it lists no such entry.
+    // failed (when given) says whether the look-up itself failed.
+    std::optional<FtpListEntry> ListedEntry(const QString& remotePath, bool* failed = nullptr);
     // A further connection to the active profile's server; throws CInternetException.
     ExtraConnection OpenExtraConnection();
     bool CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files);
 
-    template <typename CopyFolder, typename CopyFile>
-    bool WalkRemoteFolder(const QString& source, CopyFolder copyFolder, CopyFile copyFile);
+    // Whether a copy's destination may already hold a file of that name. Inside a
+    // folder the copy has just made it cannot, and nothing is looked up.
+    enum class Target { MayExist, Fresh };
+    // Where an upload stores its data: under the final name, or, when that would
+    // replace an existing file, under a temporary name beside it.
+    struct RemoteTarget {
+        QString path;
+        QString store;
+        bool viaTemp = false;
+    };
+    bool UploadLocal(const QString& localPath, const QString& remotePath, Target target);
+    bool CopyRemoteFile(const QString& sourcePath, const QString& destinationPath, Target target);
+    bool DownloadInto(LocalFile& local, CInternetFile& remote, std::uint64_t length);
+    bool CommitDownload(LocalFile& local, const QString& remotePath, const QString& localPath,
+                        bool copied, std::uint64_t received);
+    RemoteTarget PlanRemoteTarget(const QString& path, Target target);
+    bool FinishRemoteTarget(const RemoteTarget& target, bool copied);
+    bool SwapRemoteFile(const QString& store, const QString& path);
+    bool RemoveRemoteQuietly(const QString& path);
+    // Removes an unfinished upload's temporary file, or says where it is left.
+    void RemoveUnfinished(const QString& path);
+    // The size the server reports for a file now; nothing when it does not say.
+    std::optional<std::uint64_t> ServerSize(const QString& remotePath);
+
+    bool ScanRemoteTree(const QString& source, treescan::Result& scan);
+    bool ScanRemoteFolder(CFtpConnection* connection, const QString& path, const QString& relative,
+                          int level, treescan::Result& scan);
+    bool RemoteLinkIsFolder(CFtpConnection* connection, const FtpListEntry& entry,
+                            const QString& path);
+    bool ScanStopped(const treescan::Result& scan);
     bool CreateRemoteFolder(const QString& path);
     bool CreateLocalFolder(const QString& path);
     void ReportCreateFolderError();
@@ -177,4 +213,7 @@ private:
     std::uint64_t m_lastLength = 0;
     std::uint64_t m_lastElapsed = 0;
     bool m_progressPending = false;
+
+    // The MLSD "unique" facts of the folders a remote scan has entered.
+    std::set<std::string> m_seenFolders;
 };

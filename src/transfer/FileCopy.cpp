@@ -1,7 +1,9 @@
 // Copying one file: local to FTP, FTP to local, and FTP to FTP on the same server.
 // Every file, find and connection is owned by the call and released on every path.
+#include <QFile>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 
 #include "BlockLoop.h"
 #include "CommStatusDlg.h"
@@ -63,15 +65,15 @@ QString CCommStatusDlg::RemoteName(const QString& path) const {
     return m_app->m_activeProfile.m_name + QLatin1Char(':') + path;
 }
 
-std::optional<std::uint64_t> CCommStatusDlg::ListedLength(const QString& remotePath) {
+std::optional<FtpListEntry> CCommStatusDlg::ListedEntry(const QString& remotePath, bool* failed) {
     CFtpFileFind find(m_app->m_ftpConnection, 1);
-    std::optional<std::uint64_t> length;
-    if (find.FindFile(remotePath, INTERNET_FLAG_RELOAD)) {
-        find.FindNextFile();
-        length = find.GetLength();
-    }
+    std::optional<FtpListEntry> entry;
+    if (find.FindFile(remotePath, INTERNET_FLAG_RELOAD) && !find.Entries().empty())
+        entry = find.Entries().front();
+    if (failed)
+        *failed = find.Failed();
     find.Close();
-    return length;
+    return entry;
 }
 
 ExtraConnection CCommStatusDlg::OpenExtraConnection() {
@@ -102,6 +104,11 @@ bool CCommStatusDlg::CloseAfterCopy(bool copied, std::initializer_list<CInternet
 }
 
 bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
+    return UploadLocal(localPath, remotePath, Target::MayExist);
+}
+
+bool CCommStatusDlg::UploadLocal(const QString& localPath, const QString& remotePath,
+                                 Target target) {
     PaneReady pane(m_mainFrame);
     ShowTransferControls();
     SetDlgItemText(IDC_FROM, localPath);
@@ -115,9 +122,11 @@ bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
         ReportCopyError();
         return false;
     }
+    RemoteTarget destination;
     RemoteFile remote;
     try {
-        remote.reset(m_app->m_ftpConnection->OpenFile(remotePath, GENERIC_WRITE,
+        destination = PlanRemoteTarget(remotePath, target);
+        remote.reset(m_app->m_ftpConnection->OpenFile(destination.store, GENERIC_WRITE,
                                                       FTP_TRANSFER_TYPE_BINARY, 1));
     } catch (const std::exception& error) {
         ReportCopyError(error);
@@ -128,7 +137,7 @@ bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
     InternetFileSink sink(*remote);
     bool copied = RunBlockLoop(length, source, sink, LengthRule::Exact);
     copied = CloseAfterCopy(copied, {remote.get()});
-    return copied;
+    return FinishRemoteTarget(destination, copied);
 }
 
 bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
@@ -143,36 +152,46 @@ bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
     }
     std::uint64_t length = 0;
     RemoteFile remote;
-    LocalFile local;
     try {
-        length = ListedLength(remotePath).value_or(0);
-        // The server must deliver the file before the local one is emptied: a
-        // download that cannot start leaves an existing local file as it was.
+        if (const auto entry = ListedEntry(remotePath))
+            length = entry->size;
+        // The server must deliver the file before anything local is made.
         remote.reset(m_app->m_ftpConnection->OpenFile(remotePath, GENERIC_READ,
                                                       FTP_TRANSFER_TYPE_BINARY, 1));
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
     }
-    if (!local.OpenCreate(localPath)) {
+    // An existing file is replaced only once its replacement is whole: the data
+    // goes to a file beside it. A new name takes the data directly, so that a
+    // cancelled copy keeps the whole blocks it has.
+    struct stat old {};
+    const QByteArray target = QFile::encodeName(localPath);
+    const bool replacing =
+        ::lstat(target.constData(), &old) == 0 && (S_ISREG(old.st_mode) || S_ISLNK(old.st_mode));
+    LocalFile local;
+    if (!(replacing ? local.OpenTempBeside(localPath) : local.OpenCreate(localPath))) {
         ReportCopyError();
         return false;
     }
-    InternetFileSource source(*remote);
+    const bool copied = DownloadInto(local, *remote, length);
+    const std::uint64_t received = remote->BytesTransferred();
+    return CommitDownload(local, remotePath, localPath, copied, received);
+}
+
+bool CCommStatusDlg::DownloadInto(LocalFile& local, CInternetFile& remote, std::uint64_t length) {
+    InternetFileSource source(remote);
     LocalFileSink sink(local);
     bool copied = RunBlockLoop(length, source, sink, LengthRule::ToEndOfData);
-    copied = CloseAfterCopy(copied, {remote.get()});
-    try {
-        local.Close();
-    } catch (const std::exception& error) {
-        if (copied)
-            ReportCopyError(error);
-        copied = false;
-    }
-    return copied;
+    return CloseAfterCopy(copied, {&remote});
 }
 
 bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
+    return CopyRemoteFile(sourcePath, destinationPath, Target::MayExist);
+}
+
+bool CCommStatusDlg::CopyRemoteFile(const QString& sourcePath, const QString& destinationPath,
+                                    Target target) {
     PaneReady pane(m_mainFrame);
     SetDlgItemText(IDC_OPERATION,
                    QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait"));
@@ -185,22 +204,25 @@ bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
         return false;
     }
     std::optional<std::uint64_t> listed;
+    RemoteTarget store;
     ExtraConnection second;
     RemoteFile source;
     RemoteFile destination;
     try {
-        listed = ListedLength(sourcePath);
+        if (const auto entry = ListedEntry(sourcePath))
+            listed = entry->size;
+        store = PlanRemoteTarget(destinationPath, target);
         // The main connection carries the destination; the source needs its own.
         auto openSource = [&] {
             second = OpenExtraConnection();
             source.reset(second->OpenFile(sourcePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
         };
         auto openDestination = [&] {
-            destination.reset(m_app->m_ftpConnection->OpenFile(destinationPath, GENERIC_WRITE,
+            destination.reset(m_app->m_ftpConnection->OpenFile(store.store, GENERIC_WRITE,
                                                                FTP_TRANSFER_TYPE_BINARY, 1));
         };
         // A source the listing does not show may not exist: it is opened before the
-        // destination is emptied. A listed one, and its connection, come last, once
+        // destination is made. A listed one, and its connection, come last, once
         // the destination's data connection stands: some single-process servers
         // stall a connection that logs in, or a download that runs, while they
         // connect out for the upload.
@@ -210,12 +232,16 @@ bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
         if (listed)
             openSource();
     } catch (const std::exception& error) {
+        const bool stored = destination != nullptr;
+        destination.reset();
         ReportCopyError(error);
+        if (store.viaTemp && stored)
+            RemoveUnfinished(store.store);
         return false;
     }
     InternetFileSource from(*source);
     InternetFileSink to(*destination);
     bool copied = RunBlockLoop(listed.value_or(0), from, to, LengthRule::ToEndOfData);
     copied = CloseAfterCopy(copied, {destination.get(), source.get()});
-    return copied;
+    return FinishRemoteTarget(store, copied);
 }

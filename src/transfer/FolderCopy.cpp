@@ -1,28 +1,24 @@
-// Copying a folder with everything below it, depth first. The destination folder
-// is made first; the first failure anywhere ends the whole copy, on every level,
-// and nothing already copied is removed.
+// Copying a folder with everything below it. The source is scanned whole before
+// anything is made: a listing that fails, a tree deeper than 64 levels or one that
+// leads back into itself ends the copy with its message before a single folder is
+// created. Then the destination folder is made and the items are copied depth
+// first; the first failure ends the whole copy, and nothing already copied is
+// removed. Links are never followed into: a link to a file is copied as the
+// file, a link to a folder is left out.
 #include <QFile>
-#include <cerrno>
 #include <sys/stat.h>
 
 #include "CommStatusDlg.h"
+#include "CopyMessages.h"
 #include "FrameBase.h"
 #include "FtpConnection.h"
-#include "FtpFileFind.h"
 #include "LocalFind.h"
-#include "MessageBox.h"
 #include "Messages.h"
 #include "TransferPaths.h"
+#include "TreeScan.h"
 #include "VelmarApp.h"
 
-using transferpaths::IsUsableListingName;
 using transferpaths::JoinRemote;
-
-namespace {
-bool IsHiddenFolderName(const QString& name) {
-    return name.startsWith(QLatin1Char('.'));
-}
-} // namespace
 
 void CCommStatusDlg::ReportCreateFolderError() {
     ReportCreateDirectoryError(m_mainFrame);
@@ -49,101 +45,61 @@ bool CCommStatusDlg::CreateLocalFolder(const QString& path) {
     return false;
 }
 
-bool CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {
-    if (!CreateRemoteFolder(destination))
-        return false;
-    CLocalFind find;
-    if (!find.FindFirst(JoinLocal(source, QStringLiteral("*.*"))))
-        return true;
-    do {
-        const QString name = find.Current().name;
-        const bool isFolder = find.Current().isFolder;
-        bool ok = true;
-        if (isFolder) {
-            if (IsHiddenFolderName(name))
-                continue;
-            ok = CopyFolderLocalToFtp(JoinLocal(source, name), JoinRemote(destination, name));
-        } else {
-            ok = CopyLocalToFtp(JoinLocal(source, name), JoinRemote(destination, name));
-        }
-        if (!ok)
-            return false;
-    } while (find.FindNext());
-    return true;
+bool CCommStatusDlg::ScanStopped(const treescan::Result& scan) {
+    return copymessages::ReportScanStop(m_mainFrame, scan);
 }
 
-// The walk of a remote source folder, shared by both directions: each level lists
-// through a connection of its own, so that the main connection stays free for
-// making folders and moving files. The listing is taken whole and its connection
-// closed before the entries are copied: a deep tree then holds one connection per
-// level only while that level is listed, not for the whole copy.
-template <typename CopyFolder, typename CopyFile>
-bool CCommStatusDlg::WalkRemoteFolder(const QString& source, CopyFolder copyFolder,
-                                      CopyFile copyFile) {
-    ExtraConnection enumeration;
-    try {
-        enumeration = OpenExtraConnection();
-    } catch (const std::exception& error) {
-        ReportCopyError(error);
+namespace {
+// Makes the destination and copies the scanned items into it, in their order.
+template <typename MakeFolder, typename CopyFile>
+bool CopyScanned(const treescan::Result& scan, const QString& destination, MakeFolder makeFolder,
+                 CopyFile copyFile) {
+    if (!makeFolder(destination))
         return false;
-    }
-    std::vector<FtpListEntry> entries;
-    try {
-        CFtpFileFind find(enumeration.get(), 1);
-        bool more = find.FindFile(JoinRemote(source, QStringLiteral("*.*")), INTERNET_FLAG_RELOAD);
-        while (more) {
-            more = find.FindNextFile();
-            FtpListEntry entry;
-            entry.name = find.GetFileName();
-            entry.isFolder = find.MatchesMask(FILE_ATTRIBUTE_DIRECTORY);
-            if (IsUsableListingName(entry.name))
-                entries.push_back(std::move(entry));
-        }
-        find.Close();
-    } catch (const std::exception& error) {
-        ReportCopyError(error);
-        return false;
-    }
-    enumeration.reset();
-    for (const FtpListEntry& entry : entries) {
-        bool ok = true;
-        if (entry.isFolder) {
-            if (IsHiddenFolderName(entry.name))
-                continue;
-            ok = copyFolder(JoinRemote(source, entry.name), entry.name);
-        } else {
-            ok = copyFile(JoinRemote(source, entry.name), entry.name);
-        }
+    for (const treescan::Item& item : scan.items) {
+        const bool ok = item.isFolder ? makeFolder(JoinRemote(destination, item.relative))
+                                      : copyFile(item.relative);
         if (!ok)
             return false;
     }
     return true;
+}
+} // namespace
+
+bool CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {
+    const treescan::Result scan =
+        treescan::ScanLocal(source, [this] { return PollCancel(Clock::now()); });
+    if (ScanStopped(scan))
+        return false;
+    return CopyScanned(
+        scan, destination, [this](const QString& path) { return CreateRemoteFolder(path); },
+        [&](const QString& relative) {
+            return UploadLocal(JoinLocal(source, relative), JoinRemote(destination, relative),
+                               Target::Fresh);
+        });
 }
 
 bool CCommStatusDlg::CopyFolderFtpToLocal(QString source, QString destination) {
-    if (!CreateLocalFolder(destination))
+    treescan::Result scan;
+    if (!ScanRemoteTree(source, scan))
         return false;
-    return WalkRemoteFolder(
-        source,
-        [&](const QString& child, const QString& name) {
-            return CopyFolderFtpToLocal(child, JoinLocal(destination, name));
-        },
-        [&](const QString& child, const QString& name) {
-            return CopyFtpToLocal(child, JoinLocal(destination, name));
+    return CopyScanned(
+        scan, destination, [this](const QString& path) { return CreateLocalFolder(path); },
+        [&](const QString& relative) {
+            return CopyFtpToLocal(JoinRemote(source, relative), JoinLocal(destination, relative));
         });
 }
 
 bool CCommStatusDlg::CopyFolderFtpToFtp(QString source, QString destination) {
     if (!CheckFolderNotInside(source, destination))
         return false;
-    if (!CreateRemoteFolder(destination))
+    treescan::Result scan;
+    if (!ScanRemoteTree(source, scan))
         return false;
-    return WalkRemoteFolder(
-        source,
-        [&](const QString& child, const QString& name) {
-            return CopyFolderFtpToFtp(child, JoinRemote(destination, name));
-        },
-        [&](const QString& child, const QString& name) {
-            return CopyFtpToFtp(child, JoinRemote(destination, name));
+    return CopyScanned(
+        scan, destination, [this](const QString& path) { return CreateRemoteFolder(path); },
+        [&](const QString& relative) {
+            return CopyRemoteFile(JoinRemote(source, relative), JoinRemote(destination, relative),
+                                  Target::Fresh);
         });
 }

@@ -1,5 +1,7 @@
 #include "LocalFile.h"
 
+#include "TransferPaths.h"
+
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +16,8 @@ namespace {
 } // namespace
 
 LocalFile::~LocalFile() {
+    if (!m_tempPath.isEmpty())
+        DiscardTemp();
     if (m_fd >= 0)
         ::close(m_fd);
 }
@@ -36,6 +40,52 @@ bool LocalFile::OpenCreate(const QString& path) {
     m_fd =
         ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return m_fd >= 0;
+}
+
+bool LocalFile::OpenTempBeside(const QString& target) {
+    // A few tries: the random part makes a clash unlikely, O_EXCL makes it harmless.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const QString path = transferpaths::TempSibling(target, QStringLiteral("part"));
+        m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                      0600);
+        if (m_fd >= 0) {
+            m_tempPath = path;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+void LocalFile::CommitOver(const QString& target, mode_t mode, uid_t owner, gid_t group) {
+    try {
+        if (::fchmod(m_fd, mode & 07777) != 0)
+            Fail("chmod");
+        // Only root may give a file away; anyone else keeps the file as theirs.
+        if (::geteuid() == 0 && ::fchown(m_fd, owner, group) != 0)
+            Fail("chown");
+        if (::fsync(m_fd) != 0)
+            Fail("fsync");
+        Close();
+        if (::rename(QFile::encodeName(m_tempPath).constData(),
+                     QFile::encodeName(target).constData()) != 0)
+            Fail("rename");
+    } catch (const LocalFileError&) {
+        DiscardTemp();
+        throw;
+    }
+    m_tempPath.clear();
+}
+
+void LocalFile::DiscardTemp() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_tempPath.isEmpty())
+        ::unlink(QFile::encodeName(m_tempPath).constData());
+    m_tempPath.clear();
 }
 
 std::uint64_t LocalFile::Length() const {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <sys/types.h>
 
 // A failed read or write of a local file (disk full, I/O error).
 class LocalFileError : public std::runtime_error {
@@ -11,7 +12,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A local file opened for one copy, closed by its destructor on every path.
+// A local file opened for one copy, closed by its destructor on every path. A file
+// opened with OpenTempBeside is a replacement in the making: it takes the target's
+// name only through CommitOver, and is removed on every other path.
 class LocalFile {
 public:
     LocalFile() = default;
@@ -23,6 +26,16 @@ public:
     bool OpenRead(const QString& path);
     // Creates the file, or empties an existing one, for writing.
     bool OpenCreate(const QString& path);
+    // Creates a new, empty file in target's folder under a temporary name that
+    // only this user can read until it is committed.
+    bool OpenTempBeside(const QString& target);
+    const QString& TempPath() const { return m_tempPath; }
+    // Gives the temporary file the permissions (and, where allowed, the owner) of
+    // the file it replaces, flushes it to the disk and renames it over target.
+    // Throws LocalFileError; the temporary file is then removed.
+    void CommitOver(const QString& target, mode_t mode, uid_t owner, gid_t group);
+    // Closes and removes the temporary file; the target is not touched.
+    void DiscardTemp();
 
     std::uint64_t Length() const;
     // Returns 0 only at the end of the file; throws LocalFileError.
@@ -34,4 +47,5 @@ public:
 
 private:
     int m_fd = -1;
+    QString m_tempPath;
 };

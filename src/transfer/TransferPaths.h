@@ -20,4 +20,15 @@ bool IsUsableListingName(const QString& name);
 // exact and case-sensitive, as the servers' paths are.
 bool IsSameOrInside(const QString& source, const QString& destination);
 
+// A name beside path (in the same folder) for a copy that is not whole yet, or for
+// an old file or folder kept until its replacement is in place: hidden, marked as
+// ours with tag, and random enough not to meet an existing name. The folder part
+// of path is kept as it is.
+QString TempSibling(const QString& path, const QString& tag);
+
+// The folder part of path and its last element ("/a/b" gives "/a" and "b"; "b"
+// gives "" and "b"; trailing "/" are ignored).
+QString ParentOf(const QString& path);
+QString NameOf(const QString& path);
+
 } // namespace transferpaths

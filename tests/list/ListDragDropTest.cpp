@@ -6,7 +6,10 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QUrl>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include "../transfer/TreeHashes.h"
 #include "ListTestUtil.h"
 
 using namespace listtest;
@@ -302,6 +305,54 @@ TEST_P(DropCopy, CopySelectedToReplacesOnTheDestinationSide) {
     EXPECT_TRUE(Has(GetParam().sourceFtp, QStringLiteral("tree/sub/deeper/c.txt")));
 }
 
+// Both whole trees, the local folder and the served one.
+TreeHashes BothTrees(const LocalDir& local, const FtpServer& server) {
+    TreeHashes both;
+    for (const auto& [path, hash] : HashTree(local.Path()))
+        both["local/" + path] = hash;
+    for (const auto& [path, hash] : HashTree(server.Root()))
+        both["server/" + path] = hash;
+    return both;
+}
+
+TEST_P(DropCopy, AReplaceWhoseCopyFailsKeepsTheOldFolderAndLeavesNoPartialCopy) {
+    const Direction& dir = GetParam();
+    ASSERT_TRUE(Put(dir.destFtp, QStringLiteral("dest/tree/old.txt"), "old"));
+    ASSERT_TRUE(Put(dir.destFtp, QStringLiteral("dest/tree/sub/stale.txt"), "stale"));
+    // A file in the middle of the source that cannot be read: locally a link to
+    // nothing; on a server a link out of what it serves.
+    const QString broken = QStringLiteral("tree/sub/zz-broken");
+    const QString onDisk = dir.sourceFtp ? server->PathOf(broken) : local.PathOf(broken);
+    const char* pointsTo = dir.sourceFtp ? "/etc/hostname" : "/nonexistent/target";
+    ASSERT_EQ(::symlink(pointsTo, QFile::encodeName(onDisk).constData()), 0);
+    source->Populate(source->m_path);
+    const TreeHashes before = BothTrees(local, *server);
+    DragAndDrop({QStringLiteral("tree")});
+    EXPECT_EQ(f->Boxes().Captions(),
+              (QStringList{kConfirmCopy, QStringLiteral("Error Copying File")}));
+    EXPECT_EQ(BothTrees(local, *server), before);
+    ExpectCleanEnd();
+
+    // Without the broken file the same drop replaces the folder, and nothing but
+    // the folder changes.
+    ASSERT_TRUE(QFile::remove(onDisk));
+    f->Boxes().Clear();
+    DragAndDrop({QStringLiteral("tree")});
+    EXPECT_EQ(f->Boxes().Captions(), QStringList{kConfirmCopy});
+    const QString side = dir.destFtp ? "server/" : "local/";
+    TreeHashes expected = before;
+    expected.erase((dir.sourceFtp ? "server/" : "local/") + broken);
+    for (auto it = expected.begin(); it != expected.end();)
+        it = it->first.startsWith(side + "dest/") ? expected.erase(it) : std::next(it);
+    expected[side + "dest/tree"] = "<folder>";
+    for (const auto& [path, hash] :
+         HashTree(dir.sourceFtp ? server->PathOf("tree") : local.PathOf("tree")))
+        expected[side + "dest/tree/" + path] = hash;
+    EXPECT_EQ(BothTrees(local, *server), expected);
+    EXPECT_EQ(AtDest(QStringLiteral("dest/tree/sub/deeper/c.txt")), QByteArray("C"));
+    EXPECT_FALSE(HasAtDest(QStringLiteral("dest/tree/old.txt")));
+}
+
 INSTANTIATE_TEST_SUITE_P(Directions, DropCopy,
                          testing::Values(Direction{false, false, FtpServer::Kind::Pyftpdlib},
                                          Direction{false, true, FtpServer::Kind::Pyftpdlib},
@@ -311,6 +362,55 @@ INSTANTIATE_TEST_SUITE_P(Directions, DropCopy,
                                          Direction{true, false, FtpServer::Kind::Vsftpd},
                                          Direction{true, true, FtpServer::Kind::Vsftpd}),
                          DirectionName);
+
+TEST(LocalFolderCopy, LinksInsideAreNotFollowedAndLinksToFilesArriveAsFiles) {
+    LocalDir local;
+    ASSERT_TRUE(local.Dir(QStringLiteral("src")) && local.Dir(QStringLiteral("outside")));
+    ASSERT_TRUE(local.File(QStringLiteral("src/data.txt"), "data"));
+    ASSERT_TRUE(local.File(QStringLiteral("outside/keep.txt"), "keep"));
+    ASSERT_TRUE(local.Dir(QStringLiteral("dest")));
+    for (const auto& [name, target] :
+         {std::pair{"src/out", local.PathOf("outside")}, std::pair{"src/up", QString("..")},
+          std::pair{"src/data-link", QString("data.txt")}})
+        ASSERT_TRUE(QFile::link(target, local.PathOf(QString::fromLatin1(name))));
+    auto f = StartOffline();
+    CMyListView* list = f->LocalList();
+    Show(list, local.Path());
+    const TreeHashes before = HashTree(local.Path());
+    list->SelectRows({RowOf(list, QStringLiteral("src"))});
+    EXPECT_TRUE(list->CopySelectedTo(local.PathOf(QStringLiteral("dest/")), 0));
+    EXPECT_EQ(f->Boxes().Count(), 0);
+    TreeHashes expected = before;
+    expected["dest/src"] = "<folder>";
+    expected["dest/src/data.txt"] = HashOf("data");
+    expected["dest/src/data-link"] = HashOf("data");
+    EXPECT_EQ(HashTree(local.Path()), expected);
+}
+
+TEST(LocalFileCopy, AFileReplacedOnAFullDiskStaysAsItWas) {
+    LocalDir local;
+    ASSERT_TRUE(local.Dir(QStringLiteral("disk")));
+    const QByteArray disk = QFile::encodeName(local.PathOf(QStringLiteral("disk")));
+    if (::geteuid() != 0 || ::mount("tmpfs", disk.constData(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "no small disk to fill: mounting a tmpfs needs root";
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(
+        disk.constData(), [](const char* path) { ::umount2(path, MNT_DETACH); });
+    const QByteArray old(400 * 1000, 'o');
+    ASSERT_TRUE(local.File(QStringLiteral("disk/keep.bin"), old));
+    ASSERT_TRUE(local.File(QStringLiteral("big.bin"), QByteArray(2 * 1000 * 1000, 'b')));
+    ASSERT_TRUE(local.File(QStringLiteral("small.bin"), "small"));
+    auto f = StartOffline();
+    const TreeHashes before = HashTree(local.Path());
+    EXPECT_FALSE(f->LocalList()->CopyLocalFile(local.PathOf(QStringLiteral("big.bin")),
+                                               local.PathOf(QStringLiteral("disk/keep.bin"))));
+    EXPECT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Error Copying File")});
+    EXPECT_EQ(HashTree(local.Path()), before);
+    // A copy that fits replaces it.
+    EXPECT_TRUE(f->LocalList()->CopyLocalFile(local.PathOf(QStringLiteral("small.bin")),
+                                              local.PathOf(QStringLiteral("disk/keep.bin"))));
+    EXPECT_EQ(local.Read(QStringLiteral("disk/keep.bin")), QByteArray("small"));
+    EXPECT_EQ(HashTree(local.PathOf(QStringLiteral("disk"))).size(), 1u);
+}
 
 // The same-side cases that would have the replace-check delete the source: a
 // folder on its own item, a tree folder on the item of its own parent, or on

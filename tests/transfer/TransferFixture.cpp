@@ -6,7 +6,7 @@
 
 #include "FtpConnection.h"
 
-TransferEnv::TransferEnv(FtpServer::Kind kind) : server(kind) {
+TransferEnv::TransferEnv(FtpServer::Kind kind, FtpServer::Options options) : server(kind, options) {
     app = std::make_unique<CVelmarApp>();
     app->m_startingUp = 0;
     app->m_startupDir = m_local.path() + "/";

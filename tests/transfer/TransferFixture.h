@@ -19,7 +19,7 @@
 // message boxes recorded.
 class TransferEnv {
 public:
-    explicit TransferEnv(FtpServer::Kind kind);
+    explicit TransferEnv(FtpServer::Kind kind, FtpServer::Options options = {});
     ~TransferEnv();
 
     // Connects the main connection through a window-less status object.

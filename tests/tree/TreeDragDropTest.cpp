@@ -2,6 +2,9 @@
 // of a file manager's) sent to the panes, with real folders and real servers.
 #include <QUrl>
 
+#include <unistd.h>
+
+#include "../transfer/TreeHashes.h"
 #include "TreeTestUtil.h"
 
 namespace {
@@ -155,6 +158,29 @@ TEST_P(DropTest, ASameNamedFolderIsReplacedWithAllItHeld) {
         DragOver(target, CentreOf(target, toFtp ? incoming : dest), data.get(), true);
         EXPECT_EQ(Snapshot(toFtp ? Remote("incoming/Web") : Local("Dest/Web")),
                   Snapshot(Local("Src/Web")));
+        ExpectDropEnded();
+    }
+}
+
+TEST_P(DropTest, AReplaceThatFailsKeepsTheOldFolderAndLeavesNothingBehind) {
+    ASSERT_TRUE(MakeLocal(app->Home(), {"Dest/Web/stale.txt", "Dest/Web/old/"}));
+    ASSERT_TRUE(MakeRemote(app->Server(), {"incoming/Web/stale.txt", "incoming/Web/old/"}));
+    // A file deep in the source that cannot be read stops the copy half-way.
+    ASSERT_EQ(::symlink("/nonexistent/target",
+                        QFile::encodeName(Local("Src/Web/img/zz-broken")).constData()),
+              0);
+    const auto localBefore = HashTree(app->Home());
+    const auto remoteBefore = HashTree(app->Server().Root());
+    for (CMyTreeView* target : {app->Local(), app->Ftp()}) {
+        const bool toFtp = target == app->Ftp();
+        SCOPED_TRACE(toFtp ? "on the server" : "on the local disk");
+        app->f.Boxes().Clear();
+        const auto data = TreeDrag(app->Local(), web);
+        DragOver(target, CentreOf(target, toFtp ? incoming : dest), data.get(), true);
+        EXPECT_EQ(app->f.Boxes().Captions(),
+                  (QStringList{kConfirmCopy, QStringLiteral("Error Copying File")}));
+        EXPECT_EQ(HashTree(app->Home()), localBefore);
+        EXPECT_EQ(HashTree(app->Server().Root()), remoteBefore);
         ExpectDropEnded();
     }
 }

@@ -1,26 +1,46 @@
 // Copying the list pane's items, a tree folder or a file manager's files into a
 // folder of either side, and the two purely local copy routines.
+#include <QFile>
 #include <QFileInfo>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "CommScope.h"
+#include "CopyMessages.h"
+#include "FolderReplace.h"
 #include "ListItems.h"
 #include "LocalFind.h"
 #include "LocalOps.h"
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
+#include "TransferPaths.h"
+#include "TreeScan.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
 
 namespace {
-QString WithSlash(const QString& path) {
-    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+// A file (or a link) already at dst is replaced only by a whole copy: the data
+// goes to a name beside it first, which then takes dst's name.
+bool CopyLocalFileWhole(const QString& src, const QString& dst) {
+    struct stat st {};
+    const bool replacing = ::lstat(QFile::encodeName(dst).constData(), &st) == 0 &&
+                           (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+    if (!replacing)
+        return CopyLocalFileData(src, dst);
+    const QString temp = transferpaths::TempSibling(dst, QStringLiteral("part"));
+    const QByteArray tempName = QFile::encodeName(temp);
+    if (CopyLocalFileData(src, temp) &&
+        ::rename(tempName.constData(), QFile::encodeName(dst).constData()) == 0)
+        return true;
+    ::unlink(tempName.constData());
+    return false;
 }
 } // namespace
 
 bool CMyListView::CopyLocalFile(const QString& src, const QString& dst) {
-    if (CopyLocalFileData(src, dst))
+    if (CopyLocalFileWhole(src, dst))
         return true;
     ReportCopyFileError(this);
     return false;
@@ -31,26 +51,22 @@ bool CMyListView::CopyLocalFolder(const QString& src, const QString& dst) {
         ReportSameFolder(this);
         return false;
     }
+    // The whole source is looked at before anything is made: links are not
+    // followed, and a tree that is too deep or leads back into itself is refused.
+    const treescan::Result scan = treescan::ScanLocal(src, nullptr);
+    if (copymessages::ReportScanStop(this, scan))
+        return false;
     // Always on the local disk, whichever pane is asked.
     if (!CreateLocalFolder(dst))
         return false;
-    const QString from = WithSlash(src);
-    const QString to = WithSlash(dst);
-    CLocalFind find;
-    bool ok = true;
-    if (find.FindFirst(from + QStringLiteral("*.*"))) {
-        do {
-            const LocalFindEntry& entry = find.Current();
-            if (entry.isFolder) {
-                if (!entry.name.startsWith(QLatin1Char('.')))
-                    ok = CopyLocalFolder(from + entry.name, to + entry.name);
-            } else {
-                ok = CopyLocalFile(from + entry.name, to + entry.name);
-            }
-        } while (ok && find.FindNext());
+    for (const treescan::Item& item : scan.items) {
+        const QString to = JoinLocal(dst, item.relative);
+        const bool ok = item.isFolder ? CreateLocalFolder(to)
+                                      : CopyLocalFile(JoinLocal(src, item.relative), to);
+        if (!ok)
+            return false;
     }
-    find.Close();
-    return ok;
+    return true;
 }
 
 bool CMyListView::RefuseSameFolder(const QString& src, const QString& dst, bool sameSide) {
@@ -60,16 +76,6 @@ bool CMyListView::RefuseSameFolder(const QString& src, const QString& dst, bool 
         return false;
     ReportSameFolder(this);
     return true;
-}
-
-bool CMyListView::ReplaceCheck(const QString& dst, bool onFtp) {
-    if (!DestinationExists(dst, onFtp))
-        return true;
-    int& force = onFtp ? m_forceFtp : m_forceLocal;
-    force = 1;
-    const bool deleted = DeleteFolderTree(dst + QLatin1Char('/'));
-    force = 0;
-    return deleted;
 }
 
 bool CMyListView::CopyItems(CMyListView* source, const QString& destFolder, bool destIsFtp,
@@ -82,13 +88,15 @@ bool CMyListView::CopyItems(CMyListView* source, const QString& destFolder, bool
         const QString dst = destFolder + name;
         bool ok = false;
         if (source->IsFolderItem(row)) {
-            if (RefuseSameFolder(src, dst, sameSide) || !ReplaceCheck(dst, destIsFtp))
+            if (RefuseSameFolder(src, dst, sameSide))
                 return false;
-            if (!sourceFtp)
-                ok = destIsFtp ? dlg->CopyFolderLocalToFtp(src, dst) : CopyLocalFolder(src, dst);
-            else
-                ok = destIsFtp ? dlg->CopyFolderFtpToFtp(src, dst)
-                               : dlg->CopyFolderFtpToLocal(src, dst);
+            ok = CopyFolderReplacing(this, destIsFtp, dst, [&](const QString& into) {
+                if (!sourceFtp)
+                    return destIsFtp ? dlg->CopyFolderLocalToFtp(src, into)
+                                     : CopyLocalFolder(src, into);
+                return destIsFtp ? dlg->CopyFolderFtpToFtp(src, into)
+                                 : dlg->CopyFolderFtpToLocal(src, into);
+            });
         } else {
             if (sameSide && NormalizedPath(src) == NormalizedPath(dst)) {
                 // A file copied onto itself would be emptied by its own copy.
@@ -114,17 +122,20 @@ bool CMyListView::CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCom
     if (!IsValidItemName(name) || src.isEmpty())
         return false;
     const QString dst = destFolder + name;
-    if (RefuseSameFolder(src, dst, sourceFtp == destIsFtp) || !ReplaceCheck(dst, destIsFtp))
+    if (RefuseSameFolder(src, dst, sourceFtp == destIsFtp))
         return false;
-    if (!sourceFtp) {
-        if (!destIsFtp)
-            return CopyLocalFolder(src, dst);
-        QString from = src;
-        if (from.size() > 1 && from.endsWith(QLatin1Char('/')))
-            from.chop(1);
-        return dlg->CopyFolderLocalToFtp(from, dst);
-    }
-    return destIsFtp ? dlg->CopyFolderFtpToFtp(src, dst) : dlg->CopyFolderFtpToLocal(src, dst);
+    return CopyFolderReplacing(this, destIsFtp, dst, [&](const QString& into) {
+        if (!sourceFtp) {
+            if (!destIsFtp)
+                return CopyLocalFolder(src, into);
+            QString from = src;
+            if (from.size() > 1 && from.endsWith(QLatin1Char('/')))
+                from.chop(1);
+            return dlg->CopyFolderLocalToFtp(from, into);
+        }
+        return destIsFtp ? dlg->CopyFolderFtpToFtp(src, into)
+                         : dlg->CopyFolderFtpToLocal(src, into);
+    });
 }
 
 bool CMyListView::CopySelectedTo(const QString& destPath, int destIsFtp) {
@@ -148,7 +159,9 @@ bool CMyListView::UploadLocalPaths(const QStringList& paths, const QString& dest
         const QString dst = destPath + name;
         bool ok;
         if (QFileInfo(src).isDir())
-            ok = ReplaceCheck(dst, true) && comm.Dlg()->CopyFolderLocalToFtp(src, dst);
+            ok = CopyFolderReplacing(this, true, dst, [&](const QString& into) {
+                return comm.Dlg()->CopyFolderLocalToFtp(src, into);
+            });
         else
             ok = comm.Dlg()->CopyLocalToFtp(src, dst);
         if (!ok)

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "CommStatusDlg.h"
+#include "FolderReplace.h"
 #include "FrameBase.h"
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
@@ -301,30 +302,6 @@ bool CMyTreeView::RefuseSelfReplace(int kind, const QString& destination) {
     return overlap;
 }
 
-bool CMyTreeView::ReplaceCheck(const QString& destination) {
-    if (m_side == 0) {
-        if (IsLocalSymLink(destination))
-            // A link is replaced itself; what it points to is not ours to delete.
-            return m_listView->DeleteOneFile(destination);
-        CLocalFind find;
-        const bool exists = find.FindFirst(destination);
-        find.Close();
-        return !exists || m_listView->DeleteFolderTree(destination + QLatin1Char('/'));
-    }
-    CFtpConnection* connection = App()->m_ftpConnection;
-    if (!connection)
-        return false;
-    bool exists = false;
-    try {
-        CFtpFileFind find(connection);
-        exists = find.FindFile(destination, INTERNET_FLAG_RELOAD);
-        find.Close();
-    } catch (const std::exception&) {
-        exists = false; // the copy that follows reports the broken connection
-    }
-    return !exists || m_listView->DeleteFolderTree(destination + QLatin1Char('/'));
-}
-
 void CMyTreeView::DropFolder(int kind, const QString& target) {
     const QString name = m_doc->m_dragFolderName;
     const QString source = m_doc->m_dragFolderPath;
@@ -334,22 +311,24 @@ void CMyTreeView::DropFolder(int kind, const QString& target) {
     if (RefuseSelfReplace(kind, destination))
         return;
     CVelmarApp* app = App();
+    // An existing folder of that name is kept until the copy is whole.
     if (m_side == 0) {
-        if (!ReplaceCheck(destination))
-            return;
         if (kind == DRAG_LOCAL_TREE) {
-            m_listView->CopyLocalFolder(WithoutTrailingSlash(source), destination);
+            CopyFolderReplacing(m_listView, false, destination, [&](const QString& into) {
+                return m_listView->CopyLocalFolder(WithoutTrailingSlash(source), into);
+            });
             return;
         }
         CommSession comm(app, m_frame, true, kToLocal);
-        comm->CopyFolderFtpToLocal(source, destination);
+        CopyFolderReplacing(m_listView, false, destination, [&](const QString& into) {
+            return comm->CopyFolderFtpToLocal(source, into);
+        });
         return;
     }
     CommSession comm(app, m_frame, true, kind == DRAG_LOCAL_TREE ? kToFtp : kFtpToFtp);
-    if (!ReplaceCheck(destination))
-        return;
-    if (kind == DRAG_LOCAL_TREE)
-        comm->CopyFolderLocalToFtp(WithoutTrailingSlash(source), destination);
-    else
-        comm->CopyFolderFtpToFtp(source, destination);
+    CopyFolderReplacing(m_listView, true, destination, [&](const QString& into) {
+        if (kind == DRAG_LOCAL_TREE)
+            return comm->CopyFolderLocalToFtp(WithoutTrailingSlash(source), into);
+        return comm->CopyFolderFtpToFtp(source, into);
+    });
 }

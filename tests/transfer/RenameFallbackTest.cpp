@@ -1,0 +1,115 @@
+// Replacing a file on a server that refuses to rename onto an existing name: the
+// old file steps aside, the new one takes its name, the old one goes. Nothing
+// else changes on the server.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "TransferFixture.h"
+#include "TreeHashes.h"
+
+namespace {
+
+// no_replace_rename_server.py over a temporary folder, for the life of the object.
+class NoReplaceServer {
+public:
+    NoReplaceServer() {
+        m_process.setProgram(QStringLiteral("/usr/bin/python3"));
+        m_process.setArguments(
+            {QStringLiteral(VELMAR_SOURCE_DIR "/tests/transfer/no_replace_rename_server.py"),
+             m_root.path(), QStringLiteral("user"), QStringLiteral("secret")});
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start();
+        if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(10000))
+            return;
+        const QByteArray line = m_process.readLine().trimmed();
+        if (line.startsWith("port "))
+            m_port = line.mid(5).toInt();
+    }
+    ~NoReplaceServer() {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    int Port() const { return m_port; }
+    QString Root() const { return m_root.path(); }
+    QString PathOf(const QString& rel) const { return m_root.path() + "/" + rel; }
+    // The renames the server refused so far.
+    QStringList Refusals() {
+        m_process.waitForReadyRead(200);
+        m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+        QStringList refused;
+        for (const QString& line : m_output.split('\n'))
+            if (line.startsWith("refused RNTO "))
+                refused << line.mid(13);
+        return refused;
+    }
+
+private:
+    QTemporaryDir m_root;
+    QProcess m_process;
+    QString m_output;
+    int m_port = 0;
+};
+
+class RenameFallbackTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GT(server.Port(), 0) << "the scripted server did not start";
+        CProfile& profile = env.app->m_activeProfile;
+        profile.m_address = QStringLiteral("127.0.0.1:%1").arg(server.Port());
+        profile.m_userId = QStringLiteral("user");
+        profile.m_password = QStringLiteral("secret");
+        ASSERT_TRUE(env.Connect());
+        dlg = env.NewStatusWindow();
+    }
+    static bool Write(const QString& path, const QByteArray& data) {
+        return TransferEnv::WriteLocal(path, data);
+    }
+
+    NoReplaceServer server;
+    TransferEnv env{FtpServer::Kind::Pyftpdlib};
+    std::unique_ptr<CCommStatusDlg> dlg;
+};
+
+TEST_F(RenameFallbackTest, UploadAndServerCopyReplaceTheFileThroughAnAsideName) {
+    const QByteArray old = RandomBytes(7000);
+    const QByteArray fresh = RandomBytes(250000);
+    ASSERT_TRUE(Write(server.PathOf("target.bin"), old));
+    ASSERT_TRUE(Write(env.Local("up.bin"), fresh));
+    TreeHashes expected = HashTree(server.Root());
+    expected["target.bin"] = HashOf(fresh);
+    ASSERT_TRUE(dlg->CopyLocalToFtp(env.Local("up.bin"), "/target.bin"));
+    EXPECT_EQ(env.boxes.Count(), 0);
+    EXPECT_EQ(HashTree(server.Root()), expected);
+    EXPECT_EQ(server.Refusals(), QStringList{"/target.bin"}) << "the fallback was not needed";
+
+    // The same on the server, from one file to another.
+    const QByteArray other = RandomBytes(120000);
+    ASSERT_TRUE(Write(server.PathOf("other.bin"), other));
+    expected = HashTree(server.Root());
+    expected["target.bin"] = HashOf(other);
+    ASSERT_TRUE(dlg->CopyFtpToFtp("/other.bin", "/target.bin"));
+    EXPECT_EQ(env.boxes.Count(), 0);
+    EXPECT_EQ(HashTree(server.Root()), expected);
+    EXPECT_EQ(server.Refusals().size(), 2);
+}
+
+TEST_F(RenameFallbackTest, ANewNameNeedsNoRenameAndACancelLeavesTheOldFile) {
+    const QByteArray data = RandomBytes(3000);
+    ASSERT_TRUE(Write(env.Local("new.bin"), data));
+    ASSERT_TRUE(dlg->CopyLocalToFtp(env.Local("new.bin"), "/new.bin"));
+    EXPECT_EQ(HashTree(server.Root()), TreeHashes({{"new.bin", HashOf(data)}}));
+    EXPECT_TRUE(server.Refusals().isEmpty());
+
+    ASSERT_TRUE(Write(env.Local("big.bin"), RandomBytes(5 * 1000 * 1000)));
+    const TreeHashes before = HashTree(server.Root());
+    dlg->m_blockObserver = [&](const BlockReport& r) {
+        if (r.blockIndex == 500)
+            dlg->OnCancelCommunication();
+    };
+    EXPECT_FALSE(dlg->CopyLocalToFtp(env.Local("big.bin"), "/new.bin"));
+    EXPECT_EQ(env.boxes.Captions(), QStringList{"Communication Cancelled"});
+    EXPECT_EQ(HashTree(server.Root()), before);
+}
+
+} // namespace

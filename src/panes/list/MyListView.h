@@ -140,8 +140,6 @@ private:
     bool DeleteLocalFolderTree(const QString& path);
     bool DeleteFtpFolderTree(const QString& path);
     bool DestinationExists(const QString& path, bool onFtp);
-    // Deletes a folder of the destination's name before it is copied there.
-    bool ReplaceCheck(const QString& dst, bool onFtp);
     bool RefuseSameFolder(const QString& src, const QString& dst, bool sameSide);
     bool CopyItems(CMyListView* source, const QString& destFolder, bool destIsFtp,
                    CCommStatusDlg* dlg);

@@ -130,7 +130,6 @@ private:
 
     // Drop handling by source.
     void DropFolder(int kind, const QString& target);
-    bool ReplaceCheck(const QString& destination);
     bool RefuseSelfReplace(int kind, const QString& destination);
     static QStringList LocalPathsOf(const QMimeData* data);
     bool AcceptsData(const QMimeData* data) const;

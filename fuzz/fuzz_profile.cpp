@@ -16,11 +16,15 @@
 
 namespace {
 
-// tmpfs where there is one: SaveProfileList syncs to disk on every call.
+// scripts/fuzz points VELMAR_FUZZ_TMP at a tmpfs folder where there is one
+// (SaveProfileList syncs to disk on every call) and removes it afterwards, also
+// when a finding ends this process before its destructors run.
 QTemporaryDir& WorkDir() {
     static std::unique_ptr<QTemporaryDir> dir = [] {
-        auto shm = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/velmar-fuzz-XXXXXX"));
-        return shm->isValid() ? std::move(shm) : std::make_unique<QTemporaryDir>();
+        const QString parent = qEnvironmentVariable("VELMAR_FUZZ_TMP");
+        if (parent.isEmpty())
+            return std::make_unique<QTemporaryDir>();
+        return std::make_unique<QTemporaryDir>(parent + QStringLiteral("/profile-XXXXXX"));
     }();
     return *dir;
 }

@@ -116,7 +116,8 @@ TEST_P(RealServer, LinksToAFolderAndToAFile) {
               << toDir->isLink << " folder " << toDir->isFolder << " size " << toDir->size
               << "; link-to-file link " << toFile->isLink << " folder " << toFile->isFolder
               << " size " << toFile->size << std::endl;
-    // pyftpdlib lists what a link points to; the others list the link itself.
+    // pyftpdlib's MLSD gives what a link points to; vsftpd (LIST), pure-ftpd and
+    // proftpd (MLSD) give the link itself.
     const bool listsLinks = GetParam() != FtpServer::Kind::Pyftpdlib;
     EXPECT_EQ(toDir->isLink, listsLinks);
     EXPECT_EQ(toFile->isLink, listsLinks);

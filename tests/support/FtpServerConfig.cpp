@@ -157,6 +157,8 @@ FtpServerLaunch VsftpdLaunch(const FtpServerSetup& setup) {
         Line("max_clients=", QStringLiteral("0")),
         Line("max_per_ip=", QString::number(setup.options.maxPerIp)),
         Line("vsftpd_log_file=", setup.work + QStringLiteral("/vsftpd.log")),
+        // The tests try wrong passwords on purpose; the pause only slows them.
+        Line("delay_failed_login=", QStringLiteral("0")),
     };
     const QString config = setup.work + QStringLiteral("/vsftpd.conf");
     if (!WriteTextFile(config, lines.join(QLatin1Char('\n')).toUtf8() + '\n'))
@@ -269,6 +271,7 @@ FtpServerLaunch ProftpdLaunch(const FtpServerSetup& setup) {
         QStringLiteral("PidFile %1/proftpd.pid").arg(w),
         QStringLiteral("ScoreboardFile %1/proftpd.scoreboard").arg(w),
         QStringLiteral("DelayTable none"),
+        QStringLiteral("DelayEngine off"),
         QStringLiteral("WtmpLog off"),
         QStringLiteral("TransferLog none"),
         QStringLiteral("SystemLog %1/proftpd.log").arg(w),

@@ -47,6 +47,8 @@ def run_ftp(args):
 
     Handler.authorizer = authorizer
     Handler.banner = "velmar test server ready"
+    # The tests try wrong passwords on purpose; the pause only slows them.
+    Handler.auth_failed_timeout = 0
     Handler.permit_foreign_addresses = False
 
     if args.refuse_active:

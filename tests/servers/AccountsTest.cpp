@@ -10,17 +10,18 @@
 namespace {
 
 // A system account with a random password for the life of the object, removed
-// again afterwards: the kind of account the servers must refuse.
+// again afterwards: the kind of account the servers must refuse. One left behind
+// by a test that died is removed by scripts/setup-test-servers.sh.
 class TemporaryAccount {
 public:
     TemporaryAccount() {
         const quint32 tag = QRandomGenerator::system()->bounded(100000u, 999999u);
         m_name = QStringLiteral("velmarprobe%1").arg(tag);
         m_password = QStringLiteral("Pw-%1-probe").arg(QRandomGenerator::system()->generate());
-        m_made =
-            QProcess::execute(QStringLiteral("/usr/sbin/useradd"),
-                              {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
-                               QStringLiteral("--shell"), QStringLiteral("/bin/sh"), m_name}) == 0;
+        m_made = QProcess::execute(QStringLiteral("/usr/sbin/useradd"),
+                                   {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                                    QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"),
+                                    m_name}) == 0;
         if (m_made)
             m_made = SetPassword();
     }

@@ -189,6 +189,20 @@ bool CProfileReader::ReadLength(quint32& length, bool* wide) {
     return true;
 }
 
+namespace {
+// A 16-bit text may hold halves of surrogate pairs that stand alone. They have no
+// UTF-8 form, so the file we save would not read back as the text we showed:
+// they become the replacement character when read.
+void ReplaceLoneSurrogates(QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar(QChar::ReplacementCharacter);
+    }
+}
+} // namespace
+
 bool CProfileReader::ReadString(QString& text) {
     quint32 length = 0;
     bool wide = false;
@@ -204,6 +218,7 @@ bool CProfileReader::ReadString(QString& text) {
     text.resize(length);
     for (quint32 i = 0; i < length; ++i)
         text[i] = QChar(qFromLittleEndian<quint16>(bytes.constData() + 2 * qint64(i)));
+    ReplaceLoneSurrogates(text);
     return true;
 }
 

@@ -97,6 +97,14 @@ TEST(ProfileCodec, ReadsUtf8Cp1252AndSixteenBitTexts) {
         {"16-bit, empty", Bytes({0xFF, 0xFE, 0xFF, 0x00}), QString()},
         {"16-bit, 2-byte count", wide300Bytes, wide300},
         {"16-bit, count 0xFFFE", wide65534Bytes, wide65534},
+        // A pair stays whole; halves standing alone have no UTF-8 form, so a save
+        // would not read back the same: they read as the replacement character.
+        {"16-bit, surrogate pair", Bytes({0xFF, 0xFE, 0xFF, 0x02, 0x3D, 0xD8, 0x00, 0xDE}),
+         QString::fromUtf16(u"\U0001F600")},
+        {"16-bit, lone halves", Bytes({0xFF, 0xFE, 0xFF, 0x03, 0xC6, 0xD9, 0xC5, 0xDA, 'x', 0x00}),
+         QStringLiteral("\uFFFD\uFFFDx")},
+        {"16-bit, low before high", Bytes({0xFF, 0xFE, 0xFF, 0x02, 0x00, 0xDE, 0x3D, 0xD8}),
+         QStringLiteral("\uFFFD\uFFFD")},
     };
     for (const DecodeCase& c : cases) {
         SCOPED_TRACE(c.what);

@@ -159,10 +159,12 @@ TEST_P(ConnectTest, ReadFtpDirectory) {
     EXPECT_EQ(env->boxes.Count(), 0);
 }
 
-TEST_P(ConnectTest, ReadingWithoutAConnectionLeavesTheListingEmpty) {
+TEST_P(ConnectTest, ReadingWithoutAConnectionFailsAndLeavesTheListingEmpty) {
     env->app->m_ftpListing.push_back(DirEntry{});
     CCommStatusDlg dlg(env->frame);
-    dlg.ReadFtpDirectory();
+    // A reading that cannot happen is a failure for the caller to report, never an
+    // empty folder; the reading itself shows no box.
+    EXPECT_THROW(dlg.ReadFtpDirectory(), CInternetException);
     EXPECT_TRUE(env->app->m_ftpListing.empty());
     EXPECT_EQ(env->boxes.Count(), 0);
 }

@@ -192,7 +192,7 @@ TEST_P(FileCopyTest, ServerKilledInTheMiddleIsAnErrorAndTheCallerGoesOn) {
     // The next operations fail cleanly instead of hanging or crashing.
     dlg->m_blockObserver = nullptr;
     env->boxes.Clear();
-    dlg->ReadFtpDirectory();
+    EXPECT_THROW(dlg->ReadFtpDirectory(), CInternetException);
     EXPECT_TRUE(env->app->m_ftpListing.empty());
     PutSource("after.bin", "abc");
     EXPECT_FALSE(Copy("after.bin"));

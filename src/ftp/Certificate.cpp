@@ -74,7 +74,7 @@ bool SplitEntry(const QString& line, QString* key, QString* fingerprint) {
     const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (parts.size() != 2)
         return false;
-    *key = parts[0];
+    *key = parts[0].toLower();
     *fingerprint = parts[1].toUpper();
     return true;
 }

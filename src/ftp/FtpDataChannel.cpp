@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include "FtpControl.h"
+#include "TlsLayer.h"
 
 namespace {
 QString ReplyText(const FtpReply& reply) {
@@ -173,6 +174,8 @@ void FtpDataChannel::Flush() {
 
 // True when the server has sent everything: no byte left, the connection closed.
 bool FtpDataChannel::PeerFinished() {
+    if (Tls::IsSecure(m_socket))
+        return Tls::PeerFinished(m_socket, 200);
     pollfd fd{m_socket.impl()->sockfd(), POLLIN, 0};
     if (::poll(&fd, 1, 200) <= 0)
         return false;

@@ -3,6 +3,7 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/NetSSL.h>
 #include <Poco/Net/SSLException.h>
+#include <Poco/Net/SecureStreamSocketImpl.h>
 #include <Poco/Net/X509Certificate.h>
 #include <QDateTime>
 #include <arpa/inet.h>
@@ -12,6 +13,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
 
 #include "InternetException.h"
 
@@ -91,6 +93,12 @@ QString Fingerprint(const X509* cert) {
     return text;
 }
 
+// Ends the connection at once, without a goodbye. Shut down, not closed: the
+// descriptor stays its owner's until the socket object goes.
+void Cut(SecureStreamSocket& socket) {
+    ::shutdown(socket.impl()->sockfd(), SHUT_RDWR);
+}
+
 [[noreturn]] void ChannelFailed(const QString& what) {
     throw CInternetException(ERROR_INTERNET_SECURITY_CHANNEL_ERROR,
                              QStringLiteral("The secure connection failed: ") + what);
@@ -152,12 +160,34 @@ Poco::Net::Context::Ptr ClientContext() {
         params.cipherList = "DEFAULT";
         context = new Poco::Net::Context(Poco::Net::Context::TLS_CLIENT_USE, params);
         context->requireMinimumProtocol(Poco::Net::Context::PROTO_TLSV1_2);
+        // TLS 1.2 at most: servers that demand session reuse on data connections
+        // (vsftpd) take each TLS 1.3 session only once, so the second transfer
+        // of a connection would be refused.
+        SSL_CTX_set_max_proto_version(context->sslContext(), TLS1_2_VERSION);
         context->enableSessionCache(true);
         // Our checks replace POCO's, which would ask a process-wide handler.
         context->enableExtendedCertificateVerification(false);
         SSL_CTX_set_verify(context->sslContext(), SSL_VERIFY_PEER, RecordChainProblem);
     });
     return context;
+}
+
+bool IsSecure(const StreamSocket& socket) {
+    return dynamic_cast<Poco::Net::SecureStreamSocketImpl*>(socket.impl()) != nullptr;
+}
+
+bool PeerFinished(StreamSocket& socket, int waitMs) {
+    try {
+        if (socket.available() == 0 && !socket.poll(Poco::Timespan(std::int64_t(waitMs) * 1000),
+                                                    Poco::Net::Socket::SELECT_READ))
+            return false;
+        // The server's close_notify reads as the end; a byte means the caller
+        // stopped before the end.
+        char probe = 0;
+        return socket.receiveBytes(&probe, 1) == 0;
+    } catch (const Poco::Exception&) {
+        return false;
+    }
 }
 
 bool MatchesHost(const SecureStreamSocket& socket, const std::string& host) {
@@ -197,14 +227,14 @@ SecureStreamSocket SecureControl(const StreamSocket& plain, const std::string& h
     try {
         verdict = Inspect(secure, host, port, chain);
     } catch (const Poco::Exception& e) {
-        secure.abort();
+        Cut(secure);
         ChannelFailed(QStringLiteral("the server sent no usable certificate."));
     }
     try {
         trust.Approve(verdict);
     } catch (...) {
         // Not a byte more for a server we do not trust, not even a goodbye.
-        secure.abort();
+        Cut(secure);
         throw;
     }
     *fingerprint = verdict.fingerprint;
@@ -225,7 +255,7 @@ SecureStreamSocket SecureData(const StreamSocket& plain, const std::string& host
     } catch (const Poco::Exception&) {
     }
     if (seen.isEmpty() || seen != controlFingerprint) {
-        secure.abort();
+        Cut(secure);
         ChannelFailed(QStringLiteral("the data connection showed another certificate."));
     }
     return secure;

@@ -51,6 +51,13 @@ Poco::Net::SecureStreamSocket SecureData(const Poco::Net::StreamSocket& plain,
 CertificateVerdict Inspect(const Poco::Net::SecureStreamSocket& socket, const std::string& host,
                            unsigned short port, unsigned chainProblems);
 
+// True when the socket speaks TLS.
+bool IsSecure(const Poco::Net::StreamSocket& socket);
+
+// On a secure data connection: true when the server has ended it cleanly, within
+// waitMs, with nothing left to read.
+bool PeerFinished(Poco::Net::StreamSocket& socket, int waitMs);
+
 // True when the certificate was issued for host (a name or an IP address).
 bool MatchesHost(const Poco::Net::SecureStreamSocket& socket, const std::string& host);
 

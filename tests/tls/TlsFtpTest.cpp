@@ -1,5 +1,6 @@
 // Explicit FTPS against real vsftpd (session reuse required) and pyftpdlib, and
 // the address forms against TLS and plain servers.
+#include <QElapsedTimer>
 #include <QFile>
 
 #include "TlsTestUtil.h"
@@ -130,6 +131,34 @@ TEST_F(PlainServer, BareHostAndFtpSchemeWorkUnencrypted) {
     // Only the bare host asked for TLS; "ftp://" never did.
     EXPECT_EQ(m_server->Commands().count("AUTH"), 1);
     EXPECT_EQ(m_server->Commands().count("PASS"), 2);
+}
+
+TEST_F(TlsSessionTest, ABrokenHandshakeFailsInTimeAndNothingFollowsAuth) {
+    m_session->m_timeouts.replyMs = 2000;
+    for (const char* fault : {"silent-after-auth", "garbage-after-auth"}) {
+        TlsServer server(TlsServer::Kind::PlainRecording, TestCertificate(), fault);
+        ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+        for (const QString& scheme : {QString(), QStringLiteral("ftps://")}) {
+            SCOPED_TRACE(fault + scheme.toStdString());
+            QElapsedTimer timer;
+            timer.start();
+            const CInternetException e = ConnectError(server, scheme + server.Address());
+            // Once the server said yes to TLS there is no way back to plain.
+            EXPECT_EQ(e.m_dwError, ERROR_INTERNET_SECURITY_CHANNEL_ERROR) << e.what();
+            EXPECT_LT(timer.elapsed(), 8000);
+        }
+        EXPECT_EQ(server.Commands(), QStringList({"AUTH", "AUTH"}));
+    }
+}
+
+TEST_F(TlsSessionTest, ARefusedProtectionLevelEndsTheConnectionBeforeTheLogin) {
+    TlsServer server(TlsServer::Kind::Pyftpdlib,
+                     TestCertificates::Make(TestCertificates::Kind::Trusted), "refuse-prot");
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    const CInternetException e = ConnectError(server, server.Address());
+    EXPECT_EQ(e.m_dwError, ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+    EXPECT_TRUE(e.Message().contains("534")) << e.what();
+    EXPECT_EQ(server.Commands(), QStringList({"AUTH", "PBSZ", "PROT"}));
 }
 
 TEST(FtpScheme, AddressFormsAndTheirTls) {

@@ -178,7 +178,8 @@ const QString& TestCertificates::Error() {
     return ErrorText();
 }
 
-TlsServer::TlsServer(Kind kind, const TestCertificate& certificate) : m_kind(kind) {
+TlsServer::TlsServer(Kind kind, const TestCertificate& certificate, const QString& fault)
+    : m_kind(kind), m_fault(fault) {
     if (!m_root.isValid() || !m_work.isValid()) {
         m_error = QStringLiteral("no temporary folder");
         return;
@@ -282,6 +283,8 @@ bool TlsServer::Start(const TestCertificate& certificate) {
                 m_work.path() + "/commands.txt"};
         if (m_kind == Kind::Pyftpdlib)
             args << "--cert" << certificate.certFile << "--key" << certificate.keyFile;
+        if (!m_fault.isEmpty())
+            args << "--fault" << m_fault;
     }
     if (!Spawn(args))
         return false;

@@ -39,7 +39,8 @@ public:
 class TlsServer {
 public:
     enum class Kind { Vsftpd, Pyftpdlib, PlainRecording };
-    TlsServer(Kind kind, const TestCertificate& certificate);
+    // fault: one of pyftpd_tls_server.py's --fault modes, or empty.
+    TlsServer(Kind kind, const TestCertificate& certificate, const QString& fault = QString());
     ~TlsServer();
     TlsServer(const TlsServer&) = delete;
     TlsServer& operator=(const TlsServer&) = delete;
@@ -67,6 +68,7 @@ private:
     void Stop();
 
     Kind m_kind;
+    QString m_fault;
     QTemporaryDir m_root;
     QTemporaryDir m_work;
     unsigned short m_port = 0;

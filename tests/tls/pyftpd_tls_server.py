@@ -3,16 +3,51 @@
 
 usage: pyftpd_tls_server.py --root DIR --port N --user U --password P
                             [--cert FILE --key FILE] [--record FILE]
+                            [--fault silent-after-auth|garbage-after-auth|refuse-prot]
 
 With --cert and --key the server speaks explicit FTPS (TLS_FTPHandler) and
 insists on TLS for the login and every data connection; without them it is a
 plain server. --record appends every command it receives, one a line, so that a
 test can see what a client sent in clear.
+
+--fault: a server that takes AUTH TLS and then never speaks TLS (silent, or
+plain text where the handshake belongs), or one that refuses PROT P.
 """
 import argparse
 import logging
+import socket
 import sys
+import threading
+import time
 import warnings
+
+
+def run_broken_tls(args):
+    # Greets, records, agrees to AUTH TLS, then fails the handshake its own way.
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", args.port))
+    listener.listen(8)
+
+    def serve(conn):
+        conn.sendall(b"220 broken tls server\r\n")
+        reader = conn.makefile("rb")
+        for line in reader:
+            cmd = line.decode("latin-1").strip().split(" ")[0].upper()
+            if args.record:
+                with open(args.record, "a") as f:
+                    f.write(cmd + "\n")
+            if cmd == "AUTH":
+                conn.sendall(b"234 AUTH TLS successful\r\n")
+                if args.fault == "garbage-after-auth":
+                    conn.sendall(b"220 this is no TLS handshake\r\n" * 4)
+                time.sleep(120)
+                return
+            conn.sendall(b"500 unknown\r\n")
+
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=serve, args=(conn,), daemon=True).start()
 
 
 def main():
@@ -24,7 +59,11 @@ def main():
     parser.add_argument("--cert", default="")
     parser.add_argument("--key", default="")
     parser.add_argument("--record", default="")
+    parser.add_argument("--fault", default="")
     args = parser.parse_args()
+    if args.fault in ("silent-after-auth", "garbage-after-auth"):
+        run_broken_tls(args)
+        return
 
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.servers import FTPServer
@@ -54,6 +93,10 @@ def main():
         Handler.keyfile = args.key
         Handler.tls_control_required = True
         Handler.tls_data_required = True
+        if args.fault == "refuse-prot":
+            def refuse(self, line):
+                self.respond("534 Protection level refused.")
+            Handler.ftp_PROT = refuse
 
     server = FTPServer(("127.0.0.1", args.port), Handler)
     server.max_cons = 0

@@ -13,6 +13,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include "InternetException.h"
@@ -174,6 +175,27 @@ Poco::Net::Context::Ptr ClientContext() {
 
 bool IsSecure(const StreamSocket& socket) {
     return dynamic_cast<Poco::Net::SecureStreamSocketImpl*>(socket.impl()) != nullptr;
+}
+
+int ReceiveMore(StreamSocket& socket, char* buffer, int room) {
+    constexpr int kRecord = 16 * 1024;
+    int total = 0;
+    try {
+        while (room - total >= kRecord) {
+            if (socket.available() == 0) {
+                pollfd fd{socket.impl()->sockfd(), POLLIN, 0};
+                if (::poll(&fd, 1, 0) <= 0)
+                    break;
+            }
+            const int n = socket.receiveBytes(buffer + total, room - total);
+            if (n <= 0)
+                break; // the end: the next read sees it again
+            total += n;
+        }
+    } catch (const Poco::Exception&) {
+        // The next read meets the same error and reports it.
+    }
+    return total;
 }
 
 bool PeerFinished(StreamSocket& socket, int waitMs) {

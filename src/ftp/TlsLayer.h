@@ -54,6 +54,11 @@ CertificateVerdict Inspect(const Poco::Net::SecureStreamSocket& socket, const st
 // True when the socket speaks TLS.
 bool IsSecure(const Poco::Net::StreamSocket& socket);
 
+// TLS hands out one record (16 KiB at most) per read; this takes the records
+// that have already arrived too, without waiting, so that large reads stay
+// large. Returns the bytes added; an error is left for the next read to meet.
+int ReceiveMore(Poco::Net::StreamSocket& socket, char* buffer, int room);
+
 // On a secure data connection: true when the server has ended it cleanly, within
 // waitMs, with nothing left to read.
 bool PeerFinished(Poco::Net::StreamSocket& socket, int waitMs);

@@ -9,6 +9,7 @@
 #include <QStatusTipEvent>
 #include <QWindowStateChangeEvent>
 
+#include "FtpConnection.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
 #include "Registry.h"
@@ -46,6 +47,12 @@ CMainFrame::CMainFrame(CVelmarApp* app) : m_app(app) {
             bar->addPermanentWidget(m_panes[i], 0);
         }
     }
+    // Whether the FTP side is encrypted, kept up to date with every status text.
+    m_security = new QLabel(bar);
+    m_security->setObjectName(QStringLiteral("securityPane"));
+    m_security->setAccessibleName(QStringLiteral("FTP encryption"));
+    m_security->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->addPermanentWidget(m_security, 0);
     setStatusBar(bar);
     CreateMenus();
 }
@@ -179,6 +186,17 @@ void CMainFrame::SetPaneText(int pane, const QString& text) {
     // The pane keeps its fixed name; a screen reader reads the text from here.
     m_panes[pane]->setAccessibleDescription(text);
     m_panes[pane]->repaint();
+    const CFtpConnection* ftp = m_app ? m_app->m_ftpConnection : nullptr;
+    const QString lock = !ftp                 ? QString()
+                         : ftp->IsEncrypted() ? QStringLiteral("Encrypted (TLS)")
+                                              : QStringLiteral("Not encrypted");
+    m_security->setText(lock);
+    m_security->setToolTip(!ftp ? QString()
+                           : ftp->IsEncrypted()
+                               ? QStringLiteral("The connection to the FTP server is encrypted.")
+                               : QStringLiteral("The connection to the FTP server is not "
+                                                "encrypted: passwords and files travel in clear."));
+    m_security->setAccessibleDescription(lock);
 }
 
 QString CMainFrame::PaneText(int pane) const {

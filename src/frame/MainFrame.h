@@ -77,4 +77,5 @@ private:
     CVelmarApp* m_app;
     CSplitter2x2* m_wndSplitter = nullptr;
     QLabel* m_panes[3] = {nullptr, nullptr, nullptr};
+    QLabel* m_security = nullptr; // "Encrypted (TLS)", "Not encrypted" or nothing
 };

@@ -103,6 +103,10 @@ bool CFtpConnection::IsPassive() const {
     return m_control->Passive();
 }
 
+bool CFtpConnection::IsEncrypted() const {
+    return m_control && m_control->IsEncrypted();
+}
+
 QString CFtpConnection::GetServerName() const {
     return m_control->ServerName();
 }

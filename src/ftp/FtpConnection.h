@@ -34,6 +34,8 @@ public:
     void Close();
 
     bool IsPassive() const;
+    // True when the connection runs over TLS.
+    bool IsEncrypted() const;
     QString GetServerName() const;
 
     // The implementation's control connection (used by CFtpFileFind and CInternetFile).

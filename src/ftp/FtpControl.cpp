@@ -109,9 +109,12 @@ FtpControl::~FtpControl() {
 std::unique_ptr<FtpControl> FtpControl::Open(const std::string& host, unsigned short port,
                                              const std::string& user, const std::string& password,
                                              const FtpTimeouts& timeouts, bool passive,
-                                             PendingConnects* pending) {
+                                             PendingConnects* pending, TlsMode tls,
+                                             CertificateTrust* trust) {
     std::unique_ptr<FtpControl> control(new FtpControl(host, port, user, password, timeouts));
     control->m_passive = passive;
+    control->m_tlsMode = tls;
+    control->m_trust = trust;
     control->Dial(pending);
     return control;
 }
@@ -139,7 +142,10 @@ void FtpControl::Dial(PendingConnects* pending) {
     m_socket = socket;
     m_parser.Reset();
     m_dead = false;
+    m_tls = false;
+    m_secure.reset();
     Greet();
+    StartTls();
     Login();
     Negotiate();
 }
@@ -231,6 +237,8 @@ void FtpControl::Fail(int error, const QString& message) {
 }
 
 bool FtpControl::Receive(Clock::time_point deadline) {
+    if (m_tls)
+        return ReceiveSecure(deadline);
     const int fd = m_socket.impl()->sockfd();
     char buffer[16384];
     for (;;) {
@@ -257,6 +265,8 @@ bool FtpControl::Receive(Clock::time_point deadline) {
 }
 
 void FtpControl::SendRaw(const std::string& bytes, Clock::time_point deadline) {
+    if (m_tls)
+        return SendSecure(bytes, deadline);
     const int fd = m_socket.impl()->sockfd();
     std::size_t sent = 0;
     while (sent < bytes.size()) {

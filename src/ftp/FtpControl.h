@@ -17,6 +17,7 @@
 #include "InternetException.h"
 #include "InternetSession.h"
 #include "ReplyParser.h"
+#include "TlsLayer.h"
 
 class FtpDataChannel;
 
@@ -27,7 +28,9 @@ public:
     static std::unique_ptr<FtpControl> Open(const std::string& host, unsigned short port,
                                             const std::string& user, const std::string& password,
                                             const FtpTimeouts& timeouts, bool passive,
-                                            PendingConnects* pending = nullptr);
+                                            PendingConnects* pending = nullptr,
+                                            TlsMode tls = TlsMode::Off,
+                                            CertificateTrust* trust = nullptr);
     ~FtpControl();
     FtpControl(const FtpControl&) = delete;
     FtpControl& operator=(const FtpControl&) = delete;
@@ -69,8 +72,24 @@ public:
 
     void Quit();
 
+    // True once the control connection runs over TLS (and so every data one).
+    bool IsEncrypted() const { return m_tls; }
+
 private:
     using Clock = std::chrono::steady_clock;
+
+    // TLS (TlsControl.cpp): AUTH TLS and the handshake right after the greeting,
+    // the reads and writes of the control connection once it is secure, and the
+    // handshake on each new data connection.
+    void StartTls();
+    bool ReceiveSecure(Clock::time_point deadline);
+    void SendSecure(const std::string& bytes, Clock::time_point deadline);
+    Poco::Net::StreamSocket SecureDataSocket(const Poco::Net::StreamSocket& data);
+    TlsMode m_tlsMode = TlsMode::Off;
+    CertificateTrust* m_trust = nullptr;
+    bool m_tls = false;
+    std::unique_ptr<Poco::Net::SecureStreamSocket> m_secure;
+    QString m_fingerprint;
 
     FtpControl(const std::string& host, unsigned short port, const std::string& user,
                const std::string& password, const FtpTimeouts& timeouts);

@@ -180,6 +180,8 @@ StreamSocket FtpControl::OpenData(const std::string& command) {
         }
         data.setReceiveTimeout(Ms(m_timeouts.dataMs));
         data.setSendTimeout(Ms(m_timeouts.dataMs));
+        if (m_tls)
+            data = SecureDataSocket(data);
     } catch (...) {
         RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
     }

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include "FtpControl.h"
+#include "TlsLayer.h"
 
 namespace {
 QString ReplyText(const FtpReply& reply) {
@@ -64,13 +65,18 @@ unsigned FtpDataChannel::Read(void* buffer, unsigned count) {
         int n = 0;
         try {
             if (count >= kDirectReadSize) {
-                n = m_socket.receiveBytes(buffer, int(std::min<unsigned>(count, 1u << 30)));
+                const int room = int(std::min<unsigned>(count, 1u << 30));
+                n = m_socket.receiveBytes(buffer, room);
+                if (n > 0 && Tls::IsSecure(m_socket))
+                    n += Tls::ReceiveMore(m_socket, static_cast<char*>(buffer) + n, room - n);
                 if (n > 0) {
                     m_transferred += unsigned(n);
                     return unsigned(n);
                 }
             } else {
                 n = m_socket.receiveBytes(m_buffer.data(), int(m_buffer.size()));
+                if (n > 0 && Tls::IsSecure(m_socket))
+                    n += Tls::ReceiveMore(m_socket, m_buffer.data() + n, int(m_buffer.size()) - n);
             }
         } catch (...) {
             Broken(ERROR_INTERNET_CONNECTION_ABORTED);
@@ -173,6 +179,8 @@ void FtpDataChannel::Flush() {
 
 // True when the server has sent everything: no byte left, the connection closed.
 bool FtpDataChannel::PeerFinished() {
+    if (Tls::IsSecure(m_socket))
+        return Tls::PeerFinished(m_socket, 200);
     pollfd fd{m_socket.impl()->sockfd(), POLLIN, 0};
     if (::poll(&fd, 1, 200) <= 0)
         return false;

@@ -46,6 +46,10 @@ void CInternetSession::Close() {
     m_pending.CancelAll();
 }
 
+void CInternetSession::SetCertificateCallback(CertificateCallback callback) {
+    m_trust->SetCallback(std::move(callback));
+}
+
 bool CInternetSession::ParseAddress(const QString& server, unsigned short defaultPort,
                                     QString* host, unsigned short* port) {
     const QString text = server.trimmed();
@@ -95,15 +99,17 @@ bool CInternetSession::ParseAddress(const QString& server, unsigned short defaul
 CFtpConnection* CInternetSession::GetFtpConnection(const QString& server, const QString& user,
                                                    const QString& password, unsigned short port,
                                                    bool passive) {
-    QString host;
+    QString host, address;
     unsigned short number = 0;
-    if (!ParseAddress(server, port, &host, &number))
+    TlsMode tls = TlsMode::Auto;
+    if (!SplitFtpScheme(server, &address, &tls) || !ParseAddress(address, port, &host, &number))
         throw CInternetException(ERROR_INTERNET_NAME_NOT_RESOLVED,
                                  QStringLiteral("The FTP address is not valid."));
     // A copy: the connection keeps its own time-outs, whatever the session's owner
     // changes later on another thread.
     const FtpTimeouts timeouts = m_timeouts;
     auto control = FtpControl::Open(host.toStdString(), number, user.toUtf8().toStdString(),
-                                    password.toUtf8().toStdString(), timeouts, passive, &m_pending);
+                                    password.toUtf8().toStdString(), timeouts, passive, &m_pending,
+                                    tls, m_trust.get());
     return new CFtpConnection(std::move(control));
 }

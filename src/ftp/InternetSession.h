@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Certificate.h"
 #include "FtpTypes.h"
 #include "InternetException.h"
 
@@ -53,7 +54,9 @@ public:
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;
 
-    // Connects and logs in. server is "host", "host:port" or "[ipv6]:port"; port 0
+    // Connects and logs in. server is "host", "host:port" or "[ipv6]:port", each
+    // with TLS when the server takes it, or the same after "ftps://" (TLS or
+    // nothing) or "ftp://" (never TLS); port 0
     // (INTERNET_INVALID_PORT_NUMBER) with no port in server means 21. An empty user
     // logs in anonymously. passive false: active data connections first, falling
     // back to passive for good when the active one cannot be made.
@@ -67,6 +70,11 @@ public:
     // and refuses new ones. Safe to call from another thread than the connecting one.
     void Close();
 
+    // Who answers for the user about a doubtful server certificate; with none,
+    // such a certificate is refused.
+    void SetCertificateCallback(CertificateCallback callback);
+    CertificateTrust& Trust() { return *m_trust; }
+
     FtpTimeouts m_timeouts;
     QString m_agent;
     int m_context = 1;
@@ -77,4 +85,5 @@ public:
 
 private:
     PendingConnects m_pending;
+    std::shared_ptr<CertificateTrust> m_trust = std::make_shared<CertificateTrust>();
 };

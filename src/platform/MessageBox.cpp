@@ -10,24 +10,50 @@ MessageBoxHandler& Handler() {
     return handler;
 }
 
+int RunAcceptBox(QMessageBox& box, const MessageBoxCall& call) {
+    QPushButton* once = box.addButton(QStringLiteral("Accept &Once"), QMessageBox::AcceptRole);
+    QPushButton* always = box.addButton(QStringLiteral("&Always Accept"), QMessageBox::YesRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton((call.flags & MB_DEFBUTTONLAST) ? cancel : once);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == once)
+        return IDACCEPTONCE;
+    if (box.clickedButton() == always)
+        return IDACCEPTALWAYS;
+    return IDCANCEL;
+}
+
 int RunRealBox(const MessageBoxCall& call) {
     QMessageBox box(call.owner ? call.owner : QApplication::activeWindow());
     box.setWindowTitle(call.caption);
     box.setText(call.text);
     box.setAccessibleName(call.caption);
     box.setAccessibleDescription(call.text);
-    if (call.flags & MB_ICONQUESTION)
+    switch (call.flags & 0xF0) {
+    case MB_ICONQUESTION:
         box.setIcon(QMessageBox::Question);
-    else if (call.flags & MB_ICONHAND)
+        break;
+    case MB_ICONHAND:
         box.setIcon(QMessageBox::Critical);
+        break;
+    case MB_ICONWARNING:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    default:
+        break;
+    }
     const unsigned buttons = call.flags & 0xF;
+    if (buttons == MB_ACCEPTONCEALWAYSCANCEL)
+        return RunAcceptBox(box, call);
     if (buttons == MB_OKCANCEL) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Ok);
+        box.setDefaultButton((call.flags & MB_DEFBUTTONLAST) ? QMessageBox::Cancel
+                                                             : QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Cancel);
     } else if (buttons == MB_YESNO) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton((call.flags & MB_DEFBUTTONLAST) ? QMessageBox::No : QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
     } else {
         box.setStandardButtons(QMessageBox::Ok);

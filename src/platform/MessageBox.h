@@ -11,9 +11,15 @@ enum : unsigned {
     MB_OK = 0x0,
     MB_OKCANCEL = 0x1,
     MB_YESNO = 0x4,
+    // Accept Once, Always Accept, Cancel: the question about a server's certificate.
+    MB_ACCEPTONCEALWAYSCANCEL = 0x7,
     MB_ICONHAND = 0x10,
     MB_ICONSTOP = MB_ICONHAND,
     MB_ICONQUESTION = 0x20,
+    MB_ICONWARNING = 0x30,
+    MB_ICONEXCLAMATION = MB_ICONWARNING,
+    // The last button (Cancel, No) is the default, for questions whose safe answer is no.
+    MB_DEFBUTTONLAST = 0x200,
 };
 
 enum : int {
@@ -21,6 +27,8 @@ enum : int {
     IDCANCEL = 2,
     IDYES = 6,
     IDNO = 7,
+    IDACCEPTONCE = 20,
+    IDACCEPTALWAYS = 21,
 };
 
 struct MessageBoxCall {

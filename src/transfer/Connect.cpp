@@ -1,13 +1,17 @@
 // The connection to the active profile's server. The blocking connect runs on a
 // worker thread while the user-interface thread waits a bounded time for it.
+#include <QCoreApplication>
 #include <QLabel>
+#include <QThread>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "Certificate.h"
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
 #include "FtpConnection.h"
@@ -28,6 +32,27 @@ struct ConnectAttempt {
     QString address, userId, password;
     std::unique_ptr<CFtpConnection> connection;
     std::unique_ptr<CInternetSession> abandonedSession;
+    int errorCode = 0;
+    QString errorText;
+
+    // A question about a certificate that the worker waits on; only the
+    // user-interface thread may show it.
+    std::condition_variable answered;
+    std::optional<CertificateVerdict> question;
+    bool asking = false;
+    std::optional<CertificateAnswer> answer;
+
+    CertificateAnswer Ask(const CertificateVerdict& verdict) {
+        std::unique_lock lock(mutex);
+        if (abandoned)
+            return CertificateAnswer::Cancel;
+        question = verdict;
+        answer.reset();
+        answered.wait(lock, [this] { return answer.has_value() || abandoned; });
+        question.reset();
+        asking = false;
+        return answer.value_or(CertificateAnswer::Cancel);
+    }
 
     ~ConnectAttempt() {
         if (connection)
@@ -131,6 +156,47 @@ private:
 WorkerRegistry g_registry;
 
 constexpr auto kPollStep = std::chrono::milliseconds(20);
+
+// The question about a certificate that the trust store does not vouch for. A
+// changed certificate is a warning whose default answer is Cancel.
+CertificateAnswer AskAboutCertificate(QWidget* owner, const CertificateVerdict& verdict) {
+    const bool changed = (verdict.problems & CERT_CHANGED) != 0;
+    const QString caption = changed ? QStringLiteral("WARNING: Server Certificate Changed")
+                                    : QStringLiteral("Untrusted Server Certificate");
+    const unsigned flags =
+        MB_ACCEPTONCEALWAYSCANCEL | (changed ? MB_ICONWARNING | MB_DEFBUTTONLAST : MB_ICONQUESTION);
+    switch (MessageBox(owner, verdict.Describe(), caption, flags)) {
+    case IDACCEPTONCE:
+        return CertificateAnswer::AcceptOnce;
+    case IDACCEPTALWAYS:
+        return CertificateAnswer::AcceptAlways;
+    default:
+        return CertificateAnswer::Cancel;
+    }
+}
+
+// A failure of the secure channel is told in its own words (a server without
+// TLS, a broken handshake): the user must know that nothing went out in clear.
+bool ReportSecureError(QWidget* owner, ConnectAttempt& attempt) {
+    QString detail;
+    {
+        std::lock_guard lock(attempt.mutex);
+        if (attempt.errorCode == ERROR_INTERNET_SECURITY_CHANNEL_ERROR)
+            detail = attempt.errorText;
+    }
+    if (detail.isEmpty())
+        return false;
+    MessageBox(owner,
+               QStringLiteral("The program was unable to connect to the requested FTP site.\n\n") +
+                   detail,
+               QStringLiteral("Error Opening FTP Connection"), MB_OK | MB_ICONHAND);
+    return true;
+}
+
+bool OnUserInterfaceThread() {
+    return QCoreApplication::instance() &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
+}
 } // namespace
 
 bool CCommStatusDlg::WaitForConnectWorkers(int timeoutMs) {
@@ -161,8 +227,13 @@ void CCommStatusDlg::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) 
         connection.reset(attempt->session->GetFtpConnection(attempt->address, attempt->userId,
                                                             attempt->password,
                                                             INTERNET_INVALID_PORT_NUMBER, false));
-    } catch (const std::exception&) {
+    } catch (const CInternetException& e) {
         connection.reset(); // refused or unreachable: Connect reports it
+        std::lock_guard lock(attempt->mutex);
+        attempt->errorCode = e.m_dwError;
+        attempt->errorText = e.Message();
+    } catch (const std::exception&) {
+        connection.reset();
     }
     std::lock_guard lock(attempt->mutex);
     if (attempt->abandoned) {
@@ -189,6 +260,17 @@ bool CCommStatusDlg::Connect() {
     // worker for long after Connect has given up on it.
     session->m_timeouts.connectMs = kConnectWaitMs;
     session->m_timeouts.replyMs = 15000;
+    // The questions about certificates: asked at once on this thread (the extra
+    // connections of copies and deletions), handed over by the connect worker.
+    // The session may outlive this object, so the owner of the box is found then.
+    auto worker = std::make_shared<std::weak_ptr<ConnectAttempt>>();
+    session->SetCertificateCallback([worker](const CertificateVerdict& verdict) {
+        if (OnUserInterfaceThread())
+            return AskAboutCertificate(nullptr, verdict);
+        if (auto attempt = worker->lock())
+            return attempt->Ask(verdict);
+        return CertificateAnswer::Cancel; // no one to ask: refused
+    });
     app->m_session = session.release();
 
     ShowConnectText(QStringLiteral("Connecting to FTP Server - Please Wait"));
@@ -200,16 +282,29 @@ bool CCommStatusDlg::Connect() {
     attempt->address = app->m_activeProfile.m_address;
     attempt->userId = app->m_activeProfile.m_userId;
     attempt->password = app->m_activeProfile.m_password;
+    *worker = attempt;
     const bool started =
         g_registry.Start(attempt, [attempt]() mutable { ConnectThreadProc(std::move(attempt)); });
 
     // Look often, so that a quick server costs no waiting; pump nothing.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectWaitMs);
+    auto deadline = Clock::now() + std::chrono::milliseconds(kConnectWaitMs);
     std::unique_ptr<CFtpConnection> connection;
     bool answered = false;
     while (started) {
         {
-            std::lock_guard lock(attempt->mutex);
+            std::unique_lock lock(attempt->mutex);
+            if (attempt->question && !attempt->asking) {
+                // The user's thinking time is not the server's: the wait starts anew.
+                attempt->asking = true;
+                const CertificateVerdict verdict = *attempt->question;
+                lock.unlock();
+                const CertificateAnswer answer = AskAboutCertificate(BoxOwner(), verdict);
+                lock.lock();
+                attempt->answer = answer;
+                attempt->answered.notify_all();
+                deadline = Clock::now() + std::chrono::milliseconds(kConnectWaitMs);
+                continue;
+            }
             if (attempt->done) {
                 answered = true;
                 connection = std::move(attempt->connection);
@@ -219,6 +314,7 @@ bool CCommStatusDlg::Connect() {
                 // Give up: the worker keeps the session until it returns, then
                 // drops it with whatever it got.
                 attempt->abandoned = true;
+                attempt->answered.notify_all();
                 attempt->abandonedSession.reset(app->m_session);
                 app->m_session = nullptr;
                 // Nobody waits for that connect any more: end it now rather than
@@ -235,7 +331,8 @@ bool CCommStatusDlg::Connect() {
             delete app->m_session;
             app->m_session = nullptr;
         }
-        ReportConnectError();
+        if (!ReportSecureError(BoxOwner(), *attempt))
+            ReportConnectError();
         return false;
     }
     app->m_ftpConnection = connection.release();

@@ -9,7 +9,14 @@ VELMAR_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-de
 # Needed by the tests and benchmarks: real FTP servers, peers, a real X display.
 VELMAR_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev vsftpd python3-pyftpdlib
   python3 curl lftp xvfb openbox xdotool imagemagick x11-utils dbus-x11 at-spi2-core
-  python3-pyatspi python3-gi)
+  python3-pyatspi python3-gi python3-openssl libssl-dev libcrypt-dev
+  libpam-modules db-util
+  clang libclang-rt-14-dev)
+# The libraries of pure-ftpd and proftpd, which scripts/fetch-test-servers unpacks
+# without installing them (checked with ldd).
+VELMAR_SERVER_LIB_PACKAGES=(libsodium23 libcap2 libssl3 libcrypt1 libpam0g libacl1
+  libhiredis0.14 libidn2-0 libmemcached11 libmemcachedutil2 libncursesw6 libpcre2-8-0
+  libpcre2-posix3 libtinfo6 zlib1g)
 # Needed by the first-run demo server.
 VELMAR_RUN_PACKAGES=(python3-pyftpdlib)
 
@@ -32,9 +39,20 @@ velmar_install() {
   fi
 }
 
+# The run-time options of the sanitized builds (scripts/test-sanitized, scripts/fuzz).
+velmar_sanitizer_env() {
+  export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:strict_init_order=1:check_initialization_order=1"
+  export LSAN_OPTIONS="suppressions=$VELMAR_ROOT/scripts/sanitizers/lsan.supp:print_suppressions=0"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+}
+
 # velmar_build DIR [cmake args...]: configures (once) and builds in DIR.
 velmar_build() {
   local dir="$1"; shift
-  cmake -S "$VELMAR_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@"
+  local launcher=()
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  fi
+  cmake -S "$VELMAR_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" "$@"
   cmake --build "$dir" -j "$(nproc)"
 }

@@ -1,5 +1,7 @@
 #include "FtpServer.h"
 
+#include "FtpServerConfig.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,11 +23,6 @@
 #include <vector>
 
 namespace {
-
-// The account and PAM service that scripts/setup-test-servers.sh provides.
-constexpr const char* kVsftpdUser = "velmarftp";
-constexpr const char* kVsftpdPassword = "velmar-test-pw";
-constexpr const char* kPamService = "velmar-test-ftp";
 
 unsigned short FreePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -53,11 +50,6 @@ bool PortAccepts(unsigned short port) {
     return ok;
 }
 
-bool WriteText(const QString& path, const QByteArray& text) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
-}
-
 } // namespace
 
 FtpServer::FtpServer(Kind kind, Options options) : m_kind(kind), m_options(options) {
@@ -73,8 +65,11 @@ FtpServer::FtpServer(Kind kind, Options options) : m_kind(kind), m_options(optio
         m_user = QStringLiteral("velmar");
         m_password = QStringLiteral("s3cret pass");
     } else if (m_kind == Kind::Vsftpd) {
-        m_user = QString::fromLatin1(kVsftpdUser);
-        m_password = QString::fromLatin1(kVsftpdPassword);
+        m_user = VsftpdVirtualUser();
+        m_password = VsftpdVirtualPassword();
+    } else if (m_kind == Kind::PureFtpd || m_kind == Kind::Proftpd) {
+        m_user = QStringLiteral("velmar");
+        m_password = RandomPassword();
     }
     for (int attempt = 0; attempt < 3 && !IsRunning(); ++attempt)
         Start(); // a port taken between probing and binding: try another
@@ -92,6 +87,10 @@ const char* FtpServer::KindName(Kind kind) {
         return "pyftpdlib";
     case Kind::Silent:
         return "silent";
+    case Kind::PureFtpd:
+        return "pureftpd";
+    case Kind::Proftpd:
+        return "proftpd";
     }
     return "?";
 }
@@ -118,7 +117,7 @@ QString FtpServer::PathOf(const QString& relative) const {
 
 bool FtpServer::WriteFile(const QString& relative, const QByteArray& data) const {
     const QString path = PathOf(relative);
-    if (!WriteText(path, data))
+    if (!WriteTextFile(path, data))
         return false;
     return ::chmod(QFile::encodeName(path).constData(), 0666) == 0;
 }
@@ -133,58 +132,21 @@ QByteArray FtpServer::ReadFile(const QString& relative) const {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool FtpServer::WriteVsftpdConfig(QString* configPath) {
-    if (!::getpwnam(kVsftpdUser) ||
-        !QFileInfo::exists(QStringLiteral("/etc/pam.d/%1").arg(kPamService))) {
-        m_error =
-            QStringLiteral("the vsftpd test account is missing: run scripts/setup-test-servers.sh");
-        return false;
+FtpServerLaunch FtpServer::Launch() const {
+    const FtpServerSetup setup{m_root->path(), m_work->path(), m_port,
+                               m_options,      m_user,         m_password};
+    switch (m_kind) {
+    case Kind::Vsftpd:
+        return VsftpdLaunch(setup);
+    case Kind::PureFtpd:
+        return PureFtpdLaunch(setup);
+    case Kind::Proftpd:
+        return ProftpdLaunch(setup);
+    case Kind::Pyftpdlib:
+    case Kind::Silent:
+        break;
     }
-    const QString work = m_work->path();
-    const QString empty = work + QStringLiteral("/empty");
-    const QString anon = work + QStringLiteral("/anonymous");
-    QDir().mkpath(empty);
-    QDir().mkpath(anon);
-    // vsftpd demands roots that its sessions cannot write to, except for local
-    // users when allow_writeable_chroot is set.
-    ::chmod(QFile::encodeName(empty).constData(), 0755);
-    ::chmod(QFile::encodeName(anon).constData(), 0755);
-    ::chmod(QFile::encodeName(work).constData(), 0755);
-    QStringList lines = {
-        QStringLiteral("listen=YES"),
-        QStringLiteral("listen_ipv6=NO"),
-        QStringLiteral("listen_address=127.0.0.1"),
-        QStringLiteral("listen_port=%1").arg(m_port),
-        QStringLiteral("background=NO"),
-        QStringLiteral("local_enable=YES"),
-        QStringLiteral("pam_service_name=%1").arg(kPamService),
-        QStringLiteral("userlist_enable=NO"),
-        QStringLiteral("local_root=%1").arg(m_root->path()),
-        QStringLiteral("chroot_local_user=YES"),
-        QStringLiteral("allow_writeable_chroot=YES"),
-        QStringLiteral("write_enable=YES"),
-        QStringLiteral("local_umask=022"),
-        QStringLiteral("anonymous_enable=YES"),
-        QStringLiteral("anon_root=%1").arg(anon),
-        QStringLiteral("no_anon_password=YES"),
-        QStringLiteral("secure_chroot_dir=%1").arg(empty),
-        // Containers refuse the sandbox's seccomp filter and namespaces.
-        QStringLiteral("seccomp_sandbox=NO"),
-        QStringLiteral("isolate=NO"),
-        QStringLiteral("isolate_network=NO"),
-        QStringLiteral("utf8_filesystem=YES"),
-        QStringLiteral("port_enable=%1").arg(m_options.refuseActive ? "NO" : "YES"),
-        QStringLiteral("pasv_enable=YES"),
-        QStringLiteral("connect_from_port_20=NO"),
-        QStringLiteral("dirmessage_enable=NO"),
-        QStringLiteral("xferlog_enable=NO"),
-        QStringLiteral("use_localtime=NO"),
-        QStringLiteral("max_clients=0"),
-        QStringLiteral("max_per_ip=0"),
-        QStringLiteral("vsftpd_log_file=%1/vsftpd.log").arg(work),
-    };
-    *configPath = work + QStringLiteral("/vsftpd.conf");
-    return WriteText(*configPath, lines.join(QLatin1Char('\n')).toUtf8() + '\n');
+    return PyftpdlibLaunch(setup, m_kind == Kind::Silent);
 }
 
 bool FtpServer::Start() {
@@ -193,34 +155,12 @@ bool FtpServer::Start() {
         m_error = QStringLiteral("no free port");
         return false;
     }
-    QStringList args;
-    if (m_kind == Kind::Vsftpd) {
-        QString config;
-        if (!WriteVsftpdConfig(&config)) {
-            m_error = QStringLiteral("cannot write the vsftpd configuration");
-            return false;
-        }
-        args = {QStringLiteral("/usr/sbin/vsftpd"), config};
-    } else {
-        args = {QStringLiteral("/usr/bin/python3"),
-                QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/pyftpd_server.py"),
-                QStringLiteral("--root"),
-                m_root->path(),
-                QStringLiteral("--port"),
-                QString::number(m_port),
-                QStringLiteral("--user"),
-                m_user,
-                QStringLiteral("--password"),
-                m_password};
-        if (m_kind == Kind::Silent)
-            args << QStringLiteral("--silent");
-        if (m_options.refuseActive)
-            args << QStringLiteral("--refuse-active");
-        if (m_options.blackholeActive)
-            args << QStringLiteral("--blackhole-active");
-        if (m_options.noMlsd)
-            args << QStringLiteral("--no-mlsd");
+    const FtpServerLaunch launch = Launch();
+    if (launch.args.isEmpty()) {
+        m_error = launch.error;
+        return false;
     }
+    const QStringList& args = launch.args;
     if (!StartProcess(args))
         return false;
     if (WaitForPort(15000))

@@ -6,25 +6,35 @@
 #include <memory>
 #include <sys/types.h>
 
+struct FtpServerLaunch;
+
 // A real FTP server on a free port of 127.0.0.1, serving a fresh temporary folder,
 // for the life of the object.
 //
+// No server here accepts a system account: each checks its own list of users.
+//
 // - Vsftpd: standalone vsftpd with a configuration written into a temporary folder.
 //   vsftpd refuses anonymous sessions in a writable root, so User()/Password() is
-//   the local account "velmarftp" that scripts/setup-test-servers.sh creates once
-//   (with its own PAM service), chrooted into Root() with full write access.
-//   Anonymous logins work too, into an empty read-only folder of their own. It
-//   needs root (as the tests run here and in CI) to chroot and change user.
+//   the virtual user that scripts/setup-test-servers.sh sets up (its password is
+//   readable by root alone), checked by a PAM service of its own and running as a
+//   locked account, chrooted into Root() with full write access. Anonymous logins
+//   work too, into an empty read-only folder of their own. It needs root (as the
+//   tests run here and in CI) to chroot and change user.
 // - Pyftpdlib: tests/support/pyftpd_server.py under /usr/bin/python3, with the
 //   account User()/Password() and anonymous, both with every permission.
 // - Silent: accepts TCP connections and never says a word.
+// - PureFtpd, Proftpd: the Debian builds that scripts/fetch-test-servers unpacks
+//   (never installed: they conflict with vsftpd), each with one virtual user of
+//   a random password made for this server, chrooted into Root(); no anonymous.
+//   Both send MLSD; both list symbolic links as links.
 class FtpServer {
 public:
-    enum class Kind { Vsftpd, Pyftpdlib, Silent };
+    enum class Kind { Vsftpd, Pyftpdlib, Silent, PureFtpd, Proftpd };
     struct Options {
-        bool refuseActive = false;    // PORT and EPRT are refused
+        bool refuseActive = false;    // PORT and EPRT are refused (not pure-ftpd)
         bool blackholeActive = false; // pyftpdlib: PORT taken, but it never connects back
         bool noMlsd = false;          // pyftpdlib without MLSD/MLST: LIST only
+        int maxPerIp = 0;             // connections allowed from one address; 0: no limit
     };
 
     explicit FtpServer(Kind kind) : FtpServer(kind, Options()) {}
@@ -66,7 +76,7 @@ private:
     bool StartProcess(const QStringList& args);
     bool WaitForPort(int timeoutMs);
     void Stop();
-    bool WriteVsftpdConfig(QString* configPath);
+    FtpServerLaunch Launch() const;
 
     Kind m_kind;
     Options m_options;

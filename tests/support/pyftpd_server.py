@@ -3,6 +3,7 @@
 
 usage: pyftpd_server.py --root DIR --port N [--user U --password P]
                         [--refuse-active | --blackhole-active] [--no-mlsd] [--silent]
+                        [--max-per-ip N]
 
 --blackhole-active acts like a server behind a firewall that drops its connections
 back to the client: PORT/EPRT are accepted, the data command then waits for a
@@ -87,7 +88,7 @@ def run_ftp(args):
 
     server = FTPServer(("127.0.0.1", args.port), Handler)
     server.max_cons = 0
-    server.max_cons_per_ip = 0
+    server.max_cons_per_ip = args.max_per_ip  # 0: no limit
     server.serve_forever(handle_exit=True)
 
 
@@ -101,6 +102,7 @@ def main():
     parser.add_argument("--blackhole-active", action="store_true")
     parser.add_argument("--no-mlsd", action="store_true")
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--max-per-ip", type=int, default=0)
     args = parser.parse_args()
     if args.silent:
         run_silent(args.port)

@@ -267,7 +267,5 @@ TEST_P(FtpBrowse, ResortReadsNothingFromTheServer) {
     EXPECT_EQ(Names(list), QStringList{QStringLiteral("b.txt")});
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, FtpBrowse,
-                         testing::Values(FtpServer::Kind::Vsftpd, FtpServer::Kind::Pyftpdlib),
-                         KindName);
+INSTANTIATE_TEST_SUITE_P(Servers, FtpBrowse, testing::ValuesIn(AllServerKinds()), KindName);
 } // namespace

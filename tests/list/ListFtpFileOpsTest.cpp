@@ -184,7 +184,5 @@ TEST_P(FtpFileOps, ForceFlagsChooseTheSideOfTheDelete) {
     EXPECT_TRUE(f->Boxes().Calls().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, FtpFileOps,
-                         testing::Values(FtpServer::Kind::Vsftpd, FtpServer::Kind::Pyftpdlib),
-                         KindName);
+INSTANTIATE_TEST_SUITE_P(Servers, FtpFileOps, testing::ValuesIn(AllServerKinds()), KindName);
 } // namespace

@@ -286,6 +286,16 @@ TEST_P(FtpTreeTest, LinkToAFolderShowsInTheTreeAndOpensIntoItsTarget) {
         if (tree->m_rootItem->child(i)->text(0) == QLatin1String("link-to-pub"))
             link = tree->m_rootItem->child(i);
     ASSERT_NE(link, nullptr);
+    // A folder by its image index, so every folder command takes it; only its
+    // icon carries the link mark.
+    EXPECT_EQ(CMyTreeView::ItemImage(link), IMG_FTP_FOLDER);
+    QTreeWidgetItem* pub = tree->m_rootItem->child(1);
+    ASSERT_EQ(pub->text(0), QStringLiteral("pub"));
+    const auto iconOf = [](QTreeWidgetItem* item) {
+        return item->data(0, Qt::DecorationRole).value<QIcon>().pixmap(16).toImage();
+    };
+    EXPECT_NE(iconOf(link), iconOf(pub));
+    EXPECT_FALSE(iconOf(link).isNull());
     tree->SelectItem(link);
     EXPECT_EQ(app.f.Boxes().Count(), 0) << app.f.Boxes().Captions().join(',').toStdString();
     EXPECT_EQ(ListNames(list), QStringList{"inner.txt"});

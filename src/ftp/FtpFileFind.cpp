@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr int kMaxLinkProbes = 200;
+
 const QString kStranded =
     QStringLiteral("The server let the program into a linked folder but not back out of it.");
 
@@ -161,16 +163,20 @@ QString JoinPath(const QString& folder, const QString& name) {
 // (LIST "l" lines, MLSD link types): SIZE answers for a file, with the target's
 // size; a folder lets us in. A link that does neither (dangling, no permission)
 // stays a file of unknown size. Costs one SIZE per such link; a link that is no
-// file adds two CWDs, and the listing one PWD. False when the server let us into a
-// link and not back: the connection is then in the wrong folder.
+// file adds two CWDs, and the listing one PWD. A folder of thousands of links
+// would cost thousands of round trips on every reading: past kMaxLinkProbes the
+// links stay files of unknown size. False when the server let us into a link and
+// not back: the connection is then in the wrong folder.
 bool ResolveLinks(FtpControl& control, const QString& folder, std::vector<FtpListEntry>& entries) {
     std::string home;
     bool homeAsked = false;
+    int probes = 0;
     for (FtpListEntry& e : entries) {
         std::string path;
-        if (!e.isLink || e.isFolder || e.targetKnown ||
+        if (!e.isLink || e.isFolder || e.targetKnown || probes >= kMaxLinkProbes ||
             !CommandPath(control, JoinPath(folder, e.name), path))
             continue;
+        ++probes;
         e.targetKnown = true;
         FtpReply reply;
         if (control.CommandOk("SIZE " + path, 2, &reply) && reply.code == 213) {

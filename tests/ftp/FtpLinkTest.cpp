@@ -138,6 +138,26 @@ TEST_P(FtpLinks, LinkToAFolderOpensAndLinkToAFileDownloadsTheTarget) {
     EXPECT_EQ(got, m_data);
 }
 
+// The probes are bounded per listing: a folder of many links costs at most 200
+// of them, and the links past that stay files.
+TEST_P(FtpLinks, AListingProbesAtMostTwoHundredLinks) {
+    ASSERT_TRUE(m_server->MakeDir(QStringLiteral("many")));
+    for (int i = 0; i < 210; ++i)
+        ASSERT_TRUE(Link(QStringLiteral("many/l%1").arg(i), QStringLiteral("../sub")));
+    auto c = Connect();
+    CFtpFileFind find(c.get());
+    ASSERT_TRUE(find.FindFile(QStringLiteral("/many/*.*")));
+    int folders = 0, links = 0;
+    for (const FtpListEntry& e : find.Entries()) {
+        links += e.isLink;
+        folders += e.isFolder;
+    }
+    EXPECT_EQ(links, 210);
+    // pyftpdlib's MLSD tells what every link points to; no probe is needed there.
+    const bool told = GetParam().kind == FtpServer::Kind::Pyftpdlib && !GetParam().noMlsd;
+    EXPECT_EQ(folders, told ? 210 : 200);
+}
+
 const ServerSetup kLinkServers[] = {
     {FtpServer::Kind::Vsftpd, false, "vsftpd"},
     {FtpServer::Kind::Pyftpdlib, false, "pyftpdlib_mlsd"},

@@ -181,7 +181,8 @@ bool ResolveLinks(FtpControl& control, const QString& folder, std::vector<FtpLis
         FtpReply reply;
         if (control.CommandOk("SIZE " + path, 2, &reply) && reply.code == 213) {
             const std::string size = ReplyArgument(reply);
-            if (!size.empty() && std::all_of(size.begin(), size.end(), ::isdigit))
+            if (!size.empty() &&
+                std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; }))
                 e.size = std::strtoull(size.c_str(), nullptr, 10);
             continue;
         }

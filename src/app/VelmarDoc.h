@@ -51,9 +51,15 @@ public:
     int m_dragLocalTree = 0;
     int m_dragFtpTree = 0;
     QList<QPixmap> m_dragImageList; // 32 x 32: 0 from the local side, 1 from the FTP side
+    QList<QIcon> m_linkImageList;   // the small images with the link mark
 
     QIcon SmallIcon(int index) const;
-    void ClearDragHolders() { m_dragLocalList = m_dragFtpList = m_dragLocalTree = m_dragFtpTree = 0; }
+    // The small icon with a link mark in its lower left corner, for an item that
+    // is a link to a folder.
+    QIcon LinkIcon(int index) const;
+    void ClearDragHolders() {
+        m_dragLocalList = m_dragFtpList = m_dragLocalTree = m_dragFtpTree = 0;
+    }
 
     // The program's own icon.
     static QIcon AppIcon();

@@ -3,6 +3,7 @@
 #include "FtpControl.h"
 #include "FtpDataChannel.h"
 #include "InternetFile.h"
+#include "NameCodec.h"
 
 CFtpConnection::CFtpConnection(std::unique_ptr<FtpControl> control)
     : m_control(std::move(control)) {}
@@ -15,7 +16,7 @@ namespace {
 // A command on a path that answers with a reply of class 2 when it succeeds.
 bool PathCommand(FtpControl& control, const char* verb, const QString& path) {
     std::string arg;
-    if (path.isEmpty() || !CommandPath(path, arg) || control.m_openFile)
+    if (path.isEmpty() || !CommandPath(control, path, arg) || control.m_openFile)
         return false;
     return control.CommandOk(std::string(verb) + " " + arg);
 }
@@ -41,7 +42,7 @@ bool CFtpConnection::GetCurrentDirectory(QString& directory) {
                 ++i;
                 continue;
             }
-            directory = QString::fromUtf8(path.data(), qsizetype(path.size()));
+            directory = NameCodec::DecodePath(m_control.get(), path);
             return true;
         }
         path.push_back(reply.text[i]);
@@ -63,11 +64,11 @@ bool CFtpConnection::Remove(const QString& path) {
 
 bool CFtpConnection::Rename(const QString& from, const QString& to) {
     std::string target;
-    if (to.isEmpty() || !CommandPath(to, target))
+    if (to.isEmpty() || !CommandPath(*m_control, to, target))
         return false;
     FtpReply reply;
     std::string source;
-    if (from.isEmpty() || !CommandPath(from, source) || m_control->m_openFile ||
+    if (from.isEmpty() || !CommandPath(*m_control, from, source) || m_control->m_openFile ||
         !m_control->CommandOk("RNFR " + source, 3))
         return false;
     return m_control->CommandOk("RNTO " + target);
@@ -78,9 +79,9 @@ CInternetFile* CFtpConnection::OpenFile(const QString& path, unsigned access, un
         throw CInternetException(ERROR_FTP_TRANSFER_IN_PROGRESS,
                                  QStringLiteral("A file is already open on this connection."));
     std::string arg;
-    if (path.isEmpty() || !CommandPath(path, arg))
-        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
-                                 QStringLiteral("The file name is not valid."));
+    QString why = QStringLiteral("The file name is not valid.");
+    if (path.isEmpty() || !CommandPath(*m_control, path, arg, &why))
+        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, why);
     const bool upload = (access & GENERIC_WRITE) != 0;
     Poco::Net::StreamSocket data = m_control->OpenData((upload ? "STOR " : "RETR ") + arg);
     auto channel = std::make_unique<FtpDataChannel>(m_control.get(), data,

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include "FtpDataChannel.h"
+#include "NameCodec.h"
 
 using Poco::Net::SocketAddress;
 using Poco::Net::StreamSocket;
@@ -97,6 +98,7 @@ FtpControl::FtpControl(const std::string& host, unsigned short port, const std::
       m_serverName(QString::fromStdString(host)) {}
 
 FtpControl::~FtpControl() {
+    NameCodec::Detach(this);
     if (m_openFile)
         m_openFile->Detach();
     try {
@@ -211,6 +213,7 @@ void FtpControl::Negotiate() {
         }
         if (utf8)
             CommandOk("OPTS UTF8 ON");
+        NameCodec::Attach(this, m_host + ':' + std::to_string(m_port) + ' ' + m_user, utf8);
         if (m_hasMlst)
             CommandOk("OPTS MLST type;size;modify;");
     }

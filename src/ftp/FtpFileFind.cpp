@@ -7,8 +7,14 @@
 #include "FtpConnection.h"
 #include "FtpControl.h"
 #include "ListingParser.h"
+#include "NameCodec.h"
 
 namespace {
+
+constexpr int kMaxLinkProbes = 200;
+
+const QString kStranded =
+    QStringLiteral("The server let the program into a linked folder but not back out of it.");
 
 bool IsWildcard(const QString& s) {
     return s.contains(QLatin1Char('*')) || s.contains(QLatin1Char('?'));
@@ -65,6 +71,7 @@ void MarkLinksFromList(FtpControl& control, const std::string& suffix,
         for (FtpListEntry& e : entries) {
             if (e.name == line.name) {
                 e.isLink = true;
+                e.targetKnown = true; // the MLSD facts are the target's
                 e.linkTarget = line.linkTarget;
             }
         }
@@ -75,33 +82,40 @@ std::string PathSuffix(const std::string& arg) {
     return arg.empty() ? std::string() : " " + arg;
 }
 
+void LearnNames(FtpControl& control, const std::vector<FtpListEntry>& entries);
+
 bool ListFolder(FtpControl& control, const QString& folder, std::vector<FtpListEntry>& out) {
     std::string arg;
-    if (!CommandPath(folder, arg))
+    if (!CommandPath(control, folder, arg))
         return false;
     const std::string suffix = PathSuffix(arg);
-    if (!control.HasMlst())
-        return FetchList(control, suffix, out);
-    std::string text;
-    if (!control.FetchListing("MLSD" + suffix, text))
-        return false;
-    listing::ParseMlsd(text, out);
-    MarkLinksFromList(control, suffix, out);
+    if (!control.HasMlst()) {
+        if (!FetchList(control, suffix, out))
+            return false;
+    } else {
+        std::string text;
+        if (!control.FetchListing("MLSD" + suffix, text))
+            return false;
+        listing::ParseMlsd(text, out);
+        MarkLinksFromList(control, suffix, out);
+    }
+    LearnNames(control, out);
     return true;
 }
 
-// Whether a LIST of the parent folder shows name as a link; false when it does
-// not or cannot be read.
+// Whether the parent's listing shows name as a link; false when it does not or
+// cannot be read. The listing is MLSD where there is one (some servers mark
+// links only there) with LIST to check its folders (some mark them only there).
 bool ParentListsLink(FtpControl& control, const QString& parent, const QString& name,
                      FtpListEntry& entry) {
-    std::string arg;
-    std::vector<FtpListEntry> lines;
-    if (!CommandPath(parent, arg) || !FetchList(control, PathSuffix(arg), lines))
+    std::vector<FtpListEntry> siblings;
+    if (!ListFolder(control, parent, siblings))
         return false;
-    for (const FtpListEntry& line : lines) {
-        if (line.name == name && line.isLink) {
+    for (const FtpListEntry& sibling : siblings) {
+        if (sibling.name == name && sibling.isLink) {
             entry.isLink = true;
-            entry.linkTarget = line.linkTarget;
+            entry.targetKnown = true;
+            entry.linkTarget = sibling.linkTarget;
             return true;
         }
     }
@@ -111,6 +125,89 @@ bool ParentListsLink(FtpControl& control, const QString& parent, const QString& 
 // The text after a reply's code ("213 1234" gives "1234"); empty for a bare code.
 std::string ReplyArgument(const FtpReply& reply) {
     return reply.text.size() > 4 ? reply.text.substr(4) : std::string();
+}
+
+// The working folder in the server's own bytes, from PWD; empty when the server
+// gives no absolute path (we could not find our way back to it).
+std::string WorkingFolder(FtpControl& control) {
+    FtpReply pwd;
+    if (!control.CommandOk("PWD", 2, &pwd) || pwd.code != 257)
+        return std::string();
+    const std::size_t open = pwd.text.find('"');
+    const std::size_t close = pwd.text.rfind('"');
+    if (open == std::string::npos || close <= open)
+        return std::string();
+    std::string home = pwd.text.substr(open + 1, close - open - 1);
+    for (std::size_t i = home.find("\"\""); i != std::string::npos; i = home.find("\"\"", i + 1))
+        home.erase(i, 1);
+    return home.starts_with('/') ? home : std::string();
+}
+
+enum class Entered { No, Yes, Stranded };
+
+// Whether the server lets us enter path; the working folder is home again after.
+// Stranded: it let us in and not back.
+Entered EnterAndLeave(FtpControl& control, const std::string& path, const std::string& home) {
+    if (home.empty() || !control.CommandOk("CWD " + path))
+        return Entered::No;
+    return control.CommandOk("CWD " + home) ? Entered::Yes : Entered::Stranded;
+}
+
+QString JoinPath(const QString& folder, const QString& name) {
+    if (folder.isEmpty())
+        return name;
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+// Finds out what the links of a listing point to where the listing does not say
+// (LIST "l" lines, MLSD link types): SIZE answers for a file, with the target's
+// size; a folder lets us in. A link that does neither (dangling, no permission)
+// stays a file of unknown size. Costs one SIZE per such link; a link that is no
+// file adds two CWDs, and the listing one PWD. A folder of thousands of links
+// would cost thousands of round trips on every reading: past kMaxLinkProbes the
+// links stay files of unknown size. False when the server let us into a link and
+// not back: the connection is then in the wrong folder.
+bool ResolveLinks(FtpControl& control, const QString& folder, std::vector<FtpListEntry>& entries) {
+    std::string home;
+    bool homeAsked = false;
+    int probes = 0;
+    for (FtpListEntry& e : entries) {
+        std::string path;
+        if (!e.isLink || e.isFolder || e.targetKnown || probes >= kMaxLinkProbes ||
+            !CommandPath(control, JoinPath(folder, e.name), path))
+            continue;
+        ++probes;
+        e.targetKnown = true;
+        FtpReply reply;
+        if (control.CommandOk("SIZE " + path, 2, &reply) && reply.code == 213) {
+            const std::string size = ReplyArgument(reply);
+            if (!size.empty() &&
+                std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                e.size = std::strtoull(size.c_str(), nullptr, 10);
+            continue;
+        }
+        if (!homeAsked) {
+            home = WorkingFolder(control);
+            homeAsked = true;
+        }
+        const Entered entered = EnterAndLeave(control, path, home);
+        if (entered == Entered::Stranded)
+            return false;
+        if (entered == Entered::Yes) {
+            e.isFolder = true;
+            e.size = 0;
+        } else {
+            e.size = 0; // the link's own length says nothing of what it points to
+        }
+    }
+    return true;
+}
+
+// Keeps the bytes of the names that are not UTF-8 for this connection's commands.
+void LearnNames(FtpControl& control, const std::vector<FtpListEntry>& entries) {
+    for (const FtpListEntry& e : entries)
+        if (!e.rawName.empty())
+            NameCodec::Learn(&control, e.rawName, e.name);
 }
 
 bool EntryByMlst(FtpControl& control, const std::string& path, const QString& name,
@@ -150,20 +247,9 @@ bool EntryByProbe(FtpControl& control, const std::string& path, const QString& n
         }
         return true;
     }
-    FtpReply pwd;
-    if (!control.CommandOk("PWD", 2, &pwd) || pwd.code != 257)
+    const std::string home = WorkingFolder(control);
+    if (EnterAndLeave(control, path, home) != Entered::Yes)
         return false;
-    if (!control.CommandOk("CWD " + path))
-        return false;
-    const std::size_t open = pwd.text.find('"');
-    const std::size_t close = pwd.text.rfind('"');
-    if (open != std::string::npos && close > open) {
-        std::string back = pwd.text.substr(open + 1, close - open - 1);
-        for (std::size_t i = back.find("\"\""); i != std::string::npos;
-             i = back.find("\"\"", i + 1))
-            back.erase(i, 1);
-        control.CommandOk("CWD " + back);
-    }
     entry.isFolder = true;
     return true;
 }
@@ -199,6 +285,8 @@ bool CFtpFileFind::FindFile(const QString& pattern, unsigned) {
                     return fnmatch(mask.constData(), e.name.toUtf8().constData(), 0) != 0;
                 });
             }
+            if (!ResolveLinks(control, folder, m_entries))
+                return Fail(kStranded);
             return !m_entries.empty();
         }
         return FindOwnEntry(WithoutTrailingSlash(pattern));
@@ -224,7 +312,7 @@ bool CFtpFileFind::FindOwnEntry(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     const QString name = path.mid(slash + 1);
     std::string arg;
-    if (name.isEmpty() || !CommandPath(path, arg) ||
+    if (name.isEmpty() || !CommandPath(control, path, arg) ||
         !listing::IsUsableName(arg.substr(arg.rfind('/') + 1)))
         return false;
     const QString parent = slash < 0    ? QString()
@@ -239,7 +327,7 @@ bool CFtpFileFind::FindOwnEntry(const QString& path) {
         if (IsUnmarkedFolder(entry))
             ParentListsLink(control, parent, name, entry);
         m_entries.push_back(std::move(entry));
-        return true;
+        return ResolveLinks(control, parent, m_entries) || Fail(kStranded);
     }
     // A listing of the parent holds the entry with its size and time, as a folder
     // listing would show it.
@@ -248,7 +336,7 @@ bool CFtpFileFind::FindOwnEntry(const QString& path) {
         for (FtpListEntry& e : siblings) {
             if (e.name == name) {
                 m_entries.push_back(std::move(e));
-                return true;
+                return ResolveLinks(control, parent, m_entries) || Fail(kStranded);
             }
         }
     }
@@ -283,7 +371,11 @@ bool CFtpFileFind::GetLastWriteTime(std::int64_t& time) const {
 bool CFtpFileFind::MatchesMask(unsigned mask) const {
     if (m_current < 0)
         return false;
-    return (mask & FILE_ATTRIBUTE_DIRECTORY) && m_entries[std::size_t(m_current)].isFolder;
+    // A link is never a directory to a walk that goes by this test: a walk that
+    // descended into it could reach anywhere, even the folder it came from. The
+    // panes, which open a link to a folder, read isFolder from Entries().
+    const FtpListEntry& e = m_entries[std::size_t(m_current)];
+    return (mask & FILE_ATTRIBUTE_DIRECTORY) && e.isFolder && !e.isLink;
 }
 
 void CFtpFileFind::Close() {

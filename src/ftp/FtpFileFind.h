@@ -23,6 +23,12 @@ struct FtpListEntry {
     QString linkTarget;    // the text after " -> " of a LIST line, when given
     bool dateOnly = false; // the listing gave a calendar date without a time of day
     std::string unique;    // MLSD "unique" fact, when given (cycle detection)
+    // The name's bytes as the server sent them, where they are not UTF-8 (name then
+    // shows them in Windows-1252); empty for a UTF-8 name.
+    std::string rawName;
+    // A link whose target kind the listing itself told (a server that answers MLSD
+    // through links, a Windows junction): it needs no probe.
+    bool targetKnown = false;
 };
 
 // Lists an FTP directory, or finds one file or folder, on a connection.

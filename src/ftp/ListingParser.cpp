@@ -1,5 +1,7 @@
 #include "ListingParser.h"
 
+#include "NameCodec.h"
+
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -781,13 +783,19 @@ bool IsDeliverable(std::string_view name) {
 }
 
 void Fill(const RawEntry& raw, FtpListEntry& entry) {
-    entry.name = QString::fromUtf8(raw.name.data(), qsizetype(raw.name.size()));
+    // A name that is not UTF-8 is shown in Windows-1252 and keeps its bytes, so
+    // that commands about it can send them back unchanged.
+    entry.name = names::Decode(raw.name);
+    if (names::IsUtf8(raw.name))
+        entry.rawName.clear();
+    else
+        entry.rawName.assign(raw.name.data(), raw.name.size());
     entry.isFolder = raw.isFolder;
     entry.size = raw.size;
     entry.lastWriteTime = raw.time;
     entry.isLink = raw.isLink;
     entry.dateOnly = raw.dateOnly;
-    entry.linkTarget = QString::fromUtf8(raw.target.data(), qsizetype(raw.target.size()));
+    entry.linkTarget = names::Decode(raw.target);
     entry.unique.assign(raw.unique.data(), raw.unique.size());
 }
 

@@ -21,6 +21,8 @@ TEST_P(FtpClient, LogsInAndStandsInTheRoot) {
 }
 
 TEST_P(FtpClient, EmptyUserLogsInAnonymously) {
+    if (!ServesAnonymous())
+        GTEST_SKIP() << "this test server has no anonymous account";
     std::unique_ptr<CFtpConnection> c(m_session.GetFtpConnection(m_server->Address()));
     QString dir;
     EXPECT_TRUE(c->GetCurrentDirectory(dir));
@@ -96,8 +98,12 @@ TEST_P(FtpClient, FolderEntryCarriesFlagAndServerSize) {
     });
     ASSERT_NE(it, entries.end());
     EXPECT_TRUE(it->isFolder);
-    EXPECT_EQ(it->size,
-              std::uint64_t(QFileInfo(m_server->PathOf(QStringLiteral("parent/child"))).size()));
+    // proftpd's MLSD gives a folder no size fact.
+    const std::uint64_t size =
+        Is(FtpServer::Kind::Proftpd)
+            ? 0
+            : std::uint64_t(QFileInfo(m_server->PathOf(QStringLiteral("parent/child"))).size());
+    EXPECT_EQ(it->size, size);
 }
 
 TEST_P(FtpClient, ListingTwiceGivesTheSameListing) {
@@ -135,6 +141,8 @@ TEST_P(FtpClient, NamesWithSpacesUnicodeAndLeadingDot) {
 }
 
 TEST_P(FtpClient, TenThousandEntries) {
+    if (Is(FtpServer::Kind::PureFtpd))
+        GTEST_SKIP() << "pure-ftpd lists at most 10000 entries, \".\" and \"..\" among them";
     ASSERT_TRUE(m_server->MakeDir(QStringLiteral("many")));
     std::set<QString> expected;
     for (int i = 0; i < 10000; ++i) {

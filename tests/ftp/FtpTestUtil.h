@@ -25,6 +25,8 @@ inline const ServerSetup kServerSetups[] = {
     {FtpServer::Kind::Vsftpd, false, "vsftpd"},
     {FtpServer::Kind::Pyftpdlib, false, "pyftpdlib_mlsd"},
     {FtpServer::Kind::Pyftpdlib, true, "pyftpdlib_list"},
+    {FtpServer::Kind::PureFtpd, false, "pureftpd"},
+    {FtpServer::Kind::Proftpd, false, "proftpd"},
 };
 
 inline std::string SetupName(const testing::TestParamInfo<ServerSetup>& info) {
@@ -44,6 +46,12 @@ protected:
         m_session.m_timeouts.replyMs = 10000;
         m_session.m_timeouts.dataMs = 10000;
         m_session.m_timeouts.activeAcceptMs = 2000;
+    }
+
+    bool Is(FtpServer::Kind kind) const { return GetParam().kind == kind; }
+    // pure-ftpd and proftpd run with one account and no anonymous one.
+    bool ServesAnonymous() const {
+        return !Is(FtpServer::Kind::PureFtpd) && !Is(FtpServer::Kind::Proftpd);
     }
 
     std::unique_ptr<CFtpConnection> Connect() {

@@ -267,7 +267,30 @@ TEST_P(FtpBrowse, ResortReadsNothingFromTheServer) {
     EXPECT_EQ(Names(list), QStringList{QStringLiteral("b.txt")});
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, FtpBrowse,
-                         testing::Values(FtpServer::Kind::Vsftpd, FtpServer::Kind::Pyftpdlib),
-                         KindName);
+// A link to a folder is a folder of the list and opens into its target; a link
+// to a file shows the size of the file it points to.
+TEST_P(FtpBrowse, LinksShowAsWhatTheyPointTo) {
+    FtpServer server(GetParam());
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    ASSERT_TRUE(server.MakeDir(QStringLiteral("pub")));
+    ASSERT_TRUE(server.WriteFile(QStringLiteral("pub/inner.txt"), "in"));
+    ASSERT_TRUE(server.WriteFile(QStringLiteral("data.bin"), QByteArray(1234, 'd')));
+    for (const auto& [at, target] : {std::pair{"to-pub", "pub"}, {"to-data", "data.bin"}})
+        ASSERT_EQ(::symlink(target,
+                            QFile::encodeName(server.PathOf(QString::fromLatin1(at))).constData()),
+                  0);
+    auto f = StartWith(server);
+    CMyListView* list = f->FtpList();
+    ASSERT_EQ(Names(list), (QStringList{"pub", "to-pub", "data.bin", "to-data"}));
+    EXPECT_EQ(list->ItemImage(1), IMG_FTP_FOLDER);
+    EXPECT_TRUE(list->IsFolderItem(1));
+    EXPECT_EQ(Cell(list, 1, 1), QString());
+    EXPECT_EQ(list->ItemImage(3), IMG_FTP_FILE);
+    EXPECT_EQ(Cell(list, 3, 1), QStringLiteral("1,234"));
+    ASSERT_NE(OpenFtp(f->FtpTree(), {QStringLiteral("to-pub")}), nullptr);
+    EXPECT_EQ(Names(list), QStringList{QStringLiteral("inner.txt")});
+    EXPECT_TRUE(f->Boxes().Calls().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpBrowse, testing::ValuesIn(AllServerKinds()), KindName);
 } // namespace

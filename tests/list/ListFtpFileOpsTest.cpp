@@ -1,5 +1,8 @@
 // The list pane's file operations on the FTP side, against real servers.
 #include <QLineEdit>
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
 
 #include "ListTestUtil.h"
 
@@ -184,7 +187,37 @@ TEST_P(FtpFileOps, ForceFlagsChooseTheSideOfTheDelete) {
     EXPECT_TRUE(f->Boxes().Calls().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, FtpFileOps,
-                         testing::Values(FtpServer::Kind::Vsftpd, FtpServer::Kind::Pyftpdlib),
-                         KindName);
+// A server without UTF-8 whose names are Latin-1 bytes: the list shows them, and a
+// rename and a delete through the list reach the same bytes.
+TEST(FtpFileOpsLatin1, NamesShowRenameAndDeleteUnderTheirOwnBytes) {
+    ::setenv("VELMAR_PYFTPD_RAW_NAMES", "1", 1);
+    FtpServer server(FtpServer::Kind::Pyftpdlib);
+    ::unsetenv("VELMAR_PYFTPD_RAW_NAMES");
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    const std::string root = QFile::encodeName(server.Root()).toStdString() + "/";
+    const auto raw = [&](const char* name) { return root + name; };
+    ASSERT_EQ(::mkdir(raw("d\xe9j\xe0").c_str(), 0777), 0);
+    for (const char* file : {"caf\xe9.txt", "d\xe9j\xe0/\xfc.bin"}) {
+        std::ofstream out(raw(file), std::ios::binary);
+        out << "latin";
+    }
+    auto f = StartWith(server);
+    CMyListView* list = f->FtpList();
+    f->Boxes().Clear();
+    ASSERT_EQ(Names(list),
+              (QStringList{QStringLiteral("d\u00e9j\u00e0"), QStringLiteral("caf\u00e9.txt")}));
+    list->OnEndLabelEdit(RowOf(list, QStringLiteral("caf\u00e9.txt")),
+                         QStringLiteral("th\u00e9.txt"));
+    EXPECT_TRUE(f->Boxes().Calls().isEmpty());
+    struct stat st {};
+    EXPECT_EQ(::lstat(raw("th\xe9.txt").c_str(), &st), 0);
+    EXPECT_NE(::lstat(raw("caf\xe9.txt").c_str(), &st), 0);
+    list->SelectRows({RowOf(list, QStringLiteral("d\u00e9j\u00e0"))});
+    list->DeleteSelected();
+    EXPECT_EQ(f->Boxes().Captions(), QStringList{kConfirmDelete});
+    EXPECT_NE(::lstat(raw("d\xe9j\xe0").c_str(), &st), 0);
+    EXPECT_EQ(Names(list), QStringList{QStringLiteral("th\u00e9.txt")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpFileOps, testing::ValuesIn(AllServerKinds()), KindName);
 } // namespace

@@ -167,6 +167,12 @@ inline std::vector<FtpServer::Kind> ServerKinds() {
     return {FtpServer::Kind::Vsftpd, FtpServer::Kind::Pyftpdlib};
 }
 
+// Every server of the suite, for the cases that run where each applies.
+inline std::vector<FtpServer::Kind> AllServerKinds() {
+    return {FtpServer::Kind::Vsftpd, FtpServer::Kind::Pyftpdlib, FtpServer::Kind::PureFtpd,
+            FtpServer::Kind::Proftpd};
+}
+
 inline std::string KindName(const testing::TestParamInfo<FtpServer::Kind>& info) {
     return FtpServer::KindName(info.param);
 }

@@ -3,7 +3,11 @@
 
 usage: pyftpd_server.py --root DIR --port N [--user U --password P]
                         [--refuse-active | --blackhole-active] [--no-mlsd] [--silent]
-                        [--max-per-ip N]
+                        [--max-per-ip N] [--raw-names]
+
+--raw-names acts like a server without UTF-8: names go out and come in as the
+bytes they have on disk, and FEAT does not offer UTF8. The environment variable
+VELMAR_PYFTPD_RAW_NAMES=1 sets it too.
 
 --blackhole-active acts like a server behind a firewall that drops its connections
 back to the client: PORT/EPRT are accepted, the data command then waits for a
@@ -11,6 +15,7 @@ connection that never comes, until ABOR ends it.
 """
 import argparse
 import logging
+import os
 import socket
 import sys
 import time
@@ -84,6 +89,23 @@ def run_ftp(args):
             FTPHandler.ftp_ABOR(self, line)
         Handler.ftp_ABOR = abort
 
+    if args.raw_names:
+        Handler.unicode_errors = "surrogateescape"
+
+        def push_raw(self, s):
+            FTPHandler.__bases__[0].push(self, s.encode("utf8", "surrogateescape"))
+        Handler.push = push_raw
+
+        def feat_without_utf8(self, line):
+            def push(s):
+                push_raw(self, s.replace(" UTF8\r\n", ""))
+            self.push = push
+            try:
+                FTPHandler.ftp_FEAT(self, line)
+            finally:
+                del self.push
+        Handler.ftp_FEAT = feat_without_utf8
+
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
@@ -105,6 +127,8 @@ def main():
     parser.add_argument("--no-mlsd", action="store_true")
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--max-per-ip", type=int, default=0)
+    parser.add_argument("--raw-names", action="store_true",
+                        default=os.environ.get("VELMAR_PYFTPD_RAW_NAMES") == "1")
     args = parser.parse_args()
     if args.silent:
         run_silent(args.port)

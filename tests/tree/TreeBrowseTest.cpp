@@ -1,5 +1,8 @@
 // Building the two trees, reading folders on demand, and the list following the
 // tree's selection, on real folders and real servers.
+#include <QFile>
+#include <unistd.h>
+
 #include "TreeSupport.h"
 #include "TreeTestUtil.h"
 
@@ -262,6 +265,45 @@ TEST_P(FtpTreeTest, ReconnectRebuildsTheTreeAndAFailedOneMarksTheSideUnavailable
     EXPECT_TRUE(app.f.Frame()->isEnabled());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, FtpTreeTest, testing::ValuesIn(kTreeServers), TreeServerName);
+// A link to a folder is a folder of the tree: it shows among the folders, and
+// selecting it enters it and lists what it points to.
+TEST_P(FtpTreeTest, LinkToAFolderShowsInTheTreeAndOpensIntoItsTarget) {
+    TreeApp app(GetParam().kind, false);
+    ASSERT_TRUE(MakeRemote(app.Server(), {"pub/inner.txt", "readme.txt"}));
+    for (const auto& [at, target] :
+         {std::pair{"link-to-pub", "pub"}, {"link-to-file", "readme.txt"}})
+        ASSERT_EQ(
+            ::symlink(target,
+                      QFile::encodeName(app.Server().PathOf(QString::fromLatin1(at))).constData()),
+            0);
+    ASSERT_TRUE(app.Start());
+    CMyTreeView* tree = app.Ftp();
+    EXPECT_EQ(ChildLabels(tree->m_rootItem), (QStringList{"link-to-pub", "pub"}));
+    CMyListView* list = app.f.FtpList();
+    EXPECT_EQ(ListNames(list), (QStringList{"link-to-pub", "pub", "link-to-file", "readme.txt"}));
+    QTreeWidgetItem* link = nullptr;
+    for (int i = 0; i < tree->m_rootItem->childCount(); ++i)
+        if (tree->m_rootItem->child(i)->text(0) == QLatin1String("link-to-pub"))
+            link = tree->m_rootItem->child(i);
+    ASSERT_NE(link, nullptr);
+    // A folder by its image index, so every folder command takes it; only its
+    // icon carries the link mark.
+    EXPECT_EQ(CMyTreeView::ItemImage(link), IMG_FTP_FOLDER);
+    QTreeWidgetItem* pub = tree->m_rootItem->child(1);
+    ASSERT_EQ(pub->text(0), QStringLiteral("pub"));
+    const auto iconOf = [](QTreeWidgetItem* item) {
+        return item->data(0, Qt::DecorationRole).value<QIcon>().pixmap(16).toImage();
+    };
+    EXPECT_NE(iconOf(link), iconOf(pub));
+    EXPECT_FALSE(iconOf(link).isNull());
+    tree->SelectItem(link);
+    EXPECT_EQ(app.f.Boxes().Count(), 0) << app.f.Boxes().Captions().join(',').toStdString();
+    EXPECT_EQ(ListNames(list), QStringList{"inner.txt"});
+    // The pane names the folder by the link (servers differ in what PWD says).
+    EXPECT_TRUE(list->m_path.endsWith(QStringLiteral("/link-to-pub/")))
+        << list->m_path.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpTreeTest, testing::ValuesIn(kAllTreeServers), TreeServerName);
 
 } // namespace

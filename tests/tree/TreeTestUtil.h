@@ -36,6 +36,14 @@ inline const TreeServer kTreeServers[] = {
     {FtpServer::Kind::Pyftpdlib, "pyftpdlib"},
 };
 
+// Every server of the suite, for the browsing cases.
+inline const TreeServer kAllTreeServers[] = {
+    {FtpServer::Kind::Vsftpd, "vsftpd"},
+    {FtpServer::Kind::Pyftpdlib, "pyftpdlib"},
+    {FtpServer::Kind::PureFtpd, "pureftpd"},
+    {FtpServer::Kind::Proftpd, "proftpd"},
+};
+
 inline std::string TreeServerName(const testing::TestParamInfo<TreeServer>& info) {
     return info.param.name;
 }

@@ -49,7 +49,12 @@ QVariant CTreeItem::data(int column, int role) const {
     case Qt::DecorationRole: {
         const int imageRole =
             isSelected() ? CMyTreeView::kSelectedImageRole : CMyTreeView::kImageRole;
-        return tree->m_doc->SmallIcon(QTreeWidgetItem::data(0, imageRole).toInt());
+        const int image = QTreeWidgetItem::data(0, imageRole).toInt();
+        // A link keeps its folder's image index (the kind of an item is told by
+        // it) and only looks different.
+        return QTreeWidgetItem::data(0, CMyTreeView::kLinkRole).toBool()
+                   ? tree->m_doc->LinkIcon(image)
+                   : tree->m_doc->SmallIcon(image);
     }
     case Qt::AccessibleTextRole:
         return text(0);
@@ -206,6 +211,8 @@ QTreeWidgetItem* CMyTreeView::AddFolderItem(const QString& name, QTreeWidgetItem
     const bool local = m_side == 0;
     QTreeWidgetItem* item = NewItem(name, local ? IMG_LOCAL_FOLDER : IMG_FTP_FOLDER,
                                     local ? IMG_LOCAL_FOLDER_SEL : IMG_FTP_FOLDER_SEL);
+    if (entry.IsLink())
+        item->setData(0, kLinkRole, true);
     AddPlaceholder(item);
     parent->addChild(item);
     return item;

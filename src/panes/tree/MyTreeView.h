@@ -25,6 +25,7 @@ class CMyTreeView : public QTreeWidget {
 public:
     static constexpr int kImageRole = Qt::UserRole + 1;         // normal image index
     static constexpr int kSelectedImageRole = Qt::UserRole + 2; // selected image index
+    static constexpr int kLinkRole = Qt::UserRole + 3;          // a folder reached through a link
 
     // Commands of the context menu (menu 177).
     enum : int { ID_TREE_NEW_FOLDER = 32776, ID_TREE_RENAME = 32774, ID_TREE_DELETE = 32775 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ListingParser.h"
+#include "NameCodec.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ bool MlsdSize(std::string_view line, std::uint64_t& size) {
 
 void CheckMlsdLine(std::string_view line, const FtpListEntry& e) {
     const std::size_t space = line.find(' ');
-    if (e.name != QString::fromUtf8(line.data() + space + 1, qsizetype(line.size() - space - 1)))
+    if (e.name != names::Decode(line.substr(space + 1)))
         Fail("an MLSD name that is not the text after the facts", line);
     std::uint64_t size = 0;
     if (MlsdSize(line, size) ? e.size != size : e.size != 0)

@@ -87,11 +87,6 @@ private:
     }
 }
 
-bool CommandPath(const QString& path, std::string& out) {
-    out = path.toUtf8().toStdString();
-    return out.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
-}
-
 FtpControl::FtpControl(const std::string& host, unsigned short port, const std::string& user,
                        const std::string& password, const FtpTimeouts& timeouts)
     : m_host(host), m_port(port), m_user(user), m_password(password), m_timeouts(timeouts),
@@ -215,7 +210,7 @@ void FtpControl::Negotiate() {
             CommandOk("OPTS UTF8 ON");
         NameCodec::Attach(this, m_host + ':' + std::to_string(m_port) + ' ' + m_user, utf8);
         if (m_hasMlst)
-            CommandOk("OPTS MLST type;size;modify;");
+            CommandOk("OPTS MLST type;size;modify;unique;unix.mode;");
     }
     if (!Alive())
         throw CInternetException(ERROR_FTP_DROPPED, kClosed);

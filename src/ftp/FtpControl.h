@@ -141,7 +141,3 @@ private:
 // Turns whatever POCO or the system threw into CInternetException; call inside a
 // catch block.
 [[noreturn]] void RethrowAsInternetException(int fallbackError);
-
-// A path for a command: UTF-8, and refused (false) when it holds a line end or NUL
-// that would end the command early.
-bool CommandPath(const QString& path, std::string& out);

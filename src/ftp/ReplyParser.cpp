@@ -168,7 +168,10 @@ AbortReplies::Verdict AbortReplies::Take(const FtpReply& reply) {
             m_preliminaryDue = false;
             return Verdict::More;
         }
-        return Verdict::OutOfStep;
+        // A note, not an end: pure-ftpd reports an abandoned download's statistics
+        // as "150 0.006 seconds (measured here)...". SYST's 215 still tells where
+        // the abort's replies stop; only a flood of notes is out of step.
+        return ++m_notes > 2 ? Verdict::OutOfStep : Verdict::More;
     }
     if (reply.code == 215) {
         // Both ends heard; or one answer, which a server may give for both at once,

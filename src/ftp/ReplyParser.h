@@ -50,8 +50,8 @@ bool ParseEpsvPort(const std::string& text, std::uint16_t* port);
 
 // The replies that follow "ABOR" and a "SYST" sent right behind it. SYST's 215
 // comes from nothing else, so every reply before it belongs to the abandoned
-// transfer or to the abort: at most one late preliminary, the transfer's end and
-// the abort's answer. When that count does not add up, or the server refused
+// transfer or to the abort: at most one late preliminary, a note or two, the
+// transfer's end and the abort's answer. When that count does not add up, or the server refused
 // ABOR and the transfer's end may still be on its way, the replies cannot be
 // trusted to be in step again.
 class AbortReplies {
@@ -63,5 +63,6 @@ public:
 private:
     bool m_preliminaryDue;
     int m_finals = 0;
+    int m_notes = 0;
     bool m_refused = false;
 };

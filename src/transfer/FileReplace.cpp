@@ -12,6 +12,7 @@
 #include "FtpControl.h"
 #include "FtpFileFind.h"
 #include "LocalFile.h"
+#include "NameCodec.h"
 #include "TransferPaths.h"
 #include "VelmarApp.h"
 
@@ -38,7 +39,7 @@ Permissions PermissionsFor(const QString& path) {
 std::optional<std::uint64_t> CCommStatusDlg::ServerSize(const QString& remotePath) {
     std::string arg;
     CFtpConnection* connection = m_app->m_ftpConnection;
-    if (!connection || !CommandPath(remotePath, arg))
+    if (!connection || !CommandPath(connection->Control(), remotePath, arg))
         return std::nullopt;
     FtpReply reply;
     if (!connection->Control().CommandOk("SIZE " + arg, 2, &reply) || reply.code != 213)

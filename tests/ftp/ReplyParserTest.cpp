@@ -175,8 +175,10 @@ TEST(AbortReplies, InStepOnlyWhenTheCountAddsUp) {
         {"nothing before the sentinel", false, {215}, V::OutOfStep},
         {"three ends", false, {426, 226, 500}, V::OutOfStep},
         {"late preliminary", true, {150, 425, 226, 215}, V::InStep},
-        {"preliminary not due", false, {150}, V::OutOfStep},
-        {"preliminary after an end", true, {425, 150}, V::OutOfStep},
+        {"pure-ftpd's statistics note, then ABOR's end", false, {150, 226, 215}, V::InStep},
+        {"a note after an end", true, {150, 425, 150, 226, 215}, V::InStep},
+        {"a note alone before the sentinel", false, {150, 215}, V::OutOfStep},
+        {"a flood of notes", false, {150, 150, 150}, V::OutOfStep},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

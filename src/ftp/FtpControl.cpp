@@ -369,14 +369,21 @@ void FtpControl::AbortTransfer(bool preliminaryDue) {
         return;
     try {
         Send("ABOR");
-        Send("SYST");
         const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeouts.replyMs);
         AbortReplies replies(preliminaryDue);
+        bool systSent = false;
         for (;;) {
             const FtpReply reply = ReadReplyUntil(deadline);
             if (!Alive())
                 return; // closed by the server (or 421): nothing is left unread
-            switch (replies.Take(reply)) {
+            const AbortReplies::Verdict verdict = replies.Take(reply);
+            // SYST follows ABOR's first answer, not ABOR itself: pure-ftpd ends the
+            // session when a command comes on the heels of ABOR.
+            if (!systSent) {
+                Send("SYST");
+                systSent = true;
+            }
+            switch (verdict) {
             case AbortReplies::Verdict::More:
                 continue;
             case AbortReplies::Verdict::InStep:

@@ -56,7 +56,17 @@ bool AllDigits(std::string_view s) {
 
 // Digits only, no overflow: the value; anything else: false.
 bool ToNumber(std::string_view s, std::uint64_t& value) {
-    if (s.empty() || s.size() > 20)
+    if (s.empty())
+        return false;
+    // Leading zeros say nothing ("00000000000000001234" is 1234), so only the
+    // digits after them count against the 20 that a 64-bit size can have.
+    const std::size_t first = s.find_first_not_of('0');
+    if (first == std::string_view::npos) {
+        value = 0;
+        return true;
+    }
+    s.remove_prefix(first);
+    if (s.size() > 20)
         return false;
     std::uint64_t v = 0;
     for (char c : s) {

@@ -257,6 +257,10 @@ const MlsdCase kMlsdCases[] = {
     {"type=file;size=1234;modify=20210405060708;perm=r; report 2021.pdf", true, "report 2021.pdf",
      false, 1234, 1617602828},
     {"type=dir;sizd=4096;modify=20200101000000; pub", true, "pub", true, 4096, 1577836800},
+    // Leading zeros do not count against the digits of a 64-bit size.
+    {"type=file;size=00000000000000000000001234; z", true, "z", false, 1234, 0},
+    {"type=file;size=000000018446744073709551615; m", true, "m", false, 18446744073709551615u, 0},
+    {"type=file;size=0000; e", true, "e", false, 0, 0},
     {"Type=DIR;Modify=20200229235959.123; leap", true, "leap", true, 0, 1583020799},
     {"modify=20380119031408;type=file;size=5000000000; y2038", true, "y2038", false, 5000000000ull,
      2147483648},

@@ -9,11 +9,6 @@ QString WithOneTrailingSlash(QString path) {
         path.chop(1);
     return path + QLatin1Char('/');
 }
-QString WithoutTrailingSlash(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
 
 // Long names are cut so that the temporary name stays within the 255 bytes that
 // most file systems allow, and never in the middle of a surrogate pair.
@@ -27,6 +22,12 @@ QString ShortenedName(const QString& name) {
     return name.left(keep);
 }
 } // namespace
+
+QString WithoutTrailingSlash(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
 
 QString JoinRemote(const QString& folder, const QString& name) {
     if (folder.endsWith(QLatin1Char('/')))

@@ -7,6 +7,9 @@
 // its separator.
 namespace transferpaths {
 
+// Every trailing "/" taken off, but the root "/" kept.
+QString WithoutTrailingSlash(QString path);
+
 // folder + "/" + name, without doubling a "/" that the folder already ends in.
 QString JoinRemote(const QString& folder, const QString& name);
 

@@ -7,14 +7,9 @@
 #include "InternetException.h"
 #include "ListItems.h"
 #include "Messages.h"
+#include "TransferPaths.h"
 
-namespace {
-QString WithoutTrailingSlash(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
-} // namespace
+using transferpaths::WithoutTrailingSlash;
 
 bool FtpTreeDelete::Run(const QString& path) {
     m_root = path;

@@ -20,10 +20,13 @@
 #include "Messages.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
+#include "TransferPaths.h"
 #include "TreeSupport.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
 #include "WaitCursor.h"
+
+using transferpaths::WithoutTrailingSlash;
 
 namespace {
 // The process that started a drag: the drag record lives in that process's
@@ -36,12 +39,6 @@ const QString kToLocal =
     QStringLiteral("Copying files from FTP Server to Local Computer - Please Wait");
 const QString kFtpToFtp =
     QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait");
-
-QString WithoutTrailingSlash(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
 
 // The labels from the top of the tree down to the item, to find it again later.
 QStringList LabelChain(const QTreeWidgetItem* item) {

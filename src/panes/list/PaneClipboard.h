@@ -22,6 +22,7 @@ struct ClipItem {
 struct PaneClip {
     int side = -1; // 0 local, 1 FTP; -1 nothing to paste
     bool fromDesktop = false;
+    QString origin; // FTP items: the server and user they were copied from
     QList<ClipItem> items;
     bool IsEmpty() const { return side < 0 || items.isEmpty(); }
 };

@@ -9,6 +9,7 @@
 #include "FrameBase.h"
 #include "FtpConnection.h"
 #include "FtpFolderRead.h"
+#include "ListColumns.h"
 #include "ListItems.h"
 #include "ListModel.h"
 #include "LocalFind.h"
@@ -19,7 +20,6 @@
 #include "VelmarDoc.h"
 
 namespace {
-constexpr int kColumnWidths[CListModel::ColumnCount] = {170, 70, 130};
 
 DirEntry EntryOf(const LocalFindEntry& found) {
     DirEntry entry;
@@ -86,8 +86,7 @@ void CMyListView::OnInitialUpdate() {
     m_editing = m_forceLocal = m_forceFtp = 0;
     m_skipFtpRead = 1;
     m_side = m_doc->m_listPaneCounter++;
-    for (int c = 0; c < CListModel::ColumnCount; ++c)
-        header()->resizeSection(c, kColumnWidths[c]);
+    ListColumns::Install(this, m_side);
     // The tree pane of the row selects its start item, which fills this pane.
     if (CMyTreeView* tree = TreeOfRow())
         tree->SelectStartItem();
@@ -114,6 +113,7 @@ void CMyListView::Populate(const QString& path) {
             ReadFtpEntries(path);
     }
     FillRows();
+    ListColumns::Fit(this);
     if (ItemCount() > 0)
         selectionModel()->setCurrentIndex(
             m_model->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

@@ -74,6 +74,10 @@ CMyTreeView::CMyTreeView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent)
     setHeaderLabel(QStringLiteral("Folders"));
     setHeaderHidden(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // By whole rows, a screen reader's select action on an item picks the row of
+    // the item's place among its siblings in the whole tree: the wrong folder.
+    // The tree has one column, so selecting the item is selecting its row.
+    setSelectionBehavior(QAbstractItemView::SelectItems);
     setUniformRowHeights(true);
     connect(this, &QTreeWidget::itemExpanded, this, &CMyTreeView::OnItemExpanded);
     connect(this, &QTreeWidget::itemCollapsed, this, &CMyTreeView::OnItemCollapsed);

@@ -10,6 +10,8 @@ import harness as h
 from harness import Failure, check, wait_until
 
 STATUS_TITLE = "Velmar98 Communication Status"
+PY_PROFILE = "Local pyftpdlib"  # as the main suite names it
+VS_PROFILE = "Local vsftpd"
 
 
 class SilentServer:
@@ -71,6 +73,37 @@ def main_window_shown_first(w):
         w.app.stop()
 
 
+def full_size_shown(w):
+    """A folder holding a 1,500,000,000-byte file: its size is shown whole, and
+    the Name column takes the pane's free width."""
+    w.ensure_active(PY_PROFILE)
+    path = os.path.join(w.home, "disc-image.iso")
+    with open(path, "wb") as f:
+        f.truncate(1_500_000_000)  # a hole: no disk is used
+    try:
+        w.app.menu("Refresh")
+        w.wait_ready()
+        sizes = dict(zip(w.app.names_in("Local files"), w.app.names_in("Local files", 1)))
+        check(sizes.get("disc-image.iso") == "1,500,000,000",
+              f'the size reads "{sizes.get("disc-image.iso")}"')
+        pane = w.app.pane("Local files")
+        headers = [c for c in h.children(pane) if h.role(c) == "table column header"]
+        size_cell = next(c for c in w.app.cells("Local files")
+                         if c.name == "1,500,000,000")
+        # The text is drawn whole when the cell is wider than the text needs;
+        # the screenshot shows it.
+        x, y, width, height = h.extents(size_cell)
+        shot = w.shot("full-size-shown")
+        check(width >= 90, f"the Size column is {width} pixels wide")
+        px, py, pw, ph = h.extents(pane)
+        right = max(h.extents(c)[0] + h.extents(c)[2] for c in headers)
+        check(right >= px + pw - 30,
+              f"the columns end at {right}, the pane at {px + pw}: a wide empty header is left")
+        return shot
+    finally:
+        os.unlink(path)
+
+
 def geometry(wid):
     out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(wid)],
                          capture_output=True, text=True).stdout
@@ -80,4 +113,5 @@ def geometry(wid):
 
 SCENARIOS = [
     main_window_shown_first,
+    full_size_shown,
 ]

@@ -16,6 +16,7 @@
 #include "Messages.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
+#include "PaneCommands.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
 
@@ -267,6 +268,8 @@ void CMyListView::OnTabKey(bool shift) {
 }
 
 void CMyListView::keyPressEvent(QKeyEvent* event) {
+    if (HandleClipboardKey(this, event))
+        return;
     if (event->key() == Qt::Key_Delete &&
         (event->modifiers() & ~Qt::KeyboardModifiers(Qt::KeypadModifier)) == Qt::NoModifier) {
         if (!m_editing)

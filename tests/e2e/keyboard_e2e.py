@@ -1,7 +1,9 @@
 """Scenarios of a user without a mouse, and of a window that reads right: copies
 made with the keyboard alone, files pasted from the desktop's clipboard, sizes
 shown whole, the status window's first half second, and the start-up order."""
+import filecmp
 import os
+import shutil
 import socket
 import subprocess
 import time
@@ -104,6 +106,152 @@ def full_size_shown(w):
         os.unlink(path)
 
 
+def same_tree(a, b):
+    """True when folders a and b hold the same names and the same bytes."""
+    cmp = filecmp.dircmp(a, b)
+    if cmp.left_only or cmp.right_only or cmp.funny_files:
+        return False
+    _, mismatch, errors = filecmp.cmpfiles(a, b, cmp.common_files, shallow=False)
+    return not mismatch and not errors and all(
+        same_tree(os.path.join(a, d), os.path.join(b, d)) for d in cmp.common_dirs)
+
+
+def same_item(a, b):
+    if os.path.isdir(a):
+        return os.path.isdir(b) and same_tree(a, b)
+    return os.path.isfile(b) and filecmp.cmp(a, b, shallow=False)
+
+
+# --- the keyboard alone ---------------------------------------------------------
+
+def focused(w, pane):
+    return h.has_state(w.app.pane(pane), "focused")
+
+
+def tab_to(w, pane):
+    """Tab, as often as it takes, until `pane` has the keyboard."""
+    for _ in range(6):
+        if focused(w, pane):
+            return
+        h.key("Tab")
+        time.sleep(0.15)
+    wait_until(f"{pane} to have the keyboard", lambda: focused(w, pane), timeout=5)
+
+
+def selected_cell(w, pane):
+    for c in w.app.cells(pane):
+        try:
+            if h.has_state(c, "selected"):
+                return c
+        except Exception:
+            continue
+    return None
+
+
+def selected_name(w, pane):
+    cell = selected_cell(w, pane)
+    return cell.name if cell is not None else None
+
+
+def settle(w):
+    """A move in the FTP tree reads the folder, and keys are not taken meanwhile."""
+    time.sleep(0.15)
+    w.wait_enabled(timeout=60)
+
+
+def arrow_to(w, pane, name, expand=()):
+    """Home, then Down (and Right on the names in `expand`) until `name` is the
+    selected item of `pane`."""
+    h.key("Home")
+    settle(w)
+    for _ in range(60):
+        cell = selected_cell(w, pane)
+        current = cell.name if cell is not None else None
+        if current == name:
+            return
+        if current in expand and not h.has_state(cell, "expanded"):
+            h.key("Right")  # on an open item it would step into it
+            settle(w)
+        h.key("Down")
+        settle(w)
+    raise Failure(f'the arrows never reached "{name}" in {pane}')
+
+
+def show_ftp_folder(w, folder):
+    tab_to(w, "FTP folders")
+    arrow_to(w, "FTP folders", folder)
+
+
+def paste_by_keys(w, pane):
+    h.key("ctrl+v")
+    w.app.alert("Confirm File Copy")
+    h.key("Return")  # OK is the default button
+    wait_until('"Confirm File Copy" to close',
+               lambda: all(a.name != "Confirm File Copy" for a in w.app.alerts()))
+    w.wait_ready(timeout=120)
+    errors = [a.name for a in w.app.alerts()]
+    check(not errors, f"the paste ended with {errors}")
+
+
+def keyboard_copies(w):
+    """Copies made with the keyboard alone in the four directions, a file and a
+    folder each: Tab to a pane, arrows to the item, Ctrl+C, Tab to another pane,
+    arrows to a folder, Ctrl+V, Enter on OK."""
+    w.ensure_active(PY_PROFILE)
+    home, ftp = w.home, w.py_root
+    drive = home  # the first drive is the home folder, labelled with its path
+    downloads = os.path.join(home, "Downloads")
+    cases = [
+        # (source side, item, destination pane, destination folder, source, result)
+        ("local", "photo.jpg", "FTP folders", "incoming",
+         os.path.join(home, "photo.jpg"), os.path.join(ftp, "incoming", "photo.jpg")),
+        ("local", "Projects", "FTP folders", "incoming",
+         os.path.join(home, "Projects"), os.path.join(ftp, "incoming", "Projects")),
+        ("ftp", "beta.bin", "Local folders", "Downloads",
+         os.path.join(ftp, "pub", "beta.bin"), os.path.join(downloads, "beta.bin")),
+        ("ftp", "nested", "Local folders", "Downloads",
+         os.path.join(ftp, "pub", "nested"), os.path.join(downloads, "nested")),
+        ("local", "notes.md", "Local folders", "Downloads",
+         os.path.join(home, "notes.md"), os.path.join(downloads, "notes.md")),
+        ("local", "Projects", "Local folders", "Downloads",
+         os.path.join(home, "Projects"), os.path.join(downloads, "Projects")),
+        ("ftp", "alpha.txt", "FTP folders", "docs",
+         os.path.join(ftp, "pub", "alpha.txt"), os.path.join(ftp, "docs", "alpha.txt")),
+        ("ftp", "nested", "FTP folders", "docs",
+         os.path.join(ftp, "pub", "nested"), os.path.join(ftp, "docs", "nested")),
+    ]
+    made = []
+    try:
+        for side, item, dest_pane, dest_folder, source, result in cases:
+            what = f"{item} ({side}) into {dest_folder}"
+            if side == "local":
+                tab_to(w, "Local folders")
+                arrow_to(w, "Local folders", drive)
+                tab_to(w, "Local files")
+                arrow_to(w, "Local files", item)
+            else:
+                show_ftp_folder(w, "pub")
+                tab_to(w, "FTP files")
+                arrow_to(w, "FTP files", item)
+            h.key("ctrl+c")
+            wait_until(f"the copy of {item} to be told",
+                       lambda: w.app.status() in (f"Copied {item}", None))
+            tab_to(w, dest_pane)
+            arrow_to(w, dest_pane, dest_folder, expand=(drive,))
+            made.append(result)
+            paste_by_keys(w, dest_pane)
+            check(os.path.exists(result), f"{what}: nothing at {result}")
+            check(same_item(source, result), f"{what}: the copy differs from its source")
+            if len(made) == 1:
+                w.shot("keyboard-copy-done")
+    finally:
+        for path in made:
+            if os.path.isdir(path):
+                shutil.rmtree(path, ignore_errors=True)
+            elif os.path.exists(path):
+                os.unlink(path)
+
+
 def geometry(wid):
     out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(wid)],
                          capture_output=True, text=True).stdout
@@ -114,4 +262,5 @@ def geometry(wid):
 SCENARIOS = [
     main_window_shown_first,
     full_size_shown,
+    keyboard_copies,
 ]

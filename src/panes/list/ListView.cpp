@@ -7,6 +7,7 @@
 
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
+#include "FrameLock.h"
 #include "FtpConnection.h"
 #include "FtpFolderRead.h"
 #include "ListColumns.h"
@@ -162,12 +163,11 @@ void CMyListView::ReadFtpEntries(const QString& path) {
         CCommStatusDlg dlg(m_frame);
         if (app->m_startingUp)
             dlg.Create();
-        if (m_frame)
-            m_frame->setEnabled(false);
-        app->m_commInProgress = 1;
-        read = ReadFtpFolderListing(dlg, *app, path, reason);
-        if (m_frame)
-            m_frame->setEnabled(true);
+        {
+            FrameLock lock(m_frame);
+            app->m_commInProgress = 1;
+            read = ReadFtpFolderListing(dlg, *app, path, reason);
+        }
         app->m_commInProgress = 0;
     }
     if (!read) {

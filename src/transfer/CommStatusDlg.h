@@ -114,6 +114,10 @@ public:
     bool CopyFolderLocalToFtp(QString source, QString destination);
     bool CopyFolderFtpToLocal(QString source, QString destination);
     bool CopyFolderFtpToFtp(QString source, QString destination);
+    // A file copied between two local folders through the block loop, with the
+    // window's progress and Cancel; an existing destination is replaced only once
+    // the copy is whole.
+    bool CopyLocalToLocal(QString source, QString destination);
 
     // Waits until every connect worker that outlived its Connect has ended (they
     // end by themselves, within the session's time-outs). False on time-out.
@@ -188,6 +192,7 @@ private:
     void RemoveUnfinished(const QString& path);
     // The size the server reports for a file now; nothing when it does not say.
     std::optional<std::uint64_t> ServerSize(const QString& remotePath);
+    bool CopyLocalFileThroughLoop(const QString& source, const QString& destination);
 
     bool ScanRemoteTree(const QString& source, treescan::Result& scan);
     bool ScanRemoteFolder(CFtpConnection* connection, const QString& path, const QString& relative,

@@ -2,9 +2,13 @@
 // offscreen, on real folders and a real FTP server.
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -159,6 +163,59 @@ TEST(Paste, TheContextMenusEndWithCopyAndPaste) {
     menu = tree->MakeContextMenu(drive);
     EXPECT_EQ(MenuTexts(menu).mid(3), (QStringList{"Copy (off)", "Paste"}));
     delete menu;
+}
+
+// Presses the status window's Cancel once its bar has moved, as a hand would,
+// and keeps the operation line it read.
+class CancelWhenUnderWay : public QObject {
+public:
+    CancelWhenUnderWay() {
+        connect(&m_timer, &QTimer::timeout, this, [this] { Look(); });
+        m_timer.start(2);
+    }
+    QString operation;
+    int barAtCancel = -1;
+
+private:
+    void Look() {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() != "184" || !top->isVisible() || barAtCancel >= 0)
+                continue;
+            auto* bar = top->findChild<QProgressBar*>("1041");
+            auto* cancel = top->findChild<QPushButton*>("1033");
+            if (!bar || !cancel || bar->value() <= 0)
+                continue;
+            operation = top->findChild<QLabel*>("1032")->text();
+            barAtCancel = bar->value();
+            cancel->click();
+        }
+    }
+    QTimer m_timer;
+};
+
+TEST(PasteLocal, ALocalCopyRunsInTheStatusWindowAndItsCancelKeepsTheOldFile) {
+    auto f = listtest::StartOffline();
+    LocalDir from, to;
+    {
+        QFile big(from.PathOf("big.iso"));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(600000000)); // a hole
+    }
+    ASSERT_TRUE(to.File("big.iso", "the old file"));
+    Show(f->LocalList(), from.Path());
+    Select(f->LocalList(), {"big.iso"});
+    ASSERT_TRUE(CopyListSelection(f->LocalList()));
+    Show(f->LocalList(), to.Path());
+    CancelWhenUnderWay hand;
+    EXPECT_FALSE(PasteIntoList(f->LocalList(), -1));
+    EXPECT_EQ(hand.operation, "Copying files from Local Computer to Local Computer - Please Wait");
+    EXPECT_GT(hand.barAtCancel, 0);
+    EXPECT_LT(hand.barAtCancel, 100) << "the copy ended before Cancel could be pressed";
+    EXPECT_EQ(f->Boxes().Captions(), (QStringList{"Confirm File Copy", "Communication Cancelled"}));
+    EXPECT_EQ(to.Read("big.iso"), "the old file");
+    EXPECT_EQ(QDir(to.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+              QStringList{"big.iso"})
+        << "a partial copy was left beside the old file";
+    EXPECT_TRUE(f->Frame()->isEnabled());
 }
 
 class PasteFtp : public testing::Test {

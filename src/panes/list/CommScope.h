@@ -30,6 +30,9 @@ public:
     CCommStatusDlg* Dlg() const { return m_dlg.get(); }
 
     static QString Operation(bool sourceFtp, bool destFtp) {
+        if (!sourceFtp && !destFtp)
+            return QStringLiteral(
+                "Copying files from Local Computer to Local Computer - Please Wait");
         if (!sourceFtp)
             return QStringLiteral("Copying files from Local Computer to FTP Server - Please Wait");
         if (!destFtp)

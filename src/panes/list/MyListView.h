@@ -110,6 +110,9 @@ public:
     int m_side = 0;
     int m_dropTarget = -1;
     int m_pasteRow = -1; // the row the context menu was opened on, for its Paste
+    // While set, local file copies run through this status window (progress and
+    // Cancel) instead of straight to the disk.
+    CCommStatusDlg* m_localCopyDlg = nullptr;
     CFrameBase* m_frame;
     CVelmarDoc* m_doc;
 
@@ -148,6 +151,8 @@ private:
     bool DeleteFtpFolderTree(const QString& path);
     bool DestinationExists(const QString& path, bool onFtp);
     bool RefuseSameFolder(const QString& src, const QString& dst, bool sameSide);
+    bool CopyEntries(const QList<ClipItem>& items, bool sourceFtp, const QString& destFolder,
+                     bool destIsFtp, CCommStatusDlg* dlg);
     bool CopyItems(CMyListView* source, const QString& destFolder, bool destIsFtp,
                    CCommStatusDlg* dlg);
     bool CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg);

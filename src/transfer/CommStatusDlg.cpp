@@ -57,6 +57,10 @@ const ControlSpec kControls[] = {
     {1053, Kind::Static, "", 292, 72, 28, 8, true, kLeft, "Time for this file"},
     {1041, Kind::Progress, "", 2, 83, 319, 11, false, kLeft, "Progress of this file"},
     {1047, Kind::Button, "&Hide Program", 40, 100, 61, 17, false, kCentre, "Hide Program"},
+    // Added to the template: how long the rest of the file takes at the rate so
+    // far, in the free room between the two lower buttons.
+    {1067, Kind::Static, "Time Left:", 104, 104, 50, 9, false, kRight, "Time Left:"},
+    {1068, Kind::Static, "", 156, 104, 60, 9, true, kLeft, "Time left for this file"},
     {1066, Kind::Button, "H&elp", 220, 100, 61, 17, false, kCentre, "Help"},
 };
 
@@ -195,7 +199,7 @@ void CCommStatusDlg::ShowTransferControls() {
     if (!m_created || m_transferControlsShown)
         return;
     for (int id : {IDC_HELP, IDC_CANCEL, IDC_HIDE, IDC_PROGRESS, IDC_FROM_LABEL, IDC_COPIED_LABEL,
-                   IDC_RATE_LABEL, IDC_TO_LABEL, IDC_TIME_LABEL})
+                   IDC_RATE_LABEL, IDC_TO_LABEL, IDC_TIME_LABEL, IDC_TIME_LEFT_LABEL})
         Control(id)->setVisible(true);
     m_transferControlsShown = true;
     repaint();

@@ -43,6 +43,7 @@ struct BlockReport {
     QString bytesCopied;    // line 1050
     QString bytesPerSecond; // line 1046
     QString elapsed;        // line 1053
+    QString timeLeft;       // line 1068
     int position = 0;       // the progress bar
 };
 
@@ -77,6 +78,8 @@ public:
         IDC_TIME = 1053,
         IDC_ACTIVITY = 1054,
         IDC_HELP = 1066,
+        IDC_TIME_LEFT_LABEL = 1067,
+        IDC_TIME_LEFT = 1068,
     };
 
     // parent: the main window, which owns the status window.
@@ -217,6 +220,7 @@ private:
     std::uint64_t m_lastBlock = 0;
     std::uint64_t m_lastLength = 0;
     std::uint64_t m_lastElapsed = 0;
+    Clock::duration m_lastElapsedExact{};
     bool m_progressPending = false;
 
     // The MLSD "unique" facts of the folders a remote scan has entered.

@@ -42,7 +42,9 @@ QString TimeLeft(std::uint64_t copied, std::uint64_t total, std::chrono::nanosec
     const unsigned __int128 perSecond = static_cast<unsigned __int128>(copied) * 1000000000u;
     const unsigned __int128 scaled =
         static_cast<unsigned __int128>(remaining) * static_cast<std::uint64_t>(ns);
-    const auto seconds = static_cast<std::uint64_t>((scaled + perSecond - 1) / perSecond);
+    // To the nearest second: a file's last few bytes, which make no whole block,
+    // must not leave "00:00:01" standing once it is done.
+    const auto seconds = static_cast<std::uint64_t>((scaled + perSecond / 2) / perSecond);
     return QStringLiteral("%1:%2:%3")
         .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
         .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))

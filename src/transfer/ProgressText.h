@@ -26,10 +26,10 @@ QString BytesPerSecond(std::uint64_t copied, std::uint64_t elapsedSeconds);
 QString BytesPerSecond(std::uint64_t copied, std::chrono::nanoseconds elapsed);
 // "HH:MM:SS"; hours count within a day, so 25 hours read "01:00:00".
 QString Elapsed(std::uint64_t elapsedSeconds);
-// The time the rest of the file takes at the rate so far, "HH:MM:SS" rounded up
-// to the whole second (so a file not yet done never reads "00:00:00"). Hours are
-// not wrapped: a long transfer reads "30:00:00". Empty while nothing is known
-// (no byte or no time yet); "00:00:00" once the listed length is reached.
+// The time the rest of the file takes at the rate so far, "HH:MM:SS" to the
+// nearest second, halves up. Hours are not wrapped: a long transfer reads
+// "30:00:00". Empty while nothing is known (no byte or no time yet); "00:00:00"
+// once the listed length is reached.
 QString TimeLeft(std::uint64_t copied, std::uint64_t total, std::chrono::nanoseconds elapsed);
 
 } // namespace progress

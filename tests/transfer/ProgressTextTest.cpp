@@ -91,9 +91,11 @@ TEST(ProgressTexts, TimeLeftAtTheRateSoFar) {
         nanoseconds elapsed;
         const char* left;
     } cases[] = {
-        {1000, 3000000, milliseconds(1), "00:00:03"}, // 2.999 s rounds up
+        {1000, 3000000, milliseconds(1), "00:00:03"}, // 2.999 s
         {1000, 61000, seconds(1), "00:01:00"},        // exact: no second added
-        {1000, 1001, seconds(1), "00:00:01"},         // a byte left is not "done"
+        {1000, 1500, seconds(1), "00:00:01"},         // half a second goes up
+        {1000, 1499, seconds(1), "00:00:00"},         // the tail of a file, not a block
+        {1000, 1001, seconds(1), "00:00:00"},
         {1000, 1000, seconds(1), "00:00:00"},
         {1500, 1000, seconds(1), "00:00:00"},      // the file grew past its listing
         {1000, 108001000, seconds(1), "30:00:00"}, // hours are not wrapped at a day

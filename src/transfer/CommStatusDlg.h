@@ -150,6 +150,7 @@ private:
     enum class LengthRule { Exact, ToEndOfData };
 
     void BuildControls();
+    void WaitUntilDrawn();
     void SetPane0(const QString& text);
     void ShowConnectText(const QString& text);
     QWidget* BoxOwner() const;

@@ -185,9 +185,12 @@ void CCommStatusDlg::BuildControls() {
 }
 
 void CCommStatusDlg::SetDlgItemText(int id, const QString& text) {
-    if (auto* label = qobject_cast<QLabel*>(Control(id)))
+    if (auto* label = qobject_cast<QLabel*>(Control(id))) {
         label->setText(text);
-    else if (auto* button = qobject_cast<QPushButton*>(Control(id)))
+        // A line keeps its fixed name; a screen reader reads what it says from
+        // here, as it does the status bar's panes.
+        label->setAccessibleDescription(text);
+    } else if (auto* button = qobject_cast<QPushButton*>(Control(id)))
         button->setText(text);
 }
 

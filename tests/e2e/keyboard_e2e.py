@@ -252,6 +252,77 @@ def keyboard_copies(w):
                 os.unlink(path)
 
 
+def rate_from_the_first_half_second(w):
+    """Uploads of about three seconds each (the test server takes 20 MB a second):
+    within a file's first half second the status window reads a rate above zero
+    and a time left."""
+    w.ensure_active(PY_PROFILE)
+    pace = 20_000_000
+    # The first file gives the test the time to find the window's lines.
+    names = ("seven-seconds.bin", "three-seconds.bin")
+    sizes = (140_000_000, 60_000_000)
+    sources = [os.path.join(w.home, n) for n in names]
+    targets = [os.path.join(w.py_root, "incoming", n) for n in names]
+    for source, size in zip(sources, sizes):
+        with open(source, "wb") as f:
+            f.truncate(size)
+    try:
+        w.app.menu("Refresh")
+        w.wait_ready()
+        tab_to(w, "Local folders")
+        arrow_to(w, "Local folders", w.home)
+        tab_to(w, "Local files")
+        arrow_to(w, "Local files", names[0])
+        h.key("shift+Down")  # both files, in the list's order
+        h.key("ctrl+c")
+        wait_until("the copy to be told", lambda: w.app.status() in ("Copied 2 items", None))
+        tab_to(w, "FTP folders")
+        arrow_to(w, "FTP folders", "incoming")
+        h.key("ctrl+v")
+        w.app.alert("Confirm File Copy")
+        h.key("Return")
+        # While a copy runs, the program answers the accessibility bus only
+        # between blocks, so the lines are found during the first file and
+        # watched for the second file's start.
+        win = wait_until("the status window", lambda: w.app.toplevel(
+            ("dialog", "frame", "window"), STATUS_TITLE, showing=True), timeout=20,
+            interval=0.02)
+        lines = {}
+        for c in h.children(win):
+            if c.name in ("Copying to", "Bytes copied", "Bytes per second",
+                          "Time for this file", "Time left for this file"):
+                lines[c.name] = c
+        check(len(lines) == 5, f"the status window's lines found: {sorted(lines)}")
+        seen = None
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and seen is None:
+            if not lines["Copying to"].description.endswith(names[1]):
+                time.sleep(0.05)
+                continue
+            copied = lines["Bytes copied"].description.split(" of ")[0]
+            rate = lines["Bytes per second"].description
+            left = lines["Time left for this file"].description
+            elapsed = lines["Time for this file"].description
+            if copied.isdigit() and int(copied) <= pace // 2:
+                if rate not in ("", "0") and left:
+                    seen = (copied, rate, left, elapsed)
+                    w.shot("status-window-time-left")
+            elif copied.isdigit():
+                raise Failure(f"the second file was first read {copied} bytes in, past its "
+                              f"first half second (rate {rate!r}, time left {left!r})")
+        check(seen is not None, "the second file's start was never seen")
+        copied, rate, left, elapsed = seen
+        check(elapsed == "00:00:00", f"read at {elapsed} into the file")
+        wait_until("the uploads to end", lambda: w.app.enabled(), timeout=60)
+        w.wait_ready()
+        for source, target in zip(sources, targets):
+            check(same_item(source, target), f"{target} differs from its source")
+    finally:
+        for path in sources + targets:
+            if os.path.exists(path):
+                os.unlink(path)
+
+
 def geometry(wid):
     out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(wid)],
                          capture_output=True, text=True).stdout
@@ -263,4 +334,5 @@ SCENARIOS = [
     main_window_shown_first,
     full_size_shown,
     keyboard_copies,
+    rate_from_the_first_half_second,
 ]

@@ -323,6 +323,54 @@ def rate_from_the_first_half_second(w):
                 os.unlink(path)
 
 
+def clip_owner_binary(w):
+    path = os.environ.get("VELMAR_CLIP_OWNER") or os.path.join(
+        os.path.dirname(w.app.binary), "tests", "e2e", "velmar_clip_owner")
+    check(os.access(path, os.X_OK), f"no clipboard owner program at {path}")
+    return path
+
+
+def files_from_the_desktop_clipboard(w):
+    """Files a file manager copied (text/uri-list on the clipboard), pasted with
+    Ctrl+V onto an FTP folder (an upload) and onto a local folder (a copy)."""
+    w.ensure_active(PY_PROFILE)
+    desktop = os.path.join(w.base, "desktop")
+    files = {"report one.pdf": b"%PDF " + bytes(range(256)) * 40,
+             "Album/beach #1.jpg": bytes(range(255, -1, -1)) * 300,
+             "Album/empty.txt": b""}
+    for rel, data in files.items():
+        path = os.path.join(desktop, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    copied = [os.path.join(desktop, "report one.pdf"), os.path.join(desktop, "Album")]
+    owner = w.procs.start("clip-owner", [clip_owner_binary(w)] + copied)
+    log = os.path.join(w.out, "e2e-clip-owner.log")
+    made = []
+    try:
+        wait_until("the clipboard to hold the files",
+                   lambda: os.path.exists(log) and b"owner" in open(log, "rb").read())
+        for pane, folder, root in (("FTP folders", "incoming", os.path.join(w.py_root, "incoming")),
+                                   ("Local folders", "Downloads",
+                                    os.path.join(w.home, "Downloads"))):
+            tab_to(w, pane)
+            arrow_to(w, pane, folder, expand=(w.home,))
+            made += [os.path.join(root, "report one.pdf"), os.path.join(root, "Album")]
+            paste_by_keys(w, pane)
+            for source in copied:
+                result = os.path.join(root, os.path.basename(source))
+                check(same_item(source, result), f"{result} differs from {source}")
+        check(all(os.path.exists(p) for p in copied), "a pasted file left the desktop")
+    finally:
+        w.procs.stop(owner)
+        for path in made:
+            if os.path.isdir(path):
+                shutil.rmtree(path, ignore_errors=True)
+            elif os.path.exists(path):
+                os.unlink(path)
+        shutil.rmtree(desktop, ignore_errors=True)
+
+
 def geometry(wid):
     out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(wid)],
                          capture_output=True, text=True).stdout
@@ -335,4 +383,5 @@ SCENARIOS = [
     full_size_shown,
     keyboard_copies,
     rate_from_the_first_half_second,
+    files_from_the_desktop_clipboard,
 ]

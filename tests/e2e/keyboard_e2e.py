@@ -371,6 +371,60 @@ def files_from_the_desktop_clipboard(w):
         shutil.rmtree(desktop, ignore_errors=True)
 
 
+def shown_context_menu(w):
+    return wait_until("the context menu on the accessibility bus",
+                      lambda: w.app.toplevel("popup menu", showing=True), timeout=10)
+
+
+def menus_and_tree_items_for_a_screen_reader(w):
+    """The panes' context menus are on the accessibility bus while shown, with
+    Copy and Paste after the panes' own items, and work through their actions;
+    a tree item's select action selects that item."""
+    w.ensure_active(PY_PROFILE)
+    tab_to(w, "Local folders")
+    arrow_to(w, "Local folders", w.home)
+    tab_to(w, "Local files")
+    arrow_to(w, "Local files", "hello.txt")
+    h.key("Menu")
+    menu = shown_context_menu(w)
+    items = [c.name for c in h.children(menu) if h.role(c) == "menu item"]
+    check(items == ["New Folder", "Rename", "Delete", "Copy", "Paste"],
+          f"the list's menu reads {items}")
+    check(menu.name == "Local files", f'the menu is read as "{menu.name}"')
+    w.shot("context-menu-copy-paste")
+    h.do_action(h.child_named(menu, "Copy"))
+    wait_until("the menu to close", lambda: w.app.toplevel("popup menu", showing=True) is None)
+    wait_until('"Copied hello.txt"', lambda: w.app.status() in ("Copied hello.txt", None))
+
+    # Each FTP folder's own select action picks that folder, not the one above.
+    for name in ("pub", "incoming", "docs"):
+        item = next(c for c in w.app.cells("FTP folders") if c.name == name)
+        h.do_action(item, ("Toggle",))
+        w.wait_ready()
+        check(selected_name(w, "FTP folders") == name,
+              f'the action of "{name}" selected "{selected_name(w, "FTP folders")}"')
+    # "docs" is selected: its menu's Paste puts the copy there.
+    tab_to(w, "FTP folders")
+    h.key("Menu")
+    menu = shown_context_menu(w)
+    items = [c.name for c in h.children(menu) if h.role(c) == "menu item"]
+    check(items[-2:] == ["Copy", "Paste"], f"the tree's menu reads {items}")
+    h.do_action(h.child_named(menu, "Paste"))
+    w.app.alert("Confirm File Copy")
+    h.key("Return")
+    w.wait_ready()
+    result = os.path.join(w.py_root, "docs", "hello.txt")
+    elsewhere = os.path.join(w.py_root, "hello.txt")
+    try:
+        check(not os.path.exists(elsewhere), "the menu's Paste copied into the FTP root")
+        check(same_item(os.path.join(w.home, "hello.txt"), result),
+              "the paste from the menu did not copy hello.txt into docs")
+    finally:
+        for path in (result, elsewhere):
+            if os.path.exists(path):
+                os.unlink(path)
+
+
 def geometry(wid):
     out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(wid)],
                          capture_output=True, text=True).stdout
@@ -384,4 +438,5 @@ SCENARIOS = [
     keyboard_copies,
     rate_from_the_first_half_second,
     files_from_the_desktop_clipboard,
+    menus_and_tree_items_for_a_screen_reader,
 ]

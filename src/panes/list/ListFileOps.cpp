@@ -53,7 +53,7 @@ void CMyListView::OnRightClick(const QPoint& viewportPos, const QPoint& globalPo
     QMenu* menu = MakeContextMenu(viewportPos);
     if (!menu)
         return;
-    QAction* chosen = menu->exec(globalPos);
+    QAction* chosen = RunPaneMenu(menu, globalPos);
     const int id = chosen ? chosen->objectName().toInt() : 0;
     delete menu;
     if (id)

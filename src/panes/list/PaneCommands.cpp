@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPointer>
 
 #include "FrameBase.h"
 #include "Messages.h"
@@ -219,6 +220,16 @@ void AddClipboardItems(QMenu* menu, bool canCopy, bool canPaste) {
     // Read out as the menu of its pane.
     if (QWidget* owner = menu->parentWidget())
         menu->setAccessibleName(owner->accessibleName());
+}
+
+QAction* RunPaneMenu(QMenu* menu, const QPoint& globalPos) {
+    QPointer<QAction> pressed;
+    QObject::connect(menu, &QMenu::triggered, menu, [&pressed, menu](QAction* action) {
+        pressed = action;
+        menu->close();
+    });
+    QAction* chosen = menu->exec(globalPos);
+    return chosen ? chosen : pressed.data();
 }
 
 bool CanPaste(CVelmarDoc* doc) {

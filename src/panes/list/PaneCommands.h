@@ -6,8 +6,10 @@
 class CMyListView;
 class CVelmarDoc;
 class CMyTreeView;
+class QAction;
 class QKeyEvent;
 class QMenu;
+class QPoint;
 class QTreeWidgetItem;
 
 // Commands of the context menus, after the panes' own items.
@@ -35,5 +37,9 @@ bool HandleClipboardKey(CMyTreeView* tree, QKeyEvent* event);
 // Appends "Copy" and "Paste" to a pane's context menu; each action carries its
 // command id as objectName, as the panes' own items do.
 void AddClipboardItems(QMenu* menu, bool canCopy, bool canPaste);
+// Shows a pane's context menu until an item is chosen or the menu is left, and
+// returns the item chosen (or null). An item chosen through its accessible action
+// (a screen reader's "press") counts as chosen too: the menu closes and says so.
+QAction* RunPaneMenu(QMenu* menu, const QPoint& globalPos);
 // Whether something can be pasted now (for the menu item's state).
 bool CanPaste(CVelmarDoc* doc);

@@ -333,6 +333,10 @@ void CMyTreeView::OnSelChanged() {
     QTreeWidgetItem* item = SelectedItem();
     if (!item)
         return; // nothing selected: the list keeps the folder it shows
+    // A selection made by a screen reader's action leaves the keyboard's place
+    // behind; the arrows and the menu key go on from the selected item.
+    if (currentItem() != item)
+        selectionModel()->setCurrentIndex(indexFromItem(item), QItemSelectionModel::NoUpdate);
     if (ItemImage(item) == IMG_LOCAL_COMPUTER) {
         ClearList();
         return;

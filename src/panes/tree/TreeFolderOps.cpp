@@ -83,7 +83,7 @@ QMenu* CMyTreeView::MakeContextMenu(QTreeWidgetItem* item) {
 }
 
 void CMyTreeView::RunContextMenu(QMenu* menu, const QPoint& globalPos) {
-    QAction* chosen = menu->exec(globalPos);
+    QAction* chosen = RunPaneMenu(menu, globalPos);
     const int id = chosen ? chosen->objectName().toInt() : 0;
     menu->deleteLater();
     if (id)

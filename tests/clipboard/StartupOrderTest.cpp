@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "AppFixture.h"
+#include "FrameLock.h"
 #include "MainFrame.h"
 #include "MessageBox.h"
 #include "MyListView.h"
@@ -90,4 +91,30 @@ TEST(WaitCursorPanes, OnlyThePanesCarryItAndNestingUndoesInOrder) {
     EXPECT_EQ(WaitCursorDepth(), 0);
 }
 
+} // namespace
+
+namespace {
+// A communication disables the main window, which takes the keyboard from the
+// pane that had it; the pane must have it back afterwards, in every pane.
+TEST(FrameLockFocus, ThePaneKeepsTheKeyboardAcrossACommunication) {
+    AppFixture f;
+    f.WriteOfflineProfile();
+    ASSERT_TRUE(f.InitInstance());
+    QTest::qWait(50);
+    CMainFrame* frame = f.Frame();
+    frame->activateWindow();
+    QTest::qWait(20);
+    for (int pane = 0; pane < 4; ++pane) {
+        QWidget* widget = frame->GetPane(pane / 2, pane % 2);
+        frame->SetActiveView(widget);
+        ASSERT_TRUE(widget->hasFocus()) << pane;
+        {
+            FrameLock lock(frame);
+            EXPECT_FALSE(frame->isEnabled());
+            EXPECT_FALSE(widget->hasFocus()) << "the toolkit no longer takes it away";
+        }
+        EXPECT_TRUE(frame->isEnabled());
+        EXPECT_TRUE(widget->hasFocus()) << pane;
+    }
+}
 } // namespace

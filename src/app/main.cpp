@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "FrameBase.h"
+#include "PaneAccessible.h"
 #include "Startup.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
@@ -48,6 +49,7 @@ void InstallTerminationHandler(CVelmarApp& app) {
 } // namespace
 
 int main(int argc, char** argv) {
+    InstallAccessibleContextMenus();
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmar98"));
     QApplication::setWindowIcon(CVelmarDoc::AppIcon());

@@ -6,6 +6,7 @@ class CVelmarApp;
 // file and the main frame with its panes.
 void InstallStartupHooks(CVelmarApp& app);
 
-// Creates the main frame, its splitter and panes, and runs the panes' initial
-// updates (connecting the FTP side). False ends the start-up.
+// Creates the main frame, its splitter and panes, shows it, and then runs the
+// panes' initial updates (connecting the FTP side, with the status window over
+// the frame). False ends the start-up.
 bool CreateMainFrame(CVelmarApp& app);

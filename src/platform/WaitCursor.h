@@ -1,10 +1,20 @@
 #pragma once
 
-// The hourglass shown during long operations. Nested uses stack, as the
-// application's override cursor does; each BeginWaitCursor needs its End.
+class QWidget;
+
+// The hourglass shown during long operations. It stands over the main window's
+// panes only: a dialog that asks something, a message box or the status window
+// with its Cancel button keep their normal pointer, since the user has to answer
+// them while the operation runs. Nested uses stack; each Begin needs its End.
 void BeginWaitCursor();
 void EndWaitCursor();
 int WaitCursorDepth();
+
+// The widget that holds the panes (the main window's splitter). Without one, the
+// central widget of each top-level main window is taken.
+void SetWaitCursorTarget(QWidget* panes);
+// Whether the hourglass is on the widget now (it or a parent carries it).
+bool ShowsWaitCursor(const QWidget* widget);
 
 class CWaitCursor {
 public:

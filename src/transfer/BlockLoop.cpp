@@ -43,9 +43,14 @@ void LocalFileSink::Write(const char* buffer, std::size_t count) {
 
 BlockReport CCommStatusDlg::MakeReport() const {
     const std::uint64_t copied = (m_lastBlock + 1) * kBlock;
-    return BlockReport{m_lastBlock, progress::BytesCopied(copied, m_lastLength),
-                       progress::BytesPerSecond(copied, m_lastElapsed),
+    // The rate and the time left come from the exact time taken: divided by
+    // whole seconds, the rate reads 0 for all of the first second.
+    const auto exact = std::chrono::duration_cast<std::chrono::nanoseconds>(m_lastElapsedExact);
+    return BlockReport{m_lastBlock,
+                       progress::BytesCopied(copied, m_lastLength),
+                       progress::BytesPerSecond(copied, exact),
                        progress::Elapsed(m_lastElapsed),
+                       progress::TimeLeft(copied, m_lastLength, exact),
                        progress::Position(m_lastBlock, m_lastLength)};
 }
 
@@ -59,6 +64,7 @@ void CCommStatusDlg::FlushProgress() {
     SetDlgItemText(IDC_COPIED, report.bytesCopied);
     SetDlgItemText(IDC_RATE, report.bytesPerSecond);
     SetDlgItemText(IDC_TIME, report.elapsed);
+    SetDlgItemText(IDC_TIME_LEFT, report.timeLeft);
     if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
         bar->setValue(report.position);
 }
@@ -67,8 +73,9 @@ bool CCommStatusDlg::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
     const auto now = Clock::now();
     m_lastBlock = blockIndex;
     m_lastLength = length;
+    m_lastElapsedExact = now - m_fileStart;
     m_lastElapsed = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::seconds>(now - m_fileStart).count());
+        std::chrono::duration_cast<std::chrono::seconds>(m_lastElapsedExact).count());
     m_progressPending = true;
     if (m_blockObserver)
         m_blockObserver(MakeReport());

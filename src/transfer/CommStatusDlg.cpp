@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QWindow>
 
 #include "FrameBase.h"
@@ -57,6 +58,10 @@ const ControlSpec kControls[] = {
     {1053, Kind::Static, "", 292, 72, 28, 8, true, kLeft, "Time for this file"},
     {1041, Kind::Progress, "", 2, 83, 319, 11, false, kLeft, "Progress of this file"},
     {1047, Kind::Button, "&Hide Program", 40, 100, 61, 17, false, kCentre, "Hide Program"},
+    // Added to the template: how long the rest of the file takes at the rate so
+    // far, in the free room between the two lower buttons.
+    {1067, Kind::Static, "Time Left:", 104, 104, 50, 9, false, kRight, "Time Left:"},
+    {1068, Kind::Static, "", 156, 104, 60, 9, true, kLeft, "Time left for this file"},
     {1066, Kind::Button, "H&elp", 220, 100, 61, 17, false, kCentre, "Help"},
 };
 
@@ -126,7 +131,21 @@ bool CCommStatusDlg::Create() {
     // above it, grouped with it), but not its child, so never disabled with it.
     if (m_mainFrame && m_mainFrame->windowHandle() && windowHandle())
         windowHandle()->setTransientParent(m_mainFrame->windowHandle());
+    WaitUntilDrawn();
     return true;
+}
+
+// The operations that follow may hold the interface for seconds (a connection
+// waits up to ten without looking at events): the window is drawn first, or the
+// user would look at an empty frame all that time.
+void CCommStatusDlg::WaitUntilDrawn() {
+    constexpr auto kLongest = std::chrono::milliseconds(500);
+    const auto deadline = Clock::now() + kLongest;
+    while (windowHandle() && !windowHandle()->isExposed() && Clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(5);
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void CCommStatusDlg::BuildControls() {
@@ -166,9 +185,12 @@ void CCommStatusDlg::BuildControls() {
 }
 
 void CCommStatusDlg::SetDlgItemText(int id, const QString& text) {
-    if (auto* label = qobject_cast<QLabel*>(Control(id)))
+    if (auto* label = qobject_cast<QLabel*>(Control(id))) {
         label->setText(text);
-    else if (auto* button = qobject_cast<QPushButton*>(Control(id)))
+        // A line keeps its fixed name; a screen reader reads what it says from
+        // here, as it does the status bar's panes.
+        label->setAccessibleDescription(text);
+    } else if (auto* button = qobject_cast<QPushButton*>(Control(id)))
         button->setText(text);
 }
 
@@ -195,7 +217,7 @@ void CCommStatusDlg::ShowTransferControls() {
     if (!m_created || m_transferControlsShown)
         return;
     for (int id : {IDC_HELP, IDC_CANCEL, IDC_HIDE, IDC_PROGRESS, IDC_FROM_LABEL, IDC_COPIED_LABEL,
-                   IDC_RATE_LABEL, IDC_TO_LABEL, IDC_TIME_LABEL})
+                   IDC_RATE_LABEL, IDC_TO_LABEL, IDC_TIME_LABEL, IDC_TIME_LEFT_LABEL})
         Control(id)->setVisible(true);
     m_transferControlsShown = true;
     repaint();

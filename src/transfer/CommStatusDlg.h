@@ -43,6 +43,7 @@ struct BlockReport {
     QString bytesCopied;    // line 1050
     QString bytesPerSecond; // line 1046
     QString elapsed;        // line 1053
+    QString timeLeft;       // line 1068
     int position = 0;       // the progress bar
 };
 
@@ -77,6 +78,8 @@ public:
         IDC_TIME = 1053,
         IDC_ACTIVITY = 1054,
         IDC_HELP = 1066,
+        IDC_TIME_LEFT_LABEL = 1067,
+        IDC_TIME_LEFT = 1068,
     };
 
     // parent: the main window, which owns the status window.
@@ -114,6 +117,10 @@ public:
     bool CopyFolderLocalToFtp(QString source, QString destination);
     bool CopyFolderFtpToLocal(QString source, QString destination);
     bool CopyFolderFtpToFtp(QString source, QString destination);
+    // A file copied between two local folders through the block loop, with the
+    // window's progress and Cancel; an existing destination is replaced only once
+    // the copy is whole.
+    bool CopyLocalToLocal(QString source, QString destination);
 
     // Waits until every connect worker that outlived its Connect has ended (they
     // end by themselves, within the session's time-outs). False on time-out.
@@ -143,6 +150,7 @@ private:
     enum class LengthRule { Exact, ToEndOfData };
 
     void BuildControls();
+    void WaitUntilDrawn();
     void SetPane0(const QString& text);
     void ShowConnectText(const QString& text);
     QWidget* BoxOwner() const;
@@ -188,6 +196,7 @@ private:
     void RemoveUnfinished(const QString& path);
     // The size the server reports for a file now; nothing when it does not say.
     std::optional<std::uint64_t> ServerSize(const QString& remotePath);
+    bool CopyLocalFileThroughLoop(const QString& source, const QString& destination);
 
     bool ScanRemoteTree(const QString& source, treescan::Result& scan);
     bool ScanRemoteFolder(CFtpConnection* connection, const QString& path, const QString& relative,
@@ -212,6 +221,7 @@ private:
     std::uint64_t m_lastBlock = 0;
     std::uint64_t m_lastLength = 0;
     std::uint64_t m_lastElapsed = 0;
+    Clock::duration m_lastElapsedExact{};
     bool m_progressPending = false;
 
     // The MLSD "unique" facts of the folders a remote scan has entered.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <cstdint>
 
 // The numbers and texts of the status window, kept free of widgets so that they
@@ -20,7 +21,15 @@ int Position(std::uint64_t blockIndex, std::uint64_t totalLength);
 QString BytesCopied(std::uint64_t copied, std::uint64_t total);
 // Whole bytes per whole second; "0" within the first second.
 QString BytesPerSecond(std::uint64_t copied, std::uint64_t elapsedSeconds);
+// Whole bytes per second over the time actually taken, so that the first block
+// already shows the real rate; "0" only when no time at all has passed.
+QString BytesPerSecond(std::uint64_t copied, std::chrono::nanoseconds elapsed);
 // "HH:MM:SS"; hours count within a day, so 25 hours read "01:00:00".
 QString Elapsed(std::uint64_t elapsedSeconds);
+// The time the rest of the file takes at the rate so far, "HH:MM:SS" to the
+// nearest second, halves up. Hours are not wrapped: a long transfer reads
+// "30:00:00". Empty while nothing is known (no byte or no time yet); "00:00:00"
+// once the listed length is reached.
+QString TimeLeft(std::uint64_t copied, std::uint64_t total, std::chrono::nanoseconds elapsed);
 
 } // namespace progress

@@ -202,7 +202,8 @@ protected:
     QString ExpectedOperation() const {
         const Direction& d = GetParam();
         if (!d.sourceFtp && !d.destFtp)
-            return QString();
+            return QStringLiteral(
+                "Copying files from Local Computer to Local Computer - Please Wait");
         if (!d.sourceFtp)
             return QStringLiteral("Copying files from Local Computer to FTP Server - Please Wait");
         return d.destFtp

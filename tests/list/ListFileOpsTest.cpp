@@ -96,9 +96,12 @@ TEST(ListFileOps, ContextMenuOnAnItemAndOnEmptySpace) {
                 return QString();
             });
         ASSERT_TRUE(shown) << c.row;
+        // The pane's own items, then (after a separator) the clipboard's.
         EXPECT_EQ(texts, (QStringList{QStringLiteral("&New Folder"), QStringLiteral("&Rename"),
-                                      QStringLiteral("&Delete")}));
-        EXPECT_EQ(enabled, (QList<bool>{true, c.renameAndDelete, c.renameAndDelete})) << c.row;
+                                      QStringLiteral("&Delete"), QString(), QStringLiteral("Copy"),
+                                      QStringLiteral("Paste")}));
+        EXPECT_EQ(enabled.mid(0, 3), (QList<bool>{true, c.renameAndDelete, c.renameAndDelete}))
+            << c.row;
     }
     // The item of the last right click on an item is kept past a click elsewhere.
     EXPECT_EQ(o.list->m_contextItem, 0);

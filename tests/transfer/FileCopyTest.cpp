@@ -107,8 +107,21 @@ TEST_P(FileCopyTest, TextsAndBarAfterEveryBlock) {
                 QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(reports[i].elapsed).hasMatch());
             const QStringList hms = reports[i].elapsed.split(':');
             const int seconds = hms[0].toInt() * 3600 + hms[1].toInt() * 60 + hms[2].toInt();
-            const int copied = int(i + 1) * 1000;
-            EXPECT_EQ(reports[i].bytesPerSecond.toInt(), seconds ? copied / seconds : 0);
+            const long long copied = (long long)(i + 1) * 1000;
+            // The rate is taken over the exact time, so it is known from the first
+            // block and lies between the whole-second bounds of that time.
+            const long long rate = reports[i].bytesPerSecond.toLongLong();
+            EXPECT_GT(rate, 0);
+            EXPECT_GE(rate, copied / (seconds + 1));
+            if (seconds) {
+                EXPECT_LE(rate, copied / seconds);
+            }
+            EXPECT_TRUE(
+                QRegularExpression("^\\d\\d+:\\d\\d:\\d\\d$").match(reports[i].timeLeft).hasMatch())
+                << reports[i].timeLeft.toStdString();
+        }
+        if (!reports.empty()) {
+            EXPECT_EQ(reports.back().timeLeft, "00:00:00");
         }
         if (!reports.empty()) {
             lastCopied = reports.back().bytesCopied;

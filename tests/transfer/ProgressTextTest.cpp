@@ -60,6 +60,56 @@ TEST(ProgressTexts, BytesCopiedRateAndTime) {
         EXPECT_EQ(progress::Elapsed(seconds), text) << seconds;
 }
 
+TEST(ProgressTexts, RateOverTheExactTimeIsRightFromTheFirstBlock) {
+    using namespace std::chrono;
+    const struct {
+        std::uint64_t copied;
+        nanoseconds elapsed;
+        const char* rate;
+    } cases[] = {
+        {1000, milliseconds(1), "1000000"}, // the first block, within the first second
+        {300000000, milliseconds(250), "1200000000"},
+        {7000, seconds(3), "2333"}, // whole bytes, never rounded up
+        {10000, seconds(4), "2500"},
+        {999, nanoseconds(1000), "999000000"},
+        {0, seconds(1), "0"},
+        {1000, nanoseconds(0), "0"},                     // no time at all: no rate to tell
+        {1000, nanoseconds(-5), "0"},                    // a clock that stepped back
+        {1000000000000ull, seconds(10), "100000000000"}, // past 64 bits in the middle
+        {18000000000000000000ull, seconds(1), "18000000000000000000"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(progress::BytesPerSecond(c.copied, c.elapsed), c.rate)
+            << c.copied << " bytes in " << c.elapsed.count() << " ns";
+}
+
+TEST(ProgressTexts, TimeLeftAtTheRateSoFar) {
+    using namespace std::chrono;
+    const struct {
+        std::uint64_t copied;
+        std::uint64_t total;
+        nanoseconds elapsed;
+        const char* left;
+    } cases[] = {
+        {1000, 3000000, milliseconds(1), "00:00:03"}, // 2.999 s
+        {1000, 61000, seconds(1), "00:01:00"},        // exact: no second added
+        {1000, 1500, seconds(1), "00:00:01"},         // half a second goes up
+        {1000, 1499, seconds(1), "00:00:00"},         // the tail of a file, not a block
+        {1000, 1001, seconds(1), "00:00:00"},
+        {1000, 1000, seconds(1), "00:00:00"},
+        {1500, 1000, seconds(1), "00:00:00"},      // the file grew past its listing
+        {1000, 108001000, seconds(1), "30:00:00"}, // hours are not wrapped at a day
+        {1000, 360001000, seconds(1), "100:00:00"},
+        {1000000000000ull, 2000000000000ull, seconds(1000), "00:16:40"},
+        {0, 5000, seconds(1), ""},         // nothing copied: unknown
+        {1000, 5000, nanoseconds(0), ""},  // no time taken: unknown
+        {1000, 0, seconds(1), "00:00:00"}, // nothing listed
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(progress::TimeLeft(c.copied, c.total, c.elapsed), c.left)
+            << c.copied << " of " << c.total << " in " << c.elapsed.count() << " ns";
+}
+
 TEST(TransferPaths, JoinRemoteNeverDoublesTheSeparator) {
     EXPECT_EQ(transferpaths::JoinRemote("/pub", "a.txt"), "/pub/a.txt");
     EXPECT_EQ(transferpaths::JoinRemote("/pub/", "a.txt"), "/pub/a.txt");

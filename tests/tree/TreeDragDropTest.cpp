@@ -68,7 +68,8 @@ TEST_P(DropTest, AFolderWithSubfoldersInAllFourDirections) {
         const char* copied;    // where the copy lands, below the target side's root
         const char* operation; // the status window's operation line, if any
     } cases[] = {
-        {"local to local", false, false, "Dest/Web", nullptr},
+        {"local to local", false, false, "Dest/Web",
+         "Copying files from Local Computer to Local Computer - Please Wait"},
         {"local to FTP", false, true, "incoming/Web",
          "Copying files from Local Computer to FTP Server - Please Wait"},
         {"FTP to local", true, false, "Dest/www",

@@ -5,6 +5,7 @@
 
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
+#include "FrameLock.h"
 #include "VelmarApp.h"
 
 // One communication through the status window: its window made and titled with
@@ -16,13 +17,11 @@ public:
         : m_frame(frame), m_app(app), m_dlg(std::make_unique<CCommStatusDlg>(frame)) {
         m_dlg->Create();
         m_dlg->SetDlgItemText(CCommStatusDlg::IDC_OPERATION, operation);
-        if (m_frame)
-            m_frame->setEnabled(false);
+        m_lock = std::make_unique<FrameLock>(m_frame);
         m_app->m_commInProgress = 1;
     }
     ~CommScope() {
-        if (m_frame)
-            m_frame->setEnabled(true);
+        m_lock.reset();
         m_app->m_commInProgress = 0;
     }
     CommScope(const CommScope&) = delete;
@@ -31,6 +30,9 @@ public:
     CCommStatusDlg* Dlg() const { return m_dlg.get(); }
 
     static QString Operation(bool sourceFtp, bool destFtp) {
+        if (!sourceFtp && !destFtp)
+            return QStringLiteral(
+                "Copying files from Local Computer to Local Computer - Please Wait");
         if (!sourceFtp)
             return QStringLiteral("Copying files from Local Computer to FTP Server - Please Wait");
         if (!destFtp)
@@ -42,4 +44,5 @@ private:
     CFrameBase* m_frame;
     CVelmarApp* m_app;
     std::unique_ptr<CCommStatusDlg> m_dlg;
+    std::unique_ptr<FrameLock> m_lock;
 };

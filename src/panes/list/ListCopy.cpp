@@ -2,7 +2,6 @@
 // folder of either side, and the two purely local copy routines.
 #include <QFile>
 #include <QFileInfo>
-#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
+#include "PaneClipboard.h"
 #include "TransferPaths.h"
 #include "TreeScan.h"
 #include "VelmarApp.h"
@@ -37,9 +37,27 @@ bool CopyLocalFileWhole(const QString& src, const QString& dst) {
     ::unlink(tempName.constData());
     return false;
 }
+
+// Local copies go through the status window for as long as one of these lives.
+class LocalCopyWindow {
+public:
+    LocalCopyWindow(CMyListView* list, CCommStatusDlg* dlg)
+        : m_list(list), m_old(list->m_localCopyDlg) {
+        list->m_localCopyDlg = dlg;
+    }
+    ~LocalCopyWindow() { m_list->m_localCopyDlg = m_old; }
+    LocalCopyWindow(const LocalCopyWindow&) = delete;
+    LocalCopyWindow& operator=(const LocalCopyWindow&) = delete;
+
+private:
+    CMyListView* m_list;
+    CCommStatusDlg* m_old;
+};
 } // namespace
 
 bool CMyListView::CopyLocalFile(const QString& src, const QString& dst) {
+    if (m_localCopyDlg)
+        return m_localCopyDlg->CopyLocalToLocal(src, dst); // it reports its own errors
     if (CopyLocalFileWhole(src, dst))
         return true;
     ReportCopyFileError(this);
@@ -80,14 +98,23 @@ bool CMyListView::RefuseSameFolder(const QString& src, const QString& dst, bool 
 
 bool CMyListView::CopyItems(CMyListView* source, const QString& destFolder, bool destIsFtp,
                             CCommStatusDlg* dlg) {
-    const bool sourceFtp = source->m_side == 1;
-    const bool sameSide = sourceFtp == destIsFtp;
+    QList<ClipItem> items;
     for (int row : source->SelectedRows()) {
         const QString name = source->ItemName(row);
-        const QString src = source->m_path + name;
-        const QString dst = destFolder + name;
+        items.append({source->m_path + name, name, source->IsFolderItem(row)});
+    }
+    return CopyEntries(items, source->m_side == 1, destFolder, destIsFtp, dlg);
+}
+
+bool CMyListView::CopyEntries(const QList<ClipItem>& items, bool sourceFtp,
+                              const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg) {
+    const bool sameSide = sourceFtp == destIsFtp;
+    LocalCopyWindow local(this, !sourceFtp && !destIsFtp ? dlg : nullptr);
+    for (const ClipItem& item : items) {
+        const QString& src = item.path;
+        const QString dst = destFolder + item.name;
         bool ok = false;
-        if (source->IsFolderItem(row)) {
+        if (item.folder) {
             if (RefuseSameFolder(src, dst, sameSide))
                 return false;
             ok = CopyFolderReplacing(this, destIsFtp, dst, [&](const QString& into) {
@@ -124,6 +151,7 @@ bool CMyListView::CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCom
     const QString dst = destFolder + name;
     if (RefuseSameFolder(src, dst, sourceFtp == destIsFtp))
         return false;
+    LocalCopyWindow local(this, !sourceFtp && !destIsFtp ? dlg : nullptr);
     return CopyFolderReplacing(this, destIsFtp, dst, [&](const QString& into) {
         if (!sourceFtp) {
             if (!destIsFtp)
@@ -141,10 +169,8 @@ bool CMyListView::CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCom
 bool CMyListView::CopySelectedTo(const QString& destPath, int destIsFtp) {
     const bool toFtp = destIsFtp != 0;
     const bool fromFtp = m_side == 1;
-    std::optional<CommScope> comm;
-    if (toFtp || fromFtp)
-        comm.emplace(m_frame, App(), CommScope::Operation(fromFtp, toFtp));
-    return CopyItems(this, destPath, toFtp, comm ? comm->Dlg() : nullptr);
+    CommScope comm(m_frame, App(), CommScope::Operation(fromFtp, toFtp));
+    return CopyItems(this, destPath, toFtp, comm.Dlg());
 }
 
 bool CMyListView::UploadLocalPaths(const QStringList& paths, const QString& destPath) {

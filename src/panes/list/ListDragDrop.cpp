@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QUrl>
 #include <memory>
-#include <optional>
 
 #include "CommScope.h"
 #include "ListModel.h"
@@ -207,10 +206,8 @@ bool CMyListView::DropOn(int row, const QMimeData* mime) {
             ok = UploadLocalPaths(LocalPathsOf(mime), destFolder);
         } else {
             const bool sourceFtp = kind == DRAG_FTP_TREE || kind == DRAG_FTP_LIST;
-            std::optional<CommScope> comm;
-            if (sourceFtp || destFtp)
-                comm.emplace(m_frame, App(), CommScope::Operation(sourceFtp, destFtp));
-            CCommStatusDlg* dlg = comm ? comm->Dlg() : nullptr;
+            CommScope comm(m_frame, App(), CommScope::Operation(sourceFtp, destFtp));
+            CCommStatusDlg* dlg = comm.Dlg();
             if (kind == DRAG_LOCAL_LIST || kind == DRAG_FTP_LIST) {
                 CMyListView* source = ListOfRow(kind == DRAG_LOCAL_LIST ? 0 : 1);
                 ok = source && CopyItems(source, destFolder, destFtp, dlg);

@@ -14,6 +14,7 @@
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
+#include "PaneCommands.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
 #include "WaitCursor.h"
@@ -43,6 +44,8 @@ QMenu* CMyListView::MakeContextMenu(const QPoint& viewportPos) {
         if (row < 0 && item.id != ID_NEW_FOLDER)
             action->setEnabled(false);
     }
+    m_pasteRow = row;
+    AddClipboardItems(menu, !SelectedRows().isEmpty(), CanPaste(m_doc));
     return menu;
 }
 
@@ -50,7 +53,7 @@ void CMyListView::OnRightClick(const QPoint& viewportPos, const QPoint& globalPo
     QMenu* menu = MakeContextMenu(viewportPos);
     if (!menu)
         return;
-    QAction* chosen = menu->exec(globalPos);
+    QAction* chosen = RunPaneMenu(menu, globalPos);
     const int id = chosen ? chosen->objectName().toInt() : 0;
     delete menu;
     if (id)
@@ -76,6 +79,12 @@ void CMyListView::OnCommand(int id) {
         break;
     case ID_DELETE:
         DeleteSelected();
+        break;
+    case ID_EDIT_COPY:
+        CopyListSelection(this);
+        break;
+    case ID_EDIT_PASTE:
+        PasteIntoList(this, m_pasteRow);
         break;
     case ID_NEW_FOLDER:
         SetStatus(QStringLiteral("Creating New Folder - Please Wait"));

@@ -7,19 +7,21 @@
 
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
+#include "FrameLock.h"
 #include "FtpConnection.h"
 #include "FtpFolderRead.h"
+#include "ListColumns.h"
 #include "ListItems.h"
 #include "ListModel.h"
 #include "LocalFind.h"
 #include "Messages.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
+#include "PaneCommands.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
 
 namespace {
-constexpr int kColumnWidths[CListModel::ColumnCount] = {170, 70, 130};
 
 DirEntry EntryOf(const LocalFindEntry& found) {
     DirEntry entry;
@@ -86,8 +88,7 @@ void CMyListView::OnInitialUpdate() {
     m_editing = m_forceLocal = m_forceFtp = 0;
     m_skipFtpRead = 1;
     m_side = m_doc->m_listPaneCounter++;
-    for (int c = 0; c < CListModel::ColumnCount; ++c)
-        header()->resizeSection(c, kColumnWidths[c]);
+    ListColumns::Install(this, m_side);
     // The tree pane of the row selects its start item, which fills this pane.
     if (CMyTreeView* tree = TreeOfRow())
         tree->SelectStartItem();
@@ -114,6 +115,7 @@ void CMyListView::Populate(const QString& path) {
             ReadFtpEntries(path);
     }
     FillRows();
+    ListColumns::Fit(this);
     if (ItemCount() > 0)
         selectionModel()->setCurrentIndex(
             m_model->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -161,12 +163,11 @@ void CMyListView::ReadFtpEntries(const QString& path) {
         CCommStatusDlg dlg(m_frame);
         if (app->m_startingUp)
             dlg.Create();
-        if (m_frame)
-            m_frame->setEnabled(false);
-        app->m_commInProgress = 1;
-        read = ReadFtpFolderListing(dlg, *app, path, reason);
-        if (m_frame)
-            m_frame->setEnabled(true);
+        {
+            FrameLock lock(m_frame);
+            app->m_commInProgress = 1;
+            read = ReadFtpFolderListing(dlg, *app, path, reason);
+        }
         app->m_commInProgress = 0;
     }
     if (!read) {
@@ -267,6 +268,8 @@ void CMyListView::OnTabKey(bool shift) {
 }
 
 void CMyListView::keyPressEvent(QKeyEvent* event) {
+    if (HandleClipboardKey(this, event))
+        return;
     if (event->key() == Qt::Key_Delete &&
         (event->modifiers() & ~Qt::KeyboardModifiers(Qt::KeypadModifier)) == Qt::NoModifier) {
         if (!m_editing)

@@ -16,6 +16,7 @@ class CCommStatusDlg;
 class QMenu;
 class QMimeData;
 class QTreeWidgetItem;
+struct ClipItem;
 
 // Commands of the panes' context menu (menu 177).
 enum PaneCommand : int {
@@ -78,6 +79,11 @@ public:
     // them) into the FTP folder destPath (ending in "/"), replacing same-named
     // folders there. Asks nothing and refreshes nothing: the caller does.
     bool UploadLocalPaths(const QStringList& paths, const QString& destPath);
+    // Copies items of one side (a paste) into destFolder (ending in "/") with the
+    // status window, by the same rules as a drop. Asks nothing and refreshes
+    // nothing: the caller does.
+    bool CopyClipItems(const QList<ClipItem>& items, bool sourceFtp, const QString& destFolder,
+                       bool destIsFtp);
     // Makes this pane the holder of the drag.
     void BeginDragHere();
     // Drag feedback at a viewport point: highlights the folder item there.
@@ -103,6 +109,10 @@ public:
     int m_contextItem = -1;
     int m_side = 0;
     int m_dropTarget = -1;
+    int m_pasteRow = -1; // the row the context menu was opened on, for its Paste
+    // While set, local file copies run through this status window (progress and
+    // Cancel) instead of straight to the disk.
+    CCommStatusDlg* m_localCopyDlg = nullptr;
     CFrameBase* m_frame;
     CVelmarDoc* m_doc;
 
@@ -141,6 +151,8 @@ private:
     bool DeleteFtpFolderTree(const QString& path);
     bool DestinationExists(const QString& path, bool onFtp);
     bool RefuseSameFolder(const QString& src, const QString& dst, bool sameSide);
+    bool CopyEntries(const QList<ClipItem>& items, bool sourceFtp, const QString& destFolder,
+                     bool destIsFtp, CCommStatusDlg* dlg);
     bool CopyItems(CMyListView* source, const QString& destFolder, bool destIsFtp,
                    CCommStatusDlg* dlg);
     bool CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg);

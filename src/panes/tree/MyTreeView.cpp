@@ -79,6 +79,10 @@ CMyTreeView::CMyTreeView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent)
     setHeaderLabel(QStringLiteral("Folders"));
     setHeaderHidden(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // By whole rows, a screen reader's select action on an item picks the row of
+    // the item's place among its siblings in the whole tree: the wrong folder.
+    // The tree has one column, so selecting the item is selecting its row.
+    setSelectionBehavior(QAbstractItemView::SelectItems);
     setUniformRowHeights(true);
     connect(this, &QTreeWidget::itemExpanded, this, &CMyTreeView::OnItemExpanded);
     connect(this, &QTreeWidget::itemCollapsed, this, &CMyTreeView::OnItemCollapsed);
@@ -336,6 +340,10 @@ void CMyTreeView::OnSelChanged() {
     QTreeWidgetItem* item = SelectedItem();
     if (!item)
         return; // nothing selected: the list keeps the folder it shows
+    // A selection made by a screen reader's action leaves the keyboard's place
+    // behind; the arrows and the menu key go on from the selected item.
+    if (currentItem() != item)
+        selectionModel()->setCurrentIndex(indexFromItem(item), QItemSelectionModel::NoUpdate);
     if (ItemImage(item) == IMG_LOCAL_COMPUTER) {
         ClearList();
         return;

@@ -37,6 +37,8 @@ const QString kToFtp =
     QStringLiteral("Copying files from Local Computer to FTP Server - Please Wait");
 const QString kToLocal =
     QStringLiteral("Copying files from FTP Server to Local Computer - Please Wait");
+const QString kLocalToLocal =
+    QStringLiteral("Copying files from Local Computer to Local Computer - Please Wait");
 const QString kFtpToFtp =
     QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait");
 
@@ -311,9 +313,14 @@ void CMyTreeView::DropFolder(int kind, const QString& target) {
     // An existing folder of that name is kept until the copy is whole.
     if (m_side == 0) {
         if (kind == DRAG_LOCAL_TREE) {
+            CommSession comm(app, m_frame, true, kLocalToLocal);
+            // The local copy's files go through the status window, to be seen
+            // and cancelled.
+            m_listView->m_localCopyDlg = &comm.Dlg();
             CopyFolderReplacing(m_listView, false, destination, [&](const QString& into) {
                 return m_listView->CopyLocalFolder(WithoutTrailingSlash(source), into);
             });
+            m_listView->m_localCopyDlg = nullptr;
             return;
         }
         CommSession comm(app, m_frame, true, kToLocal);

@@ -14,6 +14,7 @@
 #include "Messages.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
+#include "PaneCommands.h"
 #include "TreeSupport.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
@@ -75,11 +76,14 @@ QMenu* CMyTreeView::MakeContextMenu(QTreeWidgetItem* item) {
         else
             action->setEnabled(!fixed);
     }
+    const int image = ItemImage(item);
+    AddClipboardItems(menu, image == IMG_LOCAL_FOLDER || image == IMG_FTP_FOLDER,
+                      item && CanPaste(m_doc));
     return menu;
 }
 
 void CMyTreeView::RunContextMenu(QMenu* menu, const QPoint& globalPos) {
-    QAction* chosen = menu->exec(globalPos);
+    QAction* chosen = RunPaneMenu(menu, globalPos);
     const int id = chosen ? chosen->objectName().toInt() : 0;
     menu->deleteLater();
     if (id)
@@ -104,6 +108,12 @@ void CMyTreeView::OnCommand(int id) {
         break;
     case ID_TREE_DELETE:
         DeleteSelectedFolder();
+        break;
+    case ID_EDIT_COPY:
+        CopyTreeSelection(this);
+        break;
+    case ID_EDIT_PASTE:
+        PasteIntoTree(this, SelectedItem());
         break;
     default:
         break;
@@ -247,6 +257,8 @@ bool CMyTreeView::event(QEvent* event) {
 }
 
 void CMyTreeView::keyPressEvent(QKeyEvent* event) {
+    if (HandleClipboardKey(this, event))
+        return;
     if (event->key() == Qt::Key_Delete && !m_editing && IsFolderImage(ItemImage(SelectedItem()))) {
         DeleteSelectedFolder();
         event->accept();

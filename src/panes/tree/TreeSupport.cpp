@@ -2,6 +2,7 @@
 
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
+#include "FrameLock.h"
 #include "VelmarApp.h"
 
 CommSession::CommSession(CVelmarApp* app, CFrameBase* frame, bool withWindow,
@@ -12,14 +13,12 @@ CommSession::CommSession(CVelmarApp* app, CFrameBase* frame, bool withWindow,
         if (!operation.isEmpty())
             m_dlg->SetDlgItemText(CCommStatusDlg::IDC_OPERATION, operation);
     }
-    if (m_frame)
-        m_frame->setEnabled(false);
+    m_lock = std::make_unique<FrameLock>(m_frame);
     m_app->m_commInProgress = 1;
 }
 
 CommSession::~CommSession() {
-    if (m_frame)
-        m_frame->setEnabled(true);
+    m_lock.reset();
     m_app->m_commInProgress = 0;
     m_dlg.reset();
 }

@@ -9,6 +9,7 @@
 class CCommStatusDlg;
 class CFrameBase;
 class CVelmarApp;
+class FrameLock;
 
 // A tree item: a label and two image indices, nothing else. The icon follows the
 // selection (the selected image while selected), and the drop target of a drag is
@@ -37,6 +38,7 @@ private:
     CVelmarApp* m_app;
     CFrameBase* m_frame;
     std::unique_ptr<CCommStatusDlg> m_dlg;
+    std::unique_ptr<FrameLock> m_lock;
 };
 
 // A folder path reduced for comparison: repeated separators made one, no trailing

@@ -1,0 +1,11 @@
+// A paste: items recorded by Ctrl+C (or copied in a file manager) copied into a
+// folder of either side, with the status window, by the rules of a drop.
+#include "CommScope.h"
+#include "MyListView.h"
+#include "PaneClipboard.h"
+
+bool CMyListView::CopyClipItems(const QList<ClipItem>& items, bool sourceFtp,
+                                const QString& destFolder, bool destIsFtp) {
+    CommScope comm(m_frame, App(), CommScope::Operation(sourceFtp, destIsFtp));
+    return CopyEntries(items, sourceFtp, destFolder, destIsFtp, comm.Dlg());
+}

@@ -1,0 +1,92 @@
+// Copying a file from one local folder to another through the status window, so
+// that a large local copy shows its progress and can be cancelled like the
+// copies that involve a server.
+#include <QFile>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include "BlockLoop.h"
+#include "CommStatusDlg.h"
+#include "LocalFile.h"
+
+namespace {
+struct LocalStat {
+    bool exists = false;
+    struct stat st {};
+};
+
+LocalStat StatOf(const QString& path, bool followLink) {
+    LocalStat result;
+    const QByteArray name = QFile::encodeName(path);
+    result.exists = (followLink ? ::stat(name.constData(), &result.st)
+                                : ::lstat(name.constData(), &result.st)) == 0;
+    return result;
+}
+
+// The copy keeps the source's time of last change, as a file manager's copy does.
+void KeepModifiedTime(const QString& path, const struct stat& source) {
+    struct utimbuf times {};
+    times.actime = source.st_atime;
+    times.modtime = source.st_mtime;
+    ::utime(QFile::encodeName(path).constData(), &times);
+}
+} // namespace
+
+bool CCommStatusDlg::CopyLocalToLocal(QString source, QString destination) {
+    SetPane0(QStringLiteral("Copying Files - Please Wait"));
+    ShowTransferControls();
+    SetDlgItemText(IDC_FROM, source);
+    SetDlgItemText(IDC_TO, destination);
+    const bool ok = CopyLocalFileThroughLoop(source, destination);
+    SetPane0(QStringLiteral("Ready"));
+    return ok;
+}
+
+bool CCommStatusDlg::CopyLocalFileThroughLoop(const QString& source, const QString& destination) {
+    const LocalStat from = StatOf(source, true);
+    const LocalStat to = StatOf(destination, true);
+    // The same file under another name (a hard link, or a link to it) would be
+    // emptied by its own copy.
+    if (!from.exists || !S_ISREG(from.st.st_mode) ||
+        (to.exists && to.st.st_dev == from.st.st_dev && to.st.st_ino == from.st.st_ino)) {
+        ReportCopyError();
+        return false;
+    }
+    LocalFile in;
+    if (!in.OpenRead(source)) {
+        ReportCopyError();
+        return false;
+    }
+    const LocalStat old = StatOf(destination, false);
+    const bool replacing = old.exists && (S_ISREG(old.st.st_mode) || S_ISLNK(old.st.st_mode));
+    LocalFile out;
+    if (!(replacing ? out.OpenTempBeside(destination) : out.OpenCreate(destination))) {
+        ReportCopyError();
+        return false;
+    }
+    LocalFileSource reader(in);
+    LocalFileSink writer(out);
+    bool copied = RunBlockLoop(in.Length(), reader, writer, LengthRule::Exact);
+    try {
+        if (replacing && copied) {
+            const mode_t mode =
+                to.exists && S_ISREG(to.st.st_mode) ? to.st.st_mode : from.st.st_mode;
+            const uid_t owner = to.exists ? to.st.st_uid : ::geteuid();
+            const gid_t group = to.exists ? to.st.st_gid : ::getegid();
+            out.CommitOver(destination, mode, owner, group);
+        } else if (replacing) {
+            out.DiscardTemp(); // the old file stays as it was
+        } else {
+            // A new name keeps the whole blocks of a cancelled copy, as a download does.
+            out.Close();
+            ::chmod(QFile::encodeName(destination).constData(), from.st.st_mode & 07777);
+        }
+    } catch (const std::exception& error) {
+        if (copied)
+            ReportCopyError(error);
+        copied = false;
+    }
+    if (copied)
+        KeepModifiedTime(destination, from.st);
+    return copied;
+}

@@ -1,0 +1,98 @@
+#include "Job.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <exception>
+#include <thread>
+
+#include "InternetException.h"
+#include "Interrupt.h"
+
+namespace core {
+namespace {
+// Jobs started from the interface thread and not yet ended. One at a time: the
+// FTP connection serves one operation, and the windows are locked meanwhile.
+int g_running = 0;
+} // namespace
+
+bool OnUiThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+void CallOnUi(const std::function<void()>& fn) {
+    if (OnUiThread()) {
+        fn();
+        return;
+    }
+    std::exception_ptr error;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&] {
+            try {
+                fn();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (error)
+        std::rethrow_exception(error);
+}
+
+void PostToUi(std::function<void()> fn) {
+    if (!QCoreApplication::instance()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+}
+
+void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, bool userInput) {
+    if (!OnUiThread() || !QCoreApplication::instance()) {
+        // Part of a job already (a file of a folder copy): same thread, and the
+        // outer job's stop request unless this one brings its own.
+        if (!cancel) {
+            work();
+            return;
+        }
+        ftp::InterruptScope scope(cancel);
+        work();
+        return;
+    }
+    if (g_running > 0)
+        throw CInternetException(ERROR_FTP_TRANSFER_IN_PROGRESS,
+                                 QStringLiteral("Another operation with the server is under way."));
+    ++g_running;
+    QEventLoop loop;
+    std::exception_ptr error;
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            {
+                ftp::InterruptScope scope(cancel);
+                try {
+                    work();
+                } catch (...) {
+                    error = std::current_exception();
+                }
+            }
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    } catch (...) {
+        --g_running;
+        throw;
+    }
+    loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    --g_running;
+    if (error)
+        std::rethrow_exception(error);
+}
+
+bool JobRunning() {
+    return g_running > 0;
+}
+
+} // namespace core

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+
+// Long work off the interface thread. The interface thread keeps handling its
+// events (painting, the status window's Cancel) while a job runs; the caller
+// still reads as one call that returns when the work has ended.
+namespace core {
+
+// Whether the calling thread is the application's interface thread.
+bool OnUiThread();
+
+// Runs fn on the interface thread and waits for it to end; on that thread
+// already, simply calls it. For what a job must show or ask on its way.
+void CallOnUi(const std::function<void()>& fn);
+
+// Runs fn on the interface thread soon, without waiting.
+void PostToUi(std::function<void()> fn);
+
+// Runs work on a worker thread and returns when it has ended, rethrowing what
+// it threw. cancel (may be null) is the work's stop request, seen by the FTP
+// classes' waits. Called on a worker thread already, the work runs there at
+// once. userInput says whether input events reach the windows meanwhile (the
+// status window's buttons); without it they wait until the work is done.
+void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel = nullptr,
+            bool userInput = true);
+
+// Whether a job started from the interface thread is running now.
+bool JobRunning();
+
+} // namespace core

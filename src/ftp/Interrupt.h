@@ -1,0 +1,31 @@
+#pragma once
+
+#include <atomic>
+
+// A request to stop, looked at by every blocking wait of the FTP classes on the
+// thread that set it. A wait never sleeps longer than a short step between two
+// looks, so a stop takes effect quickly even while the server says nothing.
+namespace ftp {
+
+// Makes flag the current thread's stop request for as long as the scope lives
+// (scopes nest; the innermost one counts). A non-zero value means stop.
+class InterruptScope {
+public:
+    explicit InterruptScope(const std::atomic<int>* flag);
+    ~InterruptScope();
+    InterruptScope(const InterruptScope&) = delete;
+    InterruptScope& operator=(const InterruptScope&) = delete;
+
+private:
+    const std::atomic<int>* m_previous;
+};
+
+// Whether the current thread has been asked to stop.
+bool Interrupted();
+// Throws CInternetException(ERROR_INTERNET_OPERATION_CANCELLED) when asked to stop.
+void ThrowIfInterrupted();
+
+// The longest a wait sleeps before it looks at the stop request again.
+constexpr int kInterruptStepMs = 50;
+
+} // namespace ftp

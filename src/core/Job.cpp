@@ -67,6 +67,7 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
     ++g_running;
     QEventLoop loop;
     std::exception_ptr error;
+    std::atomic<bool> done{false};
     std::thread worker;
     try {
         worker = std::thread([&] {
@@ -78,13 +79,17 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
                     error = std::current_exception();
                 }
             }
+            done = true;
             QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
         });
     } catch (...) {
         --g_running;
         throw;
     }
-    loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    // An application that quits ends every event loop at once; the worker may be
+    // waiting on this thread for a question, so the loop runs until it is done.
+    while (!done)
+        loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
     worker.join();
     --g_running;
     if (error)

@@ -1,5 +1,7 @@
 #include "TlsServer.h"
 
+#include "FtpServerConfig.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -20,9 +22,10 @@
 namespace {
 
 // The account and PAM service that scripts/setup-test-servers.sh provides.
-constexpr const char* kVsftpdUser = "velmarftp";
-constexpr const char* kVsftpdPassword = "velmar-test-pw";
-constexpr const char* kPamService = "velmar-test-ftp";
+// The same virtual-user login as the plain vsftpd fixture (FtpServerConfig):
+// checked by our PAM service alone, run as the locked guest account.
+constexpr const char* kGuestAccount = "velmarftp";
+constexpr const char* kPamService = "velmar-ftp-virtual";
 
 QString& ErrorText() {
     static QString text;
@@ -186,8 +189,8 @@ TlsServer::TlsServer(Kind kind, const TestCertificate& certificate, const QStrin
     }
     ::chmod(QFile::encodeName(m_root.path()).constData(), 0777);
     if (m_kind == Kind::Vsftpd) {
-        m_user = QString::fromLatin1(kVsftpdUser);
-        m_password = QString::fromLatin1(kVsftpdPassword);
+        m_user = VsftpdVirtualUser();
+        m_password = VsftpdVirtualPassword();
     } else {
         m_user = QStringLiteral("velmar");
         m_password = QStringLiteral("s3cret pass");
@@ -241,6 +244,8 @@ bool TlsServer::WriteVsftpdConfig(const TestCertificate& certificate, QString* p
     const QStringList lines = {
         "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1",
         QStringLiteral("listen_port=%1").arg(m_port), "background=NO", "local_enable=YES",
+        "guest_enable=YES", QStringLiteral("guest_username=%1").arg(kGuestAccount),
+        "virtual_use_local_privs=YES",
         QStringLiteral("pam_service_name=%1").arg(kPamService), "userlist_enable=NO",
         "local_root=" + m_root.path(), "chroot_local_user=YES", "allow_writeable_chroot=YES",
         "write_enable=YES", "local_umask=022", "anonymous_enable=NO", "secure_chroot_dir=" + empty,

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
+#include <type_traits>
 
 // Long work off the interface thread. The interface thread keeps handling its
 // events (painting, the status window's Cancel) while a job runs; the caller
@@ -28,5 +30,19 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel = 
 
 // Whether a job started from the interface thread is running now.
 bool JobRunning();
+
+// RunJob for work that returns a value. Without a status window to press Cancel
+// in, input waits until the work is done.
+template <typename Fn>
+auto Run(Fn&& fn, const std::atomic<int>* cancel = nullptr, bool userInput = false) {
+    using Result = decltype(fn());
+    if constexpr (std::is_void_v<Result>) {
+        RunJob(fn, cancel, userInput);
+    } else {
+        std::optional<Result> result;
+        RunJob([&] { result.emplace(fn()); }, cancel, userInput);
+        return std::move(*result);
+    }
+}
 
 } // namespace core

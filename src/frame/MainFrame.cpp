@@ -10,6 +10,7 @@
 #include <QWindowStateChangeEvent>
 
 #include "FtpConnection.h"
+#include "Job.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
 #include "Registry.h"
@@ -43,7 +44,8 @@ CMainFrame::CMainFrame(CVelmarApp* app) : m_app(app) {
             const QString sizer = QString::fromLatin1(kPaneSizers[i]);
             m_panes[i]->setText(sizer);
             m_panes[i]->setAccessibleDescription(sizer);
-            m_panes[i]->setMinimumWidth(QFontMetrics(m_panes[i]->font()).horizontalAdvance(sizer) + 8);
+            m_panes[i]->setMinimumWidth(QFontMetrics(m_panes[i]->font()).horizontalAdvance(sizer) +
+                                        8);
             bar->addPermanentWidget(m_panes[i], 0);
         }
     }
@@ -57,7 +59,9 @@ CMainFrame::CMainFrame(CVelmarApp* app) : m_app(app) {
     CreateMenus();
 }
 
-CMainFrame::~CMainFrame() { SaveSettings(); }
+CMainFrame::~CMainFrame() {
+    SaveSettings();
+}
 
 QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, const QString& prompt) {
     auto* action = new QAction(text, this);
@@ -91,7 +95,8 @@ void CMainFrame::CreateMenus() {
                  {ID_SORT_SIZE, "&Size", "Sort By Size"},
                  {ID_SORT_DATE, "&Date", "Sort By Date"}};
     for (const auto& s : sorts) {
-        QAction* a = AddCommand(sort, s.id, QString::fromLatin1(s.text), QString::fromLatin1(s.prompt));
+        QAction* a =
+            AddCommand(sort, s.id, QString::fromLatin1(s.text), QString::fromLatin1(s.prompt));
         a->setCheckable(true);
         const int id = s.id;
         connect(a, &QAction::triggered, this, [this, id] { OnSortBy(id); });
@@ -212,16 +217,25 @@ void CMainFrame::SetActiveView(QWidget* pane) {
         pane->setFocus(Qt::OtherFocusReason);
 }
 
-CMyTreeView* CMainFrame::LocalTree() const { return qobject_cast<CMyTreeView*>(GetPane(0, 0)); }
-CMyListView* CMainFrame::LocalList() const { return qobject_cast<CMyListView*>(GetPane(0, 1)); }
-CMyTreeView* CMainFrame::FtpTree() const { return qobject_cast<CMyTreeView*>(GetPane(1, 0)); }
-CMyListView* CMainFrame::FtpList() const { return qobject_cast<CMyListView*>(GetPane(1, 1)); }
+CMyTreeView* CMainFrame::LocalTree() const {
+    return qobject_cast<CMyTreeView*>(GetPane(0, 0));
+}
+CMyListView* CMainFrame::LocalList() const {
+    return qobject_cast<CMyListView*>(GetPane(0, 1));
+}
+CMyTreeView* CMainFrame::FtpTree() const {
+    return qobject_cast<CMyTreeView*>(GetPane(1, 0));
+}
+CMyListView* CMainFrame::FtpList() const {
+    return qobject_cast<CMyListView*>(GetPane(1, 1));
+}
 
 void CMainFrame::OnNextPane(int step) {
     const QWidget* order[4] = {GetPane(0, 0), GetPane(0, 1), GetPane(1, 0), GetPane(1, 1)};
     int current = -1;
     for (int i = 0; i < 4; ++i)
-        if (order[i] && (order[i]->hasFocus() || order[i]->isAncestorOf(QApplication::focusWidget())))
+        if (order[i] &&
+            (order[i]->hasFocus() || order[i]->isAncestorOf(QApplication::focusWidget())))
             current = i;
     const int next = ((current < 0 ? 0 : current + step) % 4 + 4) % 4;
     SetActiveView(const_cast<QWidget*>(order[next]));
@@ -252,7 +266,7 @@ void CMainFrame::changeEvent(QEvent* event) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // A running communication still uses the panes and the connection; the window
     // closes once it has ended.
-    if (m_app->m_commInProgress) {
+    if (m_app->m_commInProgress || core::JobRunning()) {
         event->ignore();
         return;
     }

@@ -1,5 +1,7 @@
 #include "MessageBox.h"
 
+#include "Job.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -72,6 +74,13 @@ int RunRealBox(const MessageBoxCall& call) {
 } // namespace
 
 int MessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags) {
+    if (!core::OnUiThread()) {
+        // A job asks or tells on its way: the box is the interface thread's, and
+        // the job waits for the answer.
+        int answer = IDCANCEL;
+        core::CallOnUi([&] { answer = MessageBox(owner, text, caption, flags); });
+        return answer;
+    }
     MessageBoxCall call{owner, text, caption, flags};
     if (Handler())
         return Handler()(call);

@@ -6,6 +6,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include "Job.h"
+
 namespace {
 int g_depth = 0;
 QPointer<QWidget> g_target;
@@ -38,12 +40,17 @@ void TakeOff() {
 }
 } // namespace
 
+// The pointer belongs to the interface thread; a job's own waits show nothing.
 void BeginWaitCursor() {
+    if (!core::OnUiThread())
+        return;
     if (g_depth++ == 0)
         PutOn();
 }
 
 void EndWaitCursor() {
+    if (!core::OnUiThread())
+        return;
     if (g_depth <= 0)
         return;
     if (--g_depth == 0)

@@ -11,6 +11,7 @@
 
 #include "CommStatusDlg.h"
 #include "InternetFile.h"
+#include "Job.h"
 #include "LocalFile.h"
 #include "ProgressText.h"
 
@@ -60,13 +61,14 @@ void CCommStatusDlg::FlushProgress() {
     m_progressPending = false;
     if (!m_created)
         return;
-    const BlockReport report = MakeReport();
-    SetDlgItemText(IDC_COPIED, report.bytesCopied);
-    SetDlgItemText(IDC_RATE, report.bytesPerSecond);
-    SetDlgItemText(IDC_TIME, report.elapsed);
-    SetDlgItemText(IDC_TIME_LEFT, report.timeLeft);
-    if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
-        bar->setValue(report.position);
+    OnUi([this, report = MakeReport()] {
+        SetDlgItemText(IDC_COPIED, report.bytesCopied);
+        SetDlgItemText(IDC_RATE, report.bytesPerSecond);
+        SetDlgItemText(IDC_TIME, report.elapsed);
+        SetDlgItemText(IDC_TIME_LEFT, report.timeLeft);
+        if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
+            bar->setValue(report.position);
+    });
 }
 
 bool CCommStatusDlg::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
@@ -89,7 +91,9 @@ bool CCommStatusDlg::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
 // that a folder of small files does not spend its time repainting.
 bool CCommStatusDlg::PollCancel(Clock::time_point now) {
     if (now - m_lastPump >= kRefreshInterval) {
-        QCoreApplication::processEvents();
+        // A copy run as a job leaves the events to the interface thread.
+        if (core::OnUiThread())
+            QCoreApplication::processEvents();
         m_lastPump = Clock::now();
     }
     if (m_cancel) {

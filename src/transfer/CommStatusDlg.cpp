@@ -12,6 +12,7 @@
 
 #include "FrameBase.h"
 #include "HelpWindow.h"
+#include "Job.h"
 #include "MessageBox.h"
 #include "Messages.h"
 #include "ProgressText.h"
@@ -184,7 +185,28 @@ void CCommStatusDlg::BuildControls() {
     connect(button(IDC_HELP), &QPushButton::clicked, this, &CCommStatusDlg::OnHelp);
 }
 
+void CCommStatusDlg::OnUi(std::function<void()> fn) {
+    if (core::OnUiThread()) {
+        fn();
+        return;
+    }
+    core::PostToUi([window = QPointer<CCommStatusDlg>(this), fn = std::move(fn)] {
+        if (window)
+            fn();
+    });
+}
+
+bool CCommStatusDlg::AsJob(const std::function<bool()>& body) {
+    bool result = false;
+    core::RunJob([&] { result = body(); }, &m_cancel, m_created);
+    return result;
+}
+
 void CCommStatusDlg::SetDlgItemText(int id, const QString& text) {
+    if (!core::OnUiThread()) {
+        OnUi([this, id, text] { SetDlgItemText(id, text); });
+        return;
+    }
     if (auto* label = qobject_cast<QLabel*>(Control(id))) {
         label->setText(text);
         // A line keeps its fixed name; a screen reader reads what it says from
@@ -203,8 +225,10 @@ QString CCommStatusDlg::GetDlgItemText(int id) const {
 }
 
 void CCommStatusDlg::SetPane0(const QString& text) {
-    if (m_mainFrame)
-        m_mainFrame->SetPaneText(0, text);
+    OnUi([this, text] {
+        if (m_mainFrame)
+            m_mainFrame->SetPaneText(0, text);
+    });
 }
 
 QWidget* CCommStatusDlg::BoxOwner() const {
@@ -216,6 +240,10 @@ QWidget* CCommStatusDlg::BoxOwner() const {
 void CCommStatusDlg::ShowTransferControls() {
     if (!m_created || m_transferControlsShown)
         return;
+    if (!core::OnUiThread()) {
+        OnUi([this] { ShowTransferControls(); });
+        return;
+    }
     for (int id : {IDC_HELP, IDC_CANCEL, IDC_HIDE, IDC_PROGRESS, IDC_FROM_LABEL, IDC_COPIED_LABEL,
                    IDC_RATE_LABEL, IDC_TO_LABEL, IDC_TIME_LABEL, IDC_TIME_LEFT_LABEL})
         Control(id)->setVisible(true);
@@ -224,13 +252,17 @@ void CCommStatusDlg::ShowTransferControls() {
 }
 
 bool CCommStatusDlg::UpdateProgress(std::uint64_t blockIndex, std::uint64_t totalLength) {
-    if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
-        bar->setValue(progress::Position(blockIndex, totalLength));
+    const int position = progress::Position(blockIndex, totalLength);
+    OnUi([this, position] {
+        if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
+            bar->setValue(position);
+    });
     return CheckCancel();
 }
 
 bool CCommStatusDlg::CheckCancel() {
-    QCoreApplication::processEvents();
+    if (core::OnUiThread())
+        QCoreApplication::processEvents();
     m_lastPump = Clock::now();
     if (m_cancel) {
         ShowCancelled();
@@ -250,6 +282,11 @@ void CCommStatusDlg::ReportCopyError() {
 }
 
 void CCommStatusDlg::ReportCopyError(const std::exception& /*error*/) {
+    // A wait that Cancel ended is the user's doing, not a fault.
+    if (m_cancel) {
+        ShowCancelled();
+        return;
+    }
     // The library's own wording would mean little to the user; the message is
     // the same whatever broke.
     ReportCopyError();

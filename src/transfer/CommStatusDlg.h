@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -131,11 +132,17 @@ public:
     void OnHideProgram();
     void OnHelp();
 
+    // The status bar's first pane; from a job it is written on the interface thread.
+    void SetPane0(const QString& text);
+
     CFrameBase* m_mainFrame = nullptr;
-    int m_cancel = 0;
+    // Set by Cancel on the interface thread, read by the running job and by the
+    // FTP waits it is in.
+    std::atomic<int> m_cancel{0};
     CVelmarApp* m_app = nullptr;
 
-    // Called after every finished block of a copy (for tests and diagnostics).
+    // Called after every finished block of a copy (for tests and diagnostics),
+    // on the thread that runs the copy.
     std::function<void(const BlockReport&)> m_blockObserver;
 
     static constexpr int kConnectWaitMs = 10000;
@@ -151,7 +158,13 @@ private:
 
     void BuildControls();
     void WaitUntilDrawn();
-    void SetPane0(const QString& text);
+    // Runs fn on the interface thread: now when called there, soon from a job
+    // (and never once the window is gone).
+    void OnUi(std::function<void()> fn);
+    // Runs an operation as a job: on a worker thread, with this window's Cancel
+    // as its stop request, while the windows keep painting. From within a job
+    // (a file of a folder copy) it runs at once.
+    bool AsJob(const std::function<bool()>& body);
     void ShowConnectText(const QString& text);
     QWidget* BoxOwner() const;
     void ShowCancelled();
@@ -209,7 +222,7 @@ private:
     void ReportCreateFolderError();
 
     bool m_created = false;
-    bool m_transferControlsShown = false;
+    std::atomic<bool> m_transferControlsShown{false}; // read by a job too
     bool m_hiddenWithOwner = false;
     QPointer<QWidget> m_watchedFrame; // the main window, while it lives
     QHash<int, QWidget*> m_controls;

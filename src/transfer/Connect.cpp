@@ -16,6 +16,7 @@
 #include "FrameBase.h"
 #include "FtpConnection.h"
 #include "InternetSession.h"
+#include "Job.h"
 #include "MessageBox.h"
 #include "VelmarApp.h"
 
@@ -193,10 +194,9 @@ bool ReportSecureError(QWidget* owner, ConnectAttempt& attempt) {
     return true;
 }
 
-bool OnUserInterfaceThread() {
-    return QCoreApplication::instance() &&
-           QThread::currentThread() == QCoreApplication::instance()->thread();
-}
+// Set on the connect worker: its questions go through the attempt, which Connect
+// answers or abandons. Every other thread asks the user directly.
+thread_local bool t_connectWorker = false;
 } // namespace
 
 bool CCommStatusDlg::WaitForConnectWorkers(int timeoutMs) {
@@ -211,6 +211,10 @@ bool CCommStatusDlg::WaitForConnectWorkers(int timeoutMs) {
 }
 
 void CCommStatusDlg::ShowConnectText(const QString& text) {
+    if (!core::OnUiThread()) {
+        OnUi([this, text] { ShowConnectText(text); });
+        return;
+    }
     if (m_app && m_app->m_startingUp && m_created) {
         QWidget* line = Control(IDC_MESSAGE);
         line->setVisible(true);
@@ -222,6 +226,7 @@ void CCommStatusDlg::ShowConnectText(const QString& text) {
 }
 
 void CCommStatusDlg::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) {
+    t_connectWorker = true;
     std::unique_ptr<CFtpConnection> connection;
     try {
         connection.reset(attempt->session->GetFtpConnection(attempt->address, attempt->userId,
@@ -249,6 +254,9 @@ void CCommStatusDlg::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) 
 }
 
 bool CCommStatusDlg::Connect() {
+    // The wait for the server runs as a job, so that the windows keep painting.
+    if (core::OnUiThread())
+        return AsJob([this] { return Connect(); });
     CVelmarApp* app = m_app;
     // There is nothing to keep: a caller connects only without a session.
     app->CloseFtp();
@@ -265,7 +273,7 @@ bool CCommStatusDlg::Connect() {
     // The session may outlive this object, so the owner of the box is found then.
     auto worker = std::make_shared<std::weak_ptr<ConnectAttempt>>();
     session->SetCertificateCallback([worker](const CertificateVerdict& verdict) {
-        if (OnUserInterfaceThread())
+        if (!t_connectWorker)
             return AskAboutCertificate(nullptr, verdict);
         if (auto attempt = worker->lock())
             return attempt->Ask(verdict);

@@ -12,6 +12,7 @@
 #include "FtpFileFind.h"
 #include "InternetFile.h"
 #include "InternetSession.h"
+#include "Job.h"
 #include "LocalFile.h"
 #include "VelmarApp.h"
 
@@ -23,19 +24,13 @@ const QString kRetrieving = QStringLiteral("Retrieving Length of FTP File");
 // Pane 0 ends every copy with "Ready", however the copy ends.
 class PaneReady {
 public:
-    explicit PaneReady(CFrameBase* frame) : m_frame(frame) {
-        if (m_frame)
-            m_frame->SetPaneText(0, kCopying);
-    }
-    ~PaneReady() {
-        if (m_frame)
-            m_frame->SetPaneText(0, kReady);
-    }
+    explicit PaneReady(CCommStatusDlg& dlg) : m_dlg(dlg) { m_dlg.SetPane0(kCopying); }
+    ~PaneReady() { m_dlg.SetPane0(kReady); }
     PaneReady(const PaneReady&) = delete;
     PaneReady& operator=(const PaneReady&) = delete;
 
 private:
-    CFrameBase* m_frame;
+    CCommStatusDlg& m_dlg;
 };
 
 // An open remote file that is closed when it goes out of scope on a path that
@@ -104,12 +99,14 @@ bool CCommStatusDlg::CloseAfterCopy(bool copied, std::initializer_list<CInternet
 }
 
 bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
+    if (core::OnUiThread())
+        return AsJob([&] { return CopyLocalToFtp(localPath, remotePath); });
     return UploadLocal(localPath, remotePath, Target::MayExist);
 }
 
 bool CCommStatusDlg::UploadLocal(const QString& localPath, const QString& remotePath,
                                  Target target) {
-    PaneReady pane(m_mainFrame);
+    PaneReady pane(*this);
     ShowTransferControls();
     SetDlgItemText(IDC_FROM, localPath);
     SetDlgItemText(IDC_TO, RemoteName(remotePath));
@@ -141,7 +138,9 @@ bool CCommStatusDlg::UploadLocal(const QString& localPath, const QString& remote
 }
 
 bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
-    PaneReady pane(m_mainFrame);
+    if (core::OnUiThread())
+        return AsJob([&] { return CopyFtpToLocal(remotePath, localPath); });
+    PaneReady pane(*this);
     SetDlgItemText(IDC_ACTIVITY, kRetrieving);
     SetDlgItemText(IDC_FROM, RemoteName(remotePath));
     SetDlgItemText(IDC_TO, localPath);
@@ -187,12 +186,14 @@ bool CCommStatusDlg::DownloadInto(LocalFile& local, CInternetFile& remote, std::
 }
 
 bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
+    if (core::OnUiThread())
+        return AsJob([&] { return CopyFtpToFtp(sourcePath, destinationPath); });
     return CopyRemoteFile(sourcePath, destinationPath, Target::MayExist);
 }
 
 bool CCommStatusDlg::CopyRemoteFile(const QString& sourcePath, const QString& destinationPath,
                                     Target target) {
-    PaneReady pane(m_mainFrame);
+    PaneReady pane(*this);
     SetDlgItemText(IDC_OPERATION,
                    QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait"));
     SetDlgItemText(IDC_ACTIVITY, kRetrieving);

@@ -11,6 +11,7 @@
 #include "FtpConnection.h"
 #include "FtpControl.h"
 #include "FtpFileFind.h"
+#include "Interrupt.h"
 #include "LocalFile.h"
 #include "NameCodec.h"
 #include "TransferPaths.h"
@@ -103,6 +104,8 @@ CCommStatusDlg::RemoteTarget CCommStatusDlg::PlanRemoteTarget(const QString& pat
 }
 
 bool CCommStatusDlg::RemoveRemoteQuietly(const QString& path) {
+    // Clearing up after a cancelled copy is not part of what was cancelled.
+    ftp::InterruptScope uninterrupted(nullptr);
     try {
         return m_app->m_ftpConnection && m_app->m_ftpConnection->Remove(path);
     } catch (const std::exception&) {

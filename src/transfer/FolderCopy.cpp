@@ -12,6 +12,7 @@
 #include "CopyMessages.h"
 #include "FrameBase.h"
 #include "FtpConnection.h"
+#include "Job.h"
 #include "LocalFind.h"
 #include "Messages.h"
 #include "TransferPaths.h"
@@ -67,6 +68,8 @@ bool CopyScanned(const treescan::Result& scan, const QString& destination, MakeF
 } // namespace
 
 bool CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {
+    if (core::OnUiThread())
+        return AsJob([&] { return CopyFolderLocalToFtp(source, destination); });
     const treescan::Result scan =
         treescan::ScanLocal(source, [this] { return PollCancel(Clock::now()); });
     if (ScanStopped(scan))
@@ -80,6 +83,8 @@ bool CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {
 }
 
 bool CCommStatusDlg::CopyFolderFtpToLocal(QString source, QString destination) {
+    if (core::OnUiThread())
+        return AsJob([&] { return CopyFolderFtpToLocal(source, destination); });
     treescan::Result scan;
     if (!ScanRemoteTree(source, scan))
         return false;
@@ -91,6 +96,8 @@ bool CCommStatusDlg::CopyFolderFtpToLocal(QString source, QString destination) {
 }
 
 bool CCommStatusDlg::CopyFolderFtpToFtp(QString source, QString destination) {
+    if (core::OnUiThread())
+        return AsJob([&] { return CopyFolderFtpToFtp(source, destination); });
     if (!CheckFolderNotInside(source, destination))
         return false;
     treescan::Result scan;

@@ -7,6 +7,7 @@
 
 #include "BlockLoop.h"
 #include "CommStatusDlg.h"
+#include "Job.h"
 #include "LocalFile.h"
 
 namespace {
@@ -33,6 +34,8 @@ void KeepModifiedTime(const QString& path, const struct stat& source) {
 } // namespace
 
 bool CCommStatusDlg::CopyLocalToLocal(QString source, QString destination) {
+    if (core::OnUiThread())
+        return AsJob([&] { return CopyLocalToLocal(source, destination); });
     SetPane0(QStringLiteral("Copying Files - Please Wait"));
     ShowTransferControls();
     SetDlgItemText(IDC_FROM, source);

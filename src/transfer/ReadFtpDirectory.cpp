@@ -2,6 +2,7 @@
 #include "CommStatusDlg.h"
 #include "FtpFileFind.h"
 #include "InternetException.h"
+#include "Job.h"
 #include "VelmarApp.h"
 
 namespace {
@@ -21,6 +22,13 @@ DirEntry EntryOf(const FtpListEntry& found) {
 // CInternetException with the server's or the system's words: an empty folder
 // and a failed reading must never look alike to the panes.
 void CCommStatusDlg::ReadFtpDirectory() {
+    if (core::OnUiThread()) {
+        AsJob([this] {
+            ReadFtpDirectory();
+            return true;
+        });
+        return;
+    }
     CVelmarApp* app = m_app;
     if (!app->m_startingUp)
         SetPane0(QStringLiteral("Reading FTP Directory - Please Wait"));

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "FtpConnection.h"
+#include "Job.h"
 #include "TransferFixture.h"
 
 namespace {
@@ -161,7 +162,7 @@ TEST_P(FileCopyTest, CancelThroughTheButtonStopsAtABlockBoundary) {
     PutSource("huge.bin", data);
     dlg->m_blockObserver = [&](const BlockReport& r) {
         if (r.blockIndex == 4999)
-            QTest::mouseClick(dlg->Control(1033), Qt::LeftButton);
+            core::CallOnUi([&] { QTest::mouseClick(dlg->Control(1033), Qt::LeftButton); });
     };
     EXPECT_FALSE(Copy("huge.bin"));
     EXPECT_EQ(dlg->m_cancel, 1);
@@ -277,7 +278,7 @@ TEST_P(DownloadTest, HideProgramDuringATransferLetsItFinish) {
     env->frame->setEnabled(false);
     dlg->m_blockObserver = [&](const BlockReport& r) {
         if (r.blockIndex == 10)
-            QTest::mouseClick(dlg->Control(1047), Qt::LeftButton);
+            core::CallOnUi([&] { QTest::mouseClick(dlg->Control(1047), Qt::LeftButton); });
     };
     EXPECT_TRUE(dlg->CopyFtpToLocal("/hide.bin", env->Local("hide.bin")));
     EXPECT_TRUE(TransferEnv::ReadLocal(env->Local("hide.bin")) == data);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Job.h"
 #include "TransferFixture.h"
 #include "TreeHashes.h"
 
@@ -92,7 +93,7 @@ TEST_P(FileReplaceTest, CancelInTheMiddleLeavesTheOldFileAndNoTemporaryFile) {
     const TreeHashes before = Both();
     dlg->m_blockObserver = [&](const BlockReport& r) {
         if (r.blockIndex == 2000)
-            QTest::mouseClick(dlg->Control(1033), Qt::LeftButton);
+            core::CallOnUi([&] { QTest::mouseClick(dlg->Control(1033), Qt::LeftButton); });
     };
     EXPECT_FALSE(Copy());
     EXPECT_EQ(env->boxes.Captions(), QStringList({"Communication Cancelled"}));

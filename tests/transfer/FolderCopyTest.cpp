@@ -7,6 +7,7 @@
 #include <tuple>
 #include <unistd.h>
 
+#include "Job.h"
 #include "LocalFind.h"
 #include "TransferFixture.h"
 
@@ -148,7 +149,7 @@ TEST_P(FolderCopyTest, CancelEndsTheWholeCopyWithOneMessage) {
     int files = 0;
     dlg->m_blockObserver = [&](const BlockReport& r) {
         if (r.blockIndex == 0 && ++files == 2)
-            QTest::mouseClick(dlg->Control(1033), Qt::LeftButton);
+            core::CallOnUi([&] { QTest::mouseClick(dlg->Control(1033), Qt::LeftButton); });
     };
     EXPECT_FALSE(CopyFolder("src", "dst"));
     EXPECT_EQ(env->boxes.Captions(), QStringList({"Communication Cancelled"}));

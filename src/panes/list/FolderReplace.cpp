@@ -6,6 +6,7 @@
 #include "CopyMessages.h"
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
+#include "Job.h"
 #include "LocalOps.h"
 #include "MyListView.h"
 #include "TransferPaths.h"
@@ -24,10 +25,7 @@ Found LocalKind(const QString& path) {
     return S_ISDIR(st.st_mode) ? Found::Folder : Found::File;
 }
 
-Found FtpKind(const QString& path) {
-    CFtpConnection* connection = AfxGetApp()->m_ftpConnection;
-    if (!connection)
-        return Found::LookupFailed;
+Found FtpKindNow(CFtpConnection* connection, const QString& path) {
     CFtpFileFind find(connection, 1);
     const bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
     if (find.Failed())
@@ -38,6 +36,17 @@ Found FtpKind(const QString& path) {
     if (entry.isLink)
         return Found::Link;
     return entry.isFolder ? Found::Folder : Found::File;
+}
+
+Found FtpKind(const QString& path) {
+    CFtpConnection* connection = AfxGetApp()->m_ftpConnection;
+    if (!connection)
+        return Found::LookupFailed;
+    try {
+        return core::Run([&] { return FtpKindNow(connection, path); });
+    } catch (const std::exception&) {
+        return Found::LookupFailed;
+    }
 }
 
 // One side of the replacement: looks, renames and deletes there.
@@ -62,7 +71,7 @@ public:
             return RenameLocalNoReplace(from, to);
         CFtpConnection* connection = AfxGetApp()->m_ftpConnection;
         try {
-            return connection && connection->Rename(from, to);
+            return connection && core::Run([&] { return connection->Rename(from, to); });
         } catch (const std::exception&) {
             return false;
         }

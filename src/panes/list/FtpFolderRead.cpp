@@ -3,6 +3,7 @@
 #include "CommStatusDlg.h"
 #include "FtpConnection.h"
 #include "InternetException.h"
+#include "Job.h"
 #include "Messages.h"
 #include "VelmarApp.h"
 
@@ -14,13 +15,19 @@ bool ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, const QString& p
         return false;
     }
     try {
-        if (!path.isEmpty() && !app.m_ftpConnection->SetCurrentDirectory(path)) {
+        CFtpConnection* connection = app.m_ftpConnection;
+        const bool entered = core::Run(
+            [&] {
+                if (!path.isEmpty() && !connection->SetCurrentDirectory(path))
+                    return false;
+                dlg.ReadFtpDirectory();
+                return true;
+            },
+            &dlg.m_cancel, dlg.HasWindow());
+        if (!entered)
             reason = QStringLiteral("The server refused to open it: it may have been removed, "
                                     "or you may not have permission to open it.");
-            return false;
-        }
-        dlg.ReadFtpDirectory();
-        return true;
+        return entered;
     } catch (const CInternetException& e) {
         reason = ExplainServerError(e.Message());
     } catch (const std::exception& e) {

@@ -7,6 +7,7 @@
 #include "FrameBase.h"
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
+#include "Job.h"
 #include "ListItems.h"
 #include "ListModel.h"
 #include "LocalFind.h"
@@ -137,14 +138,16 @@ bool CMyListView::ReadModifiedTime(const QString& path, std::int64_t& time) {
     if (!app->m_ftpConnection)
         return false;
     try {
-        CFtpFileFind find(app->m_ftpConnection, 1);
-        bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
-        if (found) {
-            find.FindNextFile();
-            found = find.GetLastWriteTime(time);
-        }
-        find.Close();
-        return found;
+        return core::Run([&] {
+            CFtpFileFind find(app->m_ftpConnection, 1);
+            bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
+            if (found) {
+                find.FindNextFile();
+                found = find.GetLastWriteTime(time);
+            }
+            find.Close();
+            return found;
+        });
     } catch (const std::exception&) {
         return false;
     }
@@ -225,7 +228,7 @@ bool CMyListView::RenameItem(const QString& oldPath, const QString& newPath) {
     if (DestinationExists(newPath, true))
         return false;
     try {
-        return app->m_ftpConnection->Rename(oldPath, newPath);
+        return core::Run([&] { return app->m_ftpConnection->Rename(oldPath, newPath); });
     } catch (const std::exception&) {
         return false;
     }

@@ -4,6 +4,7 @@
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
 #include "FtpTreeDelete.h"
+#include "Job.h"
 #include "ListItems.h"
 #include "LocalFind.h"
 #include "LocalOps.h"
@@ -39,7 +40,7 @@ bool CMyListView::CreateFtpFolder(const QString& path) {
     CFtpConnection* connection = App()->m_ftpConnection;
     bool created = false;
     try {
-        created = connection && connection->CreateDirectory(path);
+        created = connection && core::Run([&] { return connection->CreateDirectory(path); });
     } catch (const std::exception&) {
         created = false;
     }
@@ -53,7 +54,7 @@ bool CMyListView::DeleteOneFile(const QString& path) {
     if (WorksOnFtp()) {
         CFtpConnection* connection = App()->m_ftpConnection;
         try {
-            deleted = connection && connection->Remove(path);
+            deleted = connection && core::Run([&] { return connection->Remove(path); });
         } catch (const std::exception&) {
             deleted = false;
         }
@@ -67,7 +68,10 @@ bool CMyListView::DeleteOneFile(const QString& path) {
 }
 
 bool CMyListView::DeleteFolderTree(const QString& path) {
-    return WorksOnFtp() ? DeleteFtpFolderTree(path) : DeleteLocalFolderTree(path);
+    // A tree of thousands of files takes a while on either side: it is deleted
+    // as a job, and its messages come to this thread.
+    const bool ftp = WorksOnFtp();
+    return core::Run([&] { return ftp ? DeleteFtpFolderTree(path) : DeleteLocalFolderTree(path); });
 }
 
 bool CMyListView::DeleteLocalFolderTree(const QString& path) {
@@ -119,10 +123,12 @@ bool CMyListView::DestinationExists(const QString& path, bool onFtp) {
     if (!connection)
         return false;
     try {
-        CFtpFileFind find(connection, 1);
-        const bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
-        find.Close();
-        return found;
+        return core::Run([&] {
+            CFtpFileFind find(connection, 1);
+            const bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
+            find.Close();
+            return found;
+        });
     } catch (const std::exception&) {
         return false;
     }

@@ -9,6 +9,7 @@
 #include "FrameBase.h"
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
+#include "Job.h"
 #include "LocalOps.h"
 #include "MessageBox.h"
 #include "Messages.h"
@@ -202,10 +203,12 @@ bool CMyTreeView::RenameFolder(const QString& oldPath, const QString& newPath) {
     try {
         // Servers rename over an empty folder without a word; an existing name is
         // refused here instead, as on the local side.
-        CFtpFileFind find(connection);
-        const bool exists = find.FindFile(newPath, INTERNET_FLAG_RELOAD);
-        find.Close();
-        return !exists && connection->Rename(oldPath, newPath);
+        return core::Run([&] {
+            CFtpFileFind find(connection);
+            const bool exists = find.FindFile(newPath, INTERNET_FLAG_RELOAD);
+            find.Close();
+            return !exists && connection->Rename(oldPath, newPath);
+        });
     } catch (const std::exception&) {
         return false;
     }

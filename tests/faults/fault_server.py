@@ -220,6 +220,15 @@ class Session:
         self.send("200 Switching to Binary mode.")
         self.after_login = True
 
+    def cmd_AUTH(self, arg):
+        if SCENARIO != "tls-silent":
+            self.send("500 Unknown command.")
+            return True
+        # Agrees to TLS, then never says a word of the handshake.
+        self.send("234 Proceed with negotiation.")
+        time.sleep(LIFETIME)
+        return False
+
     def cmd_SYST(self, arg):
         self.send("215 UNIX Type: L8")
 

@@ -184,11 +184,12 @@ void FtpDataChannel::Flush() {
 bool FtpDataChannel::PeerFinished() {
     if (Tls::IsSecure(m_socket))
         return Tls::PeerFinished(m_socket, 200);
-    pollfd fd{m_socket.impl()->sockfd(), POLLIN, 0};
-    if (::poll(&fd, 1, 200) <= 0)
+    const int fd = m_socket.impl()->sockfd();
+    if (ftp::WaitFor(fd, POLLIN, ftp::Clock::now() + std::chrono::milliseconds(200)) !=
+        ftp::WaitResult::Ready)
         return false;
     char probe = 0;
-    return ::recv(fd.fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    return ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
 void FtpDataChannel::Abandon() {

@@ -236,8 +236,9 @@ int ReceiveMore(StreamSocket& socket, char* buffer, int room) {
 
 bool PeerFinished(StreamSocket& socket, int waitMs) {
     try {
-        if (socket.available() == 0 && !socket.poll(Poco::Timespan(std::int64_t(waitMs) * 1000),
-                                                    Poco::Net::Socket::SELECT_READ))
+        const auto deadline = ftp::Clock::now() + std::chrono::milliseconds(waitMs);
+        if (socket.available() == 0 &&
+            ftp::WaitFor(socket.impl()->sockfd(), POLLIN, deadline) != ftp::WaitResult::Ready)
             return false;
         // The server's close_notify reads as the end; a byte means the caller
         // stopped before the end.

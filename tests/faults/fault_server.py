@@ -95,7 +95,7 @@ class Session:
         data = self.data_connection()
         with open(path, "rb") as f:
             content = f.read()
-        if SCENARIO == "stall-data":
+        if SCENARIO in ("stall-data", "abor-silent"):
             data.sendall(content[:65536])
             self.transfer = data  # held open and silent: the transfer stalls
             return
@@ -296,6 +296,8 @@ class Session:
         self.store(full)
 
     def cmd_ABOR(self, arg):
+        if SCENARIO == "abor-silent":
+            return  # neither the transfer's end nor an answer to the abort
         if SCENARIO.startswith("abor-500"):
             if SCENARIO == "abor-500-early":
                 self.end_transfer("426 Connection closed; transfer aborted.")

@@ -86,8 +86,8 @@ struct Ground {
 // The call that the stop must end; empty when the case could not be set up.
 using Call = std::function<void()>;
 
-Call StalledDataRead(Ground& g) {
-    if (!g.StartFault("stall-data"))
+Call StalledRead(Ground& g, const char* scenario) {
+    if (!g.StartFault(scenario))
         return {};
     g.connection.reset(g.Connect(g.fault->Address()));
     g.file.reset(g.connection->OpenFile(QStringLiteral("/big.bin")));
@@ -96,6 +96,15 @@ Call StalledDataRead(Ground& g) {
         while (g.file->Read(buffer, sizeof buffer) > 0) {
         }
     };
+}
+
+Call StalledDataRead(Ground& g) {
+    return StalledRead(g, "stall-data");
+}
+
+// The abort after the stop gets no answer: the connection is closed in time.
+Call StalledReadAbortUnanswered(Ground& g) {
+    return StalledRead(g, "abor-silent");
 }
 
 Call SilentGreeting(Ground& g) {
@@ -160,6 +169,7 @@ struct WaitCase {
 TEST(Interrupt, StopEndsEachWaitWithinASecond) {
     const WaitCase cases[] = {
         {"stalled data read", StalledDataRead},
+        {"stalled read, abort unanswered", StalledReadAbortUnanswered},
         {"silent greeting", SilentGreeting},
         {"silent after login", SilentAfterLogin},
         {"silent TLS handshake", SilentTlsHandshake},

@@ -3,11 +3,14 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/NetException.h>
 #include <cerrno>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include "FtpDataChannel.h"
+#include "Interrupt.h"
 #include "NameCodec.h"
+#include "SocketWait.h"
 
 using Poco::Net::SocketAddress;
 using Poco::Net::StreamSocket;
@@ -16,6 +19,8 @@ namespace {
 
 constexpr const char* kAnonymousPassword = "velmar98@";
 constexpr std::size_t kMaxTrail = 256;
+// What an abort may take once the user has asked to stop: the window waits for it.
+constexpr int kStoppedAbortMs = 500;
 
 QString FromServer(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
@@ -24,14 +29,7 @@ QString FromServer(const std::string& s) {
 const QString kClosed = QStringLiteral("The connection to the server is closed.");
 const QString kTimedOut = QStringLiteral("The server did not answer in time.");
 const QString kMalformed = QStringLiteral("The server sent a malformed reply.");
-
-// Milliseconds left until deadline, rounded up so that a wait never spins at 0.
-int MsLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero())
-        return 0;
-    return int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
+const QString kCancelled = QStringLiteral("The operation was cancelled.");
 
 // Keeps a socket in the session's list of pending connects while it is set up.
 class PendingGuard {
@@ -122,14 +120,14 @@ void FtpControl::Dial(PendingConnects* pending) {
     StreamSocket socket;
     SocketAddress address;
     try {
-        address = SocketAddress(m_host, m_port);
+        address = ftp::Resolve(m_host, m_port);
         socket = StreamSocket(address.family());
     } catch (...) {
         RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
     }
     PendingGuard guard(pending, socket.impl()->sockfd());
     try {
-        socket.connect(address, Poco::Timespan(std::int64_t(m_timeouts.connectMs) * 1000));
+        ftp::Connect(socket, address, m_timeouts.connectMs);
         socket.setNoDelay(true);
         m_peer = socket.peerAddress();
         m_local = socket.address();
@@ -212,8 +210,10 @@ void FtpControl::Negotiate() {
         if (m_hasMlst)
             CommandOk("OPTS MLST type;size;modify;unique;unix.mode;");
     }
-    if (!Alive())
+    if (!Alive()) {
+        ftp::ThrowIfInterrupted(); // a stop ended the connection, not the server
         throw CInternetException(ERROR_FTP_DROPPED, kClosed);
+    }
     FtpReply type = Command("TYPE I");
     if (!type.Is(2))
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
@@ -234,21 +234,26 @@ void FtpControl::Fail(int error, const QString& message) {
     throw CInternetException(error, message);
 }
 
+// Waits for the control socket; a stop leaves a reply owed, so the connection
+// is out of step from then on and is closed like a broken one.
+void FtpControl::AwaitSocket(short events, Clock::time_point deadline) {
+    switch (ftp::WaitFor(m_socket.impl()->sockfd(), events, deadline)) {
+    case ftp::WaitResult::Ready:
+        return;
+    case ftp::WaitResult::TimedOut:
+        Fail(ERROR_INTERNET_TIMEOUT, kTimedOut);
+    case ftp::WaitResult::Stopped:
+        Fail(ERROR_INTERNET_OPERATION_CANCELLED, kCancelled);
+    }
+}
+
 bool FtpControl::Receive(Clock::time_point deadline) {
     if (m_tls)
         return ReceiveSecure(deadline);
     const int fd = m_socket.impl()->sockfd();
     char buffer[16384];
     for (;;) {
-        const int left = MsLeft(deadline);
-        if (left <= 0)
-            Fail(ERROR_INTERNET_TIMEOUT, kTimedOut);
-        pollfd p{fd, POLLIN, 0};
-        const int rc = ::poll(&p, 1, left);
-        if (rc < 0 && errno != EINTR)
-            Fail(ERROR_FTP_DROPPED, kClosed);
-        if (rc <= 0)
-            continue;
+        AwaitSocket(POLLIN, deadline);
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) {
             m_parser.Feed(buffer, std::size_t(n));
@@ -268,15 +273,7 @@ void FtpControl::SendRaw(const std::string& bytes, Clock::time_point deadline) {
     const int fd = m_socket.impl()->sockfd();
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const int left = MsLeft(deadline);
-        if (left <= 0)
-            Fail(ERROR_INTERNET_TIMEOUT, kTimedOut);
-        pollfd p{fd, POLLOUT, 0};
-        const int rc = ::poll(&p, 1, left);
-        if (rc < 0 && errno != EINTR)
-            Fail(ERROR_FTP_DROPPED, kClosed);
-        if (rc <= 0)
-            continue;
+        AwaitSocket(POLLOUT, deadline);
         const ssize_t n =
             ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0)
@@ -287,9 +284,13 @@ void FtpControl::SendRaw(const std::string& bytes, Clock::time_point deadline) {
 }
 
 void FtpControl::Send(const std::string& line) {
+    Send(line, Clock::now() + std::chrono::milliseconds(m_timeouts.replyMs));
+}
+
+void FtpControl::Send(const std::string& line, Clock::time_point deadline) {
     if (!Alive())
         throw CInternetException(ERROR_FTP_DROPPED, kClosed);
-    SendRaw(line + "\r\n", Clock::now() + std::chrono::milliseconds(m_timeouts.replyMs));
+    SendRaw(line + "\r\n", deadline);
 }
 
 FtpReply FtpControl::ReadReply() {
@@ -367,9 +368,19 @@ void FtpControl::Remember(const std::string& command, const FtpReply& reply) {
 void FtpControl::AbortTransfer(bool preliminaryDue) {
     if (!Alive())
         return;
+    // After a stop the server gets a short while to answer, without the stop
+    // cutting that short, and a connection it leaves out of step is closed rather
+    // than made afresh: the user waits. A stop that comes during an abort closes
+    // the connection at once.
+    const bool stopping = ftp::Interrupted();
+    std::optional<ftp::InterruptScope> abortRuns;
+    if (stopping)
+        abortRuns.emplace(nullptr);
+    const int budgetMs =
+        stopping ? std::min(m_timeouts.replyMs, kStoppedAbortMs) : m_timeouts.replyMs;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
     try {
-        Send("ABOR");
-        const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeouts.replyMs);
+        Send("ABOR", deadline);
         AbortReplies replies(preliminaryDue);
         bool systSent = false;
         for (;;) {
@@ -380,7 +391,7 @@ void FtpControl::AbortTransfer(bool preliminaryDue) {
             // SYST follows ABOR's first answer, not ABOR itself: pure-ftpd ends the
             // session when a command comes on the heels of ABOR.
             if (!systSent) {
-                Send("SYST");
+                Send("SYST", deadline);
                 systSent = true;
             }
             switch (verdict) {
@@ -391,7 +402,12 @@ void FtpControl::AbortTransfer(bool preliminaryDue) {
             case AbortReplies::Verdict::OutOfStep:
                 // A reply may still be on its way: only a new connection is sure
                 // to answer each command with its own reply.
-                Reconnect();
+                if (stopping) {
+                    m_dead = true;
+                    CloseSocket();
+                } else {
+                    Reconnect();
+                }
                 return;
             }
         }

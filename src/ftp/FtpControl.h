@@ -52,6 +52,8 @@ public:
     // Gets the control channel back in step after an abandoned transfer; when the
     // replies cannot be matched up, logs in afresh on a new control connection.
     // preliminaryDue: the transfer command's first reply has not been read yet.
+    // Never throws. With a stop requested it gives the server half a second and,
+    // short of an answer in step, leaves the connection closed (Alive() false).
     void AbortTransfer(bool preliminaryDue = false);
 
     // Runs a listing command to the end; false when the server refuses it.
@@ -106,7 +108,9 @@ private:
     void CloseSocket();
 
     FtpReply ReadReplyUntil(Clock::time_point deadline);
+    void AwaitSocket(short events, Clock::time_point deadline);
     void Send(const std::string& line);
+    void Send(const std::string& line, Clock::time_point deadline);
     [[noreturn]] void Fail(int error, const QString& message);
 
     enum class ActiveResult { Connected, Refused, Unavailable };

@@ -5,6 +5,8 @@
 #include <poll.h>
 
 #include "FtpControl.h"
+#include "Interrupt.h"
+#include "SocketWait.h"
 
 using Poco::Net::SocketAddress;
 using Poco::Net::StreamSocket;
@@ -15,10 +17,6 @@ constexpr std::size_t kMaxListing = 512u << 20; // a listing larger than this is
 
 QString FromServer(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-Poco::Timespan Ms(int ms) {
-    return Poco::Timespan(std::int64_t(ms) * 1000);
 }
 
 std::string PortCommand(const SocketAddress& addr) {
@@ -33,22 +31,21 @@ std::string PortCommand(const SocketAddress& addr) {
 }
 
 // Waits until the listener or (when watched) the control socket is readable.
-// 0: time-out, 1: the listener, 2: the control socket.
+// 0: time-out, 1: the listener, 2: the control socket, 3: a stop request.
 int WaitEither(int listenFd, int controlFd, std::chrono::steady_clock::time_point deadline) {
     pollfd fds[2] = {{listenFd, POLLIN, 0}, {controlFd, POLLIN, 0}};
     const nfds_t n = controlFd >= 0 ? 2 : 1;
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0)
-            return 0;
-        const int rc = ::poll(fds, n, int(left));
-        if (rc > 0)
-            return fds[0].revents != 0 ? 1 : 2;
-        if (rc < 0 && errno != EINTR)
-            return 0;
+    switch (ftp::WaitFor(fds, n, deadline)) {
+    case ftp::WaitResult::TimedOut:
+        return 0;
+    case ftp::WaitResult::Stopped:
+        return 3;
+    case ftp::WaitResult::Ready:
+        break;
     }
+    if (fds[0].revents != 0)
+        return 1;
+    return n == 2 && fds[1].revents != 0 ? 2 : 0;
 }
 
 } // namespace
@@ -72,9 +69,11 @@ FtpControl::ActiveResult FtpControl::TryActive(const std::string& command, Strea
                               ? 2
                               : WaitEither(listener.impl()->sockfd(),
                                            preliminary ? -1 : m_socket.impl()->sockfd(), deadline);
-        if (ready == 0) {
+        if (ready == 0 || ready == 3) {
             listener.close();
             AbortTransfer(!preliminary);
+            if (ready == 3)
+                ftp::ThrowCancelled();
             return ActiveResult::Unavailable;
         }
         if (ready == 2) {
@@ -144,7 +143,7 @@ StreamSocket FtpControl::OpenPassive(const std::string& command) {
     const SocketAddress addr = PassiveAddress();
     StreamSocket data;
     try {
-        data.connect(addr, Ms(m_timeouts.connectMs));
+        ftp::Connect(data, addr, m_timeouts.connectMs);
     } catch (...) {
         // The server is left waiting for a connection; its next command ends that.
         RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
@@ -178,8 +177,9 @@ StreamSocket FtpControl::OpenData(const std::string& command) {
         } else {
             data = OpenPassive(command);
         }
-        data.setReceiveTimeout(Ms(m_timeouts.dataMs));
-        data.setSendTimeout(Ms(m_timeouts.dataMs));
+        // Reads and writes wait in steps (ReceiveSome, SendSome), each up to the
+        // data time-out in all.
+        ftp::UseStepTimeouts(data);
         if (m_tls)
             data = SecureDataSocket(data);
     } catch (...) {
@@ -201,7 +201,7 @@ bool FtpControl::FetchListing(const std::string& command, std::string& text) {
     try {
         char buffer[65536];
         for (;;) {
-            const int n = data.receiveBytes(buffer, sizeof buffer);
+            const int n = ftp::ReceiveSome(data, buffer, sizeof buffer, m_timeouts.dataMs);
             if (n <= 0)
                 break;
             if (text.size() + std::size_t(n) > kMaxListing) {

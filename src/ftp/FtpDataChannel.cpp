@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 
 #include "FtpControl.h"
+#include "Interrupt.h"
+#include "SocketWait.h"
 #include "TlsLayer.h"
 
 namespace {
@@ -16,7 +18,8 @@ QString ReplyText(const FtpReply& reply) {
 
 FtpDataChannel::FtpDataChannel(FtpControl* control, const Poco::Net::StreamSocket& socket,
                                Direction direction)
-    : m_control(control), m_socket(socket), m_direction(direction), m_buffer(kBufferSize) {
+    : m_control(control), m_socket(socket), m_direction(direction),
+      m_dataMs(control->Timeouts().dataMs), m_buffer(kBufferSize) {
     m_control->m_openFile = this;
 }
 
@@ -66,7 +69,7 @@ unsigned FtpDataChannel::Read(void* buffer, unsigned count) {
         try {
             if (count >= kDirectReadSize) {
                 const int room = int(std::min<unsigned>(count, 1u << 30));
-                n = m_socket.receiveBytes(buffer, room);
+                n = ftp::ReceiveSome(m_socket, buffer, room, m_dataMs);
                 if (n > 0 && Tls::IsSecure(m_socket))
                     n += Tls::ReceiveMore(m_socket, static_cast<char*>(buffer) + n, room - n);
                 if (n > 0) {
@@ -74,7 +77,7 @@ unsigned FtpDataChannel::Read(void* buffer, unsigned count) {
                     return unsigned(n);
                 }
             } else {
-                n = m_socket.receiveBytes(m_buffer.data(), int(m_buffer.size()));
+                n = ftp::ReceiveSome(m_socket, m_buffer.data(), int(m_buffer.size()), m_dataMs);
                 if (n > 0 && Tls::IsSecure(m_socket))
                     n += Tls::ReceiveMore(m_socket, m_buffer.data() + n, int(m_buffer.size()) - n);
             }
@@ -159,7 +162,7 @@ void FtpDataChannel::SendAll(const char* data, std::size_t size) {
     try {
         while (size > 0) {
             const int chunk = int(std::min<std::size_t>(size, 1u << 30));
-            const int n = m_socket.sendBytes(data, chunk, MSG_NOSIGNAL);
+            const int n = ftp::SendSome(m_socket, data, chunk, m_dataMs);
             if (n <= 0)
                 throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
                                          QStringLiteral("The server stopped taking data."));
@@ -181,11 +184,12 @@ void FtpDataChannel::Flush() {
 bool FtpDataChannel::PeerFinished() {
     if (Tls::IsSecure(m_socket))
         return Tls::PeerFinished(m_socket, 200);
-    pollfd fd{m_socket.impl()->sockfd(), POLLIN, 0};
-    if (::poll(&fd, 1, 200) <= 0)
+    const int fd = m_socket.impl()->sockfd();
+    if (ftp::WaitFor(fd, POLLIN, ftp::Clock::now() + std::chrono::milliseconds(200)) !=
+        ftp::WaitResult::Ready)
         return false;
     char probe = 0;
-    return ::recv(fd.fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    return ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
 void FtpDataChannel::Abandon() {
@@ -202,6 +206,13 @@ void FtpDataChannel::Abandon() {
 void FtpDataChannel::Close() {
     if (m_finished)
         return;
+    // Asked to stop: the transfer is not wanted any more, and the user waits. No
+    // more data goes out and the final reply is not waited for; the abort keeps
+    // the connection if the server answers it at once, and closes it if not.
+    if (ftp::Interrupted()) {
+        Abandon();
+        return;
+    }
     if (m_direction == Direction::Download) {
         // All data read but the end not seen yet: finish normally, so that the
         // server's verdict on the transfer is heard.

@@ -45,6 +45,7 @@ private:
     FtpControl* m_control;
     Poco::Net::StreamSocket m_socket;
     Direction m_direction;
+    int m_dataMs; // how long a read or write may wait for the first byte to move
     std::vector<char> m_buffer;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;

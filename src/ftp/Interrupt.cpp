@@ -19,10 +19,18 @@ bool Interrupted() {
     return t_flag && t_flag->load(std::memory_order_relaxed) != 0;
 }
 
+bool CanBeInterrupted() {
+    return t_flag != nullptr;
+}
+
+void ThrowCancelled() {
+    throw CInternetException(ERROR_INTERNET_OPERATION_CANCELLED,
+                             QStringLiteral("The operation was cancelled."));
+}
+
 void ThrowIfInterrupted() {
     if (Interrupted())
-        throw CInternetException(ERROR_INTERNET_OPERATION_CANCELLED,
-                                 QStringLiteral("The operation was cancelled."));
+        ThrowCancelled();
 }
 
 } // namespace ftp

@@ -24,6 +24,10 @@ private:
 bool Interrupted();
 // Throws CInternetException(ERROR_INTERNET_OPERATION_CANCELLED) when asked to stop.
 void ThrowIfInterrupted();
+// The same exception, unconditionally.
+[[noreturn]] void ThrowCancelled();
+// Whether a stop request is installed on this thread at all (set or not).
+bool CanBeInterrupted();
 
 // The longest a wait sleeps before it looks at the stop request again.
 constexpr int kInterruptStepMs = 50;

@@ -5,17 +5,22 @@
 #include <poll.h>
 
 #include "FtpControl.h"
+#include "Interrupt.h"
+#include "SocketWait.h"
 
 namespace {
 QString ReplyWords(const FtpReply& reply) {
     return QString::fromUtf8(reply.text.data(), qsizetype(reply.text.size()));
 }
 
-// Whole milliseconds until deadline, at least 1 so that a socket time-out is set.
-Poco::Timespan Left(std::chrono::steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return Poco::Timespan(std::int64_t(std::max<std::int64_t>(left.count(), 1)) * 1000);
+const QString kTimedOut = QStringLiteral("The server did not answer in time.");
+const QString kCancelled = QStringLiteral("The operation was cancelled.");
+
+// One step of a wait inside TLS: POCO waits up to twice the socket time-out for
+// a record that arrives in pieces, so half a step, and never past the deadline.
+Poco::Timespan Step(std::chrono::steady_clock::time_point deadline) {
+    const int ms = std::clamp(ftp::MsLeft(deadline), 1, ftp::kInterruptStepMs / 2);
+    return Poco::Timespan(std::int64_t(ms) * 1000);
 }
 } // namespace
 
@@ -35,13 +40,11 @@ void FtpControl::StartTls() {
     // Anything that came in clear behind the 234 is dropped, never taken for a
     // reply from inside the secure channel.
     m_parser.Reset();
-    // The handshake reads and writes on its own; these bound its waits.
-    m_socket.setReceiveTimeout(Poco::Timespan(std::int64_t(m_timeouts.replyMs) * 1000));
-    m_socket.setSendTimeout(Poco::Timespan(std::int64_t(m_timeouts.replyMs) * 1000));
     CertificateTrust fallback; // nobody to ask: only trusted certificates pass
     try {
-        m_secure = std::make_unique<Poco::Net::SecureStreamSocket>(Tls::SecureControl(
-            m_socket, m_host, m_port, m_trust ? *m_trust : fallback, &m_fingerprint));
+        m_secure = std::make_unique<Poco::Net::SecureStreamSocket>(
+            Tls::SecureControl(m_socket, m_host, m_port, m_trust ? *m_trust : fallback,
+                               &m_fingerprint, m_timeouts.replyMs));
     } catch (...) {
         m_dead = true;
         CloseSocket();
@@ -62,22 +65,12 @@ void FtpControl::StartTls() {
 bool FtpControl::ReceiveSecure(Clock::time_point deadline) {
     char buffer[16384];
     for (;;) {
-        if (Clock::now() >= deadline)
-            Fail(ERROR_INTERNET_TIMEOUT, QStringLiteral("The server did not answer in time."));
         try {
             // Bytes already decrypted need no wait; new ones arrive on the socket.
-            if (m_secure->available() == 0) {
-                pollfd p{m_socket.impl()->sockfd(), POLLIN, 0};
-                const int ms = int(Left(deadline).totalMilliseconds());
-                const int rc = ::poll(&p, 1, ms);
-                if (rc < 0 && errno != EINTR)
-                    Fail(ERROR_FTP_DROPPED,
-                         QStringLiteral("The connection to the server is closed."));
-                if (rc <= 0)
-                    continue;
-            }
-            // A record that arrives in pieces is waited for only until the deadline.
-            m_secure->setReceiveTimeout(Left(deadline));
+            if (m_secure->available() == 0)
+                AwaitSocket(POLLIN, deadline);
+            // A record that arrives in pieces is waited for in steps until the deadline.
+            m_secure->setReceiveTimeout(Step(deadline));
             const int n = m_secure->receiveBytes(buffer, sizeof buffer);
             if (n <= 0)
                 return false;
@@ -86,7 +79,10 @@ bool FtpControl::ReceiveSecure(Clock::time_point deadline) {
         } catch (const CInternetException&) {
             throw;
         } catch (const Poco::TimeoutException&) {
-            Fail(ERROR_INTERNET_TIMEOUT, QStringLiteral("The server did not answer in time."));
+            if (ftp::Interrupted())
+                Fail(ERROR_INTERNET_OPERATION_CANCELLED, kCancelled);
+            if (Clock::now() >= deadline)
+                Fail(ERROR_INTERNET_TIMEOUT, kTimedOut);
         } catch (const Poco::Exception& e) {
             Fail(ERROR_INTERNET_CONNECTION_ABORTED,
                  QStringLiteral("The secure connection failed: ") +
@@ -96,23 +92,31 @@ bool FtpControl::ReceiveSecure(Clock::time_point deadline) {
 }
 
 void FtpControl::SendSecure(const std::string& bytes, Clock::time_point deadline) {
-    try {
-        m_secure->setSendTimeout(Left(deadline));
-        const int n = m_secure->sendBytes(bytes.data(), int(bytes.size()));
-        if (n != int(bytes.size()))
+    std::size_t sent = 0;
+    // A write cut short by a step is repeated with the same bytes, as TLS demands.
+    while (sent < bytes.size()) {
+        try {
+            if (ftp::Interrupted())
+                Fail(ERROR_INTERNET_OPERATION_CANCELLED, kCancelled);
+            m_secure->setSendTimeout(Step(deadline));
+            const int n = m_secure->sendBytes(bytes.data() + sent, int(bytes.size() - sent));
+            if (n <= 0)
+                Fail(ERROR_FTP_DROPPED, QStringLiteral("The connection to the server is closed."));
+            sent += std::size_t(n);
+        } catch (const CInternetException&) {
+            throw;
+        } catch (const Poco::TimeoutException&) {
+            if (Clock::now() >= deadline)
+                Fail(ERROR_INTERNET_TIMEOUT, kTimedOut);
+        } catch (const Poco::Exception&) {
             Fail(ERROR_FTP_DROPPED, QStringLiteral("The connection to the server is closed."));
-    } catch (const CInternetException&) {
-        throw;
-    } catch (const Poco::TimeoutException&) {
-        Fail(ERROR_INTERNET_TIMEOUT, QStringLiteral("The server did not answer in time."));
-    } catch (const Poco::Exception&) {
-        Fail(ERROR_FTP_DROPPED, QStringLiteral("The connection to the server is closed."));
+        }
     }
 }
 
 Poco::Net::StreamSocket FtpControl::SecureDataSocket(const Poco::Net::StreamSocket& data) {
     try {
-        return Tls::SecureData(data, m_host, *m_secure, m_fingerprint);
+        return Tls::SecureData(data, m_host, *m_secure, m_fingerprint, m_timeouts.dataMs);
     } catch (...) {
         // The server is left with a broken data connection and a reply to give.
         AbortTransfer();

@@ -17,6 +17,8 @@
 #include <sys/socket.h>
 
 #include "InternetException.h"
+#include "Interrupt.h"
+#include "SocketWait.h"
 
 using Poco::Net::SecureStreamSocket;
 using Poco::Net::StreamSocket;
@@ -105,15 +107,46 @@ void Cut(SecureStreamSocket& socket) {
                              QStringLiteral("The secure connection failed: ") + what);
 }
 
+// Drives the handshake on a non-blocking socket, waiting in short steps, so
+// that a stop request ends it as quickly as any other wait.
+void CompleteHandshake(SecureStreamSocket& secure, int fd, int timeoutMs) {
+    const auto deadline = ftp::Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const int rc = secure.completeHandshake();
+        if (rc == 1)
+            return;
+        short events = POLLIN;
+        if (rc == SecureStreamSocket::ERR_SSL_WANT_WRITE)
+            events = POLLOUT;
+        else if (rc != SecureStreamSocket::ERR_SSL_WANT_READ)
+            ChannelFailed(QStringLiteral("the server ended the connection."));
+        switch (ftp::WaitFor(fd, events, deadline)) {
+        case ftp::WaitResult::Ready:
+            break;
+        case ftp::WaitResult::TimedOut:
+            throw Poco::TimeoutException();
+        case ftp::WaitResult::Stopped:
+            ftp::ThrowCancelled();
+        }
+    }
+}
+
 // The handshake; POCO's own errors become ours.
 SecureStreamSocket Handshake(const StreamSocket& plain, const std::string& host,
-                             Poco::Net::Session::Ptr session) {
+                             Poco::Net::Session::Ptr session, int timeoutMs) {
     t_chainProblems = 0;
+    StreamSocket socket = plain; // the same connection: blocking is set on both
     try {
         // The name goes along for SNI; an address literal must not.
         const bool literal = IsAddressLiteral(host);
-        return SecureStreamSocket::attach(plain, literal ? std::string() : host,
-                                          Tls::ClientContext(), session);
+        socket.setBlocking(false);
+        SecureStreamSocket secure = SecureStreamSocket::attach(
+            socket, literal ? std::string() : host, Tls::ClientContext(), session);
+        CompleteHandshake(secure, socket.impl()->sockfd(), timeoutMs);
+        socket.setBlocking(true);
+        return secure;
+    } catch (const CInternetException&) {
+        throw;
     } catch (const Poco::TimeoutException&) {
         ChannelFailed(QStringLiteral("the server did not answer in time."));
     } catch (const Poco::Exception& e) {
@@ -165,6 +198,9 @@ Poco::Net::Context::Ptr ClientContext() {
         // (vsftpd) take each TLS 1.3 session only once, so the second transfer
         // of a connection would be refused.
         SSL_CTX_set_max_proto_version(context->sslContext(), TLS1_2_VERSION);
+        // A write returns once a record is out, so a stalled upload shows how far
+        // it got and its time-out counts from the last progress, as for plain ones.
+        SSL_CTX_set_mode(context->sslContext(), SSL_MODE_ENABLE_PARTIAL_WRITE);
         context->enableSessionCache(true);
         // Our checks replace POCO's, which would ask a process-wide handler.
         context->enableExtendedCertificateVerification(false);
@@ -200,8 +236,9 @@ int ReceiveMore(StreamSocket& socket, char* buffer, int room) {
 
 bool PeerFinished(StreamSocket& socket, int waitMs) {
     try {
-        if (socket.available() == 0 && !socket.poll(Poco::Timespan(std::int64_t(waitMs) * 1000),
-                                                    Poco::Net::Socket::SELECT_READ))
+        const auto deadline = ftp::Clock::now() + std::chrono::milliseconds(waitMs);
+        if (socket.available() == 0 &&
+            ftp::WaitFor(socket.impl()->sockfd(), POLLIN, deadline) != ftp::WaitResult::Ready)
             return false;
         // The server's close_notify reads as the end; a byte means the caller
         // stopped before the end.
@@ -241,9 +278,9 @@ CertificateVerdict Inspect(const SecureStreamSocket& socket, const std::string& 
 }
 
 SecureStreamSocket SecureControl(const StreamSocket& plain, const std::string& host,
-                                 unsigned short port, CertificateTrust& trust,
-                                 QString* fingerprint) {
-    SecureStreamSocket secure = Handshake(plain, host, nullptr);
+                                 unsigned short port, CertificateTrust& trust, QString* fingerprint,
+                                 int timeoutMs) {
+    SecureStreamSocket secure = Handshake(plain, host, nullptr, timeoutMs);
     const unsigned chain = t_chainProblems;
     CertificateVerdict verdict;
     try {
@@ -264,8 +301,9 @@ SecureStreamSocket SecureControl(const StreamSocket& plain, const std::string& h
 }
 
 SecureStreamSocket SecureData(const StreamSocket& plain, const std::string& host,
-                              SecureStreamSocket& control, const QString& controlFingerprint) {
-    SecureStreamSocket secure = Handshake(plain, host, control.currentSession());
+                              SecureStreamSocket& control, const QString& controlFingerprint,
+                              int timeoutMs) {
+    SecureStreamSocket secure = Handshake(plain, host, control.currentSession(), timeoutMs);
     if (secure.sessionWasReused())
         return secure;
     // A fresh handshake: it must be the same server that we accepted on the

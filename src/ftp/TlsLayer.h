@@ -34,17 +34,19 @@ Poco::Net::Context::Ptr ClientContext();
 // The handshake over an open control connection, then the certificate checks
 // (asking through trust when in doubt). Returns the secure socket and the
 // certificate's fingerprint. Throws CInternetException; the plain socket must
-// not be used after a failure.
+// not be used after a failure. The handshake ends after timeoutMs, or at once on
+// a stop request (ERROR_INTERNET_OPERATION_CANCELLED).
 Poco::Net::SecureStreamSocket SecureControl(const Poco::Net::StreamSocket& plain,
                                             const std::string& host, unsigned short port,
-                                            CertificateTrust& trust, QString* fingerprint);
+                                            CertificateTrust& trust, QString* fingerprint,
+                                            int timeoutMs);
 
 // The handshake over a new data connection, resuming the control's session. A
 // data connection that did not resume must show the control's certificate.
 Poco::Net::SecureStreamSocket SecureData(const Poco::Net::StreamSocket& plain,
                                          const std::string& host,
                                          Poco::Net::SecureStreamSocket& control,
-                                         const QString& controlFingerprint);
+                                         const QString& controlFingerprint, int timeoutMs);
 
 // The description of a certificate, with the problems that the chain check found
 // and whether it names host.

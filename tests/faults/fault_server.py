@@ -95,7 +95,7 @@ class Session:
         data = self.data_connection()
         with open(path, "rb") as f:
             content = f.read()
-        if SCENARIO == "stall-data":
+        if SCENARIO in ("stall-data", "abor-silent"):
             data.sendall(content[:65536])
             self.transfer = data  # held open and silent: the transfer stalls
             return
@@ -220,6 +220,15 @@ class Session:
         self.send("200 Switching to Binary mode.")
         self.after_login = True
 
+    def cmd_AUTH(self, arg):
+        if SCENARIO != "tls-silent":
+            self.send("500 Unknown command.")
+            return True
+        # Agrees to TLS, then never says a word of the handshake.
+        self.send("234 Proceed with negotiation.")
+        time.sleep(LIFETIME)
+        return False
+
     def cmd_SYST(self, arg):
         self.send("215 UNIX Type: L8")
 
@@ -287,6 +296,8 @@ class Session:
         self.store(full)
 
     def cmd_ABOR(self, arg):
+        if SCENARIO == "abor-silent":
+            return  # neither the transfer's end nor an answer to the abort
         if SCENARIO.startswith("abor-500"):
             if SCENARIO == "abor-500-early":
                 self.end_transfer("426 Connection closed; transfer aborted.")

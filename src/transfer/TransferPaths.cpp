@@ -4,12 +4,6 @@
 
 namespace transferpaths {
 namespace {
-QString WithOneTrailingSlash(QString path) {
-    while (path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path + QLatin1Char('/');
-}
-
 // Long names are cut so that the temporary name stays within the 255 bytes that
 // most file systems allow, and never in the middle of a surrogate pair.
 QString ShortenedName(const QString& name) {
@@ -23,31 +17,16 @@ QString ShortenedName(const QString& name) {
 }
 } // namespace
 
-QString WithoutTrailingSlash(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
-
 QString JoinRemote(const QString& folder, const QString& name) {
-    if (folder.endsWith(QLatin1Char('/')))
-        return folder + name;
-    return folder + QLatin1Char('/') + name;
+    return pathrules::Join(folder, name);
 }
 
 bool IsUsableListingName(const QString& name) {
-    if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral(".."))
-        return false;
-    return !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
-bool IsSameOrInside(const QString& source, const QString& destination) {
-    return WithOneTrailingSlash(destination)
-        .startsWith(WithOneTrailingSlash(source), Qt::CaseSensitive);
+    return pathrules::IsPathElement(name);
 }
 
 QString ParentOf(const QString& path) {
-    const QString clean = WithoutTrailingSlash(path);
+    const QString clean = pathrules::WithoutTrailingSlash(path);
     const qsizetype slash = clean.lastIndexOf(QLatin1Char('/'));
     if (slash < 0)
         return QString();
@@ -55,7 +34,7 @@ QString ParentOf(const QString& path) {
 }
 
 QString NameOf(const QString& path) {
-    const QString clean = WithoutTrailingSlash(path);
+    const QString clean = pathrules::WithoutTrailingSlash(path);
     return clean.mid(clean.lastIndexOf(QLatin1Char('/')) + 1);
 }
 

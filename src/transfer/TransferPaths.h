@@ -2,13 +2,12 @@
 
 #include <QString>
 
-// Path rules of the copies. The FTP side and the local side both join with "/";
-// which side a path belongs to is always known by the caller, never guessed from
-// its separator.
-namespace transferpaths {
+#include "PathRules.h"
 
-// Every trailing "/" taken off, but the root "/" kept.
-QString WithoutTrailingSlash(QString path);
+// Path rules of the copies, on top of the rules that the panes share. The FTP
+// side and the local side both join with "/"; which side a path belongs to is
+// always known by the caller, never guessed from its separator.
+namespace transferpaths {
 
 // folder + "/" + name, without doubling a "/" that the folder already ends in.
 QString JoinRemote(const QString& folder, const QString& name);
@@ -19,9 +18,8 @@ QString JoinRemote(const QString& folder, const QString& name);
 bool IsUsableListingName(const QString& name);
 
 // True when destination is source itself or lies below it, both on the same
-// side. Trailing separators do not matter ("/pub/" is "/pub"); the comparison is
-// exact and case-sensitive, as the servers' paths are.
-bool IsSameOrInside(const QString& source, const QString& destination);
+// side: the one rule of both panes.
+using pathrules::IsSameOrInside;
 
 // A name beside path (in the same folder) for a copy that is not whole yet, or for
 // an old file or folder kept until its replacement is in place: hidden, marked as

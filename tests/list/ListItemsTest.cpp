@@ -290,30 +290,12 @@ INSTANTIATE_TEST_SUITE_P(
         return "Case" + std::to_string(info.index);
     });
 
-TEST(Paths, NormalizedAndOverlapping) {
-    EXPECT_EQ(NormalizedPath(QStringLiteral("//pub//x/")), QStringLiteral("/pub/x"));
-    EXPECT_EQ(NormalizedPath(QStringLiteral("/")), QStringLiteral("/"));
-    EXPECT_EQ(NormalizedPath(QStringLiteral("//")), QStringLiteral("/"));
-    const struct {
-        const char* a;
-        const char* b;
-        bool overlap;
-    } cases[] = {
-        {"/d/x", "/d/x", true},    {"/d/x/", "//d/x", true}, {"/d/x", "/d/x/x", true},
-        {"/d/x/x", "/d/x", true},  {"/d/x", "/d/xy", false}, {"/d/xy", "/d/x", false},
-        {"/d/a", "/d/b/a", false}, {"/", "/anything", true}, {"/home/u/", "/home/U", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(FoldersOverlap(QString::fromLatin1(c.a), QString::fromLatin1(c.b)), c.overlap)
-            << c.a << " " << c.b;
-    EXPECT_TRUE(FolderIsSameOrInside(QStringLiteral("/d/x"), QStringLiteral("/d/x/y")));
-    EXPECT_FALSE(FolderIsSameOrInside(QStringLiteral("/d/x/y"), QStringLiteral("/d/x")));
-}
-
 TEST(Paths, ItemNamesTheUserMayType) {
     for (const char* bad : {"", ".", "..", "a/b", "/", "../up"})
         EXPECT_FALSE(IsValidItemName(QString::fromLatin1(bad))) << bad;
     EXPECT_FALSE(IsValidItemName(QStringLiteral("nul") + QChar(0)));
+    EXPECT_FALSE(IsValidItemName(QStringLiteral("two\nlines")));
+    EXPECT_FALSE(IsValidItemName(QStringLiteral("\x1b[2J")));
     for (const char* good : {"a", ".hidden", "x.y", "with space", "..x"})
         EXPECT_TRUE(IsValidItemName(QString::fromLatin1(good))) << good;
 }

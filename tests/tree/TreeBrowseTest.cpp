@@ -8,39 +8,6 @@
 
 namespace {
 
-TEST(TreePaths, OverlapAndNameRules) {
-    const struct {
-        const char* a;
-        const char* b;
-        bool overlap;
-    } overlaps[] = {
-        {"/home/u/Web", "/home/u/Web/", true},  // the same folder
-        {"/home/u/Web", "/home/u/Web/x", true}, // inside it
-        {"/home/u/Web/x", "/home/u/Web", true}, // holding it
-        {"/home/u/Web", "/home/u/Web2", false}, // a prefix of the name only
-        {"/home/u/Web2", "/home/u/Web", false}, //
-        {"//www", "/www/", true},               // the FTP root "/" doubles the separator
-        {"//www/a", "/www", true},              //
-        {"/", "/anything", true},               // the root holds everything
-        {"/a/b", "/a/c", false},                // siblings
-        {"", "/a", false},                      // no path is no folder
-    };
-    for (const auto& c : overlaps)
-        EXPECT_EQ(PathsOverlap(QString::fromLatin1(c.a), QString::fromLatin1(c.b)), c.overlap)
-            << c.a << " / " << c.b;
-
-    const struct {
-        QString name;
-        bool plain;
-    } names[] = {{QStringLiteral("Web"), true},          {QStringLiteral(".hidden"), true},
-                 {QStringLiteral("a b"), true},          {QString(), false},
-                 {QStringLiteral("."), false},           {QStringLiteral(".."), false},
-                 {QStringLiteral("a/b"), false},         {QStringLiteral("../x"), false},
-                 {QStringLiteral("a") + QChar(0), false}};
-    for (const auto& c : names)
-        EXPECT_EQ(IsPlainName(c.name), c.plain) << c.name.toStdString();
-}
-
 TEST(LocalTree, DrivesAreTheHomeFolderAndTheRootWithTheirPaths) {
     TreeApp app;
     CMyTreeView* tree = app.Local();

@@ -5,11 +5,10 @@
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
 #include "InternetException.h"
-#include "ListItems.h"
 #include "Messages.h"
-#include "TransferPaths.h"
+#include "PathRules.h"
 
-using transferpaths::WithoutTrailingSlash;
+using pathrules::WithoutTrailingSlash;
 
 bool FtpTreeDelete::Run(const QString& path) {
     m_root = path;
@@ -67,7 +66,7 @@ bool FtpTreeDelete::DeleteFolder(const QString& path, const std::string& unique,
 }
 
 bool FtpTreeDelete::DeleteEntry(const QString& folder, const FtpListEntry& entry, int depth) {
-    if (!IsValidItemName(entry.name))
+    if (!pathrules::IsPathElement(entry.name))
         return true;
     const QString path = folder + entry.name;
     if (entry.isLink)

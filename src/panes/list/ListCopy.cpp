@@ -15,6 +15,7 @@
 #include "Messages.h"
 #include "MyListView.h"
 #include "PaneClipboard.h"
+#include "PathRules.h"
 #include "TransferPaths.h"
 #include "TreeScan.h"
 #include "VelmarApp.h"
@@ -65,7 +66,7 @@ bool CMyListView::CopyLocalFile(const QString& src, const QString& dst) {
 }
 
 bool CMyListView::CopyLocalFolder(const QString& src, const QString& dst) {
-    if (FolderIsSameOrInside(src, dst)) {
+    if (pathrules::IsSameOrInside(src, dst)) {
         ReportSameFolder(this);
         return false;
     }
@@ -90,7 +91,7 @@ bool CMyListView::CopyLocalFolder(const QString& src, const QString& dst) {
 bool CMyListView::RefuseSameFolder(const QString& src, const QString& dst, bool sameSide) {
     // The replace-check would delete the source, or a folder that holds it,
     // before any copy routine could refuse.
-    if (!sameSide || !FoldersOverlap(src, dst))
+    if (!sameSide || !pathrules::Overlap(src, dst))
         return false;
     ReportSameFolder(this);
     return true;
@@ -125,7 +126,7 @@ bool CMyListView::CopyEntries(const QList<ClipItem>& items, bool sourceFtp,
                                  : dlg->CopyFolderFtpToLocal(src, into);
             });
         } else {
-            if (sameSide && NormalizedPath(src) == NormalizedPath(dst)) {
+            if (sameSide && pathrules::IsSamePath(src, dst)) {
                 // A file copied onto itself would be emptied by its own copy.
                 ReportCopyFileError(this);
                 return false;
@@ -146,7 +147,7 @@ bool CMyListView::CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCom
     const bool sourceFtp = kind == DRAG_FTP_TREE;
     const QString src = m_doc->m_dragFolderPath;
     const QString name = m_doc->m_dragFolderName;
-    if (!IsValidItemName(name) || src.isEmpty())
+    if (!pathrules::IsPathElement(name) || src.isEmpty())
         return false;
     const QString dst = destFolder + name;
     if (RefuseSameFolder(src, dst, sourceFtp == destIsFtp))
@@ -156,10 +157,7 @@ bool CMyListView::CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCom
         if (!sourceFtp) {
             if (!destIsFtp)
                 return CopyLocalFolder(src, into);
-            QString from = src;
-            if (from.size() > 1 && from.endsWith(QLatin1Char('/')))
-                from.chop(1);
-            return dlg->CopyFolderLocalToFtp(from, into);
+            return dlg->CopyFolderLocalToFtp(pathrules::WithoutTrailingSlash(src), into);
         }
         return destIsFtp ? dlg->CopyFolderFtpToFtp(src, into)
                          : dlg->CopyFolderFtpToLocal(src, into);
@@ -176,11 +174,11 @@ bool CMyListView::CopySelectedTo(const QString& destPath, int destIsFtp) {
 bool CMyListView::UploadLocalPaths(const QStringList& paths, const QString& destPath) {
     CommScope comm(m_frame, App(), CommScope::Operation(false, true));
     for (const QString& path : paths) {
-        const QString src = NormalizedPath(path);
+        const QString src = pathrules::WithoutTrailingSlash(path);
         const QString name = src.section(QLatin1Char('/'), -1);
         // The root or a path without a name of its own has nothing to name the
         // copy after.
-        if (!src.startsWith(QLatin1Char('/')) || !IsValidItemName(name))
+        if (!src.startsWith(QLatin1Char('/')) || !pathrules::IsPathElement(name))
             continue;
         const QString dst = destPath + name;
         bool ok;

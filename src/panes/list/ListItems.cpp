@@ -2,7 +2,6 @@
 
 #include <ctime>
 
-#include "TransferPaths.h"
 #include "VelmarApp.h"
 
 namespace {
@@ -97,29 +96,4 @@ QString FormatListModified(std::int64_t time, bool dateOnly) {
 
 QString FormatListModified(const DirEntry& entry) {
     return FormatListModified(entry.lastWriteTime, entry.dateOnly);
-}
-
-QString NormalizedPath(const QString& path) {
-    QString result;
-    result.reserve(path.size());
-    for (const QChar c : path) {
-        if (c == QLatin1Char('/') && result.endsWith(QLatin1Char('/')))
-            continue;
-        result += c;
-    }
-    if (result.size() > 1 && result.endsWith(QLatin1Char('/')))
-        result.chop(1);
-    return result;
-}
-
-bool FolderIsSameOrInside(const QString& folder, const QString& path) {
-    return transferpaths::IsSameOrInside(NormalizedPath(folder), NormalizedPath(path));
-}
-
-bool FoldersOverlap(const QString& a, const QString& b) {
-    return FolderIsSameOrInside(a, b) || FolderIsSameOrInside(b, a);
-}
-
-bool IsValidItemName(const QString& name) {
-    return transferpaths::IsUsableListingName(name);
 }

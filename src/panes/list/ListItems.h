@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "DirEntry.h"
+#include "PathRules.h"
 
 class CVelmarApp;
 
@@ -38,16 +39,7 @@ QString FormatListSize(std::uint64_t bytes);
 QString FormatListModified(std::int64_t time, bool dateOnly = false);
 QString FormatListModified(const DirEntry& entry);
 
-// A path with every run of "/" made one and no trailing "/" (the root stays "/"),
-// so that "//pub/x/" and "/pub/x" compare equal.
-QString NormalizedPath(const QString& path);
-
-// True when path is folder itself or lies inside it (same side).
-bool FolderIsSameOrInside(const QString& folder, const QString& path);
-
-// True when one of the two folders is the other or lies inside it (same side).
-bool FoldersOverlap(const QString& a, const QString& b);
-
-// A name the user typed that may become one path element: not empty, not "."
-// or "..", no "/" and no NUL.
-bool IsValidItemName(const QString& name);
+// A name the user typed for a new or renamed item (the rule of both panes).
+inline bool IsValidItemName(const QString& name) {
+    return pathrules::IsValidNewName(name);
+}

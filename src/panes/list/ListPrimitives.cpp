@@ -11,15 +11,8 @@
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
+#include "PathRules.h"
 #include "VelmarApp.h"
-
-namespace {
-QString WithoutTrailingSlash(QString path) {
-    if (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
-} // namespace
 
 bool CMyListView::WorksOnFtp() const {
     return (m_side == 1 && !m_forceLocal) || m_forceFtp;
@@ -77,7 +70,7 @@ bool CMyListView::DeleteFolderTree(const QString& path) {
 bool CMyListView::DeleteLocalFolderTree(const QString& path) {
     // A folder that is itself a link goes as a link (a list item, a tree item or
     // the target of a replace): what it points to lies outside it.
-    const QString self = WithoutTrailingSlash(path);
+    const QString self = pathrules::WithoutTrailingSlash(path);
     if (IsLocalSymLink(self))
         return DeleteOneFile(self);
     CLocalFind find;

@@ -20,13 +20,13 @@
 #include "Messages.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
-#include "TransferPaths.h"
+#include "PathRules.h"
 #include "TreeSupport.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
 #include "WaitCursor.h"
 
-using transferpaths::WithoutTrailingSlash;
+using pathrules::WithoutTrailingSlash;
 
 namespace {
 // The process that started a drag: the drag record lives in that process's
@@ -289,12 +289,12 @@ bool CMyTreeView::RefuseSelfReplace(int kind, const QString& destination) {
     if (sourceLocal != (m_side == 0))
         return false; // across sides nothing of the source can be replaced
     const QString source = WithoutTrailingSlash(m_doc->m_dragFolderPath);
-    bool overlap = PathsOverlap(source, destination);
+    bool overlap = pathrules::Overlap(source, destination);
     if (!overlap && sourceLocal) {
         // The same folder may be reached through a link under another name.
         const QString s = QFileInfo(source).canonicalFilePath();
         const QString d = QFileInfo(destination).canonicalFilePath();
-        overlap = !s.isEmpty() && !d.isEmpty() && PathsOverlap(s, d);
+        overlap = !s.isEmpty() && !d.isEmpty() && pathrules::Overlap(s, d);
     }
     if (overlap)
         ReportSameFolder(this);

@@ -15,6 +15,7 @@
 #include "Messages.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
+#include "PathRules.h"
 #include "PaneCommands.h"
 #include "TreeSupport.h"
 #include "VelmarApp.h"
@@ -180,7 +181,7 @@ void CMyTreeView::OnEndLabelEdit(QTreeWidgetItem* item, const std::optional<QStr
     QString oldPath = GetPath(item);
     oldPath.chop(1);
     const QString newPath = GetPath(item->parent()) + *newText;
-    const bool ok = IsPlainName(*newText) && RenameFolder(oldPath, newPath);
+    const bool ok = pathrules::IsValidNewName(*newText) && RenameFolder(oldPath, newPath);
     m_frame->SetPaneText(0, QStringLiteral("Ready"));
     if (ok) {
         item->setText(0, *newText);

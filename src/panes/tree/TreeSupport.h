@@ -40,14 +40,3 @@ private:
     std::unique_ptr<CCommStatusDlg> m_dlg;
     std::unique_ptr<FrameLock> m_lock;
 };
-
-// A folder path reduced for comparison: repeated separators made one, no trailing
-// separator ("/" stays "/").
-QString ComparablePath(const QString& path);
-
-// True when the two folders are the same or one lies inside the other.
-bool PathsOverlap(const QString& a, const QString& b);
-
-// Whether a new name may be given to a folder: not empty, not "." or "..", and
-// without a separator or NUL (which would move the folder somewhere else).
-bool IsPlainName(const QString& name);

@@ -48,6 +48,7 @@ struct CancelTimeline {
     qint64 answeredMs = -1; // that box answered
     qint64 enabledMs = -1;  // the main window last enabled again
     QStringList captions;
+    bool lockedAtClick = false; // the main window was disabled when Cancel was clicked
     bool enabledAtEnd = false;
     bool localKept = false; // the older local copy is as it was
 };

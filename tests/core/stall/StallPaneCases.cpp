@@ -135,6 +135,7 @@ CancelTimeline StalledDownload(int cancelAfterMs) {
             return;
         canceller.stop();
         t.clickMs = clock.elapsed();
+        t.lockedAtClick = !f.Frame()->isEnabled();
         QTest::mouseClick(dlg->Control(1033), Qt::LeftButton);
     });
     MessageBoxHandler recorder;

@@ -32,9 +32,11 @@ int main(int argc, char** argv) {
         if (!wanted.isEmpty() && !wanted.contains(QString::fromLatin1(c.name)))
             continue;
         for (const stall::Outcome& out : c.run(sizes)) {
+            const char* verdict = !out.done               ? "  (did not complete)"
+                                  : out.stallMs > kGoalMs ? "  over the goal"
+                                                          : "";
             std::printf("%-48s %11.1f ms %11lld ms %5.0f ms%s\n", out.name.toUtf8().constData(),
-                        out.stallMs, static_cast<long long>(out.operationMs), kGoalMs,
-                        out.done ? "" : "  (did not complete)");
+                        out.stallMs, static_cast<long long>(out.operationMs), kGoalMs, verdict);
             if (!out.done) {
                 std::fprintf(stderr, "stall_bench: %s: %s\n", out.name.toUtf8().constData(),
                              out.detail.toUtf8().constData());

@@ -278,15 +278,16 @@ void CCommStatusDlg::ShowCancelled() {
 }
 
 void CCommStatusDlg::ReportCopyError() {
-    ReportCopyFileError(m_mainFrame);
-}
-
-void CCommStatusDlg::ReportCopyError(const std::exception& /*error*/) {
-    // A wait that Cancel ended is the user's doing, not a fault.
+    // After Cancel, the server commands that the stop request cut short come back
+    // as plain failures: the user is told what they did, not that the copy broke.
     if (m_cancel) {
         ShowCancelled();
         return;
     }
+    ReportCopyFileError(m_mainFrame);
+}
+
+void CCommStatusDlg::ReportCopyError(const std::exception& /*error*/) {
     // The library's own wording would mean little to the user; the message is
     // the same whatever broke.
     ReportCopyError();

@@ -22,6 +22,10 @@
 using transferpaths::JoinRemote;
 
 void CCommStatusDlg::ReportCreateFolderError() {
+    if (m_cancel) {
+        ShowCancelled(); // the stop request ended the command, not the server
+        return;
+    }
     ReportCreateDirectoryError(m_mainFrame);
 }
 

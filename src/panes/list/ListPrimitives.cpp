@@ -64,7 +64,14 @@ bool CMyListView::DeleteFolderTree(const QString& path) {
     // A tree of thousands of files takes a while on either side: it is deleted
     // as a job, and its messages come to this thread.
     const bool ftp = WorksOnFtp();
-    return core::Run([&] { return ftp ? DeleteFtpFolderTree(path) : DeleteLocalFolderTree(path); });
+    try {
+        return core::Run(
+            [&] { return ftp ? DeleteFtpFolderTree(path) : DeleteLocalFolderTree(path); });
+    } catch (const std::exception&) {
+        // Another operation holds the connection: nothing was deleted.
+        ReportDeleteFolderError(this);
+        return false;
+    }
 }
 
 bool CMyListView::DeleteLocalFolderTree(const QString& path) {

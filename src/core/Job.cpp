@@ -88,8 +88,11 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
     }
     // An application that quits ends every event loop at once; the worker may be
     // waiting on this thread for a question, so the loop runs until it is done.
-    while (!done)
+    // At least once: what the work posted on its way (texts, progress) is in the
+    // queue before its quit, and must be shown before the caller goes on.
+    do
         loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    while (!done);
     worker.join();
     --g_running;
     if (error)

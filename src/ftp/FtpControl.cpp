@@ -288,6 +288,10 @@ void FtpControl::Send(const std::string& line) {
 }
 
 void FtpControl::Send(const std::string& line, Clock::time_point deadline) {
+    if (ReconnectDue()) {
+        m_reconnectDue = false;
+        Reconnect();
+    }
     if (!Alive())
         throw CInternetException(ERROR_FTP_DROPPED, kClosed);
     SendRaw(line + "\r\n", deadline);
@@ -403,7 +407,10 @@ void FtpControl::AbortTransfer(bool preliminaryDue) {
                 // A reply may still be on its way: only a new connection is sure
                 // to answer each command with its own reply.
                 if (stopping) {
+                    // The user is not kept waiting for a new login now; the
+                    // next command makes it.
                     m_dead = true;
+                    m_reconnectDue = true;
                     CloseSocket();
                 } else {
                     Reconnect();
@@ -413,6 +420,7 @@ void FtpControl::AbortTransfer(bool preliminaryDue) {
         }
     } catch (const CInternetException&) {
         m_dead = true;
+        m_reconnectDue = stopping; // a silent server after Cancel: try afresh later
         CloseSocket();
     }
 }

@@ -60,6 +60,9 @@ public:
     bool FetchListing(const std::string& command, std::string& text);
 
     bool Alive() const { return !m_dead; }
+    // Closed after a cancelled transfer left it out of step: the next command
+    // logs in afresh first, under its own time-outs and stop request.
+    bool ReconnectDue() const { return m_dead && m_reconnectDue; }
     bool Passive() const { return m_passive; }
     bool HasMlst() const { return m_hasMlst; }
     bool ListDashARefused() const { return m_listNoDashA; }
@@ -136,6 +139,7 @@ private:
     bool m_trailLost = false;
     int m_reconnects = 0;
     bool m_dead = true;
+    bool m_reconnectDue = false;
     bool m_passive = false;
     bool m_noEpsv = false;
     bool m_hasMlst = false;

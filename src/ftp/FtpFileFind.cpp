@@ -269,7 +269,7 @@ bool CFtpFileFind::FindFile(const QString& pattern, unsigned) {
     FtpControl& control = m_connection->Control();
     if (control.m_openFile)
         return Fail(QStringLiteral("A transfer is still running on this connection."));
-    if (!control.Alive())
+    if (!control.Alive() && !control.ReconnectDue())
         return Fail(QStringLiteral("The connection to the server is closed."));
     try {
         const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));

@@ -11,6 +11,7 @@
 
 #include "CommStatusDlg.h"
 #include "InternetFile.h"
+#include "Interrupt.h"
 #include "Job.h"
 #include "LocalFile.h"
 #include "ProgressText.h"
@@ -162,7 +163,18 @@ bool CCommStatusDlg::RunBlockLoop(std::uint64_t length, TransferSource& source, 
             filled += n;
             received += n;
         }
-        sink.Write(buffer, done);
+        if (cancelled) {
+            // The blocks done before Cancel are kept, as the user was told; the
+            // stop request is for what would have come next. The cancel has been
+            // shown already, so a failure here says nothing more.
+            ftp::InterruptScope uninterrupted(nullptr);
+            try {
+                sink.Write(buffer, done);
+            } catch (const std::exception&) {
+            }
+        } else {
+            sink.Write(buffer, done);
+        }
     } catch (const std::exception& error) {
         if (sourceBroke) {
             // Keep what arrived before the break, as a block-by-block copy would.

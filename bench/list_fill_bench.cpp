@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
     };
     auto fillFtp = [&] {
-        app.m_ftpListing = listing;
+        app.Site().SetListing(listing);
         ftp->m_skipFtpRead = 1;
         ftp->Populate(QStringLiteral("//"));
         QCoreApplication::processEvents();
@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
         tLs.push_back(TimeMs(runLs));
         tLocal.push_back(TimeMs(fillLocal));
         tResort.push_back(TimeMs(resortLocal));
-        app.m_ftpListing = listing; // the copy into the shared listing is the reader's work
+        app.Site().SetListing(listing); // the copy into the shared listing is the reader's work
         tFtp.push_back(TimeMs(fillFtpOnly));
     }
     const double ls1 = Median(tLs);

@@ -116,12 +116,14 @@ int main(int argc, char** argv) {
     CVelmarApp app;
     app.m_startingUp = 0;
     app.m_pMainWnd = new BenchFrame;
-    app.m_activeProfile.m_address = "ftps://" + server.Address();
-    app.m_activeProfile.m_userId = server.User();
-    app.m_activeProfile.m_password = server.Password();
+    CProfile profile = app.Site().Profile();
+    profile.m_address = "ftps://" + server.Address();
+    profile.m_userId = server.User();
+    profile.m_password = server.Password();
+    app.Site().SetProfile(profile);
     {
         CCommStatusDlg connect(app.m_pMainWnd);
-        if (!connect.Connect() || !app.m_ftpConnection->IsEncrypted())
+        if (!connect.Connect() || !app.Site().Connection()->IsEncrypted())
             return 1;
     }
     CCommStatusDlg dlg(app.m_pMainWnd);

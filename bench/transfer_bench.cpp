@@ -124,10 +124,12 @@ int main(int argc, char** argv) {
     CVelmarApp app;
     app.m_startingUp = 0;
     app.m_pMainWnd = new BenchFrame;
-    app.m_activeProfile.m_name = "Bench";
-    app.m_activeProfile.m_address = server.Address();
-    app.m_activeProfile.m_userId = server.User();
-    app.m_activeProfile.m_password = server.Password();
+    CProfile profile = app.Site().Profile();
+    profile.m_name = "Bench";
+    profile.m_address = server.Address();
+    profile.m_userId = server.User();
+    profile.m_password = server.Password();
+    app.Site().SetProfile(profile);
     {
         CCommStatusDlg connect(app.m_pMainWnd);
         if (!connect.Connect())

@@ -5,8 +5,6 @@
 
 #include "AboutDlg.h"
 #include "FrameBase.h"
-#include "FtpConnection.h"
-#include "InternetSession.h"
 #include "MessageBox.h"
 #include "Registry.h"
 #include "VelmarDoc.h"
@@ -27,7 +25,7 @@ CVelmarApp::~CVelmarApp() {
     m_pMainWnd = nullptr;
     delete m_doc;
     m_doc = nullptr;
-    CloseFtp();
+    m_site.Close();
     if (g_app == this)
         g_app = nullptr;
 }
@@ -57,7 +55,7 @@ QString CVelmarApp::StartupDirFor(const QString& currentDir) {
 }
 
 QString CVelmarApp::MainTitle() const {
-    return QStringLiteral("Velmar98 - ") + m_activeProfile.m_name;
+    return QStringLiteral("Velmar98 - ") + m_site.Profile().m_name;
 }
 
 bool CVelmarApp::ReadOrCreateSettings() {
@@ -102,7 +100,7 @@ bool CVelmarApp::InitInstance() {
     m_splitterWidth = 320;
     m_splitterHeight = 240;
     m_commInProgress = 0;
-    m_ftpRebuildRequest = 0;
+    m_site.TakeRebuildRequest();
 
     m_startupDir = StartupDirFor(QDir::currentPath());
     m_profileFilePath = m_startupDir + QStringLiteral("Profiles.dat");
@@ -124,21 +122,8 @@ bool CVelmarApp::InitInstance() {
     return true;
 }
 
-void CVelmarApp::CloseFtp() {
-    if (m_ftpConnection) {
-        m_ftpConnection->Close();
-        delete m_ftpConnection;
-        m_ftpConnection = nullptr;
-    }
-    if (m_session) {
-        m_session->Close();
-        delete m_session;
-        m_session = nullptr;
-    }
-}
-
 int CVelmarApp::ExitInstance() {
-    CloseFtp();
+    m_site.Close();
     return 0;
 }
 

@@ -1,21 +1,18 @@
 #pragma once
 
 #include <QString>
-#include <atomic>
 #include <functional>
-#include <vector>
 
 #include "DirEntry.h"
+#include "FtpSite.h"
 #include "Profile.h"
 
 class CFrameBase;
 class CVelmarDoc;
-class CInternetSession;
-class CFtpConnection;
 
 // The application object: the state that the frame, the four panes, the dialogs
-// and the status window share, read and written directly. One instance at a
-// time, reached through AfxGetApp().
+// and the status window share, and the FTP site they all work on. One instance
+// at a time, reached through AfxGetApp().
 class CVelmarApp {
 public:
     CVelmarApp();
@@ -30,24 +27,18 @@ public:
     int m_sortBySize = 0;
     int m_sortByDate = 0;
     int m_treeSelChanged = 0;
-    std::atomic<int> m_connectError{0}; // written by the connect worker
-    std::atomic<int> m_connectDone{0};  // written last by the connect worker
     QString m_sortType = QStringLiteral("1");
     QString m_version = QStringLiteral("5.5");
     qint32 m_splitterHeight = 240;
     qint32 m_splitterWidth = 320;
-    int m_ftpUnavailable = 0;
-    int m_ftpRebuildRequest = 0;
     QString m_profileFilePath;
     QString m_startupDir; // always ends in "/"
     int m_commInProgress = 0;
-    QString m_ftpCurrentDir;
-    DirEntry m_ftpEntry;
-    std::vector<DirEntry> m_ftpListing;
-    CInternetSession* m_session = nullptr;
-    CFtpConnection* m_ftpConnection = nullptr;
-    qint32 m_activeProfileIndex = 0;
-    CProfile m_activeProfile;
+
+    // The session, the main connection, the active profile and what the panes
+    // share about the FTP side.
+    core::FtpSite& Site() { return m_site; }
+    const core::FtpSite& Site() const { return m_site; }
 
     // The framework's parts: the main window and the one document.
     CFrameBase* m_pMainWnd = nullptr;
@@ -63,8 +54,6 @@ public:
     int ExitInstance();
     void OnAppAbout();
 
-    // Closes and deletes the main connection, then the session.
-    void CloseFtp();
     // Sets the sort flags from a SortType text: only "1" to "4" set a flag.
     void ApplySortType(const QString& sortType);
     // The start-up working directory for a current directory: with one trailing "/".
@@ -79,6 +68,8 @@ public:
 
 private:
     bool ReadOrCreateSettings();
+
+    core::FtpSite m_site;
 };
 
 CVelmarApp* AfxGetApp();

@@ -42,25 +42,25 @@ void CMainFrame::OnRefresh() {
         local->BuildTree();
         local->SelectStartItem();
     }
-    m_app->m_ftpRebuildRequest = 1;
+    m_app->Site().RequestRebuild();
     ReconnectFtpSide();
 }
 
 void CMainFrame::ReconnectFtpSide() {
     setWindowTitle(m_app->MainTitle());
-    m_app->CloseFtp();
+    m_app->Site().Close();
     CMyTreeView* tree = FtpTree();
     if (!tree)
         return;
     if (!tree->BuildTree()) {
-        m_app->m_ftpUnavailable = 1;
+        m_app->Site().SetUnavailable(true);
         return;
     }
     m_app->m_treeSelChanged = 0;
     tree->SelectStartItem();
     if (!m_app->m_treeSelChanged)
         tree->ShowSelectionInList();
-    m_app->m_ftpUnavailable = 0;
+    m_app->Site().SetUnavailable(false);
 }
 
 void CMainFrame::OnHelpContents() { WinHelp(this, FrameworkHelpFile(), HELP_CONTENTS); }
@@ -70,6 +70,6 @@ void CMainFrame::OnHelpSearch() { WinHelp(this, FrameworkHelpFile(), HELP_FINDER
 void CMainFrame::OnProfiles() {
     CWaitCursor wait;
     RunProfilesDialog();
-    if (m_app->m_ftpRebuildRequest)
+    if (m_app->Site().IsRebuildRequested())
         ReconnectFtpSide();
 }

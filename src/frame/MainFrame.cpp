@@ -191,7 +191,7 @@ void CMainFrame::SetPaneText(int pane, const QString& text) {
     // The pane keeps its fixed name; a screen reader reads the text from here.
     m_panes[pane]->setAccessibleDescription(text);
     m_panes[pane]->repaint();
-    const CFtpConnection* ftp = m_app ? m_app->m_ftpConnection : nullptr;
+    const CFtpConnection* ftp = m_app ? m_app->Site().Connection() : nullptr;
     const QString lock = !ftp                 ? QString()
                          : ftp->IsEncrypted() ? QStringLiteral("Encrypted (TLS)")
                                               : QStringLiteral("Not encrypted");

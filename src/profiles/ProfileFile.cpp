@@ -299,8 +299,8 @@ bool LoadProfilesAtStartup(CVelmarApp& app) {
             CVelmarApp::ReportDependencyFileError();
             return false;
         }
-        app.m_activeProfile = SampleProfile();
-        if (!SaveProfileList(path, {app.m_activeProfile}) || !file.open(QIODevice::ReadOnly)) {
+        app.Site().SetProfile(SampleProfile());
+        if (!SaveProfileList(path, {app.Site().Profile()}) || !file.open(QIODevice::ReadOnly)) {
             CVelmarApp::ReportDependencyFileError();
             return false;
         }
@@ -316,15 +316,13 @@ bool LoadProfilesAtStartup(CVelmarApp& app) {
         if (read == 0)
             first = record;
         if (record.m_default != 0) {
-            app.m_activeProfile = record;
-            app.m_activeProfileIndex = read;
+            app.Site().SetActiveProfile(record, read);
             return true;
         }
     }
     // A file we did not write: no default among the records that could be read.
     // The first of them is used; with none, the sample, in memory only. The file
     // stays as it is until the user saves the list in the Profiles dialog.
-    app.m_activeProfile = read > 0 ? first : SampleProfile();
-    app.m_activeProfileIndex = 0;
+    app.Site().SetActiveProfile(read > 0 ? first : SampleProfile(), 0);
     return true;
 }

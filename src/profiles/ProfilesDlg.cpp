@@ -201,14 +201,14 @@ void CProfilesDlg::LoadList() {
     m_fileDamaged = load.opened && load.damaged;
     m_profiles = std::move(load.profiles);
     if (m_profiles.empty()) {
-        CProfile current = m_app->m_activeProfile;
+        CProfile current = m_app->Site().Profile();
         current.m_default = 1;
         m_profiles.push_back(current);
     }
     const int count = static_cast<int>(m_profiles.size());
-    if (m_app->m_activeProfileIndex < 0 || m_app->m_activeProfileIndex >= count)
+    if (m_app->Site().ProfileIndex() < 0 || m_app->Site().ProfileIndex() >= count)
         MakeActiveInApp(0);
-    m_selected = m_app->m_activeProfileIndex;
+    m_selected = m_app->Site().ProfileIndex();
     for (int i = 0; i < count; ++i) {
         m_profiles[i].m_active = i == m_selected ? 1 : 0;
         m_list->addItem(m_profiles[i].m_name);
@@ -291,8 +291,7 @@ int CProfilesDlg::ListSelection() const {
 
 void CProfilesDlg::MakeActiveInApp(int index) {
     const CProfile& profile = m_profiles[index];
-    CProfile& active = m_app->m_activeProfile;
-    m_app->m_activeProfileIndex = index;
+    CProfile active = m_app->Site().Profile();
     active.m_name = profile.m_name;
     active.m_address = profile.m_address;
     active.m_anonymous = profile.m_anonymous;
@@ -300,4 +299,5 @@ void CProfilesDlg::MakeActiveInApp(int index) {
     active.m_password = profile.m_password;
     active.m_initialDir = profile.m_initialDir;
     active.m_comment = profile.m_comment;
+    m_app->Site().SetActiveProfile(active, index);
 }

@@ -154,8 +154,8 @@ void CProfilesDlg::OnDeleteProfile() {
     if (gone.m_active) {
         m_profiles[d].m_active = 1;
         MakeActiveInApp(d);
-    } else if (removed < m_app->m_activeProfileIndex) {
-        --m_app->m_activeProfileIndex;
+    } else if (removed < m_app->Site().ProfileIndex()) {
+        m_app->Site().SetProfileIndex(m_app->Site().ProfileIndex() - 1);
     }
     m_skipStoreOnce = true;
     ShowSelected();
@@ -179,7 +179,7 @@ void CProfilesDlg::OnClose() {
     if (!SaveList())
         MessageBox(this, QStringLiteral("The program was unable to save the profile file."),
                    QStringLiteral("Error Saving Profiles"), MB_OK | MB_ICONHAND);
-    m_app->m_ftpRebuildRequest = 1;
+    m_app->Site().RequestRebuild();
     QDialog::done(QDialog::Accepted);
 }
 

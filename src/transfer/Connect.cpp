@@ -247,10 +247,10 @@ void CCommStatusDlg::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) 
         attempt->connection = std::move(connection);
         return;
     }
-    attempt->app->m_connectError = connection ? 0 : 1;
+    const bool connected = connection != nullptr;
     attempt->connection = std::move(connection);
     attempt->done = true;
-    attempt->app->m_connectDone = 1;
+    attempt->app->Site().EndConnectAttempt(connected);
 }
 
 bool CCommStatusDlg::Connect() {
@@ -259,7 +259,7 @@ bool CCommStatusDlg::Connect() {
         return AsJob([this] { return Connect(); });
     CVelmarApp* app = m_app;
     // There is nothing to keep: a caller connects only without a session.
-    app->CloseFtp();
+    app->Site().Close();
 
     ShowConnectText(QStringLiteral("Opening Internet Connection - Please Wait"));
     auto session = std::make_unique<CInternetSession>(QString(), 1, PRE_CONFIG_INTERNET_ACCESS,
@@ -279,17 +279,16 @@ bool CCommStatusDlg::Connect() {
             return attempt->Ask(verdict);
         return CertificateAnswer::Cancel; // no one to ask: refused
     });
-    app->m_session = session.release();
+    app->Site().SetSession(std::move(session));
 
     ShowConnectText(QStringLiteral("Connecting to FTP Server - Please Wait"));
-    app->m_connectError = 0;
-    app->m_connectDone = 0;
+    app->Site().BeginConnectAttempt();
     auto attempt = std::make_shared<ConnectAttempt>();
     attempt->app = app;
-    attempt->session = app->m_session;
-    attempt->address = app->m_activeProfile.m_address;
-    attempt->userId = app->m_activeProfile.m_userId;
-    attempt->password = app->m_activeProfile.m_password;
+    attempt->session = app->Site().Session();
+    attempt->address = app->Site().Profile().m_address;
+    attempt->userId = app->Site().Profile().m_userId;
+    attempt->password = app->Site().Profile().m_password;
     *worker = attempt;
     const bool started =
         g_registry.Start(attempt, [attempt]() mutable { ConnectThreadProc(std::move(attempt)); });
@@ -323,8 +322,7 @@ bool CCommStatusDlg::Connect() {
                 // drops it with whatever it got.
                 attempt->abandoned = true;
                 attempt->answered.notify_all();
-                attempt->abandonedSession.reset(app->m_session);
-                app->m_session = nullptr;
+                attempt->abandonedSession = app->Site().TakeSession();
                 // Nobody waits for that connect any more: end it now rather than
                 // after its own time-outs.
                 attempt->abandonedSession->Close();
@@ -335,16 +333,14 @@ bool CCommStatusDlg::Connect() {
     }
     if (!connection) {
         if (answered || !started) {
-            app->m_session->Close();
-            delete app->m_session;
-            app->m_session = nullptr;
+            app->Site().CloseSession();
         }
         if (!ReportSecureError(BoxOwner(), *attempt))
             ReportConnectError();
         return false;
     }
-    app->m_ftpConnection = connection.release();
-    return FinishConnect(app->m_ftpConnection);
+    app->Site().SetConnection(std::move(connection));
+    return FinishConnect(app->Site().Connection());
 }
 
 bool CCommStatusDlg::FinishConnect(CFtpConnection* connection) {
@@ -352,15 +348,17 @@ bool CCommStatusDlg::FinishConnect(CFtpConnection* connection) {
     if (app->m_startingUp)
         ShowConnectText(QStringLiteral("Reading FTP Directory - Please Wait"));
     try {
-        const QString initialDir = app->m_activeProfile.m_initialDir;
+        const QString initialDir = app->Site().Profile().m_initialDir;
         if (!initialDir.isEmpty() && !connection->SetCurrentDirectory(initialDir))
             MessageBox(BoxOwner(), QStringLiteral("The selected Initial Directory does not exist."),
                        QStringLiteral("Error with Initial Directory"), MB_OK | MB_ICONHAND);
-        app->m_ftpCurrentDir.clear(); // never the folder of an earlier connection
-        connection->GetCurrentDirectory(app->m_ftpCurrentDir);
+        app->Site().SetCurrentDir(QString()); // never the folder of an earlier connection
+        QString currentDir;
+        connection->GetCurrentDirectory(currentDir);
+        app->Site().SetCurrentDir(currentDir);
     } catch (const std::exception&) {
         // The connection died right after the login: no half-made state is kept.
-        app->CloseFtp();
+        app->Site().Close();
         ReportConnectError();
         return false;
     }

@@ -57,11 +57,11 @@ void ConnectionCloser::operator()(CFtpConnection* connection) const {
 }
 
 QString CCommStatusDlg::RemoteName(const QString& path) const {
-    return m_app->m_activeProfile.m_name + QLatin1Char(':') + path;
+    return m_app->Site().Profile().m_name + QLatin1Char(':') + path;
 }
 
 std::optional<FtpListEntry> CCommStatusDlg::ListedEntry(const QString& remotePath, bool* failed) {
-    CFtpFileFind find(m_app->m_ftpConnection, 1);
+    CFtpFileFind find(m_app->Site().Connection(), 1);
     std::optional<FtpListEntry> entry;
     if (find.FindFile(remotePath, INTERNET_FLAG_RELOAD) && !find.Entries().empty())
         entry = find.Entries().front();
@@ -72,12 +72,12 @@ std::optional<FtpListEntry> CCommStatusDlg::ListedEntry(const QString& remotePat
 }
 
 ExtraConnection CCommStatusDlg::OpenExtraConnection() {
-    if (!m_app->m_session)
+    if (!m_app->Site().Session())
         throw CInternetException(ERROR_INTERNET_CANNOT_CONNECT, QStringLiteral("no session"));
-    const CProfile& profile = m_app->m_activeProfile;
-    return ExtraConnection(m_app->m_session->GetFtpConnection(profile.m_address, profile.m_userId,
-                                                              profile.m_password,
-                                                              INTERNET_INVALID_PORT_NUMBER, false));
+    const CProfile& profile = m_app->Site().Profile();
+    return ExtraConnection(m_app->Site().Session()->GetFtpConnection(
+        profile.m_address, profile.m_userId, profile.m_password, INTERNET_INVALID_PORT_NUMBER,
+        false));
 }
 
 // Ends a copy whose data has moved: closes the destination and then the source,
@@ -110,7 +110,7 @@ bool CCommStatusDlg::UploadLocal(const QString& localPath, const QString& remote
     ShowTransferControls();
     SetDlgItemText(IDC_FROM, localPath);
     SetDlgItemText(IDC_TO, RemoteName(remotePath));
-    if (!m_app->m_ftpConnection) {
+    if (!m_app->Site().Connection()) {
         ReportCopyError();
         return false;
     }
@@ -123,8 +123,8 @@ bool CCommStatusDlg::UploadLocal(const QString& localPath, const QString& remote
     RemoteFile remote;
     try {
         destination = PlanRemoteTarget(remotePath, target);
-        remote.reset(m_app->m_ftpConnection->OpenFile(destination.store, GENERIC_WRITE,
-                                                      FTP_TRANSFER_TYPE_BINARY, 1));
+        remote.reset(m_app->Site().Connection()->OpenFile(destination.store, GENERIC_WRITE,
+                                                          FTP_TRANSFER_TYPE_BINARY, 1));
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
@@ -145,7 +145,7 @@ bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
     SetDlgItemText(IDC_FROM, RemoteName(remotePath));
     SetDlgItemText(IDC_TO, localPath);
     ShowTransferControls();
-    if (!m_app->m_ftpConnection) {
+    if (!m_app->Site().Connection()) {
         ReportCopyError();
         return false;
     }
@@ -155,8 +155,8 @@ bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
         if (const auto entry = ListedEntry(remotePath))
             length = entry->size;
         // The server must deliver the file before anything local is made.
-        remote.reset(m_app->m_ftpConnection->OpenFile(remotePath, GENERIC_READ,
-                                                      FTP_TRANSFER_TYPE_BINARY, 1));
+        remote.reset(m_app->Site().Connection()->OpenFile(remotePath, GENERIC_READ,
+                                                          FTP_TRANSFER_TYPE_BINARY, 1));
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
@@ -200,7 +200,7 @@ bool CCommStatusDlg::CopyRemoteFile(const QString& sourcePath, const QString& de
     ShowTransferControls();
     SetDlgItemText(IDC_FROM, RemoteName(sourcePath));
     SetDlgItemText(IDC_TO, RemoteName(destinationPath));
-    if (!m_app->m_ftpConnection) {
+    if (!m_app->Site().Connection()) {
         ReportCopyError();
         return false;
     }
@@ -219,8 +219,8 @@ bool CCommStatusDlg::CopyRemoteFile(const QString& sourcePath, const QString& de
             source.reset(second->OpenFile(sourcePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
         };
         auto openDestination = [&] {
-            destination.reset(m_app->m_ftpConnection->OpenFile(store.store, GENERIC_WRITE,
-                                                               FTP_TRANSFER_TYPE_BINARY, 1));
+            destination.reset(m_app->Site().Connection()->OpenFile(store.store, GENERIC_WRITE,
+                                                                   FTP_TRANSFER_TYPE_BINARY, 1));
         };
         // A source the listing does not show may not exist: it is opened before the
         // destination is made. A listed one, and its connection, come last, once

@@ -39,7 +39,7 @@ Permissions PermissionsFor(const QString& path) {
 
 std::optional<std::uint64_t> CCommStatusDlg::ServerSize(const QString& remotePath) {
     std::string arg;
-    CFtpConnection* connection = m_app->m_ftpConnection;
+    CFtpConnection* connection = m_app->Site().Connection();
     if (!connection || !CommandPath(connection->Control(), remotePath, arg))
         return std::nullopt;
     FtpReply reply;
@@ -107,7 +107,7 @@ bool CCommStatusDlg::RemoveRemoteQuietly(const QString& path) {
     // Clearing up after a cancelled copy is not part of what was cancelled.
     ftp::InterruptScope uninterrupted(nullptr);
     try {
-        return m_app->m_ftpConnection && m_app->m_ftpConnection->Remove(path);
+        return m_app->Site().Connection() && m_app->Site().Connection()->Remove(path);
     } catch (const std::exception&) {
         return false; // the connection is gone
     }
@@ -139,7 +139,7 @@ bool RenameQuietly(CFtpConnection* connection, const QString& from, const QStrin
 } // namespace
 
 bool CCommStatusDlg::SwapRemoteFile(const QString& store, const QString& path) {
-    CFtpConnection* connection = m_app->m_ftpConnection;
+    CFtpConnection* connection = m_app->Site().Connection();
     if (RenameQuietly(connection, store, path))
         return true;
     // Some servers will not rename onto an existing name: the old file steps aside

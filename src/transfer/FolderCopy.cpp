@@ -32,7 +32,7 @@ void CCommStatusDlg::ReportCreateFolderError() {
 bool CCommStatusDlg::CreateRemoteFolder(const QString& path) {
     bool created = false;
     try {
-        created = m_app->m_ftpConnection && m_app->m_ftpConnection->CreateDirectory(path);
+        created = m_app->Site().Connection() && m_app->Site().Connection()->CreateDirectory(path);
     } catch (const std::exception&) {
         created = false;
     }

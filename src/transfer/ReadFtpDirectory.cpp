@@ -32,12 +32,13 @@ void CCommStatusDlg::ReadFtpDirectory() {
     CVelmarApp* app = m_app;
     if (!app->m_startingUp)
         SetPane0(QStringLiteral("Reading FTP Directory - Please Wait"));
-    std::vector<DirEntry>& listing = app->m_ftpListing;
-    listing.clear();
-    if (!app->m_ftpConnection)
+    // Built apart and handed over whole: the site never holds half a folder.
+    app->Site().ClearListing();
+    if (!app->Site().Connection())
         throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
                                  QStringLiteral("There is no connection to the server."));
-    CFtpFileFind find(app->m_ftpConnection, 1);
+    std::vector<DirEntry> listing;
+    CFtpFileFind find(app->Site().Connection(), 1);
     find.FindFile(QString(), INTERNET_FLAG_RELOAD);
     if (find.Failed())
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, find.ErrorText());
@@ -46,7 +47,7 @@ void CCommStatusDlg::ReadFtpDirectory() {
         // a cut name would point at a different file, or at none.
         if (found.name.size() > DirEntry::kMaxName)
             continue;
-        app->m_ftpEntry = EntryOf(found);
-        listing.push_back(app->m_ftpEntry);
+        listing.push_back(EntryOf(found));
     }
+    app->Site().SetListing(std::move(listing));
 }

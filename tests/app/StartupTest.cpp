@@ -33,7 +33,7 @@ TEST(Startup, FirstStartCreatesTheSettingsAndTheSampleProfile) {
     EXPECT_EQ(StoredText(QStringLiteral("SplitterWidth")), QStringLiteral("320"));
     EXPECT_EQ(StoredText(QStringLiteral("SplitterHeight")), QStringLiteral("240"));
     EXPECT_TRUE(QFile::exists(f.StartupDir() + QStringLiteral("Profiles.dat")));
-    EXPECT_EQ(f.App().m_activeProfile.m_name, QStringLiteral("Sample Profile"));
+    EXPECT_EQ(f.App().Site().Profile().m_name, QStringLiteral("Sample Profile"));
     EXPECT_EQ(f.Frame()->windowTitle(), QStringLiteral("Velmar98 - Sample Profile"));
     EXPECT_EQ(f.App().m_sortByName, 1);
     EXPECT_EQ(f.App().m_startingUp, 0);
@@ -128,11 +128,11 @@ TEST(Startup, ADefaultProfileFromTheFileBecomesActiveAndNamesTheWindow) {
     profiles[1].m_default = 1;
     ASSERT_TRUE(SaveProfileList(f.StartupDir() + QStringLiteral("Profiles.dat"), profiles));
     ASSERT_TRUE(f.InitInstance());
-    EXPECT_EQ(f.App().m_activeProfileIndex, 1);
+    EXPECT_EQ(f.App().Site().ProfileIndex(), 1);
     EXPECT_EQ(f.Frame()->windowTitle(), QStringLiteral("Velmar98 - Site 1"));
     // The unreachable server was reported, and the FTP side is marked unavailable.
     EXPECT_EQ(f.Boxes().CountCaption(QStringLiteral("Error Opening FTP Connection")), 1);
-    EXPECT_EQ(f.App().m_ftpUnavailable, 1);
-    EXPECT_EQ(f.App().m_session, nullptr);
+    EXPECT_TRUE(f.App().Site().IsUnavailable());
+    EXPECT_EQ(f.App().Site().Session(), nullptr);
 }
 } // namespace

@@ -43,10 +43,12 @@ public:
         frame = new TestFrame; // the application deletes its main window
         app->m_pMainWnd = frame;
         frame->show();
-        app->m_activeProfile.m_name = QStringLiteral("Fault Site");
-        app->m_activeProfile.m_address = server.Address();
-        app->m_activeProfile.m_userId = QStringLiteral("user");
-        app->m_activeProfile.m_password = QStringLiteral("secret");
+        CProfile profile = app->Site().Profile();
+        profile.m_name = QStringLiteral("Fault Site");
+        profile.m_address = server.Address();
+        profile.m_userId = QStringLiteral("user");
+        profile.m_password = QStringLiteral("secret");
+        app->Site().SetProfile(profile);
         server.WriteFile(QStringLiteral("remote.bin"), Pattern(3 << 20, 1));
         server.WriteFile(QStringLiteral("upload.bin"), Pattern(1000, 2));
         WriteLocal(Local("remote.bin"), Pattern(5000, 3)); // an older local copy
@@ -58,12 +60,13 @@ public:
         auto session = std::make_unique<CInternetSession>();
         session->m_timeouts = {kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs};
         try {
-            app->m_ftpConnection = session->GetFtpConnection(
-                server.Address(), app->m_activeProfile.m_userId, app->m_activeProfile.m_password);
+            app->Site().SetConnection(std::unique_ptr<CFtpConnection>(
+                session->GetFtpConnection(server.Address(), app->Site().Profile().m_userId,
+                                          app->Site().Profile().m_password)));
         } catch (const CInternetException&) {
             return false;
         }
-        app->m_session = session.release();
+        app->Site().SetSession(std::move(session));
         return true;
     }
 
@@ -132,11 +135,11 @@ bool RunOp(CopyFault& env, Op op) {
     case Op::Listing:
         try {
             dlg->ReadFtpDirectory();
-            ok = !env.app->m_ftpListing.empty();
+            ok = !env.app->Site().Listing().empty();
         } catch (const CInternetException&) {
             // A failed reading throws; the listing must then hold nothing.
             ok = false;
-            EXPECT_TRUE(env.app->m_ftpListing.empty());
+            EXPECT_TRUE(env.app->Site().Listing().empty());
         }
         break;
     case Op::Connect:
@@ -195,7 +198,7 @@ TEST(CopyFault, EndsInTimeWithAnErrorAndNothingExistingChanges) {
         EXPECT_EQ(Snapshot(env.server.Root()), remoteBefore);
         // After an abort the connection answers each command with its own reply.
         if (row.op == Op::DownloadCancelled) {
-            CFtpConnection* c = env.app->m_ftpConnection;
+            CFtpConnection* c = env.app->Site().Connection();
             EXPECT_FALSE(c->SetCurrentDirectory(QStringLiteral("/no-such-folder")));
             QString folder;
             EXPECT_TRUE(c->GetCurrentDirectory(folder));
@@ -219,7 +222,7 @@ TEST(CopyFault, BrokenListingEndsInTimeAndShowsNothing) {
         const qint64 ms = timer.elapsed();
         Note(row, ms, env.boxes);
         EXPECT_LT(ms, 2 * kTimeoutMs + kMarginMs);
-        EXPECT_TRUE(env.app->m_ftpListing.empty());
+        EXPECT_TRUE(env.app->Site().Listing().empty());
         EXPECT_TRUE(env.frame->isEnabled());
     }
 }
@@ -239,7 +242,7 @@ TEST(CopyFault, ConnectToADripFeedingServerGivesUp) {
     Note(Row{"drip", Op::Connect}, ms, env.boxes);
     EXPECT_LT(ms, CCommStatusDlg::kConnectWaitMs + kMarginMs);
     EXPECT_EQ(env.boxes.CountCaption(QStringLiteral("Error Opening FTP Connection")), 1);
-    EXPECT_EQ(env.app->m_ftpConnection, nullptr);
+    EXPECT_EQ(env.app->Site().Connection(), nullptr);
     // The abandoned connect was cancelled, not left to run out its time-outs.
     QElapsedTimer wait;
     wait.start();

@@ -40,15 +40,15 @@ TEST(Commands, RefreshWhenTheServerHasGoneAndAfterItCameBack) {
     CMyTreeView* ftpTree = f.FtpTree();
     ASSERT_EQ(ftpTree->topLevelItemCount(), 1);
     EXPECT_EQ(ftpTree->topLevelItem(0)->text(0), QStringLiteral("/"));
-    EXPECT_EQ(f.App().m_ftpUnavailable, 0);
+    EXPECT_FALSE(f.App().Site().IsUnavailable());
 
     server->Kill();
     f.Boxes().Clear();
     frame->Action(ID_REFRESH)->trigger();
     EXPECT_EQ(TopLevelLabels(ftpTree), QStringList{QStringLiteral("No Connection")});
     EXPECT_EQ(ftpTree->topLevelItem(0)->childCount(), 0);
-    EXPECT_EQ(f.App().m_ftpUnavailable, 1);
-    EXPECT_EQ(f.App().m_session, nullptr);
+    EXPECT_TRUE(f.App().Site().IsUnavailable());
+    EXPECT_EQ(f.App().Site().Session(), nullptr);
     EXPECT_EQ(f.Boxes().CountCaption(QStringLiteral("Error Opening FTP Connection")), 1);
     EXPECT_EQ(f.FtpList()->ItemCount(), 0);
     // The local side was rebuilt and shows its first drive.
@@ -65,12 +65,14 @@ TEST(Commands, RefreshWhenTheServerHasGoneAndAfterItCameBack) {
     server = std::make_unique<FtpServer>(FtpServer::Kind::Pyftpdlib);
     ASSERT_TRUE(server->IsRunning());
     ASSERT_TRUE(server->MakeDir(QStringLiteral("back")));
-    f.App().m_activeProfile.m_address = server->Address();
+    CProfile profile = f.App().Site().Profile();
+    profile.m_address = server->Address();
+    f.App().Site().SetProfile(profile);
     f.Boxes().Clear();
     frame->OnRefresh();
     EXPECT_EQ(f.Boxes().Count(), 0) << f.Boxes().Captions().join(',').toStdString();
     EXPECT_EQ(TopLevelLabels(ftpTree), QStringList{QStringLiteral("/")});
-    EXPECT_EQ(f.App().m_ftpUnavailable, 0);
+    EXPECT_FALSE(f.App().Site().IsUnavailable());
     EXPECT_EQ(f.FtpList()->ItemCount(), 1);
     EXPECT_EQ(f.FtpList()->ItemName(0), QStringLiteral("back"));
     EXPECT_NE(ftpTree->MakeContextMenu(ftpTree->topLevelItem(0)), nullptr);
@@ -110,9 +112,9 @@ TEST(Commands, ClosingTheProfilesDialogReconnectsToTheNewActiveProfile) {
     f.Boxes().Answer(IDYES);
     frame->Action(ID_PROFILES)->trigger();
     EXPECT_EQ(f.Boxes().CountCaption(QStringLiteral("Confirm Active Profile Selection")), 1);
-    EXPECT_EQ(f.App().m_activeProfileIndex, 1);
+    EXPECT_EQ(f.App().Site().ProfileIndex(), 1);
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Velmar98 - Second"));
-    EXPECT_EQ(f.App().m_ftpUnavailable, 0);
+    EXPECT_FALSE(f.App().Site().IsUnavailable());
     ASSERT_EQ(f.FtpTree()->topLevelItemCount(), 1);
     EXPECT_EQ(f.FtpList()->ItemCount(), 1);
     EXPECT_EQ(f.FtpList()->ItemName(0), QStringLiteral("on-second"));

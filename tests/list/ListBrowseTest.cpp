@@ -198,13 +198,13 @@ TEST(ListBrowse, LocalListFollowsTheTreeSelection) {
 
 TEST(ListBrowse, FtpListWithoutAConnectionIsEmpty) {
     auto f = StartOffline();
-    ASSERT_TRUE(f->App().m_ftpUnavailable);
+    ASSERT_TRUE(f->App().Site().IsUnavailable());
     CMyListView* list = f->FtpList();
     list->m_skipFtpRead = 0;
     // A listing of a connection that went away is not shown either.
     DirEntry stale;
     stale.name = QStringLiteral("stale");
-    f->App().m_ftpListing = {stale};
+    f->App().Site().SetListing({stale});
     Show(list, QStringLiteral("//"));
     EXPECT_EQ(list->ItemCount(), 0);
     EXPECT_EQ(f->Frame()->PaneText(2), QStringLiteral("FTP: 0 Items"));
@@ -236,7 +236,7 @@ TEST_P(FtpBrowse, FirstFillShowsTheTreesListingThenSelectionsRead) {
     // The first filling takes the shared listing as it stands, without reading.
     DirEntry only;
     only.name = QStringLiteral("from-the-tree");
-    f->App().m_ftpListing = {only};
+    f->App().Site().SetListing({only});
     list->m_skipFtpRead = 1;
     list->Populate(list->m_path);
     EXPECT_EQ(Names(list), QStringList{QStringLiteral("from-the-tree")});

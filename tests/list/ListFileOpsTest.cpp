@@ -109,7 +109,7 @@ TEST(ListFileOps, ContextMenuOnAnItemAndOnEmptySpace) {
 
 TEST(ListFileOps, NoContextMenuOnTheFtpPaneWhileTheFtpSideIsUnavailable) {
     Offline o;
-    ASSERT_TRUE(o.f->App().m_ftpUnavailable);
+    ASSERT_TRUE(o.f->App().Site().IsUnavailable());
     EXPECT_EQ(o.f->FtpList()->MakeContextMenu(QPoint(5, 5)), nullptr);
     std::unique_ptr<QMenu> local(o.list->MakeContextMenu(QPoint(5, 5)));
     EXPECT_NE(local, nullptr);

@@ -155,8 +155,10 @@ TEST_P(FtpFileOps, ADeleteNeedsNoFurtherLoginAndAFailedOneSaysWhatRemains) {
     StartApp();
     // The main connection stands; a further login would be refused, and the
     // delete does not need one.
-    f->App().m_activeProfile.m_password = server->BadPassword();
-    f->App().m_activeProfile.m_userId = server->BadUser();
+    CProfile profile = f->App().Site().Profile();
+    profile.m_password = server->BadPassword();
+    profile.m_userId = server->BadUser();
+    f->App().Site().SetProfile(profile);
     EXPECT_TRUE(list->DeleteFolderTree(list->m_path + QStringLiteral("dir/")));
     EXPECT_TRUE(f->Boxes().Calls().isEmpty());
     EXPECT_FALSE(Exists(QStringLiteral("dir")));

@@ -76,7 +76,8 @@ inline std::unique_ptr<AppFixture> StartWith(const FtpServer& server) {
     auto f = std::make_unique<AppFixture>();
     f->SetProfile(server.Address(), server.User(), server.Password());
     EXPECT_TRUE(f->Start());
-    EXPECT_FALSE(f->App().m_ftpUnavailable) << "connection to " << server.Address().toStdString();
+    EXPECT_FALSE(f->App().Site().IsUnavailable())
+        << "connection to " << server.Address().toStdString();
     return f;
 }
 

@@ -51,8 +51,8 @@ TEST_F(StartupLoad, NoFileWritesTheSampleExactly) {
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(FilePath()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(m_app->m_activeProfileIndex, 0);
-    EXPECT_EQ(m_app->m_activeProfile, sample);
+    EXPECT_EQ(m_app->Site().ProfileIndex(), 0);
+    EXPECT_EQ(m_app->Site().Profile(), sample);
     EXPECT_EQ(m_app->MainTitle(), QStringLiteral("Velmar98 - Sample Profile"));
     EXPECT_EQ(m_boxes.Count(), 0);
 
@@ -62,7 +62,7 @@ TEST_F(StartupLoad, NoFileWritesTheSampleExactly) {
     m_app = std::make_unique<CVelmarApp>();
     m_app->m_profileFilePath = path;
     ASSERT_TRUE(LoadProfilesAtStartup(*m_app));
-    EXPECT_EQ(m_app->m_activeProfile, sample);
+    EXPECT_EQ(m_app->Site().Profile(), sample);
     EXPECT_EQ(ReadFileBytes(path), expected);
 }
 
@@ -90,10 +90,10 @@ TEST_F(StartupLoad, FirstDefaultWinsAndLaterRecordsAreNotNeeded) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteFileBytes(FilePath(), c.bytes);
-        m_app->m_activeProfileIndex = -7;
+        m_app->Site().SetProfileIndex(-7);
         ASSERT_TRUE(LoadProfilesAtStartup(*m_app));
-        EXPECT_EQ(m_app->m_activeProfileIndex, c.index);
-        EXPECT_EQ(m_app->m_activeProfile, c.active);
+        EXPECT_EQ(m_app->Site().ProfileIndex(), c.index);
+        EXPECT_EQ(m_app->Site().Profile(), c.active);
         EXPECT_EQ(ReadFileBytes(FilePath()), c.bytes);
     }
     EXPECT_EQ(m_boxes.Count(), 0);
@@ -131,11 +131,10 @@ TEST_F(StartupLoad, DamagedFilesStartWithWhatCanBeReadAndStayUnchanged) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteFileBytes(FilePath(), c.bytes);
-        m_app->m_activeProfileIndex = -7;
-        m_app->m_activeProfile = CProfile{};
+        m_app->Site().SetActiveProfile(CProfile{}, -7);
         ASSERT_TRUE(LoadProfilesAtStartup(*m_app));
-        EXPECT_EQ(m_app->m_activeProfile.m_name, c.activeName);
-        EXPECT_EQ(m_app->m_activeProfileIndex, c.index);
+        EXPECT_EQ(m_app->Site().Profile().m_name, c.activeName);
+        EXPECT_EQ(m_app->Site().ProfileIndex(), c.index);
         EXPECT_EQ(ReadFileBytes(FilePath()), c.bytes);
         EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }

@@ -128,7 +128,7 @@ TEST_F(ProfilesDialog, SampleFileShowsOneLockedAnonymousProfile) {
     QTest::keyClick(List(), Qt::Key_Return);
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(m_boxes.Count(), 0);
-    EXPECT_EQ(m_app->m_ftpRebuildRequest, 1);
+    EXPECT_TRUE(m_app->Site().IsRebuildRequested());
     EXPECT_EQ(ReadFileBytes(FilePath()), before);
 }
 
@@ -150,8 +150,8 @@ TEST_F(ProfilesDialog, ClosingOnAnotherProfileAsksWhetherItShouldBeActive) {
         EXPECT_FALSE(m_dlg->isVisible());
 
         const QString expected = answer == IDYES ? QStringLiteral("B") : QStringLiteral("A");
-        EXPECT_EQ(m_app->m_activeProfileIndex, answer == IDYES ? 1 : 0);
-        EXPECT_EQ(m_app->m_activeProfile.m_name, expected);
+        EXPECT_EQ(m_app->Site().ProfileIndex(), answer == IDYES ? 1 : 0);
+        EXPECT_EQ(m_app->Site().Profile().m_name, expected);
         const auto file = FileProfiles();
         ASSERT_EQ(file.size(), 4u);
         for (const CProfile& p : file)
@@ -280,19 +280,19 @@ TEST_F(ProfilesDialog, StoringWithDefaultOrActiveTakesTheMarkFromTheOthers) {
     EXPECT_EQ(DefaultNames(), QStringLiteral("---D"));
     EXPECT_EQ(ActiveNames(), QStringLiteral("---D"));
     // The application follows at once, before the dialog closes.
-    EXPECT_EQ(m_app->m_activeProfileIndex, 3);
-    EXPECT_EQ(m_app->m_activeProfile.m_name, QStringLiteral("D"));
-    EXPECT_EQ(m_app->m_activeProfile.m_address, QStringLiteral("d2.example"));
-    EXPECT_EQ(m_app->m_activeProfile.m_userId, QStringLiteral("dave"));
-    EXPECT_EQ(m_app->m_activeProfile.m_password, QStringLiteral("pw-d"));
-    EXPECT_EQ(m_app->m_activeProfile.m_initialDir, QStringLiteral("/pub/D"));
+    EXPECT_EQ(m_app->Site().ProfileIndex(), 3);
+    EXPECT_EQ(m_app->Site().Profile().m_name, QStringLiteral("D"));
+    EXPECT_EQ(m_app->Site().Profile().m_address, QStringLiteral("d2.example"));
+    EXPECT_EQ(m_app->Site().Profile().m_userId, QStringLiteral("dave"));
+    EXPECT_EQ(m_app->Site().Profile().m_password, QStringLiteral("pw-d"));
+    EXPECT_EQ(m_app->Site().Profile().m_initialDir, QStringLiteral("/pub/D"));
 
     // Only default: the active mark stays where it was.
     ClickBox("1030");
     ClickRow(0);
     EXPECT_EQ(DefaultNames(), QStringLiteral("--C-"));
     EXPECT_EQ(ActiveNames(), QStringLiteral("---D"));
-    EXPECT_EQ(m_app->m_activeProfileIndex, 3);
+    EXPECT_EQ(m_app->Site().ProfileIndex(), 3);
 
     m_boxes.Answer(IDNO);
     Click("1011");
@@ -324,8 +324,7 @@ TEST_F(ProfilesDialog, DeletingPassesTheMarksOnAndKeepsTheActiveIndexRight) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         StartWith(FourProfiles());
-        m_app->m_activeProfileIndex = c.activeIndex;
-        m_app->m_activeProfile = FourProfiles()[c.activeIndex];
+        m_app->Site().SetActiveProfile(FourProfiles()[c.activeIndex], c.activeIndex);
         Open();
         ClickRow(c.deleteRow);
         SetText("1021", QStringLiteral("edit that is dropped"));
@@ -340,8 +339,8 @@ TEST_F(ProfilesDialog, DeletingPassesTheMarksOnAndKeepsTheActiveIndexRight) {
         EXPECT_EQ(List()->count(), 3);
         EXPECT_EQ(DefaultNames(), c.defaults);
         EXPECT_EQ(ActiveNames(), c.actives);
-        EXPECT_EQ(m_app->m_activeProfileIndex, c.appIndex);
-        EXPECT_EQ(m_app->m_activeProfile.m_name, c.appName);
+        EXPECT_EQ(m_app->Site().ProfileIndex(), c.appIndex);
+        EXPECT_EQ(m_app->Site().Profile().m_name, c.appName);
         EXPECT_EQ(m_dlg->SelectedIndex(), c.selected);
         EXPECT_EQ(ListRow(), c.selected);
         EXPECT_EQ(Edit("1016")->text(), c.names.mid(c.selected, 1));
@@ -438,9 +437,9 @@ TEST_F(ProfilesDialog, AddedActiveProfileIsAppendedSelectedAndActive) {
     EXPECT_EQ(ListRow(), 4);
     EXPECT_EQ(m_dlg->SelectedIndex(), 4);
     EXPECT_EQ(ActiveNames(), QStringLiteral("----New site"));
-    EXPECT_EQ(m_app->m_activeProfileIndex, 4);
-    EXPECT_EQ(m_app->m_activeProfile.m_address, QStringLiteral("new.example"));
-    EXPECT_EQ(m_app->m_activeProfile.m_password, QStringLiteral("pw-n"));
+    EXPECT_EQ(m_app->Site().ProfileIndex(), 4);
+    EXPECT_EQ(m_app->Site().Profile().m_address, QStringLiteral("new.example"));
+    EXPECT_EQ(m_app->Site().Profile().m_password, QStringLiteral("pw-n"));
     EXPECT_TRUE(Hidden("1014"));
     EXPECT_FALSE(Hidden("1015"));
     EXPECT_FALSE(Hidden("1022"));
@@ -483,7 +482,7 @@ TEST_F(ProfilesDialog, UnsavableFileIsReportedAndLeftAsItWas) {
               QStringLiteral("The program was unable to save the profile file."));
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_TRUE(QFileInfo(FilePath()).isDir());
-    EXPECT_EQ(m_app->m_ftpRebuildRequest, 1);
+    EXPECT_TRUE(m_app->Site().IsRebuildRequested());
 }
 
 TEST_F(ProfilesDialog, DamagedFileIsKeptAsideBeforeItIsReplaced) {

@@ -35,10 +35,12 @@ protected:
         app->m_startupDir = local.path() + "/";
         frame = new TestFrame; // the application deletes it
         app->m_pMainWnd = frame;
-        app->m_activeProfile.m_name = "TLS Site";
-        app->m_activeProfile.m_address = scheme + server->Address();
-        app->m_activeProfile.m_userId = server->User();
-        app->m_activeProfile.m_password = server->Password();
+        CProfile profile = app->Site().Profile();
+        profile.m_name = "TLS Site";
+        profile.m_address = scheme + server->Address();
+        profile.m_userId = server->User();
+        profile.m_password = server->Password();
+        app->Site().SetProfile(profile);
     }
     void TearDown() override { app.reset(); }
 
@@ -46,7 +48,7 @@ protected:
         CCommStatusDlg dlg(frame);
         return dlg.Connect();
     }
-    void Disconnect() { app->CloseFtp(); }
+    void Disconnect() { app->Site().Close(); }
 
     QTemporaryDir local;
     std::unique_ptr<TlsServer> server;
@@ -60,7 +62,7 @@ TEST_F(TlsApp, TheQuestionIsAMessageBoxWithThreeAnswers) {
     // Cancel: no connection, the usual error after the question.
     boxes.Answer(IDCANCEL);
     EXPECT_FALSE(Connect());
-    EXPECT_EQ(app->m_ftpConnection, nullptr);
+    EXPECT_EQ(app->Site().Connection(), nullptr);
     ASSERT_EQ(boxes.Count(), 2);
     const MessageBoxCall& ask = boxes.Calls()[0];
     EXPECT_EQ(ask.caption, "Untrusted Server Certificate");
@@ -75,8 +77,8 @@ TEST_F(TlsApp, TheQuestionIsAMessageBoxWithThreeAnswers) {
     boxes.Clear();
     boxes.Answer(IDACCEPTONCE);
     ASSERT_TRUE(Connect());
-    ASSERT_NE(app->m_ftpConnection, nullptr);
-    EXPECT_TRUE(app->m_ftpConnection->IsEncrypted());
+    ASSERT_NE(app->Site().Connection(), nullptr);
+    EXPECT_TRUE(app->Site().Connection()->IsEncrypted());
     EXPECT_EQ(boxes.Count(), 1);
     Disconnect();
     boxes.Answer(IDACCEPTALWAYS);
@@ -113,9 +115,11 @@ TEST_F(TlsApp, FtpsAgainstAPlainServerSaysWhyAndSendsNoLogin) {
     app = std::make_unique<CVelmarApp>();
     frame = new TestFrame;
     app->m_pMainWnd = frame;
-    app->m_activeProfile.m_address = "ftps://" + server->Address();
-    app->m_activeProfile.m_userId = server->User();
-    app->m_activeProfile.m_password = server->Password();
+    CProfile profile = app->Site().Profile();
+    profile.m_address = "ftps://" + server->Address();
+    profile.m_userId = server->User();
+    profile.m_password = server->Password();
+    app->Site().SetProfile(profile);
     EXPECT_FALSE(Connect());
     ASSERT_EQ(boxes.Count(), 1);
     EXPECT_EQ(boxes.Calls()[0].caption, "Error Opening FTP Connection");
@@ -141,7 +145,7 @@ std::map<QString, QByteArray> Snapshot(const QString& root) {
 TEST_F(TlsApp, FolderCopiesBothWaysOverTlsWithSessionReuse) {
     Serve(CertKind::Trusted, TlsServer::Kind::Vsftpd);
     ASSERT_TRUE(Connect());
-    ASSERT_TRUE(app->m_ftpConnection->IsEncrypted());
+    ASSERT_TRUE(app->Site().Connection()->IsEncrypted());
     const QString src = local.path() + "/src";
     ASSERT_TRUE(QDir().mkpath(src + "/sub/deeper"));
     QByteArray big(700 * 1024, Qt::Uninitialized);
@@ -190,7 +194,7 @@ TEST(TlsIndicator, TheStatusBarSaysWhetherTheFtpSideIsEncrypted) {
         AppFixture f;
         f.SetProfile(c.scheme + c.server.Address(), c.server.User(), c.server.Password());
         ASSERT_TRUE(f.Start());
-        ASSERT_NE(f.App().m_ftpConnection, nullptr);
+        ASSERT_NE(f.App().Site().Connection(), nullptr);
         EXPECT_TRUE(SecurityText(f).startsWith(c.shown)) << SecurityText(f).toStdString();
         EXPECT_EQ(f.Frame()->windowTitle().contains("TLS"), false);
         EXPECT_EQ(f.Boxes().Count(), 0);

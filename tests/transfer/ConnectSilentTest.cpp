@@ -20,8 +20,8 @@ TEST(ConnectSilentServer, GivesUpAfterAboutTenSeconds) {
     const qint64 waited = timer.elapsed();
     EXPECT_GE(waited, 9000);
     EXPECT_LT(waited, 20000);
-    EXPECT_EQ(env.app->m_session, nullptr);
-    EXPECT_EQ(env.app->m_ftpConnection, nullptr);
+    EXPECT_EQ(env.app->Site().Session(), nullptr);
+    EXPECT_EQ(env.app->Site().Connection(), nullptr);
     EXPECT_EQ(env.boxes.CountCaption("Error Opening FTP Connection"), 1);
     // The application goes first; the worker must not need it.
     env.app.reset();

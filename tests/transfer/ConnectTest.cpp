@@ -26,18 +26,18 @@ TEST_P(ConnectTest, ConnectsAndReportsItsProgressInPaneZero) {
     CCommStatusDlg dlg(env->frame);
     ASSERT_TRUE(dlg.Connect());
     CVelmarApp& app = *env->app;
-    EXPECT_NE(app.m_session, nullptr);
-    EXPECT_NE(app.m_ftpConnection, nullptr);
-    EXPECT_EQ(app.m_connectDone, 1);
-    EXPECT_EQ(app.m_connectError, 0);
-    EXPECT_EQ(app.m_ftpCurrentDir, "/");
+    EXPECT_NE(app.Site().Session(), nullptr);
+    EXPECT_NE(app.Site().Connection(), nullptr);
+    EXPECT_TRUE(app.Site().IsConnectDone());
+    EXPECT_FALSE(app.Site().ConnectFailed());
+    EXPECT_EQ(app.Site().CurrentDir(), "/");
     EXPECT_EQ(env->boxes.Count(), 0);
     EXPECT_EQ(env->frame->pane0History, QStringList({"Opening Internet Connection - Please Wait",
                                                      "Connecting to FTP Server - Please Wait"}));
     // The connection is live: it lists.
     ASSERT_TRUE(env->server.WriteFile("probe.txt", "x"));
     dlg.ReadFtpDirectory();
-    const auto entries = RealEntries(app.m_ftpListing);
+    const auto entries = RealEntries(app.Site().Listing());
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "probe.txt");
 }
@@ -57,25 +57,29 @@ TEST_P(ConnectTest, WhileStartingUpTheTextsGoToTheMessageLine) {
 
 TEST_P(ConnectTest, RefusedLoginLeavesNoSessionAndTheNextAttemptStartsAfresh) {
     CVelmarApp& app = *env->app;
-    app.m_activeProfile.m_userId = env->server.BadUser();
-    app.m_activeProfile.m_password = env->server.BadPassword();
+    CProfile profile = app.Site().Profile();
+    profile.m_userId = env->server.BadUser();
+    profile.m_password = env->server.BadPassword();
+    app.Site().SetProfile(profile);
     {
         CCommStatusDlg dlg(env->frame);
         EXPECT_FALSE(dlg.Connect());
     }
-    EXPECT_EQ(app.m_session, nullptr);
-    EXPECT_EQ(app.m_ftpConnection, nullptr);
-    EXPECT_EQ(app.m_connectError, 1);
+    EXPECT_EQ(app.Site().Session(), nullptr);
+    EXPECT_EQ(app.Site().Connection(), nullptr);
+    EXPECT_TRUE(app.Site().ConnectFailed());
     ASSERT_EQ(env->boxes.Count(), 1);
     EXPECT_EQ(env->boxes.Calls()[0].caption, "Error Opening FTP Connection");
     EXPECT_EQ(env->boxes.Calls()[0].text,
               "The program was unable to connect to the requested FTP site.");
 
-    app.m_activeProfile.m_userId = env->server.User();
-    app.m_activeProfile.m_password = env->server.Password();
+    profile = app.Site().Profile();
+    profile.m_userId = env->server.User();
+    profile.m_password = env->server.Password();
+    app.Site().SetProfile(profile);
     CCommStatusDlg again(env->frame);
     EXPECT_TRUE(again.Connect());
-    EXPECT_NE(app.m_ftpConnection, nullptr);
+    EXPECT_NE(app.Site().Connection(), nullptr);
     EXPECT_EQ(env->boxes.Count(), 1);
 }
 
@@ -93,12 +97,14 @@ TEST_P(ConnectTest, InitialDirectory) {
         {"/missing", "/", 1},
     };
     for (const auto& c : cases) {
-        env->app->CloseFtp();
+        env->app->Site().Close();
         env->boxes.Clear();
-        env->app->m_activeProfile.m_initialDir = c.initialDir;
+        CProfile profile = env->app->Site().Profile();
+        profile.m_initialDir = c.initialDir;
+        env->app->Site().SetProfile(profile);
         CCommStatusDlg dlg(env->frame);
         EXPECT_TRUE(dlg.Connect()) << c.initialDir;
-        EXPECT_EQ(env->app->m_ftpCurrentDir, c.currentDir) << c.initialDir;
+        EXPECT_EQ(env->app->Site().CurrentDir(), c.currentDir) << c.initialDir;
         ASSERT_EQ(env->boxes.Count(), c.boxes) << c.initialDir;
         if (c.boxes) {
             EXPECT_EQ(env->boxes.Calls()[0].caption, "Error with Initial Directory");
@@ -118,21 +124,21 @@ TEST_P(ConnectTest, ReadFtpDirectory) {
     CVelmarApp& app = *env->app;
     CCommStatusDlg dlg(env->frame);
 
-    ASSERT_TRUE(app.m_ftpConnection->SetCurrentDirectory("/empty"));
-    app.m_ftpListing.push_back(DirEntry{}); // left over from an earlier read
+    ASSERT_TRUE(app.Site().Connection()->SetCurrentDirectory("/empty"));
+    app.Site().SetListing({DirEntry{}}); // left over from an earlier read
     dlg.ReadFtpDirectory();
-    EXPECT_TRUE(RealEntries(app.m_ftpListing).empty());
-    EXPECT_LE(app.m_ftpListing.size(), 2u);
+    EXPECT_TRUE(RealEntries(app.Site().Listing()).empty());
+    EXPECT_LE(app.Site().Listing().size(), 2u);
     EXPECT_EQ(env->frame->PaneText(0), "Reading FTP Directory - Please Wait");
 
-    ASSERT_TRUE(app.m_ftpConnection->SetCurrentDirectory("/one"));
+    ASSERT_TRUE(app.Site().Connection()->SetCurrentDirectory("/one"));
     size_t firstCount = 0;
     for (int round = 0; round < 2; ++round) { // a second read replaces, never doubles
         dlg.ReadFtpDirectory();
         if (round == 0)
-            firstCount = app.m_ftpListing.size();
-        EXPECT_EQ(app.m_ftpListing.size(), firstCount);
-        const auto entries = RealEntries(app.m_ftpListing);
+            firstCount = app.Site().Listing().size();
+        EXPECT_EQ(app.Site().Listing().size(), firstCount);
+        const auto entries = RealEntries(app.Site().Listing());
         ASSERT_EQ(entries.size(), 1u);
         EXPECT_EQ(entries[0].name, "only.bin");
         EXPECT_EQ(entries[0].size, 1234u);
@@ -140,10 +146,10 @@ TEST_P(ConnectTest, ReadFtpDirectory) {
         EXPECT_GT(entries[0].lastWriteTime, 1500000000);
     }
 
-    ASSERT_TRUE(app.m_ftpConnection->SetCurrentDirectory("/mixed"));
+    ASSERT_TRUE(app.Site().Connection()->SetCurrentDirectory("/mixed"));
     dlg.ReadFtpDirectory();
     bool sawFolder = false, sawDotFile = false;
-    for (const DirEntry& e : app.m_ftpListing) {
+    for (const DirEntry& e : app.Site().Listing()) {
         if (e.name == "sub") {
             sawFolder = true;
             EXPECT_EQ(e.attributes, 0x10u);
@@ -160,12 +166,12 @@ TEST_P(ConnectTest, ReadFtpDirectory) {
 }
 
 TEST_P(ConnectTest, ReadingWithoutAConnectionFailsAndLeavesTheListingEmpty) {
-    env->app->m_ftpListing.push_back(DirEntry{});
+    env->app->Site().SetListing({DirEntry{}});
     CCommStatusDlg dlg(env->frame);
     // A reading that cannot happen is a failure for the caller to report, never an
     // empty folder; the reading itself shows no box.
     EXPECT_THROW(dlg.ReadFtpDirectory(), CInternetException);
-    EXPECT_TRUE(env->app->m_ftpListing.empty());
+    EXPECT_TRUE(env->app->Site().Listing().empty());
     EXPECT_EQ(env->boxes.Count(), 0);
 }
 
@@ -176,11 +182,13 @@ TEST(ConnectClosedPort, ReportsAndLeavesNoSession) {
     ASSERT_TRUE(env.server.IsRunning());
     const QString address = env.server.Address();
     env.server.Kill(); // nothing listens on its port any more
-    env.app->m_activeProfile.m_address = address;
+    CProfile profile = env.app->Site().Profile();
+    profile.m_address = address;
+    env.app->Site().SetProfile(profile);
     CCommStatusDlg dlg(env.frame);
     EXPECT_FALSE(dlg.Connect());
-    EXPECT_EQ(env.app->m_session, nullptr);
-    EXPECT_EQ(env.app->m_ftpConnection, nullptr);
+    EXPECT_EQ(env.app->Site().Session(), nullptr);
+    EXPECT_EQ(env.app->Site().Connection(), nullptr);
     EXPECT_EQ(env.boxes.CountCaption("Error Opening FTP Connection"), 1);
     EXPECT_EQ(env.boxes.Count(), 1);
 }

@@ -213,7 +213,7 @@ TEST_P(FileCopyTest, ServerKilledInTheMiddleIsAnErrorAndTheCallerGoesOn) {
     dlg->m_blockObserver = nullptr;
     env->boxes.Clear();
     EXPECT_THROW(dlg->ReadFtpDirectory(), CInternetException);
-    EXPECT_TRUE(env->app->m_ftpListing.empty());
+    EXPECT_TRUE(env->app->Site().Listing().empty());
     PutSource("after.bin", "abc");
     EXPECT_FALSE(Copy("after.bin"));
     EXPECT_EQ(env->boxes.Captions(), QStringList({"Error Copying File"}));

@@ -55,10 +55,11 @@ class RenameFallbackTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_GT(server.Port(), 0) << "the scripted server did not start";
-        CProfile& profile = env.app->m_activeProfile;
+        CProfile profile = env.app->Site().Profile();
         profile.m_address = QStringLiteral("127.0.0.1:%1").arg(server.Port());
         profile.m_userId = QStringLiteral("user");
         profile.m_password = QStringLiteral("secret");
+        env.app->Site().SetProfile(profile);
         ASSERT_TRUE(env.Connect());
         dlg = env.NewStatusWindow();
     }

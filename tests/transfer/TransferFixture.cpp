@@ -14,11 +14,12 @@ TransferEnv::TransferEnv(FtpServer::Kind kind, FtpServer::Options options) : ser
     app->m_pMainWnd = frame;
     frame->resize(800, 600);
     frame->show();
-    CProfile& profile = app->m_activeProfile;
+    CProfile profile = app->Site().Profile();
     profile.m_name = QStringLiteral("Test Site");
     profile.m_address = server.Address();
     profile.m_userId = server.User();
     profile.m_password = server.Password();
+    app->Site().SetProfile(profile);
 }
 
 TransferEnv::~TransferEnv() {

@@ -132,7 +132,7 @@ TEST(FtpTree, AFailedConnectionLeavesNoConnectionAndNoList) {
     ASSERT_EQ(tree->topLevelItemCount(), 1);
     EXPECT_EQ(tree->m_rootItem->text(0), QStringLiteral("No Connection"));
     EXPECT_EQ(tree->m_rootItem->childCount(), 0);
-    EXPECT_EQ(app.f.App().m_ftpUnavailable, 1);
+    EXPECT_TRUE(app.f.App().Site().IsUnavailable());
     EXPECT_EQ(app.f.App().m_commInProgress, 0);
     EXPECT_TRUE(app.f.Frame()->isEnabled());
     EXPECT_EQ(app.f.FtpList()->ItemCount(), 0);
@@ -152,10 +152,10 @@ TEST_P(FtpTreeTest, StartUpConnectsLabelsTheRootAndFillsTheListFromThatReading) 
     StatusWindowWatch watch;
     ASSERT_TRUE(app.Start());
     CMyTreeView* tree = app.Ftp();
-    EXPECT_EQ(app.f.App().m_ftpUnavailable, 0);
+    EXPECT_FALSE(app.f.App().Site().IsUnavailable());
     EXPECT_EQ(app.f.Boxes().Count(), 0) << app.f.Boxes().Captions().join(',').toStdString();
     // Chrooted servers report "/" as their directory; it labels the root.
-    EXPECT_EQ(tree->m_rootItem->text(0), app.f.App().m_ftpCurrentDir);
+    EXPECT_EQ(tree->m_rootItem->text(0), app.f.App().Site().CurrentDir());
     EXPECT_EQ(tree->m_rootItem->text(0), QStringLiteral("/"));
     EXPECT_EQ(ChildLabels(tree->m_rootItem), (QStringList{"pub", "www"}));
     EXPECT_TRUE(tree->m_rootItem->isExpanded());
@@ -212,7 +212,7 @@ TEST_P(FtpTreeTest, ReconnectRebuildsTheTreeAndAFailedOneMarksTheSideUnavailable
     ASSERT_TRUE(app.Start());
     TreeApp::Select(app.Open(app.Ftp()->m_rootItem, {"www"}));
 
-    app.f.App().m_ftpRebuildRequest = 1;
+    app.f.App().Site().RequestRebuild();
     app.f.Frame()->ReconnectFtpSide();
     CMyTreeView* tree = app.Ftp();
     ASSERT_EQ(tree->topLevelItemCount(), 1);
@@ -222,11 +222,11 @@ TEST_P(FtpTreeTest, ReconnectRebuildsTheTreeAndAFailedOneMarksTheSideUnavailable
     EXPECT_EQ(ListNames(app.f.FtpList()), QStringList{QStringLiteral("www")});
 
     app.Server().Kill();
-    app.f.App().m_ftpRebuildRequest = 1;
+    app.f.App().Site().RequestRebuild();
     app.f.Frame()->ReconnectFtpSide();
     ASSERT_EQ(tree->topLevelItemCount(), 1);
     EXPECT_EQ(tree->m_rootItem->text(0), QStringLiteral("No Connection"));
-    EXPECT_EQ(app.f.App().m_ftpUnavailable, 1);
+    EXPECT_TRUE(app.f.App().Site().IsUnavailable());
     EXPECT_EQ(app.f.FtpList()->ItemCount(), 0);
     EXPECT_EQ(app.f.FtpList()->m_treeItem, nullptr);
     EXPECT_TRUE(app.f.Frame()->isEnabled());

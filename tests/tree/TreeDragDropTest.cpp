@@ -31,7 +31,7 @@ protected:
         ASSERT_TRUE(MakeLocal(app->Home(), kLocalContent));
         ASSERT_TRUE(MakeRemote(app->Server(), kRemoteContent));
         ASSERT_TRUE(app->Start());
-        ASSERT_EQ(app->f.App().m_ftpUnavailable, 0);
+        ASSERT_FALSE(app->f.App().Site().IsUnavailable());
         drive = app->Open(app->HomeDrive(), {});
         src = app->Open(drive, {"Src"});
         web = Child(src, QStringLiteral("Web"));

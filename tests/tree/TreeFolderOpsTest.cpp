@@ -391,7 +391,7 @@ TEST_P(FtpTreeOpsTest, RenameDeleteAndMenusOnTheServer) {
 TEST(FtpTreeOps, NoMenuNoEditNoDeleteWhileTheSideIsUnavailable) {
     TreeApp app;
     CMyTreeView* tree = app.Ftp();
-    ASSERT_EQ(app.f.App().m_ftpUnavailable, 1);
+    ASSERT_TRUE(app.f.App().Site().IsUnavailable());
     app.f.Boxes().Clear();
     EXPECT_FALSE(RightClick(tree, CentreOf(tree, tree->m_rootItem)).shown);
     EXPECT_FALSE(RightClick(tree, EmptySpace(tree)).shown);

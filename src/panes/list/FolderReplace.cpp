@@ -39,7 +39,7 @@ Found FtpKindNow(CFtpConnection* connection, const QString& path) {
 }
 
 Found FtpKind(const QString& path) {
-    CFtpConnection* connection = AfxGetApp()->m_ftpConnection;
+    CFtpConnection* connection = AfxGetApp()->Site().Connection();
     if (!connection)
         return Found::LookupFailed;
     try {
@@ -69,7 +69,7 @@ public:
     bool Rename(const QString& from, const QString& to) const {
         if (!m_onFtp)
             return RenameLocalNoReplace(from, to);
-        CFtpConnection* connection = AfxGetApp()->m_ftpConnection;
+        CFtpConnection* connection = AfxGetApp()->Site().Connection();
         try {
             return connection && core::Run([&] { return connection->Rename(from, to); });
         } catch (const std::exception&) {

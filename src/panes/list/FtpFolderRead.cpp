@@ -9,13 +9,13 @@
 
 bool ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, const QString& path,
                           QString& reason) {
-    app.m_ftpListing.clear();
-    if (!app.m_ftpConnection) {
+    app.Site().ClearListing();
+    if (!app.Site().Connection()) {
         reason = QStringLiteral("There is no connection to the server.");
         return false;
     }
     try {
-        CFtpConnection* connection = app.m_ftpConnection;
+        CFtpConnection* connection = app.Site().Connection();
         const bool entered = core::Run(
             [&] {
                 if (!path.isEmpty() && !connection->SetCurrentDirectory(path))
@@ -35,6 +35,6 @@ bool ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, const QString& p
     }
     if (reason.isEmpty())
         reason = QStringLiteral("The listing failed.");
-    app.m_ftpListing.clear();
+    app.Site().ClearListing();
     return false;
 }

@@ -95,7 +95,7 @@ bool CMyListView::AcceptsDrag(const QMimeData* mime) const {
     if (OwnDragKind(mime) >= 0)
         return true;
     // Files from the desktop go up to the server only.
-    return m_side == 1 && !App()->m_ftpUnavailable && !LocalPathsOf(mime).isEmpty();
+    return m_side == 1 && !App()->Site().IsUnavailable() && !LocalPathsOf(mime).isEmpty();
 }
 
 bool CMyListView::DragMoveTo(const QPoint& viewportPos) {

@@ -31,7 +31,7 @@ constexpr MenuItem kContextMenu[] = {
 } // namespace
 
 QMenu* CMyListView::MakeContextMenu(const QPoint& viewportPos) {
-    if (m_side == 1 && App()->m_ftpUnavailable)
+    if (m_side == 1 && App()->Site().IsUnavailable())
         return nullptr;
     const int row = indexAt(viewportPos).row();
     if (row >= 0)
@@ -135,11 +135,11 @@ bool CMyListView::ReadModifiedTime(const QString& path, std::int64_t& time) {
         return true;
     }
     CVelmarApp* app = App();
-    if (!app->m_ftpConnection)
+    if (!app->Site().Connection())
         return false;
     try {
         return core::Run([&] {
-            CFtpFileFind find(app->m_ftpConnection, 1);
+            CFtpFileFind find(app->Site().Connection(), 1);
             bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
             if (found) {
                 find.FindNextFile();
@@ -221,14 +221,14 @@ bool CMyListView::RenameItem(const QString& oldPath, const QString& newPath) {
     if (m_side == 0)
         return RenameLocalNoReplace(oldPath, newPath);
     CVelmarApp* app = App();
-    if (!app->m_ftpConnection)
+    if (!app->Site().Connection())
         return false;
     // The servers' rename replaces an existing file of the new name; the user
     // asked for a rename, not for that file to be lost.
     if (DestinationExists(newPath, true))
         return false;
     try {
-        return core::Run([&] { return app->m_ftpConnection->Rename(oldPath, newPath); });
+        return core::Run([&] { return app->Site().Connection()->Rename(oldPath, newPath); });
     } catch (const std::exception&) {
         return false;
     }

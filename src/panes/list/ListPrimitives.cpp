@@ -30,7 +30,7 @@ bool CMyListView::CreateLocalFolder(const QString& path) {
 }
 
 bool CMyListView::CreateFtpFolder(const QString& path) {
-    CFtpConnection* connection = App()->m_ftpConnection;
+    CFtpConnection* connection = App()->Site().Connection();
     bool created = false;
     try {
         created = connection && core::Run([&] { return connection->CreateDirectory(path); });
@@ -45,7 +45,7 @@ bool CMyListView::CreateFtpFolder(const QString& path) {
 bool CMyListView::DeleteOneFile(const QString& path) {
     bool deleted = false;
     if (WorksOnFtp()) {
-        CFtpConnection* connection = App()->m_ftpConnection;
+        CFtpConnection* connection = App()->Site().Connection();
         try {
             deleted = connection && core::Run([&] { return connection->Remove(path); });
         } catch (const std::exception&) {
@@ -109,7 +109,7 @@ bool CMyListView::DeleteFtpFolderTree(const QString& path) {
     // The walk runs on the main connection: the listings are read whole before
     // anything is deleted, so no second connection is needed, and a server that
     // allows few connections per address is never refused mid-delete.
-    FtpTreeDelete walk(App()->m_ftpConnection);
+    FtpTreeDelete walk(App()->Site().Connection());
     if (walk.Run(path))
         return true;
     ReportDeleteFolderError(this, walk.Report());
@@ -119,7 +119,7 @@ bool CMyListView::DeleteFtpFolderTree(const QString& path) {
 bool CMyListView::DestinationExists(const QString& path, bool onFtp) {
     if (!onFtp)
         return LocalPathExists(path);
-    CFtpConnection* connection = App()->m_ftpConnection;
+    CFtpConnection* connection = App()->Site().Connection();
     if (!connection)
         return false;
     try {

@@ -150,12 +150,12 @@ void CMyListView::ReadFtpEntries(const QString& path) {
     if (m_skipFtpRead) {
         // The tree pane has just read this folder into the shared listing.
         m_skipFtpRead = 0;
-        m_entries = app->m_ftpListing;
+        m_entries = app->Site().Listing();
         return;
     }
     // Without a connection there is nothing to read, and the shared listing may
     // still hold a folder of the connection that went away.
-    if (!app->m_ftpConnection)
+    if (!app->Site().Connection())
         return;
     QString reason;
     bool read = false;
@@ -176,7 +176,7 @@ void CMyListView::ReadFtpEntries(const QString& path) {
         ReportReadFolderError(this, path, reason);
         return;
     }
-    m_entries = app->m_ftpListing;
+    m_entries = app->Site().Listing();
 }
 
 void CMyListView::FillRows() {

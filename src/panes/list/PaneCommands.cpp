@@ -23,7 +23,7 @@ void Say(CFrameBase* frame, const QString& text) {
 }
 
 QString Origin(const CVelmarApp* app) {
-    return app->m_activeProfile.m_address + QLatin1Char('\n') + app->m_activeProfile.m_userId;
+    return app->Site().Profile().m_address + QLatin1Char('\n') + app->Site().Profile().m_userId;
 }
 
 QString WithSlash(const QString& path) {
@@ -55,7 +55,8 @@ PaneClip Pasteable(CVelmarDoc* doc, CFrameBase* frame) {
         QApplication::beep();
         return {};
     }
-    if (clip.side == 1 && (AfxGetApp()->m_ftpUnavailable || clip.origin != Origin(AfxGetApp()))) {
+    if (clip.side == 1 &&
+        (AfxGetApp()->Site().IsUnavailable() || clip.origin != Origin(AfxGetApp()))) {
         Say(frame, QStringLiteral("The copied FTP items are not on the connected FTP server"));
         QApplication::beep();
         return {};
@@ -67,7 +68,7 @@ PaneClip Pasteable(CVelmarDoc* doc, CFrameBase* frame) {
 // the status window, by the destination side's list pane.
 bool RunPaste(QWidget* owner, CMyListView* destList, const QString& destFolder, bool destFtp,
               const PaneClip& clip) {
-    if (!destList || destFolder.isEmpty() || (destFtp && AfxGetApp()->m_ftpUnavailable))
+    if (!destList || destFolder.isEmpty() || (destFtp && AfxGetApp()->Site().IsUnavailable()))
         return false;
     if (!ConfirmFileCopy(owner))
         return false;

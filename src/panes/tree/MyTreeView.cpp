@@ -118,7 +118,7 @@ void CMyTreeView::OnInitialUpdate() {
     setDropIndicatorShown(false);
     m_reading = 0;
     if (!BuildTree())
-        App()->m_ftpUnavailable = 1;
+        App()->Site().SetUnavailable(true);
 }
 
 bool CMyTreeView::BuildTree() {
@@ -170,8 +170,7 @@ void CMyTreeView::BuildLocalTree() {
 
 bool CMyTreeView::BuildFtpTree() {
     CVelmarApp* app = App();
-    if (app->m_ftpRebuildRequest) {
-        app->m_ftpRebuildRequest = 0;
+    if (app->Site().TakeRebuildRequest()) {
         m_ignoreSelChange = 1;
         if (m_listView && m_listView->m_treeItem && m_listView->m_treeItem->treeWidget() == this)
             m_listView->m_treeItem = nullptr;
@@ -266,7 +265,7 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
     {
         CommSession comm(app, m_frame, app->m_startingUp != 0);
         // A new connection is already in the folder it starts in.
-        const bool enter = app->m_session != nullptr;
+        const bool enter = app->Site().Session() != nullptr;
         if (!enter) {
             try {
                 connected = comm->Connect();
@@ -274,7 +273,7 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
                 connected = false; // the session itself could not be opened
             }
             if (connected && m_rootItem)
-                m_rootItem->setText(0, app->m_ftpCurrentDir);
+                m_rootItem->setText(0, app->Site().CurrentDir());
         }
         if (connected)
             read = ReadFtpFolderListing(comm.Dlg(), *app, enter ? path : QString(), reason);
@@ -289,11 +288,11 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
     if (!read) {
         // The item keeps the children it had: none may come from a reading that
         // failed, or from the folder the connection was in before.
-        ReportReadFolderError(this, path.isEmpty() ? app->m_ftpCurrentDir : path, reason);
+        ReportReadFolderError(this, path.isEmpty() ? app->Site().CurrentDir() : path, reason);
         return true;
     }
     m_reading = 1;
-    ReplaceChildren(item, app->m_ftpListing);
+    ReplaceChildren(item, app->Site().Listing());
     m_reading = 0;
     return true;
 }

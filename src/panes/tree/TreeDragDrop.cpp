@@ -173,7 +173,7 @@ void CMyTreeView::SetDropTarget(QTreeWidgetItem* item) {
 }
 
 QTreeWidgetItem* CMyTreeView::DropTargetAt(const QPoint& viewportPos, const QMimeData* data) const {
-    if (m_side == 1 && App()->m_ftpUnavailable)
+    if (m_side == 1 && App()->Site().IsUnavailable())
         return nullptr;
     if (!AcceptsData(data))
         return nullptr;
@@ -251,7 +251,7 @@ void CMyTreeView::dropEvent(QDropEvent* event) {
 
 void CMyTreeView::DropOn(QTreeWidgetItem* target, const QMimeData* data) {
     if (!target || target->treeWidget() != this || !AcceptsData(data) ||
-        ItemImage(target) == IMG_LOCAL_COMPUTER || (m_side == 1 && App()->m_ftpUnavailable)) {
+        ItemImage(target) == IMG_LOCAL_COMPUTER || (m_side == 1 && App()->Site().IsUnavailable())) {
         SetDropTarget(nullptr);
         return;
     }

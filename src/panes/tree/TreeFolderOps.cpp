@@ -43,7 +43,7 @@ void CMyTreeView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CMyTreeView::OnRightClick(const QPoint& viewportPos) {
-    if (m_side == 1 && App()->m_ftpUnavailable)
+    if (m_side == 1 && App()->Site().IsUnavailable())
         return;
     QTreeWidgetItem* item = itemAt(viewportPos);
     SelectItem(item);
@@ -55,7 +55,7 @@ void CMyTreeView::OnRightClick(const QPoint& viewportPos) {
 }
 
 QMenu* CMyTreeView::MakeContextMenu(QTreeWidgetItem* item) {
-    if (m_side == 1 && App()->m_ftpUnavailable)
+    if (m_side == 1 && App()->Site().IsUnavailable())
         return nullptr;
     if (item && ItemImage(item) == IMG_LOCAL_COMPUTER)
         return nullptr;
@@ -198,7 +198,7 @@ void CMyTreeView::OnEndLabelEdit(QTreeWidgetItem* item, const std::optional<QStr
 bool CMyTreeView::RenameFolder(const QString& oldPath, const QString& newPath) {
     if (m_side == 0)
         return RenameLocalNoReplace(oldPath, newPath);
-    CFtpConnection* connection = App()->m_ftpConnection;
+    CFtpConnection* connection = App()->Site().Connection();
     if (!connection)
         return false;
     try {

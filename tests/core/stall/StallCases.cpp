@@ -179,7 +179,7 @@ std::vector<Outcome> Listing(const Sizes& sizes) {
             return false;
         }
     });
-    const auto listed = qsizetype(c.env.app->m_ftpListing.size());
+    const auto listed = qsizetype(c.env.app->Site().Listing().size());
     if (listed != sizes.listingEntries) {
         out.done = false;
         out.detail = QStringLiteral("%1 entries listed %2").arg(listed).arg(error);

@@ -23,7 +23,7 @@ AppFixture::~AppFixture() {
 
 void AppFixture::SetProfile(const QString& address, const QString& user, const QString& password,
                             const QString& initialDir, const QString& name) {
-    CProfile& p = m_app->m_activeProfile;
+    CProfile p = m_app->Site().Profile();
     p.m_name = name;
     p.m_address = address;
     p.m_anonymous = user.isEmpty() ? 1 : 0;
@@ -31,6 +31,7 @@ void AppFixture::SetProfile(const QString& address, const QString& user, const Q
     p.m_password = password;
     p.m_initialDir = initialDir;
     p.m_default = p.m_active = 1;
+    m_app->Site().SetProfile(p);
 }
 
 void AppFixture::WriteOfflineProfile(const QString& name) {

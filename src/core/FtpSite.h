@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "DirEntry.h"
+#include "Profile.h"
+
+class CInternetSession;
+class CFtpConnection;
+
+namespace core {
+
+// The one FTP site the program is connected to: the session and the main
+// connection it owns, the active profile, the folder the connection is in, the
+// last listing read there, and what the panes must know about its state.
+//
+// It lives on the interface thread. A job may call the setters from its worker
+// while the interface thread waits for it; the signals then reach the panes
+// queued, on their own thread, so no receiver may rely on being called at once.
+class FtpSite : public QObject {
+    Q_OBJECT
+
+public:
+    explicit FtpSite(QObject* parent = nullptr);
+    ~FtpSite() override;
+    FtpSite(const FtpSite&) = delete;
+    FtpSite& operator=(const FtpSite&) = delete;
+
+    // The session and the main connection; null when there is none.
+    CInternetSession* Session() const { return m_session.get(); }
+    CFtpConnection* Connection() const { return m_connection.get(); }
+    bool IsConnected() const { return m_connection != nullptr; }
+
+    // Takes the session over; one held before is closed first.
+    void SetSession(std::unique_ptr<CInternetSession> session);
+    // Hands the session over without closing it (to a connect attempt that was
+    // given up on and still uses it on its worker).
+    std::unique_ptr<CInternetSession> TakeSession();
+    // Closes and deletes the session alone.
+    void CloseSession();
+    // Takes the main connection over; one held before is closed first.
+    void SetConnection(std::unique_ptr<CFtpConnection> connection);
+    // Closes and deletes the main connection, then the session.
+    void Close();
+
+    // The active profile and its place in the profile list.
+    const CProfile& Profile() const { return m_profile; }
+    int ProfileIndex() const { return m_profileIndex; }
+    void SetProfile(const CProfile& profile);
+    void SetProfileIndex(int index);
+    void SetActiveProfile(const CProfile& profile, int index);
+
+    // The folder the main connection is in, as the server names it.
+    const QString& CurrentDir() const { return m_currentDir; }
+    void SetCurrentDir(const QString& dir);
+
+    // The last folder listing read on the main connection. It is only ever
+    // replaced whole, so a reader never sees half of one folder.
+    const std::vector<DirEntry>& Listing() const { return m_listing; }
+    void SetListing(std::vector<DirEntry> listing);
+    void ClearListing();
+
+    // The FTP side has no usable connection: its panes refuse FTP work.
+    bool IsUnavailable() const { return m_unavailable; }
+    void SetUnavailable(bool unavailable);
+
+    // The FTP tree is to be built anew (the profiles changed, or a refresh).
+    void RequestRebuild();
+    bool IsRebuildRequested() const { return m_rebuildRequest; }
+    // True once per request: whoever takes it does the rebuild.
+    bool TakeRebuildRequest();
+
+    // The state of the connect attempt, written by its worker: done is set
+    // last, so a reader that sees it done also sees whether it failed.
+    void BeginConnectAttempt();
+    void EndConnectAttempt(bool connected);
+    bool IsConnectDone() const { return m_connectDone.load(); }
+    bool ConnectFailed() const { return m_connectError.load(); }
+
+signals:
+    void connectionChanged(bool connected);
+    void profileChanged();
+    void currentDirChanged(const QString& dir);
+    void listingChanged();
+    void availabilityChanged(bool unavailable);
+    void rebuildRequested();
+
+private:
+    void CloseConnection();
+
+    std::unique_ptr<CInternetSession> m_session;
+    std::unique_ptr<CFtpConnection> m_connection;
+    CProfile m_profile;
+    int m_profileIndex = 0;
+    QString m_currentDir;
+    std::vector<DirEntry> m_listing;
+    bool m_unavailable = false;
+    bool m_rebuildRequest = false;
+    std::atomic<bool> m_connectError{false};
+    std::atomic<bool> m_connectDone{false};
+};
+
+} // namespace core

@@ -11,6 +11,7 @@
 #include "MyListView.h"
 #include "MyTreeView.h"
 #include "PaneClipboard.h"
+#include "TreeSupport.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
 #include "WaitCursor.h"
@@ -76,31 +77,6 @@ bool RunPaste(QWidget* owner, CMyListView* destList, const QString& destFolder, 
     return destList->CopyClipItems(clip.items, clip.side == 1, WithSlash(destFolder), destFtp);
 }
 
-// The labels from the top of the tree down to the item, to find it again after
-// the copy has read folders anew.
-QStringList LabelChain(const QTreeWidgetItem* item) {
-    QStringList chain;
-    for (; item; item = item->parent())
-        chain.prepend(item->text(0));
-    return chain;
-}
-
-QTreeWidgetItem* ItemByChain(QTreeWidget* tree, const QStringList& chain) {
-    QTreeWidgetItem* item = nullptr;
-    for (const QString& label : chain) {
-        QTreeWidgetItem* next = nullptr;
-        const int count = item ? item->childCount() : tree->topLevelItemCount();
-        for (int i = 0; i < count && !next; ++i) {
-            QTreeWidgetItem* child = item ? item->child(i) : tree->topLevelItem(i);
-            if (child->text(0) == label)
-                next = child;
-        }
-        if (!next)
-            return nullptr;
-        item = next;
-    }
-    return item;
-}
 } // namespace
 
 bool CopyListSelection(CMyListView* list) {

@@ -42,31 +42,6 @@ const QString kLocalToLocal =
 const QString kFtpToFtp =
     QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait");
 
-// The labels from the top of the tree down to the item, to find it again later.
-QStringList LabelChain(const QTreeWidgetItem* item) {
-    QStringList chain;
-    for (; item; item = item->parent())
-        chain.prepend(item->text(0));
-    return chain;
-}
-
-QTreeWidgetItem* ItemByChain(QTreeWidget* tree, const QStringList& chain) {
-    QTreeWidgetItem* item = nullptr;
-    for (const QString& label : chain) {
-        QTreeWidgetItem* next = nullptr;
-        const int count = item ? item->childCount() : tree->topLevelItemCount();
-        for (int i = 0; i < count && !next; ++i) {
-            QTreeWidgetItem* c = item ? item->child(i) : tree->topLevelItem(i);
-            if (c->text(0) == label)
-                next = c;
-        }
-        if (!next)
-            return nullptr;
-        item = next;
-    }
-    return item;
-}
-
 } // namespace
 
 QMimeData* CMyTreeView::MakeDragData(int kind) {

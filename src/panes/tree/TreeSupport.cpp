@@ -22,3 +22,27 @@ CommSession::~CommSession() {
     m_app->m_commInProgress = 0;
     m_dlg.reset();
 }
+
+QStringList LabelChain(const QTreeWidgetItem* item) {
+    QStringList chain;
+    for (; item; item = item->parent())
+        chain.prepend(item->text(0));
+    return chain;
+}
+
+QTreeWidgetItem* ItemByChain(QTreeWidget* tree, const QStringList& chain) {
+    QTreeWidgetItem* item = nullptr;
+    for (const QString& label : chain) {
+        QTreeWidgetItem* next = nullptr;
+        const int count = item ? item->childCount() : tree->topLevelItemCount();
+        for (int i = 0; i < count && !next; ++i) {
+            QTreeWidgetItem* child = item ? item->child(i) : tree->topLevelItem(i);
+            if (child->text(0) == label)
+                next = child;
+        }
+        if (!next)
+            return nullptr;
+        item = next;
+    }
+    return item;
+}

@@ -3,6 +3,8 @@
 // Pieces the tree pane's source files share; not part of the pane's interface.
 
 #include <QString>
+#include <QStringList>
+#include <QTreeWidget>
 #include <QTreeWidgetItem>
 #include <memory>
 
@@ -40,3 +42,9 @@ private:
     std::unique_ptr<CCommStatusDlg> m_dlg;
     std::unique_ptr<FrameLock> m_lock;
 };
+
+// The labels from the top of the tree down to the item, and the item they lead
+// to: an item is found again after a copy has read its folders anew (and made
+// new items for them). Null when the chain no longer leads anywhere.
+QStringList LabelChain(const QTreeWidgetItem* item);
+QTreeWidgetItem* ItemByChain(QTreeWidget* tree, const QStringList& chain);

@@ -420,7 +420,8 @@ void FtpControl::AbortTransfer(bool preliminaryDue) {
         }
     } catch (const CInternetException&) {
         m_dead = true;
-        m_reconnectDue = stopping; // a silent server after Cancel: try afresh later
+        // A silent server after Cancel: try afresh at the next command.
+        m_reconnectDue = stopping || ftp::Interrupted();
         CloseSocket();
     }
 }

@@ -5,22 +5,37 @@
 namespace ftp {
 namespace {
 thread_local const std::atomic<int>* t_flag = nullptr;
+thread_local InterruptScope::Clock::time_point t_deadline{};
+thread_local bool t_hasDeadline = false;
+} // namespace
+
+InterruptScope::InterruptScope(const std::atomic<int>* flag)
+    : m_previous(t_flag), m_previousDeadline(t_deadline), m_previousHasDeadline(t_hasDeadline) {
+    t_flag = flag;
+    t_hasDeadline = false;
 }
 
-InterruptScope::InterruptScope(const std::atomic<int>* flag) : m_previous(t_flag) {
-    t_flag = flag;
+InterruptScope::InterruptScope(std::chrono::milliseconds grace)
+    : m_previous(t_flag), m_previousDeadline(t_deadline), m_previousHasDeadline(t_hasDeadline) {
+    t_flag = nullptr;
+    t_deadline = Clock::now() + grace;
+    t_hasDeadline = true;
 }
 
 InterruptScope::~InterruptScope() {
     t_flag = m_previous;
+    t_deadline = m_previousDeadline;
+    t_hasDeadline = m_previousHasDeadline;
 }
 
 bool Interrupted() {
-    return t_flag && t_flag->load(std::memory_order_relaxed) != 0;
+    if (t_flag && t_flag->load(std::memory_order_relaxed) != 0)
+        return true;
+    return t_hasDeadline && InterruptScope::Clock::now() >= t_deadline;
 }
 
 bool CanBeInterrupted() {
-    return t_flag != nullptr;
+    return t_flag != nullptr || t_hasDeadline;
 }
 
 void ThrowCancelled() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 
 // A request to stop, looked at by every blocking wait of the FTP classes on the
 // thread that set it. A wait never sleeps longer than a short step between two
@@ -11,13 +12,21 @@ namespace ftp {
 // (scopes nest; the innermost one counts). A non-zero value means stop.
 class InterruptScope {
 public:
+    using Clock = std::chrono::steady_clock;
+
     explicit InterruptScope(const std::atomic<int>* flag);
+    // No stop request, but a stop of its own once grace has passed: for what
+    // must still be done after Cancel (the blocks already copied reach the
+    // server) without waiting on a server that has stalled.
+    explicit InterruptScope(std::chrono::milliseconds grace);
     ~InterruptScope();
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;
 
 private:
     const std::atomic<int>* m_previous;
+    Clock::time_point m_previousDeadline;
+    bool m_previousHasDeadline;
 };
 
 // Whether the current thread has been asked to stop.

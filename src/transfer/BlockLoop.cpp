@@ -167,7 +167,7 @@ bool CCommStatusDlg::RunBlockLoop(std::uint64_t length, TransferSource& source, 
             // The blocks done before Cancel are kept, as the user was told; the
             // stop request is for what would have come next. The cancel has been
             // shown already, so a failure here says nothing more.
-            ftp::InterruptScope uninterrupted(nullptr);
+            ftp::InterruptScope grace(kCancelGrace);
             try {
                 sink.Write(buffer, done);
             } catch (const std::exception&) {

@@ -185,6 +185,9 @@ private:
     // A further connection to the active profile's server; throws CInternetException.
     ExtraConnection OpenExtraConnection();
     bool CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files);
+    bool CloseUploadAfterCopy(bool copied, CInternetFile* file);
+    // How long the blocks done before Cancel may take to reach the server.
+    static constexpr std::chrono::milliseconds kCancelGrace{750};
 
     // Whether a copy's destination may already hold a file of that name. Inside a
     // folder the copy has just made it cannot, and nothing is looked up.

@@ -12,6 +12,7 @@
 #include "FtpFileFind.h"
 #include "InternetFile.h"
 #include "InternetSession.h"
+#include "Interrupt.h"
 #include "Job.h"
 #include "LocalFile.h"
 #include "VelmarApp.h"
@@ -98,6 +99,16 @@ bool CCommStatusDlg::CloseAfterCopy(bool copied, std::initializer_list<CInternet
     return copied;
 }
 
+// Ends an upload. After Cancel the blocks already copied still go to the server,
+// as they would have before the stop: within a short grace, so that a server
+// that has stalled does not hold the user.
+bool CCommStatusDlg::CloseUploadAfterCopy(bool copied, CInternetFile* file) {
+    if (!m_cancel)
+        return CloseAfterCopy(copied, {file});
+    ftp::InterruptScope grace(kCancelGrace);
+    return CloseAfterCopy(copied, {file});
+}
+
 bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
     if (core::OnUiThread())
         return AsJob([&] { return CopyLocalToFtp(localPath, remotePath); });
@@ -133,7 +144,7 @@ bool CCommStatusDlg::UploadLocal(const QString& localPath, const QString& remote
     LocalFileSource source(local);
     InternetFileSink sink(*remote);
     bool copied = RunBlockLoop(length, source, sink, LengthRule::Exact);
-    copied = CloseAfterCopy(copied, {remote.get()});
+    copied = CloseUploadAfterCopy(copied, remote.get());
     return FinishRemoteTarget(destination, copied);
 }
 
@@ -243,6 +254,7 @@ bool CCommStatusDlg::CopyRemoteFile(const QString& sourcePath, const QString& de
     InternetFileSource from(*source);
     InternetFileSink to(*destination);
     bool copied = RunBlockLoop(listed.value_or(0), from, to, LengthRule::ToEndOfData);
-    copied = CloseAfterCopy(copied, {destination.get(), source.get()});
+    copied = CloseUploadAfterCopy(copied, destination.get());
+    copied = CloseAfterCopy(copied, {source.get()});
     return FinishRemoteTarget(store, copied);
 }

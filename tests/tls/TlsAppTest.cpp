@@ -71,7 +71,7 @@ TEST_F(TlsApp, TheQuestionIsAMessageBoxWithThreeAnswers) {
                              "SHA-256 fingerprint:"})
         EXPECT_TRUE(ask.text.contains(part)) << part << "\n" << ask.text.toStdString();
     EXPECT_EQ(boxes.Calls()[1].caption, "Error Opening FTP Connection");
-    EXPECT_EQ(server->Commands(), QStringList({"AUTH"}));
+    EXPECT_EQ(server->RecordedCommands(), QStringList({"AUTH"}));
 
     // Once: connected, encrypted; asked again after reconnecting with a new session.
     boxes.Clear();
@@ -105,7 +105,7 @@ TEST_F(TlsApp, AChangedCertificateIsALoudWarningThatDefaultsToCancel) {
     EXPECT_EQ(warn.flags & 0xF0, unsigned(MB_ICONWARNING));
     EXPECT_TRUE(warn.flags & MB_DEFBUTTONLAST);
     EXPECT_TRUE(warn.text.contains("Remembered fingerprint: 00:11:22")) << warn.text.toStdString();
-    EXPECT_EQ(server->Commands(), QStringList({"AUTH"}));
+    EXPECT_EQ(server->RecordedCommands(), QStringList({"AUTH"}));
 }
 
 TEST_F(TlsApp, FtpsAgainstAPlainServerSaysWhyAndSendsNoLogin) {
@@ -125,7 +125,7 @@ TEST_F(TlsApp, FtpsAgainstAPlainServerSaysWhyAndSendsNoLogin) {
     EXPECT_EQ(boxes.Calls()[0].caption, "Error Opening FTP Connection");
     EXPECT_TRUE(boxes.Calls()[0].text.contains("does not offer a secure connection (TLS)"))
         << boxes.Calls()[0].text.toStdString();
-    EXPECT_EQ(server->Commands(), QStringList({"AUTH"}));
+    EXPECT_EQ(server->RecordedCommands(), QStringList({"AUTH"}));
 }
 
 // Relative path -> content, "<dir>" for a folder.

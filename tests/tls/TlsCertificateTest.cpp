@@ -55,7 +55,7 @@ TEST_F(TlsCertificate, EachDoubtIsReportedWithItsReasonAndNothingIsSentOnCancel)
         EXPECT_TRUE(v.validFrom.endsWith(" UTC"));
         EXPECT_TRUE(v.validUntil.endsWith(" UTC"));
         // The user said no: the password never went out, not even encrypted.
-        EXPECT_EQ(server->Commands(), QStringList({"AUTH"}));
+        EXPECT_EQ(server->RecordedCommands(), QStringList({"AUTH"}));
     }
     EXPECT_TRUE(StoreText().isEmpty());
 }
@@ -128,7 +128,7 @@ TEST_F(TlsCertificate, WithoutACallbackADoubtfulCertificateIsRefused) {
     EXPECT_THROW(
         delete bare.GetFtpConnection(server->Address(), server->User(), server->Password()),
         CInternetException);
-    EXPECT_EQ(server->Commands(), QStringList({"AUTH"}));
+    EXPECT_EQ(server->RecordedCommands(), QStringList({"AUTH"}));
 }
 
 TEST(CertificateStoreFile, KeepsForeignLinesAndReplacesOnlyItsEntry) {

@@ -117,7 +117,7 @@ TEST_F(PlainServer, FtpsIsRefusedAndNothingFollowsTheGreetingButAuth) {
     const CInternetException e = ConnectError(*m_server, "ftps://" + m_server->Address());
     EXPECT_EQ(e.m_dwError, ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
     EXPECT_TRUE(e.Message().contains("does not offer a secure connection")) << e.what();
-    EXPECT_EQ(m_server->Commands(), QStringList({"AUTH"}));
+    EXPECT_EQ(m_server->RecordedCommands(), QStringList({"AUTH"}));
 }
 
 TEST_F(PlainServer, BareHostAndFtpSchemeWorkUnencrypted) {

@@ -225,6 +225,15 @@ QStringList TlsServer::Commands() const {
     return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
+QStringList TlsServer::RecordedCommands() const {
+    QStringList commands = Commands();
+    for (int i = 0; i < 100 && commands.isEmpty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        commands = Commands();
+    }
+    return commands;
+}
+
 QString TlsServer::Log() const {
     QString text;
     for (const char* name : {"/server.log", "/vsftpd.log"}) {
@@ -245,14 +254,13 @@ bool TlsServer::WriteVsftpdConfig(const TestCertificate& certificate, QString* p
         "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1",
         QStringLiteral("listen_port=%1").arg(m_port), "background=NO", "local_enable=YES",
         "guest_enable=YES", QStringLiteral("guest_username=%1").arg(kGuestAccount),
-        "virtual_use_local_privs=YES",
-        QStringLiteral("pam_service_name=%1").arg(kPamService), "userlist_enable=NO",
-        "local_root=" + m_root.path(), "chroot_local_user=YES", "allow_writeable_chroot=YES",
-        "write_enable=YES", "local_umask=022", "anonymous_enable=NO", "secure_chroot_dir=" + empty,
-        "seccomp_sandbox=NO", "isolate=NO", "isolate_network=NO", "utf8_filesystem=YES",
-        "port_enable=YES", "pasv_enable=YES", "connect_from_port_20=NO", "dirmessage_enable=NO",
-        "xferlog_enable=NO", "use_localtime=NO", "max_clients=0", "max_per_ip=0",
-        "vsftpd_log_file=" + work + "/vsftpd.log",
+        "virtual_use_local_privs=YES", QStringLiteral("pam_service_name=%1").arg(kPamService),
+        "userlist_enable=NO", "local_root=" + m_root.path(), "chroot_local_user=YES",
+        "allow_writeable_chroot=YES", "write_enable=YES", "local_umask=022", "anonymous_enable=NO",
+        "secure_chroot_dir=" + empty, "seccomp_sandbox=NO", "isolate=NO", "isolate_network=NO",
+        "utf8_filesystem=YES", "port_enable=YES", "pasv_enable=YES", "connect_from_port_20=NO",
+        "dirmessage_enable=NO", "xferlog_enable=NO", "use_localtime=NO", "max_clients=0",
+        "max_per_ip=0", "vsftpd_log_file=" + work + "/vsftpd.log",
         // What the tests are about: TLS for everything, and data connections
         // that must resume the control connection's session.
         "ssl_enable=YES", "rsa_cert_file=" + certificate.certFile,

@@ -58,6 +58,9 @@ public:
     QByteArray ReadFile(const QString& relative) const;
     // PlainRecording: the commands received so far, one an entry.
     QStringList Commands() const;
+    // The commands once at least one is on record (the server writes them from
+    // its own process): up to two seconds, then whatever there is.
+    QStringList RecordedCommands() const;
     // The server's own log (vsftpd's), for a failure's message.
     QString Log() const;
 

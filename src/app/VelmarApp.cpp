@@ -15,9 +15,13 @@ CVelmarApp* g_app = nullptr;
 const QString kAppTitle = QStringLiteral("Velmar98");
 } // namespace
 
-CVelmarApp* AfxGetApp() { return g_app; }
+CVelmarApp* AfxGetApp() {
+    return g_app;
+}
 
-CVelmarApp::CVelmarApp() { g_app = this; }
+CVelmarApp::CVelmarApp() {
+    g_app = this;
+}
 
 CVelmarApp::~CVelmarApp() {
     // The frame saves its settings as it goes and its panes still use the document.
@@ -36,7 +40,8 @@ void CVelmarApp::ReportRegistryError() {
 }
 
 void CVelmarApp::ReportDependencyFileError() {
-    MessageBox(nullptr, QStringLiteral("The program was unable to create a required Dependency File."),
+    MessageBox(nullptr,
+               QStringLiteral("The program was unable to create a required Dependency File."),
                kAppTitle, MB_OK | MB_ICONHAND);
 }
 

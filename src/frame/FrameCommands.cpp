@@ -63,9 +63,13 @@ void CMainFrame::ReconnectFtpSide() {
     m_app->Site().SetUnavailable(false);
 }
 
-void CMainFrame::OnHelpContents() { WinHelp(this, FrameworkHelpFile(), HELP_CONTENTS); }
+void CMainFrame::OnHelpContents() {
+    WinHelp(this, FrameworkHelpFile(), HELP_CONTENTS);
+}
 
-void CMainFrame::OnHelpSearch() { WinHelp(this, FrameworkHelpFile(), HELP_FINDER); }
+void CMainFrame::OnHelpSearch() {
+    WinHelp(this, FrameworkHelpFile(), HELP_FINDER);
+}
 
 void CMainFrame::OnProfiles() {
     CWaitCursor wait;

@@ -44,9 +44,8 @@ TEST(Startup, TheStoredSortTypeSetsExactlyItsFlag) {
     struct Case {
         const char* stored;
         int name, extension, size, date;
-    } cases[] = {{"1", 1, 0, 0, 0}, {"2", 0, 1, 0, 0}, {"3", 0, 0, 1, 0},
-                 {"4", 0, 0, 0, 1}, {"5", 0, 0, 0, 0}, {"", 0, 0, 0, 0},
-                 {"33", 0, 0, 0, 0}, {" 3", 0, 0, 0, 0}};
+    } cases[] = {{"1", 1, 0, 0, 0}, {"2", 0, 1, 0, 0}, {"3", 0, 0, 1, 0},  {"4", 0, 0, 0, 1},
+                 {"5", 0, 0, 0, 0}, {"", 0, 0, 0, 0},  {"33", 0, 0, 0, 0}, {" 3", 0, 0, 0, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);
         QFile::remove(CRegKey::StoreFilePath());
@@ -114,7 +113,8 @@ TEST(Startup, TheWorkingDirectoryGetsExactlyOneTrailingSeparator) {
         const char* dir;
     } cases[] = {{"/", "/"}, {"/work", "/work/"}, {"/work/", "/work/"}, {"/a b/c", "/a b/c/"}};
     for (const Case& c : cases)
-        EXPECT_EQ(CVelmarApp::StartupDirFor(QString::fromLatin1(c.cwd)), QString::fromLatin1(c.dir));
+        EXPECT_EQ(CVelmarApp::StartupDirFor(QString::fromLatin1(c.cwd)),
+                  QString::fromLatin1(c.dir));
 }
 
 TEST(Startup, ADefaultProfileFromTheFileBecomesActiveAndNamesTheWindow) {

@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QListWidget>
 #include <QMenu>
-#include <QPushButton>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidgetItem>

@@ -62,8 +62,18 @@ bool AppFixture::InitInstance() {
     return m_app->InitInstance();
 }
 
-CMainFrame* AppFixture::Frame() const { return static_cast<CMainFrame*>(m_app->m_pMainWnd); }
-CMyTreeView* AppFixture::LocalTree() const { return Frame() ? Frame()->LocalTree() : nullptr; }
-CMyListView* AppFixture::LocalList() const { return Frame() ? Frame()->LocalList() : nullptr; }
-CMyTreeView* AppFixture::FtpTree() const { return Frame() ? Frame()->FtpTree() : nullptr; }
-CMyListView* AppFixture::FtpList() const { return Frame() ? Frame()->FtpList() : nullptr; }
+CMainFrame* AppFixture::Frame() const {
+    return static_cast<CMainFrame*>(m_app->m_pMainWnd);
+}
+CMyTreeView* AppFixture::LocalTree() const {
+    return Frame() ? Frame()->LocalTree() : nullptr;
+}
+CMyListView* AppFixture::LocalList() const {
+    return Frame() ? Frame()->LocalList() : nullptr;
+}
+CMyTreeView* AppFixture::FtpTree() const {
+    return Frame() ? Frame()->FtpTree() : nullptr;
+}
+CMyListView* AppFixture::FtpList() const {
+    return Frame() ? Frame()->FtpList() : nullptr;
+}

@@ -202,9 +202,33 @@ bool CCommStatusDlg::AsJob(const std::function<bool()>& body) {
     return result;
 }
 
+void CCommStatusDlg::QueueText(int id, const QString& text) {
+    std::lock_guard lock(m_queueMutex);
+    m_queuedTexts.insert(id, text);
+    if (m_queuePosted)
+        return;
+    m_queuePosted = true;
+    OnUi([this] { ShowQueuedTexts(); });
+}
+
+void CCommStatusDlg::ShowQueuedTexts() {
+    QHash<int, QString> texts;
+    {
+        std::lock_guard lock(m_queueMutex);
+        texts.swap(m_queuedTexts);
+        m_queuePosted = false;
+    }
+    for (auto it = texts.cbegin(); it != texts.cend(); ++it) {
+        if (it.key() != kPane0)
+            SetDlgItemText(it.key(), it.value());
+        else if (m_mainFrame)
+            m_mainFrame->SetPaneText(0, it.value());
+    }
+}
+
 void CCommStatusDlg::SetDlgItemText(int id, const QString& text) {
     if (!core::OnUiThread()) {
-        OnUi([this, id, text] { SetDlgItemText(id, text); });
+        QueueText(id, text);
         return;
     }
     if (auto* label = qobject_cast<QLabel*>(Control(id))) {
@@ -225,10 +249,12 @@ QString CCommStatusDlg::GetDlgItemText(int id) const {
 }
 
 void CCommStatusDlg::SetPane0(const QString& text) {
-    OnUi([this, text] {
-        if (m_mainFrame)
-            m_mainFrame->SetPaneText(0, text);
-    });
+    if (!core::OnUiThread()) {
+        QueueText(kPane0, text);
+        return;
+    }
+    if (m_mainFrame)
+        m_mainFrame->SetPaneText(0, text);
 }
 
 QWidget* CCommStatusDlg::BoxOwner() const {

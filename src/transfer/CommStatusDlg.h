@@ -11,6 +11,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -165,6 +166,10 @@ private:
     // as its stop request, while the windows keep painting. From within a job
     // (a file of a folder copy) it runs at once.
     bool AsJob(const std::function<bool()>& body);
+    // Texts a job sets are gathered and shown together: a folder of small files
+    // sets several per file, and one trip to the interface thread serves them all.
+    void QueueText(int id, const QString& text);
+    void ShowQueuedTexts();
     void ShowConnectText(const QString& text);
     QWidget* BoxOwner() const;
     void ShowCancelled();
@@ -229,6 +234,10 @@ private:
     bool m_hiddenWithOwner = false;
     QPointer<QWidget> m_watchedFrame; // the main window, while it lives
     QHash<int, QWidget*> m_controls;
+    std::mutex m_queueMutex;
+    QHash<int, QString> m_queuedTexts; // by control; kPane0 for the status bar
+    bool m_queuePosted = false;
+    static constexpr int kPane0 = -1;
 
     // State of the copy in progress.
     std::vector<char> m_buffer;

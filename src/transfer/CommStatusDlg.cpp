@@ -15,8 +15,6 @@
 #include "Job.h"
 #include "MessageBox.h"
 #include "Messages.h"
-#include "ProgressText.h"
-#include "TransferPaths.h"
 #include "VelmarApp.h"
 #include "WaitCursor.h"
 
@@ -100,6 +98,9 @@ CCommStatusDlg::CCommStatusDlg(QWidget* /*parent*/) : QDialog(nullptr) {
     m_app = AfxGetApp();
     m_mainFrame = m_app ? m_app->m_pMainWnd : nullptr;
     setObjectName(QStringLiteral("184"));
+    m_transfer = std::make_unique<core::Transfer>(
+        m_app ? &m_app->Site() : nullptr, static_cast<core::TransferView&>(*this), m_cancel);
+    InstallCertificateQuestion();
 }
 
 CCommStatusDlg::~CCommStatusDlg() {
@@ -185,50 +186,57 @@ void CCommStatusDlg::BuildControls() {
     connect(button(IDC_HELP), &QPushButton::clicked, this, &CCommStatusDlg::OnHelp);
 }
 
-void CCommStatusDlg::OnUi(std::function<void()> fn) {
-    if (core::OnUiThread()) {
-        fn();
-        return;
-    }
-    core::PostToUi([window = QPointer<CCommStatusDlg>(this), fn = std::move(fn)] {
-        if (window)
-            fn();
-    });
-}
-
 bool CCommStatusDlg::AsJob(const std::function<bool()>& body) {
     bool result = false;
     core::RunJob([&] { result = body(); }, &m_cancel, m_created);
     return result;
 }
 
-void CCommStatusDlg::QueueText(int id, const QString& text) {
-    std::lock_guard lock(m_queueMutex);
-    m_queuedTexts.insert(id, text);
-    if (m_queuePosted)
-        return;
-    m_queuePosted = true;
-    OnUi([this] { ShowQueuedTexts(); });
+bool CCommStatusDlg::Connect() {
+    return AsJob([this] { return m_transfer->Connect(); });
 }
 
-void CCommStatusDlg::ShowQueuedTexts() {
-    QHash<int, QString> texts;
-    {
-        std::lock_guard lock(m_queueMutex);
-        texts.swap(m_queuedTexts);
-        m_queuePosted = false;
-    }
-    for (auto it = texts.cbegin(); it != texts.cend(); ++it) {
-        if (it.key() != kPane0)
-            SetDlgItemText(it.key(), it.value());
-        else if (m_mainFrame)
-            m_mainFrame->SetPaneText(0, it.value());
-    }
+void CCommStatusDlg::ReadFtpDirectory() {
+    AsJob([this] {
+        m_transfer->ReadFtpDirectory();
+        return true;
+    });
+}
+
+bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
+    return AsJob([&] { return m_transfer->CopyLocalToFtp(localPath, remotePath); });
+}
+
+bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
+    return AsJob([&] { return m_transfer->CopyFtpToLocal(remotePath, localPath); });
+}
+
+bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
+    return AsJob([&] { return m_transfer->CopyFtpToFtp(sourcePath, destinationPath); });
+}
+
+bool CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {
+    return AsJob([&] { return m_transfer->CopyFolderLocalToFtp(source, destination); });
+}
+
+bool CCommStatusDlg::CopyFolderFtpToLocal(QString source, QString destination) {
+    return AsJob([&] { return m_transfer->CopyFolderFtpToLocal(source, destination); });
+}
+
+bool CCommStatusDlg::CopyFolderFtpToFtp(QString source, QString destination) {
+    return AsJob([&] { return m_transfer->CopyFolderFtpToFtp(source, destination); });
+}
+
+bool CCommStatusDlg::CopyLocalToLocal(QString source, QString destination) {
+    return AsJob([&] { return m_transfer->CopyLocalToLocal(source, destination); });
 }
 
 void CCommStatusDlg::SetDlgItemText(int id, const QString& text) {
     if (!core::OnUiThread()) {
-        QueueText(id, text);
+        core::PostToUi([window = QPointer<CCommStatusDlg>(this), id, text] {
+            if (window)
+                window->SetDlgItemText(id, text);
+        });
         return;
     }
     if (auto* label = qobject_cast<QLabel*>(Control(id))) {
@@ -249,12 +257,7 @@ QString CCommStatusDlg::GetDlgItemText(int id) const {
 }
 
 void CCommStatusDlg::SetPane0(const QString& text) {
-    if (!core::OnUiThread()) {
-        QueueText(kPane0, text);
-        return;
-    }
-    if (m_mainFrame)
-        m_mainFrame->SetPaneText(0, text);
+    m_transfer->ShowStatus(text);
 }
 
 QWidget* CCommStatusDlg::BoxOwner() const {
@@ -263,73 +266,74 @@ QWidget* CCommStatusDlg::BoxOwner() const {
     return m_mainFrame;
 }
 
-void CCommStatusDlg::ShowTransferControls() {
-    if (!m_created || m_transferControlsShown)
-        return;
-    if (!core::OnUiThread()) {
-        OnUi([this] { ShowTransferControls(); });
+namespace {
+int ControlOf(core::StatusLine line) {
+    using L = core::StatusLine;
+    switch (line) {
+    case L::Operation:
+        return CCommStatusDlg::IDC_OPERATION;
+    case L::Activity:
+        return CCommStatusDlg::IDC_ACTIVITY;
+    case L::Message:
+        return CCommStatusDlg::IDC_MESSAGE;
+    case L::From:
+        return CCommStatusDlg::IDC_FROM;
+    case L::To:
+        return CCommStatusDlg::IDC_TO;
+    case L::Copied:
+        return CCommStatusDlg::IDC_COPIED;
+    case L::Rate:
+        return CCommStatusDlg::IDC_RATE;
+    case L::Time:
+        return CCommStatusDlg::IDC_TIME;
+    case L::TimeLeft:
+        return CCommStatusDlg::IDC_TIME_LEFT;
+    }
+    return 0;
+}
+} // namespace
+
+void CCommStatusDlg::ShowLine(core::StatusLine line, const QString& text) {
+    SetDlgItemText(ControlOf(line), text);
+}
+
+void CCommStatusDlg::ShowStatus(const QString& text) {
+    if (m_mainFrame)
+        m_mainFrame->SetPaneText(0, text);
+}
+
+void CCommStatusDlg::ShowConnectStep(const QString& text) {
+    if (StartingUp() && m_created) {
+        Control(IDC_MESSAGE)->setVisible(true);
+        SetDlgItemText(IDC_MESSAGE, text);
+        repaint();
         return;
     }
+    ShowStatus(text);
+}
+
+bool CCommStatusDlg::StartingUp() const {
+    return m_app && m_app->m_startingUp;
+}
+
+void CCommStatusDlg::ShowProgress(int position) {
+    if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
+        bar->setValue(position);
+}
+
+void CCommStatusDlg::BlockFinished(const BlockReport& report) {
+    if (m_blockObserver)
+        m_blockObserver(report);
+}
+
+void CCommStatusDlg::RevealTransferControls() {
+    if (!m_created || m_transferControlsShown)
+        return;
     for (int id : {IDC_HELP, IDC_CANCEL, IDC_HIDE, IDC_PROGRESS, IDC_FROM_LABEL, IDC_COPIED_LABEL,
                    IDC_RATE_LABEL, IDC_TO_LABEL, IDC_TIME_LABEL, IDC_TIME_LEFT_LABEL})
         Control(id)->setVisible(true);
     m_transferControlsShown = true;
     repaint();
-}
-
-bool CCommStatusDlg::UpdateProgress(std::uint64_t blockIndex, std::uint64_t totalLength) {
-    const int position = progress::Position(blockIndex, totalLength);
-    OnUi([this, position] {
-        if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
-            bar->setValue(position);
-    });
-    return CheckCancel();
-}
-
-bool CCommStatusDlg::CheckCancel() {
-    if (core::OnUiThread())
-        QCoreApplication::processEvents();
-    m_lastPump = Clock::now();
-    if (m_cancel) {
-        ShowCancelled();
-        return false;
-    }
-    return true;
-}
-
-void CCommStatusDlg::ShowCancelled() {
-    MessageBox(m_mainFrame,
-               QStringLiteral("The communication session has been cancelled by the user."),
-               QStringLiteral("Communication Cancelled"), MB_OK | MB_ICONHAND);
-}
-
-void CCommStatusDlg::ReportCopyError() {
-    // After Cancel, the server commands that the stop request cut short come back
-    // as plain failures: the user is told what they did, not that the copy broke.
-    if (m_cancel) {
-        ShowCancelled();
-        return;
-    }
-    ReportCopyFileError(m_mainFrame);
-}
-
-void CCommStatusDlg::ReportCopyError(const std::exception& /*error*/) {
-    // The library's own wording would mean little to the user; the message is
-    // the same whatever broke.
-    ReportCopyError();
-}
-
-void CCommStatusDlg::ReportConnectError() {
-    MessageBox(m_mainFrame,
-               QStringLiteral("The program was unable to connect to the requested FTP site."),
-               QStringLiteral("Error Opening FTP Connection"), MB_OK | MB_ICONHAND);
-}
-
-bool CCommStatusDlg::CheckFolderNotInside(const QString& source, const QString& destination) {
-    if (!transferpaths::IsSameOrInside(source, destination))
-        return true;
-    ReportSameFolder(BoxOwner());
-    return false;
 }
 
 void CCommStatusDlg::OnCancelCommunication() {

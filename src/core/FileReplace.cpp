@@ -5,17 +5,15 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
-#include "CommStatusDlg.h"
-#include "CopyMessages.h"
-#include "FrameBase.h"
 #include "FtpConnection.h"
 #include "FtpControl.h"
 #include "FtpFileFind.h"
+#include "FtpSite.h"
 #include "Interrupt.h"
 #include "LocalFile.h"
 #include "NameCodec.h"
+#include "Transfer.h"
 #include "TransferPaths.h"
-#include "VelmarApp.h"
 
 namespace {
 // The permissions and owner a replacement takes: those of the file replaced, or,
@@ -37,9 +35,9 @@ Permissions PermissionsFor(const QString& path) {
 }
 } // namespace
 
-std::optional<std::uint64_t> CCommStatusDlg::ServerSize(const QString& remotePath) {
+std::optional<std::uint64_t> core::Transfer::ServerSize(const QString& remotePath) {
     std::string arg;
-    CFtpConnection* connection = m_app->Site().Connection();
+    CFtpConnection* connection = m_site->Connection();
     if (!connection || !CommandPath(connection->Control(), remotePath, arg))
         return std::nullopt;
     FtpReply reply;
@@ -53,7 +51,7 @@ std::optional<std::uint64_t> CCommStatusDlg::ServerSize(const QString& remotePat
     return size;
 }
 
-bool CCommStatusDlg::CommitDownload(LocalFile& local, const QString& remotePath,
+bool core::Transfer::CommitDownload(LocalFile& local, const QString& remotePath,
                                     const QString& localPath, bool copied, std::uint64_t received) {
     if (local.TempPath().isEmpty()) {
         try {
@@ -88,7 +86,7 @@ bool CCommStatusDlg::CommitDownload(LocalFile& local, const QString& remotePath,
     return true;
 }
 
-CCommStatusDlg::RemoteTarget CCommStatusDlg::PlanRemoteTarget(const QString& path, Target target) {
+core::Transfer::RemoteTarget core::Transfer::PlanRemoteTarget(const QString& path, Target target) {
     RemoteTarget plan{path, path, false};
     if (target == Target::Fresh)
         return plan;
@@ -103,22 +101,22 @@ CCommStatusDlg::RemoteTarget CCommStatusDlg::PlanRemoteTarget(const QString& pat
     return plan;
 }
 
-bool CCommStatusDlg::RemoveRemoteQuietly(const QString& path) {
+bool core::Transfer::RemoveRemoteQuietly(const QString& path) {
     // Clearing up after a cancelled copy is not part of what was cancelled.
     ftp::InterruptScope uninterrupted(nullptr);
     try {
-        return m_app->Site().Connection() && m_app->Site().Connection()->Remove(path);
+        return m_site->Connection() && m_site->Connection()->Remove(path);
     } catch (const std::exception&) {
         return false; // the connection is gone
     }
 }
 
-void CCommStatusDlg::RemoveUnfinished(const QString& path) {
+void core::Transfer::RemoveUnfinished(const QString& path) {
     if (!RemoveRemoteQuietly(path))
-        copymessages::PartialLeft(m_mainFrame, path, false);
+        Fail({core::TransferError::Kind::PartialLeft, path, {}, {}});
 }
 
-bool CCommStatusDlg::FinishRemoteTarget(const RemoteTarget& target, bool copied) {
+bool core::Transfer::FinishRemoteTarget(const RemoteTarget& target, bool copied) {
     if (!target.viaTemp)
         return copied;
     if (!copied) {
@@ -138,8 +136,8 @@ bool RenameQuietly(CFtpConnection* connection, const QString& from, const QStrin
 }
 } // namespace
 
-bool CCommStatusDlg::SwapRemoteFile(const QString& store, const QString& path) {
-    CFtpConnection* connection = m_app->Site().Connection();
+bool core::Transfer::SwapRemoteFile(const QString& store, const QString& path) {
+    CFtpConnection* connection = m_site->Connection();
     if (RenameQuietly(connection, store, path))
         return true;
     // Some servers will not rename onto an existing name: the old file steps aside
@@ -156,7 +154,7 @@ bool CCommStatusDlg::SwapRemoteFile(const QString& store, const QString& path) {
         if (back)
             ReportCopyError();
         else
-            copymessages::OldKeptAside(m_mainFrame, path, aside, false);
+            Fail({core::TransferError::Kind::OldKeptAside, path, aside, {}});
         return false;
     }
     bool removed = false;
@@ -165,6 +163,6 @@ bool CCommStatusDlg::SwapRemoteFile(const QString& store, const QString& path) {
     } catch (const std::exception&) {
     }
     if (!removed)
-        copymessages::OldNotRemoved(m_mainFrame, aside);
+        Fail({core::TransferError::Kind::OldNotRemoved, path, aside, {}});
     return true;
 }

@@ -1,9 +1,9 @@
 // Reading the main connection's current FTP directory into the shared listing.
-#include "CommStatusDlg.h"
 #include "FtpFileFind.h"
+#include "FtpSite.h"
 #include "InternetException.h"
 #include "Job.h"
-#include "VelmarApp.h"
+#include "Transfer.h"
 
 namespace {
 DirEntry EntryOf(const FtpListEntry& found) {
@@ -21,24 +21,16 @@ DirEntry EntryOf(const FtpListEntry& found) {
 // A listing that fails leaves the shared listing empty and throws
 // CInternetException with the server's or the system's words: an empty folder
 // and a failed reading must never look alike to the panes.
-void CCommStatusDlg::ReadFtpDirectory() {
-    if (core::OnUiThread()) {
-        AsJob([this] {
-            ReadFtpDirectory();
-            return true;
-        });
-        return;
-    }
-    CVelmarApp* app = m_app;
-    if (!app->m_startingUp)
-        SetPane0(QStringLiteral("Reading FTP Directory - Please Wait"));
+void core::Transfer::ReadFtpDirectory() {
+    if (!m_view.StartingUp())
+        ShowStatus(QStringLiteral("Reading FTP Directory - Please Wait"));
     // Built apart and handed over whole: the site never holds half a folder.
-    app->Site().ClearListing();
-    if (!app->Site().Connection())
+    m_site->ClearListing();
+    if (!m_site->Connection())
         throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
                                  QStringLiteral("There is no connection to the server."));
     std::vector<DirEntry> listing;
-    CFtpFileFind find(app->Site().Connection(), 1);
+    CFtpFileFind find(m_site->Connection(), 1);
     find.FindFile(QString(), INTERNET_FLAG_RELOAD);
     if (find.Failed())
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, find.ErrorText());
@@ -49,5 +41,5 @@ void CCommStatusDlg::ReadFtpDirectory() {
             continue;
         listing.push_back(EntryOf(found));
     }
-    app->Site().SetListing(std::move(listing));
+    m_site->SetListing(std::move(listing));
 }

@@ -1,18 +1,18 @@
 // The scan of a remote source folder before it is copied. One connection of its
 // own lists the whole tree, so that the main connection stays free and a deep
 // tree costs one login, not one per level.
-#include "CommStatusDlg.h"
 #include "FtpConnection.h"
 #include "FtpControl.h"
 #include "FtpFileFind.h"
+#include "FtpSite.h"
+#include "Transfer.h"
 #include "TransferPaths.h"
 #include "TreeScan.h"
-#include "VelmarApp.h"
 
 using transferpaths::IsUsableListingName;
 using transferpaths::JoinRemote;
 
-bool CCommStatusDlg::ScanRemoteTree(const QString& source, treescan::Result& scan) {
+bool core::Transfer::ScanRemoteTree(const QString& source, treescan::Result& scan) {
     ExtraConnection listing;
     try {
         listing = OpenExtraConnection();
@@ -51,7 +51,7 @@ bool Stopped(treescan::Result& scan, treescan::Stop stop, const QString& where) 
 }
 } // namespace
 
-bool CCommStatusDlg::ScanRemoteFolder(CFtpConnection* connection, const QString& path,
+bool core::Transfer::ScanRemoteFolder(CFtpConnection* connection, const QString& path,
                                       const QString& relative, int level, treescan::Result& scan) {
     using treescan::Stop;
     if (level > treescan::kMaxDepth)
@@ -104,7 +104,7 @@ bool CCommStatusDlg::ScanRemoteFolder(CFtpConnection* connection, const QString&
 // enter, is a link to a folder and is not copied. Any other link is copied as the
 // file it points to; if the server cannot deliver that, the copy of it fails
 // with its message.
-bool CCommStatusDlg::RemoteLinkIsFolder(CFtpConnection* connection, const FtpListEntry& entry,
+bool core::Transfer::RemoteLinkIsFolder(CFtpConnection* connection, const FtpListEntry& entry,
                                         const QString& path) {
     if (entry.isFolder || entry.linkTarget.endsWith(QLatin1Char('/')))
         return true;

@@ -5,16 +5,16 @@
 #include "BlockLoop.h"
 
 #include <QCoreApplication>
-#include <QProgressBar>
 #include <algorithm>
 #include <cstring>
 
-#include "CommStatusDlg.h"
+#include "FtpSite.h"
 #include "InternetFile.h"
 #include "Interrupt.h"
 #include "Job.h"
 #include "LocalFile.h"
 #include "ProgressText.h"
+#include "Transfer.h"
 
 namespace {
 constexpr std::size_t kBufferSize = 1024 * 1024;
@@ -43,7 +43,7 @@ void LocalFileSink::Write(const char* buffer, std::size_t count) {
         m_file.Write(buffer, count);
 }
 
-BlockReport CCommStatusDlg::MakeReport() const {
+BlockReport core::Transfer::MakeReport() const {
     const std::uint64_t copied = (m_lastBlock + 1) * kBlock;
     // The rate and the time left come from the exact time taken: divided by
     // whole seconds, the rate reads 0 for all of the first second.
@@ -56,23 +56,22 @@ BlockReport CCommStatusDlg::MakeReport() const {
                        progress::Position(m_lastBlock, m_lastLength)};
 }
 
-void CCommStatusDlg::FlushProgress() {
+void core::Transfer::FlushProgress() {
     if (!m_progressPending)
         return;
     m_progressPending = false;
-    if (!m_created)
+    if (!m_view.ShowsProgress())
         return;
-    OnUi([this, report = MakeReport()] {
-        SetDlgItemText(IDC_COPIED, report.bytesCopied);
-        SetDlgItemText(IDC_RATE, report.bytesPerSecond);
-        SetDlgItemText(IDC_TIME, report.elapsed);
-        SetDlgItemText(IDC_TIME_LEFT, report.timeLeft);
-        if (auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS)))
-            bar->setValue(report.position);
+    Post([this, report = MakeReport()] {
+        m_view.ShowLine(core::StatusLine::Copied, report.bytesCopied);
+        m_view.ShowLine(core::StatusLine::Rate, report.bytesPerSecond);
+        m_view.ShowLine(core::StatusLine::Time, report.elapsed);
+        m_view.ShowLine(core::StatusLine::TimeLeft, report.timeLeft);
+        m_view.ShowProgress(report.position);
     });
 }
 
-bool CCommStatusDlg::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
+bool core::Transfer::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
     const auto now = Clock::now();
     m_lastBlock = blockIndex;
     m_lastLength = length;
@@ -80,8 +79,7 @@ bool CCommStatusDlg::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
     m_lastElapsed = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::seconds>(m_lastElapsedExact).count());
     m_progressPending = true;
-    if (m_blockObserver)
-        m_blockObserver(MakeReport());
+    m_view.BlockFinished(MakeReport());
     if (now - m_lastPump >= kRefreshInterval)
         FlushProgress();
     return PollCancel(now);
@@ -90,7 +88,7 @@ bool CCommStatusDlg::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
 // The cancel check of the copies: the flag is looked at every time, but waiting
 // events (a press on Cancel among them) are let through at most every 50 ms, so
 // that a folder of small files does not spend its time repainting.
-bool CCommStatusDlg::PollCancel(Clock::time_point now) {
+bool core::Transfer::PollCancel(Clock::time_point now) {
     if (now - m_lastPump >= kRefreshInterval) {
         // A copy run as a job leaves the events to the interface thread.
         if (core::OnUiThread())
@@ -110,9 +108,9 @@ bool CCommStatusDlg::PollCancel(Clock::time_point now) {
 // everything the source delivers is copied, and length only drives the texts.
 // On a cancel the sink holds exactly the blocks done so far. Every failure is
 // reported here; false means the copy failed or was cancelled.
-bool CCommStatusDlg::RunBlockLoop(std::uint64_t length, TransferSource& source, TransferSink& sink,
+bool core::Transfer::RunBlockLoop(std::uint64_t length, TransferSource& source, TransferSink& sink,
                                   LengthRule rule) {
-    SetDlgItemText(IDC_ACTIVITY, QStringLiteral("Transferring Data"));
+    ShowLine(core::StatusLine::Activity, QStringLiteral("Transferring Data"));
     m_fileStart = Clock::now();
     m_progressPending = false;
     if (m_buffer.size() != kBufferSize)

@@ -6,9 +6,10 @@
 #include <utime.h>
 
 #include "BlockLoop.h"
-#include "CommStatusDlg.h"
+#include "FtpSite.h"
 #include "Job.h"
 #include "LocalFile.h"
+#include "Transfer.h"
 
 namespace {
 struct LocalStat {
@@ -33,19 +34,17 @@ void KeepModifiedTime(const QString& path, const struct stat& source) {
 }
 } // namespace
 
-bool CCommStatusDlg::CopyLocalToLocal(QString source, QString destination) {
-    if (core::OnUiThread())
-        return AsJob([&] { return CopyLocalToLocal(source, destination); });
-    SetPane0(QStringLiteral("Copying Files - Please Wait"));
+bool core::Transfer::CopyLocalToLocal(const QString& source, const QString& destination) {
+    ShowStatus(QStringLiteral("Copying Files - Please Wait"));
     ShowTransferControls();
-    SetDlgItemText(IDC_FROM, source);
-    SetDlgItemText(IDC_TO, destination);
+    ShowLine(core::StatusLine::From, source);
+    ShowLine(core::StatusLine::To, destination);
     const bool ok = CopyLocalFileThroughLoop(source, destination);
-    SetPane0(QStringLiteral("Ready"));
+    ShowStatus(QStringLiteral("Ready"));
     return ok;
 }
 
-bool CCommStatusDlg::CopyLocalFileThroughLoop(const QString& source, const QString& destination) {
+bool core::Transfer::CopyLocalFileThroughLoop(const QString& source, const QString& destination) {
     const LocalStat from = StatOf(source, true);
     const LocalStat to = StatOf(destination, true);
     // The same file under another name (a hard link, or a link to it) would be

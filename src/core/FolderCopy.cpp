@@ -8,31 +8,28 @@
 #include <QFile>
 #include <sys/stat.h>
 
-#include "CommStatusDlg.h"
-#include "CopyMessages.h"
-#include "FrameBase.h"
 #include "FtpConnection.h"
+#include "FtpSite.h"
 #include "Job.h"
 #include "LocalFind.h"
-#include "Messages.h"
+#include "Transfer.h"
 #include "TransferPaths.h"
 #include "TreeScan.h"
-#include "VelmarApp.h"
 
 using transferpaths::JoinRemote;
 
-void CCommStatusDlg::ReportCreateFolderError() {
+void core::Transfer::ReportCreateFolderError() {
     if (m_cancel) {
         ShowCancelled(); // the stop request ended the command, not the server
         return;
     }
-    ReportCreateDirectoryError(m_mainFrame);
+    Fail({core::TransferError::Kind::CreateFolder, {}, {}, {}});
 }
 
-bool CCommStatusDlg::CreateRemoteFolder(const QString& path) {
+bool core::Transfer::CreateRemoteFolder(const QString& path) {
     bool created = false;
     try {
-        created = m_app->Site().Connection() && m_app->Site().Connection()->CreateDirectory(path);
+        created = m_site->Connection() && m_site->Connection()->CreateDirectory(path);
     } catch (const std::exception&) {
         created = false;
     }
@@ -41,7 +38,7 @@ bool CCommStatusDlg::CreateRemoteFolder(const QString& path) {
     return created;
 }
 
-bool CCommStatusDlg::CreateLocalFolder(const QString& path) {
+bool core::Transfer::CreateLocalFolder(const QString& path) {
     // Fails when the folder exists already or its parent is missing, as it must:
     // a copy never merges into an existing folder.
     if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
@@ -50,8 +47,24 @@ bool CCommStatusDlg::CreateLocalFolder(const QString& path) {
     return false;
 }
 
-bool CCommStatusDlg::ScanStopped(const treescan::Result& scan) {
-    return copymessages::ReportScanStop(m_mainFrame, scan);
+bool core::Transfer::ScanStopped(const treescan::Result& scan) {
+    using Kind = core::TransferError::Kind;
+    switch (scan.stop) {
+    case treescan::Stop::None:
+        return false;
+    case treescan::Stop::Unreadable:
+        Fail({Kind::FolderUnreadable, scan.where, {}, {}});
+        break;
+    case treescan::Stop::TooDeep:
+        Fail({Kind::FolderTooDeep, scan.where, {}, {}});
+        break;
+    case treescan::Stop::Cycle:
+        Fail({Kind::FolderCycle, scan.where, {}, {}});
+        break;
+    case treescan::Stop::Cancelled:
+        break; // told already
+    }
+    return true;
 }
 
 namespace {
@@ -71,9 +84,7 @@ bool CopyScanned(const treescan::Result& scan, const QString& destination, MakeF
 }
 } // namespace
 
-bool CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {
-    if (core::OnUiThread())
-        return AsJob([&] { return CopyFolderLocalToFtp(source, destination); });
+bool core::Transfer::CopyFolderLocalToFtp(const QString& source, const QString& destination) {
     const treescan::Result scan =
         treescan::ScanLocal(source, [this] { return PollCancel(Clock::now()); });
     if (ScanStopped(scan))
@@ -86,9 +97,7 @@ bool CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {
         });
 }
 
-bool CCommStatusDlg::CopyFolderFtpToLocal(QString source, QString destination) {
-    if (core::OnUiThread())
-        return AsJob([&] { return CopyFolderFtpToLocal(source, destination); });
+bool core::Transfer::CopyFolderFtpToLocal(const QString& source, const QString& destination) {
     treescan::Result scan;
     if (!ScanRemoteTree(source, scan))
         return false;
@@ -99,9 +108,7 @@ bool CCommStatusDlg::CopyFolderFtpToLocal(QString source, QString destination) {
         });
 }
 
-bool CCommStatusDlg::CopyFolderFtpToFtp(QString source, QString destination) {
-    if (core::OnUiThread())
-        return AsJob([&] { return CopyFolderFtpToFtp(source, destination); });
+bool core::Transfer::CopyFolderFtpToFtp(const QString& source, const QString& destination) {
     if (!CheckFolderNotInside(source, destination))
         return false;
     treescan::Result scan;

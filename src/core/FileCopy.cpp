@@ -6,16 +6,15 @@
 #include <sys/stat.h>
 
 #include "BlockLoop.h"
-#include "CommStatusDlg.h"
-#include "FrameBase.h"
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
+#include "FtpSite.h"
 #include "InternetFile.h"
 #include "InternetSession.h"
 #include "Interrupt.h"
 #include "Job.h"
 #include "LocalFile.h"
-#include "VelmarApp.h"
+#include "Transfer.h"
 
 namespace {
 const QString kCopying = QStringLiteral("Copying Files - Please Wait");
@@ -25,13 +24,13 @@ const QString kRetrieving = QStringLiteral("Retrieving Length of FTP File");
 // Pane 0 ends every copy with "Ready", however the copy ends.
 class PaneReady {
 public:
-    explicit PaneReady(CCommStatusDlg& dlg) : m_dlg(dlg) { m_dlg.SetPane0(kCopying); }
-    ~PaneReady() { m_dlg.SetPane0(kReady); }
+    explicit PaneReady(core::Transfer& dlg) : m_dlg(dlg) { m_dlg.ShowStatus(kCopying); }
+    ~PaneReady() { m_dlg.ShowStatus(kReady); }
     PaneReady(const PaneReady&) = delete;
     PaneReady& operator=(const PaneReady&) = delete;
 
 private:
-    CCommStatusDlg& m_dlg;
+    core::Transfer& m_dlg;
 };
 
 // An open remote file that is closed when it goes out of scope on a path that
@@ -57,12 +56,12 @@ void ConnectionCloser::operator()(CFtpConnection* connection) const {
     delete connection;
 }
 
-QString CCommStatusDlg::RemoteName(const QString& path) const {
-    return m_app->Site().Profile().m_name + QLatin1Char(':') + path;
+QString core::Transfer::RemoteName(const QString& path) const {
+    return m_site->Profile().m_name + QLatin1Char(':') + path;
 }
 
-std::optional<FtpListEntry> CCommStatusDlg::ListedEntry(const QString& remotePath, bool* failed) {
-    CFtpFileFind find(m_app->Site().Connection(), 1);
+std::optional<FtpListEntry> core::Transfer::ListedEntry(const QString& remotePath, bool* failed) {
+    CFtpFileFind find(m_site->Connection(), 1);
     std::optional<FtpListEntry> entry;
     if (find.FindFile(remotePath, INTERNET_FLAG_RELOAD) && !find.Entries().empty())
         entry = find.Entries().front();
@@ -72,19 +71,19 @@ std::optional<FtpListEntry> CCommStatusDlg::ListedEntry(const QString& remotePat
     return entry;
 }
 
-ExtraConnection CCommStatusDlg::OpenExtraConnection() {
-    if (!m_app->Site().Session())
+ExtraConnection core::Transfer::OpenExtraConnection() {
+    if (!m_site->Session())
         throw CInternetException(ERROR_INTERNET_CANNOT_CONNECT, QStringLiteral("no session"));
-    const CProfile& profile = m_app->Site().Profile();
-    return ExtraConnection(m_app->Site().Session()->GetFtpConnection(
-        profile.m_address, profile.m_userId, profile.m_password, INTERNET_INVALID_PORT_NUMBER,
-        false));
+    const CProfile& profile = m_site->Profile();
+    return ExtraConnection(
+        m_site->Session()->GetFtpConnection(profile.m_address, profile.m_userId, profile.m_password,
+                                            INTERNET_INVALID_PORT_NUMBER, false));
 }
 
 // Ends a copy whose data has moved: closes the destination and then the source,
 // which is where the server says whether the transfer really completed. A close
 // error fails a copy that had not failed yet, and is reported once.
-bool CCommStatusDlg::CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files) {
+bool core::Transfer::CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files) {
     for (CInternetFile* file : files) {
         if (!file)
             continue;
@@ -102,26 +101,24 @@ bool CCommStatusDlg::CloseAfterCopy(bool copied, std::initializer_list<CInternet
 // Ends an upload. After Cancel the blocks already copied still go to the server,
 // as they would have before the stop: within a short grace, so that a server
 // that has stalled does not hold the user.
-bool CCommStatusDlg::CloseUploadAfterCopy(bool copied, CInternetFile* file) {
+bool core::Transfer::CloseUploadAfterCopy(bool copied, CInternetFile* file) {
     if (!m_cancel)
         return CloseAfterCopy(copied, {file});
     ftp::InterruptScope grace(kCancelGrace);
     return CloseAfterCopy(copied, {file});
 }
 
-bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
-    if (core::OnUiThread())
-        return AsJob([&] { return CopyLocalToFtp(localPath, remotePath); });
+bool core::Transfer::CopyLocalToFtp(const QString& localPath, const QString& remotePath) {
     return UploadLocal(localPath, remotePath, Target::MayExist);
 }
 
-bool CCommStatusDlg::UploadLocal(const QString& localPath, const QString& remotePath,
+bool core::Transfer::UploadLocal(const QString& localPath, const QString& remotePath,
                                  Target target) {
     PaneReady pane(*this);
     ShowTransferControls();
-    SetDlgItemText(IDC_FROM, localPath);
-    SetDlgItemText(IDC_TO, RemoteName(remotePath));
-    if (!m_app->Site().Connection()) {
+    ShowLine(core::StatusLine::From, localPath);
+    ShowLine(core::StatusLine::To, RemoteName(remotePath));
+    if (!m_site->Connection()) {
         ReportCopyError();
         return false;
     }
@@ -134,8 +131,8 @@ bool CCommStatusDlg::UploadLocal(const QString& localPath, const QString& remote
     RemoteFile remote;
     try {
         destination = PlanRemoteTarget(remotePath, target);
-        remote.reset(m_app->Site().Connection()->OpenFile(destination.store, GENERIC_WRITE,
-                                                          FTP_TRANSFER_TYPE_BINARY, 1));
+        remote.reset(m_site->Connection()->OpenFile(destination.store, GENERIC_WRITE,
+                                                    FTP_TRANSFER_TYPE_BINARY, 1));
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
@@ -148,15 +145,13 @@ bool CCommStatusDlg::UploadLocal(const QString& localPath, const QString& remote
     return FinishRemoteTarget(destination, copied);
 }
 
-bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
-    if (core::OnUiThread())
-        return AsJob([&] { return CopyFtpToLocal(remotePath, localPath); });
+bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& localPath) {
     PaneReady pane(*this);
-    SetDlgItemText(IDC_ACTIVITY, kRetrieving);
-    SetDlgItemText(IDC_FROM, RemoteName(remotePath));
-    SetDlgItemText(IDC_TO, localPath);
+    ShowLine(core::StatusLine::Activity, kRetrieving);
+    ShowLine(core::StatusLine::From, RemoteName(remotePath));
+    ShowLine(core::StatusLine::To, localPath);
     ShowTransferControls();
-    if (!m_app->Site().Connection()) {
+    if (!m_site->Connection()) {
         ReportCopyError();
         return false;
     }
@@ -166,8 +161,8 @@ bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
         if (const auto entry = ListedEntry(remotePath))
             length = entry->size;
         // The server must deliver the file before anything local is made.
-        remote.reset(m_app->Site().Connection()->OpenFile(remotePath, GENERIC_READ,
-                                                          FTP_TRANSFER_TYPE_BINARY, 1));
+        remote.reset(
+            m_site->Connection()->OpenFile(remotePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
@@ -189,29 +184,27 @@ bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
     return CommitDownload(local, remotePath, localPath, copied, received);
 }
 
-bool CCommStatusDlg::DownloadInto(LocalFile& local, CInternetFile& remote, std::uint64_t length) {
+bool core::Transfer::DownloadInto(LocalFile& local, CInternetFile& remote, std::uint64_t length) {
     InternetFileSource source(remote);
     LocalFileSink sink(local);
     bool copied = RunBlockLoop(length, source, sink, LengthRule::ToEndOfData);
     return CloseAfterCopy(copied, {&remote});
 }
 
-bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
-    if (core::OnUiThread())
-        return AsJob([&] { return CopyFtpToFtp(sourcePath, destinationPath); });
+bool core::Transfer::CopyFtpToFtp(const QString& sourcePath, const QString& destinationPath) {
     return CopyRemoteFile(sourcePath, destinationPath, Target::MayExist);
 }
 
-bool CCommStatusDlg::CopyRemoteFile(const QString& sourcePath, const QString& destinationPath,
+bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& destinationPath,
                                     Target target) {
     PaneReady pane(*this);
-    SetDlgItemText(IDC_OPERATION,
-                   QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait"));
-    SetDlgItemText(IDC_ACTIVITY, kRetrieving);
+    ShowLine(core::StatusLine::Operation,
+             QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait"));
+    ShowLine(core::StatusLine::Activity, kRetrieving);
     ShowTransferControls();
-    SetDlgItemText(IDC_FROM, RemoteName(sourcePath));
-    SetDlgItemText(IDC_TO, RemoteName(destinationPath));
-    if (!m_app->Site().Connection()) {
+    ShowLine(core::StatusLine::From, RemoteName(sourcePath));
+    ShowLine(core::StatusLine::To, RemoteName(destinationPath));
+    if (!m_site->Connection()) {
         ReportCopyError();
         return false;
     }
@@ -230,8 +223,8 @@ bool CCommStatusDlg::CopyRemoteFile(const QString& sourcePath, const QString& de
             source.reset(second->OpenFile(sourcePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
         };
         auto openDestination = [&] {
-            destination.reset(m_app->Site().Connection()->OpenFile(store.store, GENERIC_WRITE,
-                                                                   FTP_TRANSFER_TYPE_BINARY, 1));
+            destination.reset(m_site->Connection()->OpenFile(store.store, GENERIC_WRITE,
+                                                             FTP_TRANSFER_TYPE_BINARY, 1));
         };
         // A source the listing does not show may not exist: it is opened before the
         // destination is made. A listed one, and its connection, come last, once

@@ -1,8 +1,5 @@
 // The connection to the active profile's server. The blocking connect runs on a
 // worker thread while the user-interface thread waits a bounded time for it.
-#include <QCoreApplication>
-#include <QLabel>
-#include <QThread>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -12,24 +9,22 @@
 #include <vector>
 
 #include "Certificate.h"
-#include "CommStatusDlg.h"
-#include "FrameBase.h"
 #include "FtpConnection.h"
+#include "FtpSite.h"
 #include "InternetSession.h"
 #include "Job.h"
-#include "MessageBox.h"
-#include "VelmarApp.h"
+#include "Transfer.h"
 
-// What the worker and Connect share. The worker never touches the application
-// once Connect has given up (the application may be gone by then); whatever it
+// What the worker and Connect share. The worker never touches the site once
+// Connect has given up (the site may be gone by then); whatever it
 // brings back late is closed and dropped here, together with the session that
 // Connect handed over when it gave up.
 struct ConnectAttempt {
     std::mutex mutex;
     bool done = false;
     bool abandoned = false;
-    CVelmarApp* app = nullptr;
-    CInternetSession* session = nullptr; // owned by the application until abandoned
+    core::FtpSite* site = nullptr;
+    CInternetSession* session = nullptr; // owned by the site until abandoned
     QString address, userId, password;
     std::unique_ptr<CFtpConnection> connection;
     std::unique_ptr<CInternetSession> abandonedSession;
@@ -158,40 +153,21 @@ WorkerRegistry g_registry;
 
 constexpr auto kPollStep = std::chrono::milliseconds(20);
 
-// The question about a certificate that the trust store does not vouch for. A
-// changed certificate is a warning whose default answer is Cancel.
-CertificateAnswer AskAboutCertificate(QWidget* owner, const CertificateVerdict& verdict) {
-    const bool changed = (verdict.problems & CERT_CHANGED) != 0;
-    const QString caption = changed ? QStringLiteral("WARNING: Server Certificate Changed")
-                                    : QStringLiteral("Untrusted Server Certificate");
-    const unsigned flags =
-        MB_ACCEPTONCEALWAYSCANCEL | (changed ? MB_ICONWARNING | MB_DEFBUTTONLAST : MB_ICONQUESTION);
-    switch (MessageBox(owner, verdict.Describe(), caption, flags)) {
-    case IDACCEPTONCE:
-        return CertificateAnswer::AcceptOnce;
-    case IDACCEPTALWAYS:
-        return CertificateAnswer::AcceptAlways;
-    default:
-        return CertificateAnswer::Cancel;
-    }
-}
+// The question asked for connections other than the main one.
+std::mutex g_questionMutex;
+core::CertificateQuestion g_question;
 
-// A failure of the secure channel is told in its own words (a server without
-// TLS, a broken handshake): the user must know that nothing went out in clear.
-bool ReportSecureError(QWidget* owner, ConnectAttempt& attempt) {
-    QString detail;
+CertificateAnswer AskForOtherConnection(const CertificateVerdict& verdict) {
+    core::CertificateQuestion question;
     {
-        std::lock_guard lock(attempt.mutex);
-        if (attempt.errorCode == ERROR_INTERNET_SECURITY_CHANNEL_ERROR)
-            detail = attempt.errorText;
+        std::lock_guard lock(g_questionMutex);
+        question = g_question;
     }
-    if (detail.isEmpty())
-        return false;
-    MessageBox(owner,
-               QStringLiteral("The program was unable to connect to the requested FTP site.\n\n") +
-                   detail,
-               QStringLiteral("Error Opening FTP Connection"), MB_OK | MB_ICONHAND);
-    return true;
+    if (!question)
+        return CertificateAnswer::Cancel;
+    CertificateAnswer answer = CertificateAnswer::Cancel;
+    core::CallOnUi([&] { answer = question(verdict); });
+    return answer;
 }
 
 // Set on the connect worker: its questions go through the attempt, which Connect
@@ -199,7 +175,12 @@ bool ReportSecureError(QWidget* owner, ConnectAttempt& attempt) {
 thread_local bool t_connectWorker = false;
 } // namespace
 
-bool CCommStatusDlg::WaitForConnectWorkers(int timeoutMs) {
+void core::SetCertificateQuestion(CertificateQuestion question) {
+    std::lock_guard lock(g_questionMutex);
+    g_question = std::move(question);
+}
+
+bool core::Transfer::WaitForConnectWorkers(int timeoutMs) {
     bool idle = false;
     {
         std::unique_lock lock(g_workersMutex);
@@ -210,22 +191,7 @@ bool CCommStatusDlg::WaitForConnectWorkers(int timeoutMs) {
     return idle;
 }
 
-void CCommStatusDlg::ShowConnectText(const QString& text) {
-    if (!core::OnUiThread()) {
-        OnUi([this, text] { ShowConnectText(text); });
-        return;
-    }
-    if (m_app && m_app->m_startingUp && m_created) {
-        QWidget* line = Control(IDC_MESSAGE);
-        line->setVisible(true);
-        SetDlgItemText(IDC_MESSAGE, text);
-        repaint();
-        return;
-    }
-    SetPane0(text);
-}
-
-void CCommStatusDlg::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) {
+void core::Transfer::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) {
     t_connectWorker = true;
     std::unique_ptr<CFtpConnection> connection;
     try {
@@ -250,45 +216,45 @@ void CCommStatusDlg::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) 
     const bool connected = connection != nullptr;
     attempt->connection = std::move(connection);
     attempt->done = true;
-    attempt->app->Site().EndConnectAttempt(connected);
+    attempt->site->EndConnectAttempt(connected);
 }
 
-bool CCommStatusDlg::Connect() {
-    // The wait for the server runs as a job, so that the windows keep painting.
-    if (core::OnUiThread())
-        return AsJob([this] { return Connect(); });
-    CVelmarApp* app = m_app;
+bool core::Transfer::Connect() {
     // There is nothing to keep: a caller connects only without a session.
-    app->Site().Close();
+    m_site->Close();
 
-    ShowConnectText(QStringLiteral("Opening Internet Connection - Please Wait"));
+    Post([this] {
+        m_view.ShowConnectStep(QStringLiteral("Opening Internet Connection - Please Wait"));
+    });
     auto session = std::make_unique<CInternetSession>(QString(), 1, PRE_CONFIG_INTERNET_ACCESS,
                                                       QString(), QString(), 0);
     // A server that accepts the call and then stays silent must not keep the
     // worker for long after Connect has given up on it.
     session->m_timeouts.connectMs = kConnectWaitMs;
     session->m_timeouts.replyMs = 15000;
-    // The questions about certificates: asked at once on this thread (the extra
-    // connections of copies and deletions), handed over by the connect worker.
-    // The session may outlive this object, so the owner of the box is found then.
+    // The questions about certificates: the connect worker hands its over to the
+    // loop below; the extra connections of copies and deletions ask the views'
+    // question. The session may outlive this transfer, so it keeps no tie to it.
     auto worker = std::make_shared<std::weak_ptr<ConnectAttempt>>();
     session->SetCertificateCallback([worker](const CertificateVerdict& verdict) {
         if (!t_connectWorker)
-            return AskAboutCertificate(nullptr, verdict);
+            return AskForOtherConnection(verdict);
         if (auto attempt = worker->lock())
             return attempt->Ask(verdict);
         return CertificateAnswer::Cancel; // no one to ask: refused
     });
-    app->Site().SetSession(std::move(session));
+    m_site->SetSession(std::move(session));
 
-    ShowConnectText(QStringLiteral("Connecting to FTP Server - Please Wait"));
-    app->Site().BeginConnectAttempt();
+    Post([this] {
+        m_view.ShowConnectStep(QStringLiteral("Connecting to FTP Server - Please Wait"));
+    });
+    m_site->BeginConnectAttempt();
     auto attempt = std::make_shared<ConnectAttempt>();
-    attempt->app = app;
-    attempt->session = app->Site().Session();
-    attempt->address = app->Site().Profile().m_address;
-    attempt->userId = app->Site().Profile().m_userId;
-    attempt->password = app->Site().Profile().m_password;
+    attempt->site = m_site;
+    attempt->session = m_site->Session();
+    attempt->address = m_site->Profile().m_address;
+    attempt->userId = m_site->Profile().m_userId;
+    attempt->password = m_site->Profile().m_password;
     *worker = attempt;
     const bool started =
         g_registry.Start(attempt, [attempt]() mutable { ConnectThreadProc(std::move(attempt)); });
@@ -305,7 +271,8 @@ bool CCommStatusDlg::Connect() {
                 attempt->asking = true;
                 const CertificateVerdict verdict = *attempt->question;
                 lock.unlock();
-                const CertificateAnswer answer = AskAboutCertificate(BoxOwner(), verdict);
+                CertificateAnswer answer = CertificateAnswer::Cancel;
+                Call([&] { answer = m_view.AskAboutCertificate(verdict); });
                 lock.lock();
                 attempt->answer = answer;
                 attempt->answered.notify_all();
@@ -322,7 +289,7 @@ bool CCommStatusDlg::Connect() {
                 // drops it with whatever it got.
                 attempt->abandoned = true;
                 attempt->answered.notify_all();
-                attempt->abandonedSession = app->Site().TakeSession();
+                attempt->abandonedSession = m_site->TakeSession();
                 // Nobody waits for that connect any more: end it now rather than
                 // after its own time-outs.
                 attempt->abandonedSession->Close();
@@ -333,32 +300,40 @@ bool CCommStatusDlg::Connect() {
     }
     if (!connection) {
         if (answered || !started) {
-            app->Site().CloseSession();
+            m_site->CloseSession();
         }
-        if (!ReportSecureError(BoxOwner(), *attempt))
-            ReportConnectError();
+        QString detail;
+        {
+            std::lock_guard lock(attempt->mutex);
+            if (attempt->errorCode == ERROR_INTERNET_SECURITY_CHANNEL_ERROR)
+                detail = attempt->errorText;
+        }
+        // A failure of the secure channel is told in its own words (a server
+        // without TLS, a broken handshake): the user must know that nothing went
+        // out in clear.
+        Fail({core::TransferError::Kind::Connect, {}, {}, detail});
         return false;
     }
-    app->Site().SetConnection(std::move(connection));
-    return FinishConnect(app->Site().Connection());
+    m_site->SetConnection(std::move(connection));
+    return FinishConnect(m_site->Connection());
 }
 
-bool CCommStatusDlg::FinishConnect(CFtpConnection* connection) {
-    CVelmarApp* app = m_app;
-    if (app->m_startingUp)
-        ShowConnectText(QStringLiteral("Reading FTP Directory - Please Wait"));
+bool core::Transfer::FinishConnect(CFtpConnection* connection) {
+    if (m_view.StartingUp())
+        Post([this] {
+            m_view.ShowConnectStep(QStringLiteral("Reading FTP Directory - Please Wait"));
+        });
     try {
-        const QString initialDir = app->Site().Profile().m_initialDir;
+        const QString initialDir = m_site->Profile().m_initialDir;
         if (!initialDir.isEmpty() && !connection->SetCurrentDirectory(initialDir))
-            MessageBox(BoxOwner(), QStringLiteral("The selected Initial Directory does not exist."),
-                       QStringLiteral("Error with Initial Directory"), MB_OK | MB_ICONHAND);
-        app->Site().SetCurrentDir(QString()); // never the folder of an earlier connection
+            Fail({core::TransferError::Kind::InitialDir, initialDir, {}, {}});
+        m_site->SetCurrentDir(QString()); // never the folder of an earlier connection
         QString currentDir;
         connection->GetCurrentDirectory(currentDir);
-        app->Site().SetCurrentDir(currentDir);
+        m_site->SetCurrentDir(currentDir);
     } catch (const std::exception&) {
         // The connection died right after the login: no half-made state is kept.
-        app->Site().Close();
+        m_site->Close();
         ReportConnectError();
         return false;
     }

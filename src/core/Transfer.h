@@ -1,0 +1,197 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TransferView.h"
+
+class CFtpConnection;
+class CInternetFile;
+class LocalFile;
+class TransferSource;
+class TransferSink;
+struct ConnectAttempt;
+struct FtpListEntry;
+namespace treescan {
+struct Result;
+}
+
+// Closes and deletes a connection that a copy opened for itself.
+struct ConnectionCloser {
+    void operator()(CFtpConnection* connection) const;
+};
+using ExtraConnection = std::unique_ptr<CFtpConnection, ConnectionCloser>;
+
+namespace core {
+
+class FtpSite;
+
+// Asks the user about a certificate that no one vouches for, for connections
+// that are not the main one (those of copies and deletions); set by the views.
+// Without it such a certificate is refused.
+using CertificateQuestion = std::function<CertificateAnswer(const CertificateVerdict&)>;
+void SetCertificateQuestion(CertificateQuestion question);
+
+// The engine of one user operation on the FTP site: the connect, the reading of
+// the current FTP folder, and the copies of files and folders in every
+// direction. It shows nothing itself: its texts, its progress and its typed
+// errors go to the view, on the interface thread.
+//
+// Its operations block; the caller runs them as a job (on a worker thread, with
+// cancel as the stop request), and they may also run on the interface thread,
+// where they let waiting events through now and then.
+class Transfer {
+public:
+    Transfer(FtpSite* site, TransferView& view, const std::atomic<int>& cancel);
+    ~Transfer();
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    // The connection to the active profile's server, made on a worker thread of
+    // its own so that a silent server can be given up on.
+    bool Connect();
+    // Fills the site's listing from the main connection's folder; throws
+    // CInternetException with the server's words when the reading fails.
+    void ReadFtpDirectory();
+
+    bool CopyLocalToFtp(const QString& localPath, const QString& remotePath);
+    bool CopyFtpToLocal(const QString& remotePath, const QString& localPath);
+    bool CopyFtpToFtp(const QString& sourcePath, const QString& destinationPath);
+    bool CopyFolderLocalToFtp(const QString& source, const QString& destination);
+    bool CopyFolderFtpToLocal(const QString& source, const QString& destination);
+    bool CopyFolderFtpToFtp(const QString& source, const QString& destination);
+    // Through the block loop like the others; an existing destination is
+    // replaced only once the copy is whole.
+    bool CopyLocalToLocal(const QString& source, const QString& destination);
+
+    // Refuses (SameFolder) a destination that is the source folder or lies below
+    // it; both on one side.
+    bool CheckFolderNotInside(const QString& source, const QString& destination);
+    bool UpdateProgress(std::uint64_t blockIndex, std::uint64_t totalLength);
+    // False (and the cancel told) once the user has pressed Cancel.
+    bool CheckCancel();
+    // "Error Copying File", or the cancel when the stop request caused the failure.
+    void ReportCopyError();
+    // The same, with the library's words kept in the error's detail.
+    void ReportCopyError(const std::exception& error);
+    void ReportConnectError();
+    void ShowTransferControls();
+    void ShowStatus(const QString& text);
+    void ShowLine(StatusLine line, const QString& text);
+
+    // Waits until every connect worker that outlived its Connect has ended (they
+    // end by themselves, within the session's time-outs). False on time-out.
+    static bool WaitForConnectWorkers(int timeoutMs);
+
+    static constexpr int kConnectWaitMs = 10000;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    enum class LengthRule { Exact, ToEndOfData };
+    // Whether a copy's destination may already hold a file of that name. Inside a
+    // folder the copy has just made it cannot, and nothing is looked up.
+    enum class Target { MayExist, Fresh };
+    // Where an upload stores its data: under the final name, or, when that would
+    // replace an existing file, under a temporary name beside it.
+    struct RemoteTarget {
+        QString path;
+        QString store;
+        bool viaTemp = false;
+    };
+
+    // Runs fn on the interface thread: now when called there, soon otherwise, and
+    // never once this transfer is gone.
+    void Post(std::function<void()> fn);
+    // Runs fn on the interface thread and waits for it.
+    void Call(const std::function<void()>& fn);
+    void Fail(TransferError error);
+    void ShowCancelled();
+    void FlushTexts();
+
+    static void ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt);
+    bool FinishConnect(CFtpConnection* connection);
+
+    bool RunBlockLoop(std::uint64_t length, TransferSource& source, TransferSink& sink,
+                      LengthRule rule);
+    bool BlockDone(std::uint64_t blockIndex, std::uint64_t length);
+    bool PollCancel(Clock::time_point now);
+    BlockReport MakeReport() const;
+    void FlushProgress();
+    QString RemoteName(const QString& path) const;
+    // The server's own entry for a path; nothing when it lists no such entry.
+    // failed (when given) says whether the look-up itself failed.
+    std::optional<FtpListEntry> ListedEntry(const QString& remotePath, bool* failed = nullptr);
+    // A further connection to the active profile's server; throws CInternetException.
+    ExtraConnection OpenExtraConnection();
+    bool CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files);
+    bool CloseUploadAfterCopy(bool copied, CInternetFile* file);
+    // How long the blocks done before Cancel may take to reach the server.
+    static constexpr std::chrono::milliseconds kCancelGrace{750};
+
+    bool UploadLocal(const QString& localPath, const QString& remotePath, Target target);
+    bool CopyRemoteFile(const QString& sourcePath, const QString& destinationPath, Target target);
+    bool DownloadInto(LocalFile& local, CInternetFile& remote, std::uint64_t length);
+    bool CommitDownload(LocalFile& local, const QString& remotePath, const QString& localPath,
+                        bool copied, std::uint64_t received);
+    RemoteTarget PlanRemoteTarget(const QString& path, Target target);
+    bool FinishRemoteTarget(const RemoteTarget& target, bool copied);
+    bool SwapRemoteFile(const QString& store, const QString& path);
+    bool RemoveRemoteQuietly(const QString& path);
+    // Removes an unfinished upload's temporary file, or says where it is left.
+    void RemoveUnfinished(const QString& path);
+    // The size the server reports for a file now; nothing when it does not say.
+    std::optional<std::uint64_t> ServerSize(const QString& remotePath);
+    bool CopyLocalFileThroughLoop(const QString& source, const QString& destination);
+
+    bool ScanRemoteTree(const QString& source, treescan::Result& scan);
+    bool ScanRemoteFolder(CFtpConnection* connection, const QString& path, const QString& relative,
+                          int level, treescan::Result& scan);
+    bool RemoteLinkIsFolder(CFtpConnection* connection, const FtpListEntry& entry,
+                            const QString& path);
+    // Tells why a scan stopped (a cancel has been told already); true when it did.
+    bool ScanStopped(const treescan::Result& scan);
+    bool CreateRemoteFolder(const QString& path);
+    bool CreateLocalFolder(const QString& path);
+    void ReportCreateFolderError();
+
+    FtpSite* m_site;
+    TransferView& m_view;
+    const std::atomic<int>& m_cancel;
+    // Alive while this transfer is: what was posted to the interface thread
+    // looks at it before it touches the view.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+
+    // Texts set off the interface thread are gathered and shown together: a
+    // folder of small files sets several per file, and one trip serves them all.
+    std::mutex m_textMutex;
+    QHash<int, QString> m_texts; // by StatusLine; kStatusBar for the status bar
+    bool m_textsPosted = false;
+    static constexpr int kStatusBar = -1;
+
+    // State of the copy in progress.
+    std::vector<char> m_buffer;
+    Clock::time_point m_fileStart;
+    Clock::time_point m_lastPump;
+    std::uint64_t m_lastBlock = 0;
+    std::uint64_t m_lastLength = 0;
+    std::uint64_t m_lastElapsed = 0;
+    Clock::duration m_lastElapsedExact{};
+    bool m_progressPending = false;
+
+    // The MLSD "unique" facts of the folders a remote scan has entered.
+    std::set<std::string> m_seenFolders;
+};
+
+} // namespace core

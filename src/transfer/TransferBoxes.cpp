@@ -1,0 +1,100 @@
+// The messages and questions of a transfer: each typed error becomes the box
+// the user reads, with its caption, text and owner.
+#include "CommStatusDlg.h"
+#include "CopyMessages.h"
+#include "FrameBase.h"
+#include "MessageBox.h"
+#include "Messages.h"
+
+namespace {
+const QString kCannotConnect =
+    QStringLiteral("The program was unable to connect to the requested FTP site.");
+const QString kConnectCaption = QStringLiteral("Error Opening FTP Connection");
+
+void Stop(QWidget* owner, const QString& text, const QString& caption) {
+    MessageBox(owner, text, caption, MB_OK | MB_ICONHAND);
+}
+
+// The question about a certificate that the trust store does not vouch for. A
+// changed certificate is a warning whose default answer is Cancel.
+CertificateAnswer AskCertificate(QWidget* owner, const CertificateVerdict& verdict) {
+    const bool changed = (verdict.problems & CERT_CHANGED) != 0;
+    const QString caption = changed ? QStringLiteral("WARNING: Server Certificate Changed")
+                                    : QStringLiteral("Untrusted Server Certificate");
+    const unsigned flags =
+        MB_ACCEPTONCEALWAYSCANCEL | (changed ? MB_ICONWARNING | MB_DEFBUTTONLAST : MB_ICONQUESTION);
+    switch (MessageBox(owner, verdict.Describe(), caption, flags)) {
+    case IDACCEPTONCE:
+        return CertificateAnswer::AcceptOnce;
+    case IDACCEPTALWAYS:
+        return CertificateAnswer::AcceptAlways;
+    default:
+        return CertificateAnswer::Cancel;
+    }
+}
+} // namespace
+
+void CCommStatusDlg::Failed(const core::TransferError& error) {
+    using Kind = core::TransferError::Kind;
+    QWidget* frame = m_mainFrame;
+    switch (error.kind) {
+    case Kind::Cancelled:
+        Stop(frame, QStringLiteral("The communication session has been cancelled by the user."),
+             QStringLiteral("Communication Cancelled"));
+        break;
+    case Kind::CopyFile:
+        // The library's own wording would mean little to the user; the message
+        // is the same whatever broke.
+        ReportCopyFileError(frame);
+        break;
+    case Kind::CreateFolder:
+        ReportCreateDirectoryError(frame);
+        break;
+    case Kind::SameFolder:
+        ReportSameFolder(BoxOwner());
+        break;
+    case Kind::Connect:
+        if (error.detail.isEmpty())
+            Stop(frame, kCannotConnect, kConnectCaption);
+        else
+            Stop(BoxOwner(), kCannotConnect + QStringLiteral("\n\n") + error.detail,
+                 kConnectCaption);
+        break;
+    case Kind::InitialDir:
+        Stop(BoxOwner(), QStringLiteral("The selected Initial Directory does not exist."),
+             QStringLiteral("Error with Initial Directory"));
+        break;
+    case Kind::FolderUnreadable:
+        copymessages::FolderUnreadable(frame, error.path);
+        break;
+    case Kind::FolderTooDeep:
+        copymessages::FolderTooDeep(frame, error.path);
+        break;
+    case Kind::FolderCycle:
+        copymessages::FolderCycle(frame, error.path);
+        break;
+    case Kind::PartialLeft:
+        copymessages::PartialLeft(frame, error.path, false);
+        break;
+    case Kind::OldKeptAside:
+        copymessages::OldKeptAside(frame, error.path, error.aside, false);
+        break;
+    case Kind::OldNotRemoved:
+        copymessages::OldNotRemoved(frame, error.aside);
+        break;
+    }
+}
+
+CertificateAnswer CCommStatusDlg::AskAboutCertificate(const CertificateVerdict& verdict) {
+    return AskCertificate(BoxOwner(), verdict);
+}
+
+void CCommStatusDlg::InstallCertificateQuestion() {
+    static const bool installed = [] {
+        // The session outlives any one window, so the box has no owner.
+        core::SetCertificateQuestion(
+            [](const CertificateVerdict& verdict) { return AskCertificate(nullptr, verdict); });
+        return true;
+    }();
+    (void)installed;
+}

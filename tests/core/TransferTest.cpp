@@ -1,0 +1,218 @@
+// The copy engine with no window at all: what a view hears from it, on which
+// thread, and which typed error each failure turns into, against a real server.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "FtpServer.h"
+#include "FtpSite.h"
+#include "Job.h"
+#include "Transfer.h"
+
+namespace {
+
+using Kind = core::TransferError::Kind;
+
+// Keeps what the engine shows, and whether each call came on the interface thread.
+class RecordingView : public core::TransferView {
+public:
+    void ShowLine(core::StatusLine line, const QString& text) override {
+        Note();
+        lines.emplace_back(line, text);
+    }
+    void ShowStatus(const QString& text) override {
+        Note();
+        status.push_back(text);
+    }
+    void ShowConnectStep(const QString& text) override {
+        Note();
+        status.push_back(text);
+    }
+    void ShowProgress(int position) override {
+        Note();
+        lastPosition = position;
+    }
+    void RevealTransferControls() override { Note(); }
+    void Failed(const core::TransferError& error) override {
+        Note();
+        errors.push_back(error);
+    }
+    CertificateAnswer AskAboutCertificate(const CertificateVerdict&) override {
+        Note();
+        return CertificateAnswer::Cancel;
+    }
+    bool ShowsProgress() const override { return true; }
+    bool StartingUp() const override { return false; }
+    void BlockFinished(const BlockReport& report) override { blocks = report.blockIndex + 1; }
+
+    QString Line(core::StatusLine wanted) const {
+        QString last;
+        for (const auto& [line, text] : lines)
+            if (line == wanted)
+                last = text;
+        return last;
+    }
+
+    std::vector<std::pair<core::StatusLine, QString>> lines;
+    std::vector<QString> status;
+    std::vector<core::TransferError> errors;
+    int lastPosition = -1;
+    std::uint64_t blocks = 0;
+    int offThread = 0;
+
+private:
+    void Note() {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            ++offThread;
+    }
+};
+
+class TransferTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+        ASSERT_TRUE(local.isValid());
+        CProfile profile;
+        profile.m_name = QStringLiteral("test");
+        profile.m_address = server.Address();
+        profile.m_userId = server.User();
+        profile.m_password = server.Password();
+        site.SetProfile(profile);
+        ASSERT_TRUE(Run([&] { return transfer.Connect(); }));
+        ASSERT_TRUE(view.errors.empty());
+    }
+    void TearDown() override {
+        EXPECT_EQ(view.offThread, 0) << "the view was called off the interface thread";
+        site.Close();
+    }
+
+    // As the status window runs it: a job on a worker thread.
+    bool Run(const std::function<bool()>& body) {
+        bool result = false;
+        core::RunJob([&] { result = body(); }, &cancel, true);
+        return result;
+    }
+    QString Local(const QString& name) const { return local.filePath(name); }
+    static bool Write(const QString& path, const QByteArray& data) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+    }
+    static QByteArray Read(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    FtpServer server{FtpServer::Kind::Pyftpdlib};
+    QTemporaryDir local;
+    core::FtpSite site;
+    RecordingView view;
+    std::atomic<int> cancel{0};
+    core::Transfer transfer{&site, view, cancel};
+};
+
+TEST_F(TransferTest, RoundTripIsShownToTheViewOnItsThread) {
+    QByteArray data(2500 * 1000 + 17, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7 + i / 1000);
+    ASSERT_TRUE(Write(Local("up.bin"), data));
+
+    ASSERT_TRUE(Run([&] { return transfer.CopyLocalToFtp(Local("up.bin"), "/up.bin"); }));
+    EXPECT_EQ(server.ReadFile("up.bin"), data);
+    EXPECT_EQ(view.Line(core::StatusLine::From), Local("up.bin"));
+    EXPECT_EQ(view.Line(core::StatusLine::To), QStringLiteral("test:/up.bin"));
+    EXPECT_EQ(view.blocks, 2500u); // whole blocks; the 17 bytes make no block
+    ASSERT_FALSE(view.status.empty());
+    EXPECT_EQ(view.status.back(), QStringLiteral("Ready"));
+
+    ASSERT_TRUE(Run([&] { return transfer.CopyFtpToLocal("/up.bin", Local("down.bin")); }));
+    EXPECT_EQ(Read(Local("down.bin")), data);
+    EXPECT_EQ(view.Line(core::StatusLine::Copied), QStringLiteral("2500000 of 2500017"));
+    EXPECT_TRUE(view.errors.empty());
+}
+
+// Each failure reaches the view as its own kind, with the folder it concerns,
+// and leaves what was there before as it was.
+TEST_F(TransferTest, FailuresArriveAsTypedErrors) {
+    ASSERT_TRUE(Write(Local("keep.txt"), "local data"));
+    ASSERT_TRUE(server.MakeDir("tree"));
+    ASSERT_TRUE(server.WriteFile("tree/a.txt", "a"));
+    ASSERT_TRUE(QDir(local.path()).mkpath("folder/inner"));
+    struct Case {
+        const char* name;
+        std::function<bool()> run;
+        Kind kind;
+        QString path;
+    };
+    const std::vector<Case> cases = {
+        {"download of a missing file over a local one",
+         [&] { return transfer.CopyFtpToLocal("/missing.txt", Local("keep.txt")); },
+         Kind::CopyFile,
+         {}},
+        {"upload into a missing folder",
+         [&] { return transfer.CopyLocalToFtp(Local("keep.txt"), "/nowhere/keep.txt"); },
+         Kind::CopyFile,
+         {}},
+        {"folder copy of a missing folder",
+         [&] { return transfer.CopyFolderFtpToLocal("/gone", Local("gone")); },
+         Kind::FolderUnreadable, QStringLiteral("/gone")},
+        {"FTP folder into itself",
+         [&] { return transfer.CopyFolderFtpToFtp("/tree", "/tree/copy"); }, Kind::SameFolder,
+         QStringLiteral("/tree/copy")},
+        {"folder onto an existing local folder",
+         [&] { return transfer.CopyFolderFtpToLocal("/tree", Local("folder")); },
+         Kind::CreateFolder,
+         {}},
+        {"local copy of a missing file",
+         [&] { return transfer.CopyLocalToLocal(Local("none"), Local("keep.txt")); },
+         Kind::CopyFile,
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        view.errors.clear();
+        EXPECT_FALSE(Run(c.run));
+        ASSERT_EQ(view.errors.size(), 1u);
+        EXPECT_EQ(view.errors[0].kind, c.kind);
+        if (!c.path.isEmpty()) {
+            EXPECT_EQ(view.errors[0].path, c.path);
+        }
+        EXPECT_EQ(Read(Local("keep.txt")), QByteArray("local data"));
+        EXPECT_EQ(server.ReadFile("tree/a.txt"), QByteArray("a"));
+    }
+    EXPECT_FALSE(QFile::exists(Local("gone")));
+    EXPECT_TRUE(QDir(Local("folder/inner")).exists());
+}
+
+// The server's words travel with the error, for a view that wants them.
+TEST_F(TransferTest, CopyErrorCarriesTheServersWords) {
+    EXPECT_FALSE(Run([&] { return transfer.CopyFtpToLocal("/missing.txt", Local("new.txt")); }));
+    ASSERT_EQ(view.errors.size(), 1u);
+    EXPECT_EQ(view.errors[0].kind, Kind::CopyFile);
+    EXPECT_FALSE(view.errors[0].detail.isEmpty());
+    EXPECT_FALSE(QFile::exists(Local("new.txt")));
+}
+
+// A stop requested before the copy starts is told once, as a cancel, and
+// nothing is made on either side.
+TEST_F(TransferTest, CancelIsToldOnceAndMakesNothing) {
+    ASSERT_TRUE(Write(Local("file.txt"), QByteArray(5000, 'x')));
+    ASSERT_TRUE(server.WriteFile("remote.txt", QByteArray(5000, 'y')));
+    cancel = 1;
+    EXPECT_FALSE(Run([&] { return transfer.CopyLocalToFtp(Local("file.txt"), "/file.txt"); }));
+    EXPECT_FALSE(Run([&] { return transfer.CopyFtpToLocal("/remote.txt", Local("remote.txt")); }));
+    cancel = 0;
+    ASSERT_EQ(view.errors.size(), 2u);
+    EXPECT_EQ(view.errors[0].kind, Kind::Cancelled);
+    EXPECT_EQ(view.errors[1].kind, Kind::Cancelled);
+    EXPECT_FALSE(QFile::exists(server.PathOf("file.txt")));
+    EXPECT_FALSE(QFile::exists(Local("remote.txt")));
+    EXPECT_EQ(server.ReadFile("remote.txt"), QByteArray(5000, 'y'));
+}
+
+} // namespace

@@ -102,8 +102,10 @@ core::Transfer::RemoteTarget core::Transfer::PlanRemoteTarget(const QString& pat
 }
 
 bool core::Transfer::RemoveRemoteQuietly(const QString& path) {
-    // Clearing up after a cancelled copy is not part of what was cancelled.
-    ftp::InterruptScope uninterrupted(nullptr);
+    // Clearing up after a cancelled copy is not part of what was cancelled, but
+    // a server that has stalled must not hold the user for its whole time-out:
+    // what cannot be removed in time is named as left.
+    ftp::InterruptScope cleanup(kCleanupGrace);
     try {
         return m_site->Connection() && m_site->Connection()->Remove(path);
     } catch (const std::exception&) {
@@ -137,6 +139,9 @@ bool RenameQuietly(CFtpConnection* connection, const QString& from, const QStrin
 } // namespace
 
 bool core::Transfer::SwapRemoteFile(const QString& store, const QString& path) {
+    // The new data is whole: a Cancel now would only leave the old file aside,
+    // so the few renames run to their end, within a bound.
+    ftp::InterruptScope swap(kCleanupGrace);
     CFtpConnection* connection = m_site->Connection();
     if (RenameQuietly(connection, store, path))
         return true;

@@ -139,6 +139,8 @@ private:
     bool CloseUploadAfterCopy(bool copied, CInternetFile* file);
     // How long the blocks done before Cancel may take to reach the server.
     static constexpr std::chrono::milliseconds kCancelGrace{750};
+    // How long clearing up and putting a finished file in place may take.
+    static constexpr std::chrono::milliseconds kCleanupGrace{5000};
 
     bool UploadLocal(const QString& localPath, const QString& remotePath, Target target);
     bool CopyRemoteFile(const QString& sourcePath, const QString& destinationPath, Target target);

@@ -12,6 +12,7 @@
 
 #include "FrameBase.h"
 #include "HelpWindow.h"
+#include "InternetException.h"
 #include "Job.h"
 #include "MessageBox.h"
 #include "Messages.h"
@@ -188,7 +189,17 @@ void CCommStatusDlg::BuildControls() {
 
 bool CCommStatusDlg::AsJob(const std::function<bool()>& body) {
     bool result = false;
-    core::RunJob([&] { result = body(); }, &m_cancel, m_created);
+    try {
+        core::RunJob([&] { result = body(); }, &m_cancel, m_created);
+    } catch (const CInternetException& error) {
+        // The connection serves one operation at a time; a second one started
+        // meanwhile (the main window is locked, so only from a timer or a late
+        // event) is refused whole, before it has touched anything.
+        if (error.m_dwError != ERROR_FTP_TRANSFER_IN_PROGRESS || !core::JobRunning())
+            throw;
+        ReportBusy();
+        return false;
+    }
     return result;
 }
 

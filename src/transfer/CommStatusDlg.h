@@ -138,6 +138,7 @@ private:
     // (a file of a folder copy) it runs at once.
     bool AsJob(const std::function<bool()>& body);
     QWidget* BoxOwner() const;
+    void ReportBusy();
     // Lets the extra connections of copies and deletions ask about certificates.
     static void InstallCertificateQuestion();
 

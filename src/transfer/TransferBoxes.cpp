@@ -85,6 +85,13 @@ void CCommStatusDlg::Failed(const core::TransferError& error) {
     }
 }
 
+void CCommStatusDlg::ReportBusy() {
+    Stop(BoxOwner(),
+         QStringLiteral("Another operation with the FTP server is under way. Try again once it has "
+                        "ended."),
+         QStringLiteral("Communication in Progress"));
+}
+
 CertificateAnswer CCommStatusDlg::AskAboutCertificate(const CertificateVerdict& verdict) {
     return AskCertificate(BoxOwner(), verdict);
 }

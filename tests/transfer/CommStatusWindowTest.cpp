@@ -1,15 +1,22 @@
 #include <QApplication>
+#include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "CommStatusDlg.h"
 #include "HelpWindow.h"
+#include "Job.h"
 #include "MessageBoxRecorder.h"
 #include "TestFrame.h"
 #include "VelmarApp.h"
@@ -229,6 +236,46 @@ TEST_F(StatusWindowTest, FileNamesAreShownAsPlainText) {
     dlg->Create();
     dlg->SetDlgItemText(1045, "<b>bold</b>.txt");
     EXPECT_EQ(qobject_cast<QLabel*>(W(1045))->textFormat(), Qt::PlainText);
+}
+
+} // namespace
+
+namespace {
+
+// A second operation started while a job holds the connection (from a timer, as
+// the main window is locked) is refused whole with a message, and the first
+// one runs on undisturbed.
+TEST_F(StatusWindowTest, ASecondOperationDuringAJobIsRefusedWhole) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString source = folder.filePath("source.txt");
+    const QString target = folder.filePath("target.txt");
+    {
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("data");
+    }
+    dlg->Create();
+    CCommStatusDlg second(frame);
+    bool secondResult = true;
+    std::atomic<bool> release{false};
+    QTimer::singleShot(0, [&] {
+        secondResult = second.CopyLocalToLocal(source, target);
+        release = true;
+    });
+    bool firstRan = false;
+    core::RunJob([&] {
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        firstRan = true;
+    });
+    EXPECT_TRUE(firstRan);
+    EXPECT_FALSE(secondResult);
+    EXPECT_FALSE(QFile::exists(target));
+    ASSERT_EQ(boxes.Count(), 1);
+    EXPECT_EQ(boxes.Calls()[0].caption, QStringLiteral("Communication in Progress"));
+    // Once the first has ended, the same operation runs.
+    EXPECT_TRUE(second.CopyLocalToLocal(source, target));
 }
 
 } // namespace

@@ -61,7 +61,7 @@ void Transfer::ShowStatus(const QString& text) {
         return;
     }
     std::lock_guard lock(m_textMutex);
-    m_texts.insert(kStatusBar, text);
+    m_statusTexts.push_back(text);
     if (m_textsPosted)
         return;
     m_textsPosted = true;
@@ -70,17 +70,17 @@ void Transfer::ShowStatus(const QString& text) {
 
 void Transfer::FlushTexts() {
     QHash<int, QString> texts;
+    QStringList statusTexts;
     {
         std::lock_guard lock(m_textMutex);
         texts.swap(m_texts);
+        statusTexts.swap(m_statusTexts);
         m_textsPosted = false;
     }
-    for (auto it = texts.cbegin(); it != texts.cend(); ++it) {
-        if (it.key() == kStatusBar)
-            m_view.ShowStatus(it.value());
-        else
-            m_view.ShowLine(static_cast<StatusLine>(it.key()), it.value());
-    }
+    for (auto it = texts.cbegin(); it != texts.cend(); ++it)
+        m_view.ShowLine(static_cast<StatusLine>(it.key()), it.value());
+    for (const QString& text : statusTexts)
+        m_view.ShowStatus(text);
 }
 
 void Transfer::ShowTransferControls() {

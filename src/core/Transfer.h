@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -178,9 +179,11 @@ private:
     // Texts set off the interface thread are gathered and shown together: a
     // folder of small files sets several per file, and one trip serves them all.
     std::mutex m_textMutex;
-    QHash<int, QString> m_texts; // by StatusLine; kStatusBar for the status bar
+    // The lines keep their latest text; the status bar gets each in turn (a
+    // file's "Copying" and "Ready" both belong to its history).
+    QHash<int, QString> m_texts; // by StatusLine
+    QStringList m_statusTexts;
     bool m_textsPosted = false;
-    static constexpr int kStatusBar = -1;
 
     // State of the copy in progress.
     std::vector<char> m_buffer;

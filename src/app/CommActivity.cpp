@@ -1,0 +1,14 @@
+#include "CommActivity.h"
+
+void CommActivity::Begin() {
+    if (m_depth++ == 0)
+        emit started();
+}
+
+void CommActivity::End() {
+    // An end without its beginning would hide a communication that still runs.
+    if (m_depth == 0)
+        return;
+    if (--m_depth == 0)
+        emit ended();
+}

@@ -1,8 +1,7 @@
 #include "CommActivity.h"
 
 void CommActivity::Begin() {
-    if (m_depth++ == 0)
-        emit started();
+    ++m_depth;
 }
 
 void CommActivity::End() {

@@ -17,8 +17,7 @@ public:
     void End();
 
 signals:
-    // The outermost communication has begun or ended.
-    void started();
+    // The outermost communication has ended: the window is free again.
     void ended();
 
 private:

@@ -15,6 +15,7 @@ QString FrameworkHelpFile() {
     const QFileInfo program(QCoreApplication::applicationFilePath());
     return program.path() + QLatin1Char('/') + program.completeBaseName() + QStringLiteral(".HLP");
 }
+
 // Counts its holder among those who rebuild the FTP side themselves.
 class RebuildOwner {
 public:

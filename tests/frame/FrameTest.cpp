@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "AppFixture.h"
+#include "CommActivity.h"
 #include "MainFrame.h"
 #include "MyListView.h"
 #include "Registry.h"
@@ -169,6 +170,42 @@ TEST(MainFrame, RestoredDuringACommunicationTheWindowComesBackDisabled) {
         frame->setWindowState(Qt::WindowMaximized);
         QTest::qWait(20);
         EXPECT_EQ(frame->isEnabled(), comm == 0);
+    }
+}
+
+TEST(MainFrame, ANestedCommunicationHoldsTheWindowUntilTheOuterOneEnds) {
+    Started s;
+    CMainFrame* frame = s.f.Frame();
+    CommActivity& comm = s.f.App().Comm();
+    QSignalSpy ended(&comm, &CommActivity::ended);
+    // Whether a communication is in progress, and how often the window was
+    // given back, after each step in this order.
+    const struct {
+        const char* what;
+        void (CommActivity::*step)();
+        bool inProgress;
+        qsizetype ended;
+    } steps[] = {
+        {"outer begins", &CommActivity::Begin, true, 0},
+        {"inner begins", &CommActivity::Begin, true, 0},
+        {"inner ends", &CommActivity::End, true, 0},
+        {"outer ends", &CommActivity::End, false, 1},
+        {"an end without its beginning", &CommActivity::End, false, 1},
+        {"the next one begins", &CommActivity::Begin, true, 1},
+        {"and ends", &CommActivity::End, false, 2},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        (comm.*step.step)();
+        EXPECT_EQ(comm.InProgress(), step.inProgress);
+        EXPECT_EQ(ended.count(), step.ended);
+    }
+    // While the outer one still runs, the window refuses to close.
+    {
+        CommHold outer(comm);
+        { CommHold inner(comm); }
+        EXPECT_FALSE(frame->close());
+        EXPECT_TRUE(frame->isVisible());
     }
 }
 

@@ -97,14 +97,12 @@ bool CVelmarApp::ReadOrCreateSettings() {
 
 bool CVelmarApp::InitInstance() {
     CWaitCursor wait;
-    m_startingUp = 1;
+    SetStartingUp(true);
     m_sortByName = 1;
     m_sortByExtension = m_sortBySize = m_sortByDate = 0;
-    m_resortInProgress = 0;
     m_sortType = QStringLiteral("1");
     m_splitterWidth = 320;
     m_splitterHeight = 240;
-    m_commInProgress = 0;
     m_site.TakeRebuildRequest();
 
     m_startupDir = StartupDirFor(QDir::currentPath());
@@ -123,7 +121,7 @@ bool CVelmarApp::InitInstance() {
         m_pMainWnd->update();
         m_pMainWnd->setWindowTitle(MainTitle());
     }
-    m_startingUp = 0;
+    SetStartingUp(false);
     return true;
 }
 

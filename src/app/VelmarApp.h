@@ -3,6 +3,7 @@
 #include <QString>
 #include <functional>
 
+#include "CommActivity.h"
 #include "DirEntry.h"
 #include "FtpSite.h"
 #include "Profile.h"
@@ -20,20 +21,33 @@ public:
     CVelmarApp(const CVelmarApp&) = delete;
     CVelmarApp& operator=(const CVelmarApp&) = delete;
 
-    int m_startingUp = 1;
-    int m_resortInProgress = 0;
     int m_sortByName = 1;
     int m_sortByExtension = 0;
     int m_sortBySize = 0;
     int m_sortByDate = 0;
-    int m_treeSelChanged = 0;
     QString m_sortType = QStringLiteral("1");
     QString m_version = QStringLiteral("5.5");
     qint32 m_splitterHeight = 240;
     qint32 m_splitterWidth = 320;
     QString m_profileFilePath;
     QString m_startupDir; // always ends in "/"
-    int m_commInProgress = 0;
+
+    // Between the start of InitInstance and the main window's showing: the first
+    // connection shows its progress in the status window's message line, and the
+    // first FTP listing is read without a window of its own.
+    bool IsStartingUp() const { return m_startingUp != 0; }
+    void SetStartingUp(bool startingUp) { m_startingUp = startingUp ? 1 : 0; }
+    // The state behind IsStartingUp, still written and read directly by the
+    // status window, the test fixtures and the benchmarks; new code uses the
+    // functions.
+    int m_startingUp = 1;
+    // Read only by CMyListView::Populate on behalf of a caller that has not moved
+    // to CMyListView::Resort yet; the panes themselves never set it.
+    int m_resortInProgress = 0;
+
+    // Whether a communication holds the main window, and when that ends.
+    CommActivity& Comm() { return m_comm; }
+    const CommActivity& Comm() const { return m_comm; }
 
     // The session, the main connection, the active profile and what the panes
     // share about the FTP side.
@@ -70,6 +84,7 @@ private:
     bool ReadOrCreateSettings();
 
     core::FtpSite m_site;
+    CommActivity m_comm;
 };
 
 CVelmarApp* AfxGetApp();

@@ -104,14 +104,13 @@ void FtpSite::SetUnavailable(bool unavailable) {
 }
 
 void FtpSite::RequestRebuild() {
-    if (m_rebuildRequest)
+    if (m_rebuildRequest.exchange(true))
         return;
-    m_rebuildRequest = true;
     emit rebuildRequested();
 }
 
 bool FtpSite::TakeRebuildRequest() {
-    return std::exchange(m_rebuildRequest, false);
+    return m_rebuildRequest.exchange(false);
 }
 
 void FtpSite::BeginConnectAttempt() {

@@ -68,9 +68,11 @@ public:
     bool IsUnavailable() const { return m_unavailable; }
     void SetUnavailable(bool unavailable);
 
-    // The FTP tree is to be built anew (the profiles changed, or a refresh).
+    // The FTP tree is to be built anew (the profiles changed, or a refresh). Any
+    // thread may ask; however many ask before it is taken, it is one request and
+    // one signal.
     void RequestRebuild();
-    bool IsRebuildRequested() const { return m_rebuildRequest; }
+    bool IsRebuildRequested() const { return m_rebuildRequest.load(); }
     // True once per request: whoever takes it does the rebuild.
     bool TakeRebuildRequest();
 
@@ -99,7 +101,7 @@ private:
     QString m_currentDir;
     std::vector<DirEntry> m_listing;
     bool m_unavailable = false;
-    bool m_rebuildRequest = false;
+    std::atomic<bool> m_rebuildRequest{false};
     std::atomic<bool> m_connectError{false};
     std::atomic<bool> m_connectDone{false};
 };

@@ -15,6 +15,18 @@ QString FrameworkHelpFile() {
     const QFileInfo program(QCoreApplication::applicationFilePath());
     return program.path() + QLatin1Char('/') + program.completeBaseName() + QStringLiteral(".HLP");
 }
+
+// Counts its holder among those who rebuild the FTP side themselves.
+class RebuildOwner {
+public:
+    explicit RebuildOwner(int& owners) : m_owners(owners) { ++m_owners; }
+    ~RebuildOwner() { --m_owners; }
+    RebuildOwner(const RebuildOwner&) = delete;
+    RebuildOwner& operator=(const RebuildOwner&) = delete;
+
+private:
+    int& m_owners;
+};
 } // namespace
 
 void CMainFrame::OnSortBy(int id) {
@@ -28,16 +40,15 @@ void CMainFrame::OnSortBy(int id) {
 }
 
 void CMainFrame::ResortLists() {
-    m_app->m_resortInProgress = 1;
     if (CMyListView* local = LocalList())
-        local->Populate(local->m_path);
+        local->Resort();
     if (CMyListView* ftp = FtpList())
-        ftp->Populate(ftp->m_path);
-    m_app->m_resortInProgress = 0;
+        ftp->Resort();
 }
 
 void CMainFrame::OnRefresh() {
     CWaitCursor wait;
+    RebuildOwner owner(m_rebuildOwners);
     if (CMyTreeView* local = LocalTree()) {
         local->BuildTree();
         local->SelectStartItem();
@@ -47,6 +58,7 @@ void CMainFrame::OnRefresh() {
 }
 
 void CMainFrame::ReconnectFtpSide() {
+    RebuildOwner owner(m_rebuildOwners);
     setWindowTitle(m_app->MainTitle());
     m_app->Site().Close();
     CMyTreeView* tree = FtpTree();
@@ -56,11 +68,15 @@ void CMainFrame::ReconnectFtpSide() {
         m_app->Site().SetUnavailable(true);
         return;
     }
-    m_app->m_treeSelChanged = 0;
-    tree->SelectStartItem();
-    if (!m_app->m_treeSelChanged)
-        tree->ShowSelectionInList();
+    tree->ShowStartItem();
     m_app->Site().SetUnavailable(false);
+}
+
+void CMainFrame::OnRebuildRequested() {
+    if (m_rebuildOwners > 0 || m_app->IsStartingUp() || m_app->Comm().InProgress())
+        return;
+    if (m_app->Site().IsRebuildRequested() && FtpTree())
+        ReconnectFtpSide();
 }
 
 void CMainFrame::OnHelpContents() {
@@ -73,6 +89,7 @@ void CMainFrame::OnHelpSearch() {
 
 void CMainFrame::OnProfiles() {
     CWaitCursor wait;
+    RebuildOwner owner(m_rebuildOwners);
     RunProfilesDialog();
     if (m_app->Site().IsRebuildRequested())
         ReconnectFtpSide();

@@ -57,6 +57,17 @@ CMainFrame::CMainFrame(CVelmarApp* app) : m_app(app) {
     bar->addPermanentWidget(m_security, 0);
     setStatusBar(bar);
     CreateMenus();
+    ListenToTheSite();
+}
+
+void CMainFrame::ListenToTheSite() {
+    // Queued: a request may come from a worker, and one made on this thread is
+    // answered after the code path that made it, never in the middle of it. A
+    // request that finds a communication running waits for its end.
+    connect(&m_app->Site(), &core::FtpSite::rebuildRequested, this, &CMainFrame::OnRebuildRequested,
+            Qt::QueuedConnection);
+    connect(&m_app->Comm(), &CommActivity::ended, this, &CMainFrame::OnRebuildRequested,
+            Qt::QueuedConnection);
 }
 
 CMainFrame::~CMainFrame() {
@@ -245,7 +256,7 @@ bool CMainFrame::event(QEvent* event) {
     // Menu prompts go to the message pane; leaving the menu puts "Ready" back.
     if (event->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        if (!m_app->m_commInProgress)
+        if (!m_app->Comm().InProgress())
             SetPaneText(0, tip.isEmpty() ? QStringLiteral("Ready") : tip);
         return true;
     }
@@ -257,7 +268,7 @@ void CMainFrame::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange) {
         auto* change = static_cast<QWindowStateChangeEvent*>(event);
         if ((change->oldState() & Qt::WindowMinimized) && !(windowState() & Qt::WindowMinimized) &&
-            m_app->m_commInProgress)
+            m_app->Comm().InProgress())
             setEnabled(false);
     }
     CFrameBase::changeEvent(event);
@@ -266,7 +277,7 @@ void CMainFrame::changeEvent(QEvent* event) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // A running communication still uses the panes and the connection; the window
     // closes once it has ended.
-    if (m_app->m_commInProgress || core::JobRunning()) {
+    if (m_app->Comm().InProgress() || core::JobRunning()) {
         event->ignore();
         return;
     }

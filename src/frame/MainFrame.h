@@ -57,6 +57,9 @@ public:
     void OnSortBy(int id);
     void OnRefresh();
     void ReconnectFtpSide();
+    // A rebuild of the FTP side asked for through the site: done here unless
+    // someone who holds the window now will do it on their way out.
+    void OnRebuildRequested();
     void ResortLists();
     void OnHelpContents();
     void OnHelpSearch();
@@ -73,9 +76,13 @@ private:
     QAction* AddCommand(QMenu* menu, int id, const QString& text, const QString& prompt);
     void UpdateSortChecks();
     void SaveSettings();
+    void ListenToTheSite();
 
     CVelmarApp* m_app;
     CSplitter2x2* m_wndSplitter = nullptr;
     QLabel* m_panes[3] = {nullptr, nullptr, nullptr};
     QLabel* m_security = nullptr; // "Encrypted (TLS)", "Not encrypted" or nothing
+    // Set while a command that rebuilds the FTP side itself (Refresh, Profiles,
+    // the reconnect) runs; a request seen meanwhile is theirs.
+    int m_rebuildOwners = 0;
 };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "FtpConnection.h"
 #include "FtpServer.h"
@@ -181,6 +182,27 @@ TEST(FtpSite, ChangesMadeOnAWorkerReachThePanesOnTheirThread) {
     EXPECT_EQ(seen, (QList<QThread*>{QThread::currentThread(), QThread::currentThread()}));
     EXPECT_EQ(site.Listing().size(), 1u);
     EXPECT_TRUE(site.IsUnavailable());
+}
+
+TEST(FtpSite, RebuildRequestsFromManyWorkersAreOneRequestAndOneSignal) {
+    core::FtpSite site;
+    QSignalSpy rebuild(&site, &core::FtpSite::rebuildRequested);
+    // Rounds of workers asking at once; between rounds the interface thread takes
+    // the request, so each round must come out as exactly one more.
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<std::thread> workers;
+        for (int w = 0; w < 4; ++w)
+            workers.emplace_back([&] {
+                for (int i = 0; i < 2000; ++i)
+                    site.RequestRebuild();
+            });
+        for (std::thread& worker : workers)
+            worker.join();
+        EXPECT_EQ(rebuild.count(), round);
+        EXPECT_TRUE(site.TakeRebuildRequest());
+        EXPECT_FALSE(site.TakeRebuildRequest());
+    }
 }
 
 } // namespace

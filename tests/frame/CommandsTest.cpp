@@ -1,18 +1,24 @@
 // Refresh and the Profiles command against real servers: the FTP side goes away,
 // comes back, and follows the active profile.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidgetItem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 #include "AppFixture.h"
+#include "CommActivity.h"
 #include "FtpServer.h"
+#include "FtpSite.h"
 #include "MainFrame.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
@@ -22,6 +28,29 @@
 #include "VelmarDoc.h"
 
 namespace {
+// Lets events through until done() holds or the time is up.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < timeoutMs)
+        QTest::qWait(10);
+    return done();
+}
+
+int Connects(const QSignalSpy& spy) {
+    int connects = 0;
+    for (const QList<QVariant>& args : spy)
+        connects += args.at(0).toBool() ? 1 : 0;
+    return connects;
+}
+
+QStringList ChildLabels(QTreeWidgetItem* item) {
+    QStringList labels;
+    for (int i = 0; item && i < item->childCount(); ++i)
+        labels << item->child(i)->text(0);
+    return labels;
+}
+
 QStringList TopLevelLabels(QTreeWidget* tree) {
     QStringList labels;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
@@ -51,6 +80,11 @@ TEST(Commands, RefreshWhenTheServerHasGoneAndAfterItCameBack) {
     EXPECT_EQ(f.App().Site().Session(), nullptr);
     EXPECT_EQ(f.Boxes().CountCaption(QStringLiteral("Error Opening FTP Connection")), 1);
     EXPECT_EQ(f.FtpList()->ItemCount(), 0);
+    // Nothing of the folder read over the lost connection comes back by sorting.
+    for (int id : {ID_SORT_SIZE, ID_SORT_NAME}) {
+        frame->Action(id)->trigger();
+        EXPECT_EQ(f.FtpList()->ItemCount(), 0) << id;
+    }
     // The local side was rebuilt and shows its first drive.
     ASSERT_GE(f.LocalTree()->topLevelItemCount(), 1);
     EXPECT_EQ(f.LocalTree()->topLevelItem(0)->text(0), QStringLiteral("Local Computer"));
@@ -118,5 +152,71 @@ TEST(Commands, ClosingTheProfilesDialogReconnectsToTheNewActiveProfile) {
     ASSERT_EQ(f.FtpTree()->topLevelItemCount(), 1);
     EXPECT_EQ(f.FtpList()->ItemCount(), 1);
     EXPECT_EQ(f.FtpList()->ItemName(0), QStringLiteral("on-second"));
+}
+
+TEST(Commands, ARebuildAskedForOnAWorkerReconnectsOnceAfterTheCommunicationEnds) {
+    FtpServer server(FtpServer::Kind::Pyftpdlib);
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    ASSERT_TRUE(server.MakeDir(QStringLiteral("pub")));
+    AppFixture f;
+    f.SetProfile(server.Address(), server.User(), server.Password());
+    ASSERT_TRUE(f.Start());
+    core::FtpSite& site = f.App().Site();
+    QSignalSpy connection(&site, &core::FtpSite::connectionChanged);
+    ASSERT_TRUE(server.MakeDir(QStringLiteral("later")));
+    auto askOnAWorker = [&site] { std::thread([&site] { site.RequestRebuild(); }).join(); };
+
+    // Asked while a communication holds the window: the request waits for its end.
+    {
+        CommHold hold(f.App().Comm());
+        askOnAWorker();
+        QTest::qWait(100);
+        EXPECT_TRUE(site.IsRebuildRequested());
+        EXPECT_EQ(connection.count(), 0);
+    }
+    ASSERT_TRUE(WaitFor([&] { return !site.IsRebuildRequested() && Connects(connection) > 0; }));
+    CMyTreeView* tree = f.FtpTree();
+    EXPECT_EQ(TopLevelLabels(tree), QStringList{QStringLiteral("/")});
+    EXPECT_EQ(ChildLabels(tree->topLevelItem(0)), (QStringList{"later", "pub"}));
+    EXPECT_EQ(f.FtpList()->ItemCount(), 2);
+    EXPECT_FALSE(site.IsUnavailable());
+    EXPECT_EQ(f.Boxes().Count(), 0) << f.Boxes().Captions().join(',').toStdString();
+
+    // Asked with the window free: handled at once, and once, however often it
+    // was asked before it was taken.
+    ASSERT_TRUE(server.MakeDir(QStringLiteral("last")));
+    askOnAWorker();
+    askOnAWorker();
+    ASSERT_TRUE(WaitFor([&] { return Connects(connection) >= 2; }));
+    QTest::qWait(200);
+    EXPECT_EQ(Connects(connection), 2);
+    EXPECT_EQ(ChildLabels(tree->topLevelItem(0)), (QStringList{"last", "later", "pub"}));
+    EXPECT_FALSE(site.IsRebuildRequested());
+}
+
+TEST(Commands, TheProfilesCommandRebuildsOnceItselfEvenWithEventsLetThrough) {
+    FtpServer server(FtpServer::Kind::Pyftpdlib);
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    AppFixture f;
+    std::vector<CProfile> profiles(1);
+    profiles[0].m_name = QStringLiteral("Only");
+    profiles[0].m_address = server.Address();
+    profiles[0].m_userId = server.User();
+    profiles[0].m_password = server.Password();
+    profiles[0].m_default = 1;
+    ASSERT_TRUE(SaveProfileList(f.App().m_profileFilePath, profiles));
+    ASSERT_TRUE(f.InitInstance());
+    QSignalSpy connection(&f.App().Site(), &core::FtpSite::connectionChanged);
+    QTimer::singleShot(0, [] {
+        auto* dlg = qobject_cast<CProfilesDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        dlg->findChild<QPushButton*>(QStringLiteral("1011"))->click();
+    });
+    f.Frame()->Action(ID_PROFILES)->trigger();
+    EXPECT_EQ(Connects(connection), 1);
+    QTest::qWait(200);
+    EXPECT_EQ(Connects(connection), 1);
+    EXPECT_FALSE(f.App().Site().IsRebuildRequested());
+    EXPECT_FALSE(f.App().Site().IsUnavailable());
 }
 } // namespace

@@ -7,8 +7,10 @@
 #include <QSplitter>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <optional>
 
 #include "AppFixture.h"
+#include "CommActivity.h"
 #include "MainFrame.h"
 #include "MyListView.h"
 #include "Registry.h"
@@ -90,8 +92,10 @@ TEST(MainFrame, StatusBarPanesAndTitle) {
     ASSERT_NE(pane1, nullptr);
     ASSERT_NE(pane2, nullptr);
     // The sizing texts only size the panes: the counts fit in them.
-    EXPECT_GE(pane1->width(), pane1->fontMetrics().horizontalAdvance(QStringLiteral("Local: 10000 Items")));
-    EXPECT_GE(pane2->width(), pane2->fontMetrics().horizontalAdvance(QStringLiteral("FTP: 15000 Items")));
+    EXPECT_GE(pane1->width(),
+              pane1->fontMetrics().horizontalAdvance(QStringLiteral("Local: 10000 Items")));
+    EXPECT_GE(pane2->width(),
+              pane2->fontMetrics().horizontalAdvance(QStringLiteral("FTP: 15000 Items")));
 }
 
 TEST(MainFrame, MenuBarEntriesInOrderWithTheirIdsAndPrompts) {
@@ -146,7 +150,6 @@ TEST(MainFrame, SortByDateChecksOnlyDateAndIsWrittenAtExit) {
             EXPECT_FALSE(frame->Action(id)->isChecked());
         EXPECT_EQ(s.f.App().m_sortByDate, 1);
         EXPECT_EQ(s.f.App().m_sortByName, 0);
-        EXPECT_EQ(s.f.App().m_resortInProgress, 0);
     }
     EXPECT_EQ(Stored(QStringLiteral("SortType")), QStringLiteral("4"));
     Started again;
@@ -159,12 +162,50 @@ TEST(MainFrame, RestoredDuringACommunicationTheWindowComesBackDisabled) {
     CMainFrame* frame = s.f.Frame();
     for (int comm : {1, 0}) {
         frame->setEnabled(true);
-        s.f.App().m_commInProgress = comm;
+        std::optional<CommHold> hold;
+        if (comm)
+            hold.emplace(s.f.App().Comm());
         frame->setWindowState(Qt::WindowMinimized);
         QTest::qWait(20);
         frame->setWindowState(Qt::WindowMaximized);
         QTest::qWait(20);
         EXPECT_EQ(frame->isEnabled(), comm == 0);
+    }
+}
+
+TEST(MainFrame, ANestedCommunicationHoldsTheWindowUntilTheOuterOneEnds) {
+    Started s;
+    CMainFrame* frame = s.f.Frame();
+    CommActivity& comm = s.f.App().Comm();
+    QSignalSpy ended(&comm, &CommActivity::ended);
+    // Whether a communication is in progress, and how often the window was
+    // given back, after each step in this order.
+    const struct {
+        const char* what;
+        void (CommActivity::*step)();
+        bool inProgress;
+        qsizetype ended;
+    } steps[] = {
+        {"outer begins", &CommActivity::Begin, true, 0},
+        {"inner begins", &CommActivity::Begin, true, 0},
+        {"inner ends", &CommActivity::End, true, 0},
+        {"outer ends", &CommActivity::End, false, 1},
+        {"an end without its beginning", &CommActivity::End, false, 1},
+        {"the next one begins", &CommActivity::Begin, true, 1},
+        {"and ends", &CommActivity::End, false, 2},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        (comm.*step.step)();
+        EXPECT_EQ(comm.InProgress(), step.inProgress);
+        EXPECT_EQ(ended.count(), step.ended);
+    }
+    // While the outer one still runs, the window refuses to close.
+    {
+        CommHold outer(comm);
+        { CommHold inner(comm); }
+        EXPECT_FALSE(frame->close());
+        EXPECT_TRUE(frame->isVisible());
     }
 }
 

@@ -209,7 +209,7 @@ TEST(ListBrowse, FtpListWithoutAConnectionIsEmpty) {
     EXPECT_EQ(list->ItemCount(), 0);
     EXPECT_EQ(f->Frame()->PaneText(2), QStringLiteral("FTP: 0 Items"));
     EXPECT_EQ(f->Frame()->PaneText(0), QStringLiteral("Ready"));
-    EXPECT_EQ(f->App().m_commInProgress, 0);
+    EXPECT_FALSE(f->App().Comm().InProgress());
     EXPECT_TRUE(f->Frame()->isEnabled());
 }
 
@@ -247,7 +247,7 @@ TEST_P(FtpBrowse, FirstFillShowsTheTreesListingThenSelectionsRead) {
 
     ASSERT_NE(OpenFtp(f->FtpTree(), {QStringLiteral("pub")}), nullptr);
     EXPECT_EQ(Names(list), QStringList{QStringLiteral("inner.txt")});
-    EXPECT_EQ(f->App().m_commInProgress, 0);
+    EXPECT_FALSE(f->App().Comm().InProgress());
     EXPECT_TRUE(f->Frame()->isEnabled());
 }
 

@@ -214,7 +214,7 @@ protected:
     void ExpectCleanEnd() {
         EXPECT_EQ(target->m_dropTarget, -1);
         EXPECT_EQ(target->Model()->DropTarget(), -1);
-        EXPECT_EQ(f->App().m_commInProgress, 0);
+        EXPECT_FALSE(f->App().Comm().InProgress());
         EXPECT_TRUE(f->Frame()->isEnabled());
         EXPECT_EQ(f->App().m_doc->m_dragLocalList + f->App().m_doc->m_dragFtpList, 0);
     }

@@ -133,7 +133,7 @@ TEST(FtpTree, AFailedConnectionLeavesNoConnectionAndNoList) {
     EXPECT_EQ(tree->m_rootItem->text(0), QStringLiteral("No Connection"));
     EXPECT_EQ(tree->m_rootItem->childCount(), 0);
     EXPECT_TRUE(app.f.App().Site().IsUnavailable());
-    EXPECT_EQ(app.f.App().m_commInProgress, 0);
+    EXPECT_FALSE(app.f.App().Comm().InProgress());
     EXPECT_TRUE(app.f.Frame()->isEnabled());
     EXPECT_EQ(app.f.FtpList()->ItemCount(), 0);
     EXPECT_EQ(app.f.FtpList()->m_treeItem, nullptr);
@@ -166,7 +166,7 @@ TEST_P(FtpTreeTest, StartUpConnectsLabelsTheRootAndFillsTheListFromThatReading) 
     CMyListView* list = app.f.FtpList();
     EXPECT_EQ(list->m_path, QStringLiteral("//"));
     EXPECT_EQ(ListNames(list), (QStringList{"pub", "www", "readme.txt"}));
-    EXPECT_EQ(app.f.App().m_commInProgress, 0);
+    EXPECT_FALSE(app.f.App().Comm().InProgress());
     EXPECT_TRUE(app.f.Frame()->isEnabled());
 }
 

@@ -51,7 +51,7 @@ protected:
         EXPECT_EQ(doc->m_dragLocalTree + doc->m_dragFtpTree, 0);
         EXPECT_EQ(app->Local()->m_dropTarget, nullptr);
         EXPECT_EQ(app->Ftp()->m_dropTarget, nullptr);
-        EXPECT_EQ(app->f.App().m_commInProgress, 0);
+        EXPECT_FALSE(app->f.App().Comm().InProgress());
         EXPECT_TRUE(app->f.Frame()->isEnabled());
     }
 

@@ -9,7 +9,7 @@
 #include "VelmarApp.h"
 
 // One communication through the status window: its window made and titled with
-// the operation, the main window disabled and the communication flag set for as
+// the operation, the main window disabled and the communication marked in progress for as
 // long as the object lives, everything put back when it goes.
 class CommScope {
 public:
@@ -18,11 +18,11 @@ public:
         m_dlg->Create();
         m_dlg->SetDlgItemText(CCommStatusDlg::IDC_OPERATION, operation);
         m_lock = std::make_unique<FrameLock>(m_frame);
-        m_app->m_commInProgress = 1;
+        m_app->Comm().Begin();
     }
     ~CommScope() {
         m_lock.reset();
-        m_app->m_commInProgress = 0;
+        m_app->Comm().End();
     }
     CommScope(const CommScope&) = delete;
     CommScope& operator=(const CommScope&) = delete;

@@ -89,9 +89,21 @@ void CMyListView::OnInitialUpdate() {
     m_skipFtpRead = 1;
     m_side = m_doc->m_listPaneCounter++;
     ListColumns::Install(this, m_side);
+    if (m_side == 1)
+        connect(&App()->Site(), &core::FtpSite::availabilityChanged, this,
+                &CMyListView::OnFtpAvailabilityChanged, Qt::UniqueConnection);
     // The tree pane of the row selects its start item, which fills this pane.
     if (CMyTreeView* tree = TreeOfRow())
         tree->SelectStartItem();
+}
+
+void CMyListView::OnFtpAvailabilityChanged(bool unavailable) {
+    // The entries came over a connection that is gone: no resort may bring them
+    // back into view, and no command may work on them, while the side has none.
+    if (!unavailable)
+        return;
+    DeleteAllItems();
+    m_entries.clear();
 }
 
 QString CMyListView::FormatSize(std::uint64_t bytes) {
@@ -103,17 +115,32 @@ QString CMyListView::FormatModified(std::int64_t time) {
 }
 
 void CMyListView::Populate(const QString& path) {
-    CVelmarApp* app = App();
+    // The old way to ask for a resort, still used by a benchmark.
+    if (App()->m_resortInProgress) {
+        Resort();
+        return;
+    }
+    BeginFill();
+    if (m_side == 0)
+        ReadLocalEntries(path);
+    else
+        ReadFtpEntries(path);
+    EndFill();
+}
+
+void CMyListView::Resort() {
+    BeginFill();
+    EndFill();
+}
+
+void CMyListView::BeginFill() {
     if (m_side == 0)
         SetStatus(QStringLiteral("Reading Local Directory - Please Wait"));
     // A reset drops any open editor without the end-of-edit call.
     DeleteAllItems();
-    if (!app->m_resortInProgress) {
-        if (m_side == 0)
-            ReadLocalEntries(path);
-        else
-            ReadFtpEntries(path);
-    }
+}
+
+void CMyListView::EndFill() {
     FillRows();
     ListColumns::Fit(this);
     if (ItemCount() > 0)
@@ -161,14 +188,11 @@ void CMyListView::ReadFtpEntries(const QString& path) {
     bool read = false;
     {
         CCommStatusDlg dlg(m_frame);
-        if (app->m_startingUp)
+        if (app->IsStartingUp())
             dlg.Create();
-        {
-            FrameLock lock(m_frame);
-            app->m_commInProgress = 1;
-            read = ReadFtpFolderListing(dlg, *app, path, reason);
-        }
-        app->m_commInProgress = 0;
+        CommHold comm(app->Comm());
+        FrameLock lock(m_frame);
+        read = ReadFtpFolderListing(dlg, *app, path, reason);
     }
     if (!read) {
         // The list stays empty: nothing of the folder shown before may pass for

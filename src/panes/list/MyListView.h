@@ -42,6 +42,9 @@ public:
     // Browsing.
     void OnInitialUpdate();
     void Populate(const QString& path);
+    // Shows the entries read last in the order of the current sort setting,
+    // reading nothing.
+    void Resort();
     // Empties the list; the entries, the folder and the tree item are kept.
     void DeleteAllItems();
     static QString FormatSize(std::uint64_t bytes);
@@ -137,6 +140,10 @@ private:
     // Which side the delete primitives work on (the force flags decide first).
     bool WorksOnFtp() const;
     void SetStatus(const QString& text);
+    void OnFtpAvailabilityChanged(bool unavailable);
+    // Around every filling: the rows go first, and come back from m_entries.
+    void BeginFill();
+    void EndFill();
     void ShowCount();
     void ReadLocalEntries(const QString& path);
     void ReadFtpEntries(const QString& path);

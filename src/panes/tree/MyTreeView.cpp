@@ -263,7 +263,7 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
     bool read = false;
     QString reason;
     {
-        CommSession comm(app, m_frame, app->m_startingUp != 0);
+        CommSession comm(app, m_frame, app->IsStartingUp());
         // A new connection is already in the folder it starts in.
         const bool enter = app->Site().Session() != nullptr;
         if (!enter) {
@@ -335,7 +335,7 @@ void CMyTreeView::OnSelChanged() {
     CWaitCursor wait;
     if (m_ignoreSelChange)
         return;
-    App()->m_treeSelChanged = 1;
+    ++m_selChangesHandled;
     QTreeWidgetItem* item = SelectedItem();
     if (!item)
         return; // nothing selected: the list keeps the folder it shows
@@ -375,6 +375,13 @@ void CMyTreeView::SelectStartItem() {
     } else {
         SelectItem(m_rootItem);
     }
+}
+
+void CMyTreeView::ShowStartItem() {
+    const unsigned handled = m_selChangesHandled;
+    SelectStartItem();
+    if (m_selChangesHandled == handled)
+        ShowSelectionInList();
 }
 
 QString CMyTreeView::GetLocalPath(QTreeWidgetItem* item) const {

@@ -39,6 +39,9 @@ public:
     void BuildLocalTree();
     bool BuildFtpTree();
     void SelectStartItem();
+    // Selects the start item and makes sure the list shows it once: the
+    // selection change fills it, or, when the item was selected already, this.
+    void ShowStartItem();
     void ShowSelectionInList();
     void ReadLocalFolder(const QString& path, QTreeWidgetItem* item);
     bool ReadFtpFolder(const QString& path, QTreeWidgetItem* item);
@@ -135,6 +138,8 @@ private:
     static QStringList LocalPathsOf(const QMimeData* data);
     bool AcceptsData(const QMimeData* data) const;
 
+    // How many selection changes have been acted on (not ignored).
+    unsigned m_selChangesHandled = 0;
     // A rename whose text the edit field has handed over, applied when it closes.
     QTreeWidgetItem* m_editItem = nullptr;
     QString m_editText;

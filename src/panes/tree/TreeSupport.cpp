@@ -14,12 +14,12 @@ CommSession::CommSession(CVelmarApp* app, CFrameBase* frame, bool withWindow,
             m_dlg->SetDlgItemText(CCommStatusDlg::IDC_OPERATION, operation);
     }
     m_lock = std::make_unique<FrameLock>(m_frame);
-    m_app->m_commInProgress = 1;
+    m_app->Comm().Begin();
 }
 
 CommSession::~CommSession() {
     m_lock.reset();
-    m_app->m_commInProgress = 0;
+    m_app->Comm().End();
     m_dlg.reset();
 }
 

@@ -23,7 +23,7 @@ public:
 };
 
 // One communication with the status window object: the main window disabled and
-// the communication-in-progress flag set for as long as it lives, the window shown
+// the communication marked in progress for as long as it lives, the window shown
 // only when asked. Undone in reverse order when it goes.
 class CommSession {
 public:

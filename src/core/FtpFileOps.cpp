@@ -72,9 +72,6 @@ FtpFound FindNow(CFtpConnection& connection, const QString& path, QString* words
     if (failed && words)
         *words = find.ErrorText();
     find.Close();
-    // A stop during a lookup may leave its reply on the way.
-    if (failed && ftp::Interrupted())
-        connection.Control().AbortTransfer();
     if (failed)
         return FtpFound::LookupFailed;
     return found ? FtpFound::Something : FtpFound::Nothing;
@@ -96,17 +93,12 @@ bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString&
         words = QStringLiteral("A transfer is still running on this connection.");
         return false;
     }
-    try {
-        const FtpReply reply = control.Command(std::string(verb) + ' ' + arg);
-        words = ShownWords(reply.text);
-        return reply.Is(replyClass);
-    } catch (const CInternetException& e) {
-        // A stop while the reply was due leaves that reply on its way: the
-        // connection is brought back in step (or closed) before anyone uses it.
-        if (IsCancel(e))
-            control.AbortTransfer();
-        throw;
-    }
+    // Nothing is sent once a stop has come; a stop during the wait closes the
+    // connection, so a late reply is never read as the next command's.
+    ftp::ThrowIfInterrupted();
+    const FtpReply reply = control.Command(std::string(verb) + ' ' + arg);
+    words = ShownWords(reply.text);
+    return reply.Is(replyClass);
 }
 
 OpResult CreateFtpFolder(CFtpConnection* connection, const QString& path,

@@ -11,9 +11,9 @@ class CInternetException;
 // Create, rename and delete on the FTP side, each as a job: called on the
 // interface thread it runs on a worker while the interface keeps handling its
 // events; called on a worker already it runs there. cancel, when given, is the
-// stop request; a command it cuts short leaves the connection brought back in
-// step (or closed, to be made afresh by the next command), never reading one
-// command's reply as another's.
+// stop request. A stop that comes while the server's reply is due closes the
+// connection (the FTP classes do so), so that reply is never read as another
+// command's; the result then says Cancelled.
 namespace core {
 
 OpResult CreateFtpFolder(CFtpConnection* connection, const QString& path,
@@ -42,8 +42,7 @@ FtpFound FindFtpPath(CFtpConnection* connection, const QString& path,
 // reply of class replyClass, false with the server's words on a refusal (or
 // the reason when the path cannot be sent at all). Throws CInternetException
 // when the connection drops, the server does not answer in time, or the stop
-// request cuts the wait short; in that last case the connection has been
-// brought back in step first.
+// request cuts the wait short (nothing is sent once it has come).
 bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString& path,
                     QString& words, int replyClass = 2);
 

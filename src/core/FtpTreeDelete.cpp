@@ -37,9 +37,12 @@ bool FtpTreeDelete::Run(const QString& path) {
 
 bool FtpTreeDelete::FailOn(const CInternetException& e) {
     if (IsCancel(e)) {
-        m_cancelled = true;
-        m_inFlight = true;
-        return Fail(kCancelReason, m_current, e.Message());
+        Stopped(m_current);
+        // The stop closes a connection only when it came during a wait for the
+        // server; a command stopped before it was sent left nothing unknown.
+        m_inFlight = !m_connectionUsable;
+        m_words = e.Message();
+        return false;
     }
     return Fail(ExplainServerWords(e.Message()), m_current, e.Message());
 }
@@ -50,7 +53,7 @@ bool FtpTreeDelete::DeleteSelf(const QString& path) {
     CFtpFileFind find(m_connection);
     const bool found = find.FindFile(WithoutTrailingSlash(path));
     if (find.Failed() && ftp::Interrupted())
-        return StoppedInListing(path);
+        return Stopped(path);
     if (find.Failed())
         return Fail(ExplainServerWords(find.ErrorText()), path, find.ErrorText());
     if (!found || find.Entries().empty())
@@ -76,7 +79,7 @@ bool FtpTreeDelete::DeleteFolder(const QString& path, const std::string& unique,
         CFtpFileFind find(m_connection);
         find.FindFile(path + QStringLiteral("*.*"));
         if (find.Failed() && ftp::Interrupted())
-            return StoppedInListing(path);
+            return Stopped(path);
         if (find.Failed())
             return Fail(QStringLiteral("The folder could not be read: ") +
                             ExplainServerWords(find.ErrorText()),
@@ -89,6 +92,8 @@ bool FtpTreeDelete::DeleteFolder(const QString& path, const std::string& unique,
         if (!DeleteEntry(path, entry, depth))
             return false;
     }
+    if (ftp::Interrupted())
+        return Stopped(path);
     return RemoveFolder(path);
 }
 
@@ -138,14 +143,9 @@ bool FtpTreeDelete::RemoveFolder(const QString& path) {
 
 bool FtpTreeDelete::Stopped(const QString& where) {
     m_cancelled = true;
+    const FtpControl& control = m_connection->Control();
+    m_connectionUsable = control.Alive() || control.ReconnectDue();
     return Fail(kCancelReason, where);
-}
-
-bool FtpTreeDelete::StoppedInListing(const QString& where) {
-    // The listing gave up on its own; a reply it still waited for may be on its
-    // way, and the next command must not take it for its own.
-    m_connection->Control().AbortTransfer();
-    return Stopped(where);
 }
 
 bool FtpTreeDelete::Gone(const QString& path) {
@@ -168,6 +168,8 @@ QString FtpTreeDelete::Report() const {
     if (m_inFlight)
         text += QStringLiteral("Whether that item itself is gone is not known: the server had "
                                "not answered yet.\n");
+    if (m_cancelled && !m_connectionUsable)
+        text += QStringLiteral("The connection to the server was closed by the stop.\n");
     if (m_deleted == 0)
         return text + QStringLiteral("Nothing was deleted.");
     return text + QStringLiteral("%1 item(s) were deleted; %2 remains on the server with "

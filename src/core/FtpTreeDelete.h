@@ -50,7 +50,6 @@ private:
     bool RemoveFolder(const QString& path);
     bool Gone(const QString& path);
     bool Stopped(const QString& where);
-    bool StoppedInListing(const QString& where);
     bool Fail(const QString& reason, const QString& where, const QString& words = QString());
     bool FailOn(const CInternetException& e);
 
@@ -66,6 +65,7 @@ private:
     bool m_done = false;
     bool m_cancelled = false;
     bool m_inFlight = false; // the stop came while the server's answer was due
+    bool m_connectionUsable = true;
 };
 
 // The tree delete as a job (see FtpFileOps.h): off the interface thread, with

@@ -68,6 +68,8 @@ private:
             if (!done)
                 return done;
         }
+        if (ftp::Interrupted())
+            return Stopped(path);
         const OpResult removed = DeleteEmptyLocalFolder(path);
         return removed ? Gone(path, removed) : removed;
     }

@@ -3,6 +3,8 @@
 #include <QString>
 
 #include "MessageBox.h"
+#include "OpResult.h"
+#include "ServerWords.h"
 
 namespace {
 void Stop(QWidget* owner, const char* text, const char* caption) {
@@ -14,15 +16,6 @@ bool Ask(QWidget* owner, const char* text, const char* caption) {
                       MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
 }
 
-// The words servers use when a per-address or overall limit refuses a login:
-// "421 Too many connections", "530 Sorry, the maximum number of clients ...".
-bool IsConnectionLimit(const QString& words) {
-    const auto has = [&](const char* s) {
-        return words.contains(QLatin1String(s), Qt::CaseInsensitive);
-    };
-    return has("too many") || (has("maximum") && (has("client") || has("connection"))) ||
-           (has("limit") && has("connection"));
-}
 } // namespace
 
 void ReportCopyFileError(QWidget* owner) {
@@ -58,18 +51,39 @@ void ReportReadFolderError(QWidget* owner, const QString& folder, const QString&
 }
 
 QString ExplainServerError(const QString& words) {
-    const QString plain = words.trimmed();
-    if (!IsConnectionLimit(plain))
-        return plain;
-    return QStringLiteral("The server refused another connection: it allows no more "
-                          "connections from this computer (too many connections).\n") +
-           plain;
+    return core::ExplainServerWords(words);
 }
 
 void ReportRenameError(QWidget* owner) {
     Stop(owner,
          "An invalid filename was entered, or a file with the name you specified already exists.",
          "Error Renaming File");
+}
+
+void ReportDeleteFileError(QWidget* owner) {
+    Stop(owner, "The program was unable to delete the specified file(s).", "Error Deleting File");
+}
+
+void ReportOpError(QWidget* owner, const core::OpResult& result) {
+    if (result.Ok())
+        return;
+    switch (result.op) {
+    case core::FileOp::CreateFolder:
+        ReportCreateDirectoryError(owner);
+        return;
+    case core::FileOp::Rename:
+        ReportRenameError(owner);
+        return;
+    case core::FileOp::DeleteFile:
+        ReportDeleteFileError(owner);
+        return;
+    case core::FileOp::DeleteFolder:
+        if (result.detail.isEmpty())
+            ReportDeleteFolderError(owner);
+        else
+            ReportDeleteFolderError(owner, result.detail);
+        return;
+    }
 }
 
 bool ConfirmFileCopy(QWidget* owner) {

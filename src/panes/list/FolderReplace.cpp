@@ -6,8 +6,9 @@
 #include "CopyMessages.h"
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
+#include "FtpFileOps.h"
 #include "Job.h"
-#include "LocalOps.h"
+#include "LocalFileOps.h"
 #include "MyListView.h"
 #include "TransferPaths.h"
 #include "VelmarApp.h"
@@ -66,15 +67,12 @@ public:
         return QString();
     }
 
+    // Never over something: a name that turned up meanwhile is refused, not lost.
     bool Rename(const QString& from, const QString& to) const {
-        if (!m_onFtp)
-            return RenameLocalNoReplace(from, to);
-        CFtpConnection* connection = AfxGetApp()->Site().Connection();
-        try {
-            return connection && core::Run([&] { return connection->Rename(from, to); });
-        } catch (const std::exception&) {
-            return false;
-        }
+        const core::OpResult result =
+            m_onFtp ? core::RenameFtp(AfxGetApp()->Site().Connection(), from, to)
+                    : core::RenameLocal(from, to);
+        return result.Ok();
     }
 
     // Deletes a folder (or a link, itself only) through the pane, which says why

@@ -5,13 +5,13 @@
 #include <QSet>
 
 #include "FrameBase.h"
-#include "FtpConnection.h"
 #include "FtpFileFind.h"
+#include "FtpFileOps.h"
 #include "Job.h"
 #include "ListItems.h"
 #include "ListModel.h"
+#include "LocalFileOps.h"
 #include "LocalFind.h"
-#include "LocalOps.h"
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
@@ -218,20 +218,12 @@ void CMyListView::OnEndLabelEdit(int row, const QString& text) {
 }
 
 bool CMyListView::RenameItem(const QString& oldPath, const QString& newPath) {
-    if (m_side == 0)
-        return RenameLocalNoReplace(oldPath, newPath);
-    CVelmarApp* app = App();
-    if (!app->Site().Connection())
-        return false;
-    // The servers' rename replaces an existing file of the new name; the user
-    // asked for a rename, not for that file to be lost.
-    if (DestinationExists(newPath, true))
-        return false;
-    try {
-        return core::Run([&] { return app->Site().Connection()->Rename(oldPath, newPath); });
-    } catch (const std::exception&) {
-        return false;
-    }
+    // Neither side replaces what has the new name: the user asked for a rename,
+    // not for that file to be lost.
+    const core::OpResult result =
+        m_side == 0 ? core::RenameLocal(oldPath, newPath)
+                    : core::RenameFtp(App()->Site().Connection(), oldPath, newPath);
+    return result.Ok();
 }
 
 void CMyListView::DeleteSelected() {

@@ -7,10 +7,8 @@
 #include <QMenu>
 
 #include "FrameBase.h"
-#include "FtpConnection.h"
-#include "FtpFileFind.h"
-#include "Job.h"
-#include "LocalOps.h"
+#include "FtpFileOps.h"
+#include "LocalFileOps.h"
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
@@ -196,23 +194,12 @@ void CMyTreeView::OnEndLabelEdit(QTreeWidgetItem* item, const std::optional<QStr
 }
 
 bool CMyTreeView::RenameFolder(const QString& oldPath, const QString& newPath) {
-    if (m_side == 0)
-        return RenameLocalNoReplace(oldPath, newPath);
-    CFtpConnection* connection = App()->Site().Connection();
-    if (!connection)
-        return false;
-    try {
-        // Servers rename over an empty folder without a word; an existing name is
-        // refused here instead, as on the local side.
-        return core::Run([&] {
-            CFtpFileFind find(connection);
-            const bool exists = find.FindFile(newPath, INTERNET_FLAG_RELOAD);
-            find.Close();
-            return !exists && connection->Rename(oldPath, newPath);
-        });
-    } catch (const std::exception&) {
-        return false;
-    }
+    // Servers rename over an empty folder without a word; an existing name is
+    // refused on both sides.
+    const core::OpResult result =
+        m_side == 0 ? core::RenameLocal(oldPath, newPath)
+                    : core::RenameFtp(App()->Site().Connection(), oldPath, newPath);
+    return result.Ok();
 }
 
 void CMyTreeView::DeleteSelectedFolder() {
@@ -229,7 +216,7 @@ void CMyTreeView::DeleteSelectedFolder() {
     CWaitCursor wait;
     m_frame->SetPaneText(0, QStringLiteral("Deleting Folder - Please Wait"));
     const QString path = GetPath(folder);
-    if (m_side == 0 && IsLocalSymLink(path.chopped(1)))
+    if (m_side == 0 && core::IsLocalSymLink(path.chopped(1)))
         // A folder that is a link goes as a link: what it points to is not in it.
         m_listView->DeleteOneFile(path.chopped(1));
     else

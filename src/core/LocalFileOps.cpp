@@ -1,19 +1,33 @@
-#include "LocalOps.h"
+#include "LocalFileOps.h"
 
 #include <QFile>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace core {
 namespace {
 std::filesystem::path FsPath(const QString& path) {
     const QByteArray bytes = QFile::encodeName(path);
     return std::filesystem::path(std::string(bytes.constData(), std::size_t(bytes.size())));
 }
+
+OpResult Outcome(bool ok, FileOp op, const QString& path) {
+    if (ok)
+        return OpResult::Done(op);
+    const bool taken = op == FileOp::Rename && errno == EEXIST;
+    return OpResult::Error(op, taken ? OpErrorKind::NameTaken : OpErrorKind::Failed, path,
+                           SystemWords());
+}
 } // namespace
+
+QString SystemWords() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 bool RenameLocalNoReplace(const QString& oldPath, const QString& newPath) {
     const QByteArray from = QFile::encodeName(oldPath);
@@ -24,8 +38,10 @@ bool RenameLocalNoReplace(const QString& oldPath, const QString& newPath) {
         return false;
     // A file system without the no-replace flag: look first, then rename.
     struct stat st {};
-    if (::lstat(to.constData(), &st) == 0)
+    if (::lstat(to.constData(), &st) == 0) {
+        errno = EEXIST;
         return false;
+    }
     return ::rename(from.constData(), to.constData()) == 0;
 }
 
@@ -34,8 +50,10 @@ bool RemoveLocalFile(const QString& path) {
     struct stat st {};
     if (::lstat(bytes.constData(), &st) != 0)
         return false;
-    if (S_ISDIR(st.st_mode))
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
         return false;
+    }
     // Read-only means "not writable by us" (the effective user, as the kernel
     // checks); a link has no permissions of its own.
     if (!S_ISLNK(st.st_mode) && ::faccessat(AT_FDCWD, bytes.constData(), W_OK, AT_EACCESS) != 0)
@@ -77,3 +95,21 @@ bool CopyLocalFileData(const QString& src, const QString& dst) {
         fs::last_write_time(to, when, error);
     return true;
 }
+
+OpResult CreateLocalFolder(const QString& path) {
+    return Outcome(MakeLocalFolder(path), FileOp::CreateFolder, path);
+}
+
+OpResult RenameLocal(const QString& oldPath, const QString& newPath) {
+    return Outcome(RenameLocalNoReplace(oldPath, newPath), FileOp::Rename, newPath);
+}
+
+OpResult DeleteLocalFile(const QString& path) {
+    return Outcome(RemoveLocalFile(path), FileOp::DeleteFile, path);
+}
+
+OpResult DeleteEmptyLocalFolder(const QString& path) {
+    return Outcome(RemoveLocalFolder(path), FileOp::DeleteFolder, path);
+}
+
+} // namespace core

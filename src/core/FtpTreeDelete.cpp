@@ -3,12 +3,22 @@
 #include <vector>
 
 #include "FtpConnection.h"
+#include "FtpControl.h"
 #include "FtpFileFind.h"
+#include "FtpFileOps.h"
 #include "InternetException.h"
-#include "Messages.h"
+#include "Interrupt.h"
+#include "Job.h"
 #include "PathRules.h"
+#include "ServerWords.h"
+
+namespace core {
 
 using pathrules::WithoutTrailingSlash;
+
+namespace {
+const QString kCancelReason = QStringLiteral("The delete was cancelled.");
+} // namespace
 
 bool FtpTreeDelete::Run(const QString& path) {
     m_root = path;
@@ -16,12 +26,25 @@ bool FtpTreeDelete::Run(const QString& path) {
     if (!m_connection)
         return Fail(QStringLiteral("There is no connection to the server."), path);
     try {
-        return DeleteSelf(path);
+        m_done = DeleteSelf(path);
+        return m_done;
     } catch (const CInternetException& e) {
-        return Fail(ExplainServerError(e.Message()), m_current);
+        return FailOn(e);
     } catch (const std::exception& e) {
         return Fail(QString::fromLocal8Bit(e.what()), m_current);
     }
+}
+
+bool FtpTreeDelete::FailOn(const CInternetException& e) {
+    if (IsCancel(e)) {
+        Stopped(m_current);
+        // The stop closes a connection only when it came during a wait for the
+        // server; a command stopped before it was sent left nothing unknown.
+        m_inFlight = !m_connectionUsable;
+        m_words = e.Message();
+        return false;
+    }
+    return Fail(ExplainServerWords(e.Message()), m_current, e.Message());
 }
 
 bool FtpTreeDelete::DeleteSelf(const QString& path) {
@@ -29,8 +52,10 @@ bool FtpTreeDelete::DeleteSelf(const QString& path) {
     // delete or standing where a copy goes), and gives its unique fact.
     CFtpFileFind find(m_connection);
     const bool found = find.FindFile(WithoutTrailingSlash(path));
+    if (find.Failed() && ftp::Interrupted())
+        return Stopped(path);
     if (find.Failed())
-        return Fail(ExplainServerError(find.ErrorText()), path);
+        return Fail(ExplainServerWords(find.ErrorText()), path, find.ErrorText());
     if (!found || find.Entries().empty())
         return Fail(QStringLiteral("The server does not list the folder."), path);
     const FtpListEntry self = find.Entries().front();
@@ -53,15 +78,22 @@ bool FtpTreeDelete::DeleteFolder(const QString& path, const std::string& unique,
     {
         CFtpFileFind find(m_connection);
         find.FindFile(path + QStringLiteral("*.*"));
+        if (find.Failed() && ftp::Interrupted())
+            return Stopped(path);
         if (find.Failed())
             return Fail(QStringLiteral("The folder could not be read: ") +
-                            ExplainServerError(find.ErrorText()),
-                        path);
+                            ExplainServerWords(find.ErrorText()),
+                        path, find.ErrorText());
         entries = find.Entries();
     }
-    for (const FtpListEntry& entry : entries)
+    for (const FtpListEntry& entry : entries) {
+        if (ftp::Interrupted())
+            return Stopped(path);
         if (!DeleteEntry(path, entry, depth))
             return false;
+    }
+    if (ftp::Interrupted())
+        return Stopped(path);
     return RemoveFolder(path);
 }
 
@@ -82,41 +114,62 @@ bool FtpTreeDelete::DeleteEntry(const QString& folder, const FtpListEntry& entry
 
 bool FtpTreeDelete::DeleteFile(const QString& path) {
     m_current = path;
-    if (!m_connection->Remove(path))
-        return Fail(QStringLiteral("The server refused to delete the file."), path);
-    ++m_deleted;
-    return true;
+    QString words;
+    if (!FtpPathCommand(*m_connection, "DELE", path, words))
+        return Fail(QStringLiteral("The server refused to delete the file."), path, words);
+    return Gone(path);
 }
 
 bool FtpTreeDelete::DeleteLink(const QString& path) {
     m_current = path;
     // Some servers refuse DELE for a link to a folder and take RMD, which
     // removes a link and never a folder it points to.
-    if (!m_connection->Remove(path) && !m_connection->RemoveDirectory(path))
-        return Fail(QStringLiteral("The server refused to delete the link."), path);
-    ++m_deleted;
-    return true;
+    QString words;
+    if (!FtpPathCommand(*m_connection, "DELE", path, words) &&
+        !FtpPathCommand(*m_connection, "RMD", path, words))
+        return Fail(QStringLiteral("The server refused to delete the link."), path, words);
+    return Gone(path);
 }
 
 bool FtpTreeDelete::RemoveFolder(const QString& path) {
     m_current = path;
-    if (!m_connection->RemoveDirectory(WithoutTrailingSlash(path)))
+    QString words;
+    if (!FtpPathCommand(*m_connection, "RMD", WithoutTrailingSlash(path), words))
         return Fail(QStringLiteral("The server refused to remove the folder; it may still "
                                    "hold items that were not deleted."),
-                    path);
+                    path, words);
+    return Gone(path);
+}
+
+bool FtpTreeDelete::Stopped(const QString& where) {
+    m_cancelled = true;
+    const FtpControl& control = m_connection->Control();
+    m_connectionUsable = control.Alive() || control.ReconnectDue();
+    return Fail(kCancelReason, where);
+}
+
+bool FtpTreeDelete::Gone(const QString& path) {
     ++m_deleted;
+    if (m_progress)
+        m_progress(m_deleted, path);
     return true;
 }
 
-bool FtpTreeDelete::Fail(const QString& reason, const QString& where) {
+bool FtpTreeDelete::Fail(const QString& reason, const QString& where, const QString& words) {
     m_reason = reason;
     m_where = where;
+    m_words = words;
     return false;
 }
 
 QString FtpTreeDelete::Report() const {
     QString text = m_reason.isEmpty() ? QStringLiteral("The delete failed.") : m_reason;
     text += QStringLiteral("\n\nThe delete stopped at ") + m_where + QStringLiteral(".\n");
+    if (m_inFlight)
+        text += QStringLiteral("Whether that item itself is gone is not known: the server had "
+                               "not answered yet.\n");
+    if (m_cancelled && !m_connectionUsable)
+        text += QStringLiteral("The connection to the server was closed by the stop.\n");
     if (m_deleted == 0)
         return text + QStringLiteral("Nothing was deleted.");
     return text + QStringLiteral("%1 item(s) were deleted; %2 remains on the server with "
@@ -124,3 +177,29 @@ QString FtpTreeDelete::Report() const {
                       .arg(m_deleted)
                       .arg(m_root);
 }
+
+OpResult FtpTreeDelete::Result() const {
+    if (m_done)
+        return OpResult::Done(FileOp::DeleteFolder);
+    const auto kind = m_cancelled ? OpErrorKind::Cancelled : OpErrorKind::Failed;
+    return OpResult::Error(FileOp::DeleteFolder, kind, m_where, m_words, Report());
+}
+
+OpResult DeleteFtpTree(CFtpConnection* connection, const QString& path,
+                       const std::atomic<int>* cancel, DeleteProgress progress) {
+    try {
+        return core::Run(
+            [&] {
+                FtpTreeDelete walk(connection, std::move(progress));
+                walk.Run(path);
+                return walk.Result();
+            },
+            cancel);
+    } catch (const std::exception& e) {
+        // Another operation holds the connection: nothing was deleted.
+        return OpResult::Error(FileOp::DeleteFolder, OpErrorKind::Failed, path,
+                               QString::fromLocal8Bit(e.what()));
+    }
+}
+
+} // namespace core

@@ -1,0 +1,151 @@
+#include "FtpFileOps.h"
+
+#include "FtpConnection.h"
+#include "FtpControl.h"
+#include "FtpFileFind.h"
+#include "InternetException.h"
+#include "Interrupt.h"
+#include "Job.h"
+#include "NameCodec.h"
+
+namespace core {
+namespace {
+const QString kNoConnection = QStringLiteral("There is no connection to the server.");
+const QString kCancelled = QStringLiteral("The operation was cancelled.");
+// A reply is shown in a message box: a hostile server's megabyte of text or its
+// control characters must not reach it.
+constexpr qsizetype kMaxWords = 500;
+
+QString ShownWords(const std::string& text) {
+    QString words = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    for (QChar& c : words)
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\n'))
+            c = QLatin1Char('?');
+    if (words.size() > kMaxWords)
+        words = words.left(kMaxWords) + QStringLiteral("...");
+    return words;
+}
+
+OpResult Stopped(FileOp op, const QString& path) {
+    return OpResult::Error(op, OpErrorKind::Cancelled, path, kCancelled);
+}
+
+// Runs step as a job and turns what it throws into the operation's result.
+template <typename Step>
+OpResult AsJob(FileOp op, const QString& path, CFtpConnection* connection,
+               const std::atomic<int>* cancel, Step&& step) {
+    if (!connection)
+        return OpResult::Error(op, OpErrorKind::Failed, path, kNoConnection);
+    try {
+        return Run(
+            [&]() -> OpResult {
+                try {
+                    if (ftp::Interrupted())
+                        return Stopped(op, path);
+                    return step(*connection);
+                } catch (const CInternetException& e) {
+                    const auto kind = IsCancel(e) ? OpErrorKind::Cancelled : OpErrorKind::Failed;
+                    return OpResult::Error(op, kind, path, e.Message());
+                }
+            },
+            cancel);
+    } catch (const std::exception& e) {
+        // Another operation holds the connection: nothing was done.
+        return OpResult::Error(op, OpErrorKind::Failed, path, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+OpResult OneCommand(FileOp op, const char* verb, CFtpConnection* connection, const QString& path,
+                    const std::atomic<int>* cancel) {
+    return AsJob(op, path, connection, cancel, [&](CFtpConnection& c) {
+        QString words;
+        if (FtpPathCommand(c, verb, path, words))
+            return OpResult::Done(op);
+        return OpResult::Error(op, OpErrorKind::Failed, path, words);
+    });
+}
+
+FtpFound FindNow(CFtpConnection& connection, const QString& path, QString* words) {
+    CFtpFileFind find(&connection, 1);
+    const bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
+    const bool failed = find.Failed();
+    if (failed && words)
+        *words = find.ErrorText();
+    find.Close();
+    if (failed)
+        return FtpFound::LookupFailed;
+    return found ? FtpFound::Something : FtpFound::Nothing;
+}
+} // namespace
+
+bool IsCancel(const CInternetException& e) {
+    return e.m_dwError == ERROR_INTERNET_OPERATION_CANCELLED || ftp::Interrupted();
+}
+
+bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString& path,
+                    QString& words, int replyClass) {
+    FtpControl& control = connection.Control();
+    std::string arg;
+    words = QStringLiteral("The name cannot be sent to this server.");
+    if (path.isEmpty() || !CommandPath(control, path, arg, &words))
+        return false;
+    if (control.m_openFile) {
+        words = QStringLiteral("A transfer is still running on this connection.");
+        return false;
+    }
+    // Nothing is sent once a stop has come; a stop during the wait closes the
+    // connection, so a late reply is never read as the next command's.
+    ftp::ThrowIfInterrupted();
+    const FtpReply reply = control.Command(std::string(verb) + ' ' + arg);
+    words = ShownWords(reply.text);
+    return reply.Is(replyClass);
+}
+
+OpResult CreateFtpFolder(CFtpConnection* connection, const QString& path,
+                         const std::atomic<int>* cancel) {
+    return OneCommand(FileOp::CreateFolder, "MKD", connection, path, cancel);
+}
+
+OpResult DeleteFtpFile(CFtpConnection* connection, const QString& path,
+                       const std::atomic<int>* cancel) {
+    return OneCommand(FileOp::DeleteFile, "DELE", connection, path, cancel);
+}
+
+OpResult DeleteEmptyFtpFolder(CFtpConnection* connection, const QString& path,
+                              const std::atomic<int>* cancel) {
+    return OneCommand(FileOp::DeleteFolder, "RMD", connection, path, cancel);
+}
+
+OpResult RenameFtp(CFtpConnection* connection, const QString& from, const QString& to,
+                   const std::atomic<int>* cancel) {
+    constexpr FileOp op = FileOp::Rename;
+    return AsJob(op, to, connection, cancel, [&](CFtpConnection& c) {
+        QString words;
+        const FtpFound found = FindNow(c, to, &words);
+        if (ftp::Interrupted())
+            return Stopped(op, to);
+        if (found == FtpFound::LookupFailed)
+            return OpResult::Error(op, OpErrorKind::Failed, to, words);
+        if (found == FtpFound::Something)
+            return OpResult::Error(op, OpErrorKind::NameTaken, to,
+                                   QStringLiteral("A file or folder of that name exists."));
+        if (!FtpPathCommand(c, "RNFR", from, words, 3))
+            return OpResult::Error(op, OpErrorKind::Failed, from, words);
+        if (!FtpPathCommand(c, "RNTO", to, words))
+            return OpResult::Error(op, OpErrorKind::Failed, to, words);
+        return OpResult::Done(op);
+    });
+}
+
+FtpFound FindFtpPath(CFtpConnection* connection, const QString& path,
+                     const std::atomic<int>* cancel) {
+    if (!connection)
+        return FtpFound::LookupFailed;
+    try {
+        return Run([&] { return FindNow(*connection, path, nullptr); }, cancel);
+    } catch (const std::exception&) {
+        return FtpFound::LookupFailed;
+    }
+}
+
+} // namespace core

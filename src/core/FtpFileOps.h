@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+
+#include "OpResult.h"
+
+class CFtpConnection;
+class CInternetException;
+
+// Create, rename and delete on the FTP side, each as a job: called on the
+// interface thread it runs on a worker while the interface keeps handling its
+// events; called on a worker already it runs there. cancel, when given, is the
+// stop request. A stop that comes while the server's reply is due closes the
+// connection (the FTP classes do so), so that reply is never read as another
+// command's; the result then says Cancelled.
+namespace core {
+
+OpResult CreateFtpFolder(CFtpConnection* connection, const QString& path,
+                         const std::atomic<int>* cancel = nullptr);
+
+// Never replaces: a name that the server lists already is refused (NameTaken),
+// and so is a rename whose target cannot be looked up, as servers rename over an
+// existing file without a word.
+OpResult RenameFtp(CFtpConnection* connection, const QString& from, const QString& to,
+                   const std::atomic<int>* cancel = nullptr);
+
+// One file, or a link (itself, never what it points to).
+OpResult DeleteFtpFile(CFtpConnection* connection, const QString& path,
+                       const std::atomic<int>* cancel = nullptr);
+
+// An empty folder.
+OpResult DeleteEmptyFtpFolder(CFtpConnection* connection, const QString& path,
+                              const std::atomic<int>* cancel = nullptr);
+
+// What a lookup of one path found.
+enum class FtpFound { Nothing, Something, LookupFailed };
+FtpFound FindFtpPath(CFtpConnection* connection, const QString& path,
+                     const std::atomic<int>* cancel = nullptr);
+
+// For work on a worker thread. Sends "verb path" and reads the reply: true on a
+// reply of class replyClass, false with the server's words on a refusal (or
+// the reason when the path cannot be sent at all). Throws CInternetException
+// when the connection drops, the server does not answer in time, or the stop
+// request cuts the wait short (nothing is sent once it has come).
+bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString& path,
+                    QString& words, int replyClass = 2);
+
+// Whether an exception from the FTP classes is a stop on request.
+bool IsCancel(const CInternetException& e);
+
+} // namespace core

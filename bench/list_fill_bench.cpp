@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     // The real frame and panes, without connecting anywhere: the panes' initial
     // updates run, the trees are not built.
     CVelmarApp app;
-    app.m_startingUp = 0;
+    app.SetStartingUp(false);
     app.m_doc = new CVelmarDoc;
     auto* frame = new CMainFrame(&app);
     app.m_pMainWnd = frame;
@@ -143,9 +143,7 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
     };
     auto resortLocal = [&] {
-        app.m_resortInProgress = 1;
-        local->Populate(path);
-        app.m_resortInProgress = 0;
+        local->Resort();
         QCoreApplication::processEvents();
     };
     auto fillFtp = [&] {

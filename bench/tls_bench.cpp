@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
         return 1;
 
     CVelmarApp app;
-    app.m_startingUp = 0;
+    app.SetStartingUp(false);
     app.m_pMainWnd = new BenchFrame;
     CProfile profile = app.Site().Profile();
     profile.m_address = "ftps://" + server.Address();

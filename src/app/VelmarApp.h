@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <functional>
 
 #include "CommActivity.h"
@@ -35,15 +36,9 @@ public:
     // Between the start of InitInstance and the main window's showing: the first
     // connection shows its progress in the status window's message line, and the
     // first FTP listing is read without a window of its own.
-    bool IsStartingUp() const { return m_startingUp != 0; }
-    void SetStartingUp(bool startingUp) { m_startingUp = startingUp ? 1 : 0; }
-    // The state behind IsStartingUp, still written and read directly by the
-    // status window, the test fixtures and the benchmarks; new code uses the
-    // functions.
-    int m_startingUp = 1;
-    // Read only by CMyListView::Populate on behalf of a caller that has not moved
-    // to CMyListView::Resort yet; the panes themselves never set it.
-    int m_resortInProgress = 0;
+    // Read by a job's view from its worker thread, hence atomic.
+    bool IsStartingUp() const { return m_startingUp; }
+    void SetStartingUp(bool startingUp) { m_startingUp = startingUp; }
 
     // Whether a communication holds the main window, and when that ends.
     CommActivity& Comm() { return m_comm; }
@@ -81,6 +76,7 @@ public:
     static constexpr const char* kRegistryKey = "SOFTWARE\\Velmar98a";
 
 private:
+    std::atomic<bool> m_startingUp{true};
     bool ReadOrCreateSettings();
 
     core::FtpSite m_site;

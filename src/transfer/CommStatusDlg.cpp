@@ -324,7 +324,7 @@ void CCommStatusDlg::ShowConnectStep(const QString& text) {
 }
 
 bool CCommStatusDlg::StartingUp() const {
-    return m_app && m_app->m_startingUp;
+    return m_app && m_app->IsStartingUp();
 }
 
 void CCommStatusDlg::ShowProgress(int position) {

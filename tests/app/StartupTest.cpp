@@ -36,7 +36,7 @@ TEST(Startup, FirstStartCreatesTheSettingsAndTheSampleProfile) {
     EXPECT_EQ(f.App().Site().Profile().m_name, QStringLiteral("Sample Profile"));
     EXPECT_EQ(f.Frame()->windowTitle(), QStringLiteral("Velmar98 - Sample Profile"));
     EXPECT_EQ(f.App().m_sortByName, 1);
-    EXPECT_EQ(f.App().m_startingUp, 0);
+    EXPECT_FALSE(f.App().IsStartingUp());
     EXPECT_EQ(f.App().m_profileFilePath, f.StartupDir() + QStringLiteral("Profiles.dat"));
 }
 

@@ -39,7 +39,7 @@ class CopyFault {
 public:
     explicit CopyFault(const char* scenario) : server(QString::fromLatin1(scenario)) {
         app = std::make_unique<CVelmarApp>();
-        app->m_startingUp = 0;
+        app->SetStartingUp(false);
         frame = new TestFrame; // the application deletes its main window
         app->m_pMainWnd = frame;
         frame->show();

@@ -31,7 +31,7 @@ protected:
         server = std::make_unique<TlsServer>(kind, TestCertificates::Make(cert));
         ASSERT_TRUE(server->IsRunning()) << server->Error().toStdString();
         app = std::make_unique<CVelmarApp>();
-        app->m_startingUp = 0;
+        app->SetStartingUp(false);
         app->m_startupDir = local.path() + "/";
         frame = new TestFrame; // the application deletes it
         app->m_pMainWnd = frame;

@@ -27,7 +27,7 @@ class StatusWindowTest : public testing::Test {
 protected:
     void SetUp() override {
         app = std::make_unique<CVelmarApp>();
-        app->m_startingUp = 0;
+        app->SetStartingUp(false);
         app->m_startupDir = QStringLiteral("/opt/velmar/");
         frame = new TestFrame;
         app->m_pMainWnd = frame;

@@ -43,7 +43,7 @@ TEST_P(ConnectTest, ConnectsAndReportsItsProgressInPaneZero) {
 }
 
 TEST_P(ConnectTest, WhileStartingUpTheTextsGoToTheMessageLine) {
-    env->app->m_startingUp = 1;
+    env->app->SetStartingUp(true);
     CCommStatusDlg dlg(env->frame);
     dlg.Create();
     EXPECT_FALSE(dlg.Control(1034)->isVisible());

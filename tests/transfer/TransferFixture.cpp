@@ -8,7 +8,7 @@
 
 TransferEnv::TransferEnv(FtpServer::Kind kind, FtpServer::Options options) : server(kind, options) {
     app = std::make_unique<CVelmarApp>();
-    app->m_startingUp = 0;
+    app->SetStartingUp(false);
     app->m_startupDir = m_local.path() + "/";
     frame = new TestFrame; // the application deletes its main window
     app->m_pMainWnd = frame;

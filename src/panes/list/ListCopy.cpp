@@ -10,7 +10,7 @@
 #include "FolderReplace.h"
 #include "ListItems.h"
 #include "LocalFind.h"
-#include "LocalOps.h"
+#include "LocalFileOps.h"
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
@@ -29,10 +29,10 @@ bool CopyLocalFileWhole(const QString& src, const QString& dst) {
     const bool replacing = ::lstat(QFile::encodeName(dst).constData(), &st) == 0 &&
                            (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
     if (!replacing)
-        return CopyLocalFileData(src, dst);
+        return core::CopyLocalFileData(src, dst);
     const QString temp = transferpaths::TempSibling(dst, QStringLiteral("part"));
     const QByteArray tempName = QFile::encodeName(temp);
-    if (CopyLocalFileData(src, temp) &&
+    if (core::CopyLocalFileData(src, temp) &&
         ::rename(tempName.constData(), QFile::encodeName(dst).constData()) == 0)
         return true;
     ::unlink(tempName.constData());

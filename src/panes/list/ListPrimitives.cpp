@@ -57,9 +57,3 @@ bool CMyListView::DeleteFtpFolderTree(const QString& path) {
     ReportOpError(this, result);
     return result.Ok();
 }
-
-bool CMyListView::DestinationExists(const QString& path, bool onFtp) {
-    if (!onFtp)
-        return core::LocalPathExists(path);
-    return core::FindFtpPath(App()->Site().Connection(), path) == core::FtpFound::Something;
-}

@@ -115,11 +115,6 @@ QString CMyListView::FormatModified(std::int64_t time) {
 }
 
 void CMyListView::Populate(const QString& path) {
-    // The old way to ask for a resort, still used by a benchmark.
-    if (App()->m_resortInProgress) {
-        Resort();
-        return;
-    }
     BeginFill();
     if (m_side == 0)
         ReadLocalEntries(path);

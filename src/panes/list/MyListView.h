@@ -156,7 +156,6 @@ private:
     bool CreateFtpFolder(const QString& path);
     bool DeleteLocalFolderTree(const QString& path);
     bool DeleteFtpFolderTree(const QString& path);
-    bool DestinationExists(const QString& path, bool onFtp);
     bool RefuseSameFolder(const QString& src, const QString& dst, bool sameSide);
     bool CopyEntries(const QList<ClipItem>& items, bool sourceFtp, const QString& destFolder,
                      bool destIsFtp, CCommStatusDlg* dlg);

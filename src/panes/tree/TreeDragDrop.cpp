@@ -15,7 +15,6 @@
 #include "FtpConnection.h"
 #include "FtpFileFind.h"
 #include "LocalFind.h"
-#include "LocalOps.h"
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"

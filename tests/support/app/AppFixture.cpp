@@ -44,7 +44,7 @@ void AppFixture::WriteOfflineProfile(const QString& name) {
 }
 
 bool AppFixture::Start() {
-    m_app->m_startingUp = 1;
+    m_app->SetStartingUp(true);
     if (!m_app->m_doc)
         m_app->m_doc = new CVelmarDoc;
     const bool ok = CreateMainFrame(*m_app);
@@ -53,7 +53,7 @@ bool AppFixture::Start() {
         m_app->m_pMainWnd->show();
         m_app->m_pMainWnd->setWindowTitle(m_app->MainTitle());
     }
-    m_app->m_startingUp = 0;
+    m_app->SetStartingUp(false);
     return ok;
 }
 

@@ -79,7 +79,8 @@ bool core::Transfer::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
     m_lastElapsed = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::seconds>(m_lastElapsedExact).count());
     m_progressPending = true;
-    m_view.BlockFinished(MakeReport());
+    if (m_view.WatchesBlocks())
+        m_view.BlockFinished(MakeReport());
     if (now - m_lastPump >= kRefreshInterval)
         FlushProgress();
     return PollCancel(now);

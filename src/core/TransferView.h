@@ -67,6 +67,9 @@ public:
     virtual bool ShowsProgress() const = 0;
     // Whether the program is still starting up (the first connection).
     virtual bool StartingUp() const = 0;
+    // Whether BlockFinished wants to hear of every block: the report's texts cost
+    // more than the copy of a block itself, so they are made only for a watcher.
+    virtual bool WatchesBlocks() const { return false; }
     virtual void BlockFinished(const BlockReport& /*report*/) {}
 };
 

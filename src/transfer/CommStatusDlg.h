@@ -152,6 +152,7 @@ private:
     CertificateAnswer AskAboutCertificate(const CertificateVerdict& verdict) override;
     bool ShowsProgress() const override { return m_created; }
     bool StartingUp() const override;
+    bool WatchesBlocks() const override { return static_cast<bool>(m_blockObserver); }
     void BlockFinished(const BlockReport& report) override;
 
     bool m_created = false;

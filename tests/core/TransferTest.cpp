@@ -49,6 +49,7 @@ public:
     }
     bool ShowsProgress() const override { return true; }
     bool StartingUp() const override { return false; }
+    bool WatchesBlocks() const override { return true; }
     void BlockFinished(const BlockReport& report) override { blocks = report.blockIndex + 1; }
 
     QString Line(core::StatusLine wanted) const {

@@ -61,9 +61,12 @@ void DeleteStatus::Show() {
     // The stop request is the delete's own: a borrowed window's Cancel also
     // sets the copy's, which is put back when the window is given back.
     auto* cancel = qobject_cast<QPushButton*>(m_dlg->Control(CCommStatusDlg::IDC_CANCEL));
-    if (cancel)
+    if (cancel) {
         m_cancelClicked =
             connect(cancel, &QPushButton::clicked, this, [this] { m_cancel.store(1); });
+        // The one thing to press: a keyboard user reaches it at once.
+        cancel->setFocus(Qt::OtherFocusReason);
+    }
     ShowActivity();
     m_activityTimer.start(kActivityEveryMs);
     // The main window is locked now: input may reach Cancel.

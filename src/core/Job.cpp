@@ -14,6 +14,28 @@ namespace {
 // Jobs started from the interface thread and not yet ended. One at a time: the
 // FTP connection serves one operation, and the windows are locked meanwhile.
 int g_running = 0;
+// The running job's wait, and whether input has been let through it since.
+QEventLoop* g_loop = nullptr;
+bool g_inputLetThrough = false;
+
+// Restores the running job's wait when a job ends, however it ends.
+class LoopScope {
+public:
+    explicit LoopScope(QEventLoop* loop) : m_loop(g_loop), m_input(g_inputLetThrough) {
+        g_loop = loop;
+        g_inputLetThrough = false;
+    }
+    ~LoopScope() {
+        g_loop = m_loop;
+        g_inputLetThrough = m_input;
+    }
+    LoopScope(const LoopScope&) = delete;
+    LoopScope& operator=(const LoopScope&) = delete;
+
+private:
+    QEventLoop* m_loop;
+    bool m_input;
+};
 } // namespace
 
 bool OnUiThread() {
@@ -66,6 +88,7 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
                                  QStringLiteral("Another operation with the server is under way."));
     ++g_running;
     QEventLoop loop;
+    const LoopScope current(&loop);
     std::exception_ptr error;
     std::atomic<bool> done{false};
     std::thread worker;
@@ -91,7 +114,8 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
     // At least once: what the work posted on its way (texts, progress) is in the
     // queue before its quit, and must be shown before the caller goes on.
     do
-        loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+        loop.exec(userInput || g_inputLetThrough ? QEventLoop::AllEvents
+                                                 : QEventLoop::ExcludeUserInputEvents);
     while (!done);
     worker.join();
     --g_running;
@@ -101,6 +125,15 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
 
 bool JobRunning() {
     return g_running > 0;
+}
+
+void LetUserInputThrough() {
+    if (!OnUiThread() || !g_loop || g_inputLetThrough)
+        return;
+    g_inputLetThrough = true;
+    // The wait's kind is fixed while it runs: it ends here and, the work not
+    // being done, starts again with input let through.
+    g_loop->quit();
 }
 
 } // namespace core

@@ -31,6 +31,12 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel = 
 // Whether a job started from the interface thread is running now.
 bool JobRunning();
 
+// From now on, input events reach the windows during the job that is running
+// (one started without userInput): called on the interface thread once a window
+// that the user may press a button in has come up, with the others locked.
+// Without a running job it does nothing; the next job starts as it was asked.
+void LetUserInputThrough();
+
 // RunJob for work that returns a value. Without a status window to press Cancel
 // in, input waits until the work is done.
 template <typename Fn>

@@ -347,6 +347,24 @@ void CCommStatusDlg::RevealTransferControls() {
     repaint();
 }
 
+QHash<int, bool> CCommStatusDlg::ShowCancelOnly() {
+    QHash<int, bool> shown;
+    for (auto it = m_controls.cbegin(); it != m_controls.cend(); ++it) {
+        const int id = it.key();
+        shown.insert(id, it.value()->isVisibleTo(this));
+        it.value()->setVisible(id == IDC_OPERATION || id == IDC_ACTIVITY || id == IDC_CANCEL);
+    }
+    repaint();
+    return shown;
+}
+
+void CCommStatusDlg::RestoreControls(const QHash<int, bool>& shown) {
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it)
+        if (QWidget* control = Control(it.key()))
+            control->setVisible(it.value());
+    repaint();
+}
+
 void CCommStatusDlg::OnCancelCommunication() {
     m_cancel = 1;
 }

@@ -65,6 +65,12 @@ public:
     void SetDlgItemText(int id, const QString& text);
     QString GetDlgItemText(int id) const;
 
+    // For work with nothing to copy (a folder delete): the Operation and Activity
+    // lines and Cancel, nothing else. Returns which controls were shown before,
+    // for RestoreControls when a copy's window is lent to such work meanwhile.
+    QHash<int, bool> ShowCancelOnly();
+    void RestoreControls(const QHash<int, bool>& shown);
+
     // Shared operations of the routines.
     void ShowTransferControls() { m_transfer->ShowTransferControls(); }
     bool UpdateProgress(std::uint64_t blockIndex, std::uint64_t totalLength) {

@@ -120,4 +120,29 @@ TEST(Job, TheStopRequestReachesTheWorkAndAGraceEndsByItself) {
     EXPECT_FALSE(ftp::Interrupted()); // nothing is left installed on this thread
 }
 
+TEST(Job, InputLetThroughMidJobKeepsTheWaitGoingToTheEnd) {
+    core::LetUserInputThrough(); // no job: nothing to change, nothing breaks
+    bool letThrough = false;
+    int ticksAfter = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ticksAfter += letThrough ? 1 : 0; });
+    ticker.start(5);
+    QTimer::singleShot(50, [&] {
+        core::LetUserInputThrough();
+        core::LetUserInputThrough(); // a second call changes nothing more
+        letThrough = true;
+    });
+    bool finished = false;
+    const int result = core::Run([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        finished = true;
+        return 7;
+    });
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(result, 7);
+    EXPECT_GE(ticksAfter, 10); // the wait went on, handling its timers
+    EXPECT_FALSE(core::JobRunning());
+    EXPECT_EQ(core::Run([] { return 8; }), 8);
+}
+
 } // namespace

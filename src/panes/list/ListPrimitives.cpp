@@ -1,6 +1,7 @@
 // The primitives that the file operations and the copies share: create a folder,
 // delete a file, delete a folder with everything in it, on either side. The work
 // is the core's; what the pane adds is the box for a result that failed.
+#include "DeleteStatus.h"
 #include "FtpFileOps.h"
 #include "FtpTreeDelete.h"
 #include "LocalFileOps.h"
@@ -39,12 +40,17 @@ bool CMyListView::DeleteOneFile(const QString& path) {
 
 bool CMyListView::DeleteFolderTree(const QString& path) {
     // A tree of thousands of files takes a while on either side: both run as a
-    // job, and the window keeps painting meanwhile.
+    // job, and the window keeps painting meanwhile; one that takes long gets the
+    // status window and its Cancel.
     return WorksOnFtp() ? DeleteFtpFolderTree(path) : DeleteLocalFolderTree(path);
 }
 
 bool CMyListView::DeleteLocalFolderTree(const QString& path) {
-    const core::OpResult result = core::DeleteLocalTree(path);
+    core::OpResult result;
+    {
+        DeleteStatus status(m_frame, App(), path);
+        result = core::DeleteLocalTree(path, status.Cancel(), status.Progress());
+    }
     ReportOpError(this, result);
     return result.Ok();
 }
@@ -53,7 +59,12 @@ bool CMyListView::DeleteFtpFolderTree(const QString& path) {
     // The walk runs on the main connection: the listings are read whole before
     // anything is deleted, so no second connection is needed, and a server that
     // allows few connections per address is never refused mid-delete.
-    const core::OpResult result = core::DeleteFtpTree(App()->Site().Connection(), path);
+    core::OpResult result;
+    {
+        DeleteStatus status(m_frame, App(), path);
+        result = core::DeleteFtpTree(App()->Site().Connection(), path, status.Cancel(),
+                                     status.Progress());
+    }
     ReportOpError(this, result);
     return result.Ok();
 }

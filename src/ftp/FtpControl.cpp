@@ -230,12 +230,16 @@ void FtpControl::CloseSocket() {
 
 void FtpControl::Fail(int error, const QString& message) {
     m_dead = true;
+    // A stop leaves a reply owed: that reply may still come, so this socket is out
+    // of step for good. The server itself is fine, and the next command gets a
+    // fresh login on a new socket, which answers each command with its own reply.
+    if (error == ERROR_INTERNET_OPERATION_CANCELLED)
+        m_reconnectDue = true;
     CloseSocket();
     throw CInternetException(error, message);
 }
 
-// Waits for the control socket; a stop leaves a reply owed, so the connection
-// is out of step from then on and is closed like a broken one.
+// Waits for the control socket; a stop gives up the socket (see Fail).
 void FtpControl::AwaitSocket(short events, Clock::time_point deadline) {
     switch (ftp::WaitFor(m_socket.impl()->sockfd(), events, deadline)) {
     case ftp::WaitResult::Ready:
@@ -290,7 +294,12 @@ void FtpControl::Send(const std::string& line) {
 void FtpControl::Send(const std::string& line, Clock::time_point deadline) {
     if (ReconnectDue()) {
         m_reconnectDue = false;
-        Reconnect();
+        // A login stopped halfway is tried again at the next command; one the
+        // server refused or could not make leaves the connection closed.
+        if (!Reconnect() && ftp::Interrupted()) {
+            m_reconnectDue = true;
+            ftp::ThrowCancelled();
+        }
     }
     if (!Alive())
         throw CInternetException(ERROR_FTP_DROPPED, kClosed);
@@ -444,6 +453,8 @@ bool FtpControl::Reconnect() {
     } catch (const CInternetException&) {
         m_dead = true;
         CloseSocket();
+        // A try after this one still goes back to the same folder.
+        m_cwdTrail = trail;
         return false;
     }
 }

@@ -37,7 +37,8 @@ public:
 
     // Sends a command and reads its reply. Throws CInternetException when the
     // connection is lost, the server closes it (421) or the reply does not come
-    // in time; the connection is then unusable (Alive() false).
+    // in time; the connection is then unusable (Alive() false). A stop while the
+    // reply is due leaves it closed too, but with a fresh login due (ReconnectDue).
     FtpReply Command(const std::string& command);
     // The same, false (never a throw) on anything but a reply of the given class.
     bool CommandOk(const std::string& command, int replyClass = 2, FtpReply* reply = nullptr);
@@ -60,8 +61,9 @@ public:
     bool FetchListing(const std::string& command, std::string& text);
 
     bool Alive() const { return !m_dead; }
-    // Closed after a cancelled transfer left it out of step: the next command
-    // logs in afresh first, under its own time-outs and stop request.
+    // Closed because a stop left it out of step (a reply or a transfer's end was
+    // still due): the next command logs in afresh first and goes back to the
+    // working folder, under its own time-outs and stop request.
     bool ReconnectDue() const { return m_dead && m_reconnectDue; }
     bool Passive() const { return m_passive; }
     bool HasMlst() const { return m_hasMlst; }

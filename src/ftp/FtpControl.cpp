@@ -137,6 +137,8 @@ void FtpControl::Dial(PendingConnects* pending) {
     m_socket = socket;
     m_parser.Reset();
     m_dead = false;
+    m_replyOwed = false;
+    m_cutShort = false;
     m_tls = false;
     m_secure.reset();
     Greet();
@@ -233,8 +235,10 @@ void FtpControl::Fail(int error, const QString& message) {
     // A stop leaves a reply owed: that reply may still come, so this socket is out
     // of step for good. The server itself is fine, and the next command gets a
     // fresh login on a new socket, which answers each command with its own reply.
-    if (error == ERROR_INTERNET_OPERATION_CANCELLED)
+    if (error == ERROR_INTERNET_OPERATION_CANCELLED) {
         m_reconnectDue = true;
+        m_cutShort = m_replyOwed;
+    }
     CloseSocket();
     throw CInternetException(error, message);
 }
@@ -292,6 +296,8 @@ void FtpControl::Send(const std::string& line) {
 }
 
 void FtpControl::Send(const std::string& line, Clock::time_point deadline) {
+    // A command not sent yet is simply not sent: the connection stays in step.
+    ftp::ThrowIfInterrupted();
     if (ReconnectDue()) {
         m_reconnectDue = false;
         // A login stopped halfway is tried again at the next command; one the
@@ -303,6 +309,8 @@ void FtpControl::Send(const std::string& line, Clock::time_point deadline) {
     }
     if (!Alive())
         throw CInternetException(ERROR_FTP_DROPPED, kClosed);
+    // Owed from the first byte on: even a line cut halfway may have reached the server.
+    m_replyOwed = true;
     SendRaw(line + "\r\n", deadline);
 }
 
@@ -323,6 +331,8 @@ FtpReply FtpControl::ReadReplyUntil(Clock::time_point deadline) {
             return FtpReply();
         }
     }
+    if (reply.code >= 200)
+        m_replyOwed = false;
     if (reply.code == 421) {
         // The server is closing the connection: nothing more will be answered.
         m_dead = true;

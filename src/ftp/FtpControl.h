@@ -65,6 +65,9 @@ public:
     // still due): the next command logs in afresh first and goes back to the
     // working folder, under its own time-outs and stop request.
     bool ReconnectDue() const { return m_dead && m_reconnectDue; }
+    // A stop came after the last command was sent and before its final reply:
+    // whether the server carried it out is not known.
+    bool OutcomeUnknown() const { return m_cutShort; }
     bool Passive() const { return m_passive; }
     bool HasMlst() const { return m_hasMlst; }
     bool ListDashARefused() const { return m_listNoDashA; }
@@ -142,6 +145,8 @@ private:
     int m_reconnects = 0;
     bool m_dead = true;
     bool m_reconnectDue = false;
+    bool m_replyOwed = false;
+    bool m_cutShort = false;
     bool m_passive = false;
     bool m_noEpsv = false;
     bool m_hasMlst = false;

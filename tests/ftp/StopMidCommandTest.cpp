@@ -74,19 +74,9 @@ public:
         Write(QStringLiteral("sub/victim"), "seven b");
         Write(QStringLiteral("sub/other"), "eleven byte");
         Write(QStringLiteral("sub/old"), "old");
-        m_port = FreePort();
-        if (m_port == 0)
-            return;
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral(VELMAR_SLOW_DELETE_SERVER), m_root.path(),
-                         QString::number(m_port), QString::number(delayMs),
-                         QString::fromLatin1(verbs)});
-        for (int i = 0; i < 100; ++i) {
-            if (Accepts(m_port))
-                return;
-            QThread::msleep(50);
-        }
-        m_port = 0;
+        // Another program may take the free port first: a few tries.
+        for (int attempt = 0; attempt < 3 && m_port == 0; ++attempt)
+            Start(delayMs, verbs);
     }
     ~SlowServer() { Stop(); }
     void Stop() {
@@ -100,6 +90,23 @@ public:
     }
 
 private:
+    void Start(int delayMs, const char* verbs) {
+        const quint16 port = FreePort();
+        m_process.start(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral(VELMAR_SLOW_DELETE_SERVER), m_root.path(),
+                         QString::number(port), QString::number(delayMs),
+                         QString::fromLatin1(verbs)});
+        m_process.waitForStarted(5000);
+        for (int i = 0; i < 200 && m_process.state() != QProcess::NotRunning; ++i) {
+            if (Accepts(port)) {
+                m_port = port;
+                return;
+            }
+            QThread::msleep(50);
+        }
+        std::fprintf(stderr, "slow server: %s\n", m_process.readAllStandardError().constData());
+        Stop();
+    }
     void Write(const QString& relative, const char* text) {
         QFile f(m_root.path() + QLatin1Char('/') + relative);
         if (f.open(QIODevice::WriteOnly))
@@ -230,14 +237,38 @@ TEST(StopMidCommand, TheConnectionWorksAgainInItsFolderAndTheLateReplyIsNeverTak
         EXPECT_GE(cut.ms, 0);
         EXPECT_LT(cut.ms, kBoundMs);
         EXPECT_TRUE(c->Control().ReconnectDue());
+        EXPECT_TRUE(c->Control().OutcomeUnknown());
 
         // PWD's own 257, in the folder we were in: never the late reply.
         EXPECT_EQ(Pwd(*c), "/sub");
         EXPECT_EQ(c->Control().Reconnects(), before + 1);
+        EXPECT_FALSE(c->Control().OutcomeUnknown());
         EXPECT_EQ(c->Control().Command("NOOP").code, 200);
         k.check(*c, server);
         EXPECT_EQ(c->Control().Reconnects(), before + 1);
     }
+}
+
+// A stop raised before the command goes out sends nothing and keeps the
+// connection as it was.
+TEST(StopMidCommand, AStopBeforeTheCommandLeavesTheConnectionAsItWas) {
+    SlowServer server(kLateMs, "");
+    ASSERT_TRUE(server.IsRunning());
+    CInternetSession session;
+    std::unique_ptr<CFtpConnection> c = ConnectTo(session, server);
+    ASSERT_NE(c, nullptr);
+    ASSERT_TRUE(c->SetCurrentDirectory(QStringLiteral("/sub")));
+    {
+        const std::atomic<int> stop{1};
+        ftp::InterruptScope scope(&stop);
+        EXPECT_FALSE(c->Remove(QStringLiteral("victim")));
+        EXPECT_THROW(c->Control().Command("PWD"), CInternetException);
+    }
+    EXPECT_TRUE(c->Control().Alive());
+    EXPECT_FALSE(c->Control().OutcomeUnknown());
+    EXPECT_TRUE(server.Has("sub/victim"));
+    EXPECT_EQ(Pwd(*c), "/sub");
+    EXPECT_EQ(c->Control().Reconnects(), 0);
 }
 
 // A stop that lands while the connection is being made afresh stops that too,

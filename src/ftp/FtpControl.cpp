@@ -445,6 +445,13 @@ void FtpControl::AbortTransfer(bool preliminaryDue) {
     }
 }
 
+void FtpControl::ReturnTo(const std::string& folder) {
+    if (!ReconnectDue() || folder.empty() || folder[0] != '/')
+        return;
+    m_cwdTrail.assign(1, folder);
+    m_trailLost = false;
+}
+
 bool FtpControl::Reconnect() {
     m_dead = true;
     CloseSocket();

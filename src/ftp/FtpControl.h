@@ -68,6 +68,9 @@ public:
     // A stop came after the last command was sent and before its final reply:
     // whether the server carried it out is not known.
     bool OutcomeUnknown() const { return m_cutShort; }
+    // The fresh login due after a stop goes to this absolute folder rather than
+    // to the last one a CWD was known to reach (a stop cut the way back short).
+    void ReturnTo(const std::string& folder);
     bool Passive() const { return m_passive; }
     bool HasMlst() const { return m_hasMlst; }
     bool ListDashARefused() const { return m_listNoDashA; }

@@ -8,7 +8,8 @@ answers; the server handles nothing else meanwhile, so an ABOR sent during the
 wait is answered after the late DELE reply, as a busy server would.
 
 An optional fourth argument, VERBS (comma-separated, e.g. MKD,RMD,RNFR),
-makes those commands answer as late as DELE.
+makes those commands answer as late as DELE; a verb written -MLSD is not
+offered at all (-MLSD,-MLST: listings by LIST only).
 """
 import logging
 import sys
@@ -24,6 +25,7 @@ def main():
     root, port, delay = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]) / 1000.0
     slow_verbs = set(sys.argv[4].upper().split(",")) if len(sys.argv) > 4 else set()
     slow_verbs.discard("DELE")  # ftp_DELE waits already
+    refused = {v[1:] for v in slow_verbs if v.startswith("-")}
     warnings.simplefilter("ignore")
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
     authorizer = DummyAuthorizer()
@@ -39,6 +41,7 @@ def main():
                 time.sleep(delay)
             return FTPHandler.process_command(self, cmd, *args, **kwargs)
 
+    Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in refused}
     Handler.authorizer = authorizer
     Handler.permit_foreign_addresses = False
     server = FTPServer(("127.0.0.1", port), Handler)

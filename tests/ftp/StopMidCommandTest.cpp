@@ -85,6 +85,10 @@ public:
     }
     bool IsRunning() const { return m_port != 0; }
     QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    bool Link(const char* target, const char* relative) const {
+        return QFile::link(QLatin1String(target),
+                           m_root.path() + QLatin1Char('/') + QLatin1String(relative));
+    }
     bool Has(const char* relative) const {
         return QFileInfo::exists(m_root.path() + QLatin1Char('/') + QLatin1String(relative));
     }
@@ -124,12 +128,12 @@ struct Cut {
     qint64 ms = -1;  // from the stop to the return
 };
 
-// Runs call under a stop request that is raised after kStopAfterMs.
-Cut CutShort(const std::function<bool()>& call) {
+// Runs call under a stop request that is raised after laterMs + kStopAfterMs.
+Cut CutShort(const std::function<bool()>& call, int laterMs = 0) {
     std::atomic<int> stop{0};
     Clock::time_point raised;
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kStopAfterMs));
+        std::this_thread::sleep_for(std::chrono::milliseconds(laterMs + kStopAfterMs));
         raised = Clock::now();
         stop = 1;
     });
@@ -269,6 +273,24 @@ TEST(StopMidCommand, AStopBeforeTheCommandLeavesTheConnectionAsItWas) {
     EXPECT_TRUE(server.Has("sub/victim"));
     EXPECT_EQ(Pwd(*c), "/sub");
     EXPECT_EQ(c->Control().Reconnects(), 0);
+}
+
+// A listing looks into a link by going in and back out; a stop on the way
+// back must not leave the next login inside the link.
+TEST(StopMidCommand, AStopOnTheWayOutOfALinkGoesBackToTheFolder) {
+    SlowServer server(kLateMs, "CWD,-MLSD,-MLST");
+    ASSERT_TRUE(server.IsRunning());
+    ASSERT_TRUE(server.Link("empty", "sub/link"));
+    CInternetSession session;
+    std::unique_ptr<CFtpConnection> c = ConnectTo(session, server);
+    ASSERT_NE(c, nullptr);
+    ASSERT_TRUE(c->SetCurrentDirectory(QStringLiteral("/sub")));
+    // The way in takes kLateMs; the stop lands during the way back.
+    const Cut cut =
+        CutShort([&] { return CFtpFileFind(c.get()).FindFile(QStringLiteral("/sub/*")); }, kLateMs);
+    EXPECT_LT(cut.ms, kBoundMs);
+    EXPECT_TRUE(c->Control().OutcomeUnknown());
+    EXPECT_EQ(Pwd(*c), "/sub");
 }
 
 // A stop that lands while the connection is being made afresh stops that too,

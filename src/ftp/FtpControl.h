@@ -54,7 +54,8 @@ public:
     // replies cannot be matched up, logs in afresh on a new control connection.
     // preliminaryDue: the transfer command's first reply has not been read yet.
     // Never throws. With a stop requested it gives the server half a second and,
-    // short of an answer in step, leaves the connection closed (Alive() false).
+    // short of an answer in step, leaves the connection closed (Alive() false)
+    // with a fresh login due at the next command (ReconnectDue()).
     void AbortTransfer(bool preliminaryDue = false);
 
     // Runs a listing command to the end; false when the server refuses it.

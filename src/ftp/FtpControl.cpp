@@ -3,7 +3,6 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/NetException.h>
 #include <cerrno>
-#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -18,9 +17,6 @@ using Poco::Net::StreamSocket;
 namespace {
 
 constexpr const char* kAnonymousPassword = "velmar98@";
-constexpr std::size_t kMaxTrail = 256;
-// What an abort may take once the user has asked to stop: the window waits for it.
-constexpr int kStoppedAbortMs = 500;
 
 QString FromServer(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
@@ -137,6 +133,8 @@ void FtpControl::Dial(PendingConnects* pending) {
     m_socket = socket;
     m_parser.Reset();
     m_dead = false;
+    m_replyOwed = false;
+    m_cutShort = false;
     m_tls = false;
     m_secure.reset();
     Greet();
@@ -230,12 +228,18 @@ void FtpControl::CloseSocket() {
 
 void FtpControl::Fail(int error, const QString& message) {
     m_dead = true;
+    // A stop leaves a reply owed: that reply may still come, so this socket is out
+    // of step for good. The server itself is fine, and the next command gets a
+    // fresh login on a new socket, which answers each command with its own reply.
+    if (error == ERROR_INTERNET_OPERATION_CANCELLED) {
+        m_reconnectDue = true;
+        m_cutShort = m_replyOwed;
+    }
     CloseSocket();
     throw CInternetException(error, message);
 }
 
-// Waits for the control socket; a stop leaves a reply owed, so the connection
-// is out of step from then on and is closed like a broken one.
+// Waits for the control socket; a stop gives up the socket (see Fail).
 void FtpControl::AwaitSocket(short events, Clock::time_point deadline) {
     switch (ftp::WaitFor(m_socket.impl()->sockfd(), events, deadline)) {
     case ftp::WaitResult::Ready:
@@ -288,12 +292,21 @@ void FtpControl::Send(const std::string& line) {
 }
 
 void FtpControl::Send(const std::string& line, Clock::time_point deadline) {
+    // A command not sent yet is simply not sent: the connection stays in step.
+    ftp::ThrowIfInterrupted();
     if (ReconnectDue()) {
         m_reconnectDue = false;
-        Reconnect();
+        // A login stopped halfway is tried again at the next command; one the
+        // server refused or could not make leaves the connection closed.
+        if (!Reconnect() && ftp::Interrupted()) {
+            m_reconnectDue = true;
+            ftp::ThrowCancelled();
+        }
     }
     if (!Alive())
         throw CInternetException(ERROR_FTP_DROPPED, kClosed);
+    // Owed from the first byte on: even a line cut halfway may have reached the server.
+    m_replyOwed = true;
     SendRaw(line + "\r\n", deadline);
 }
 
@@ -314,6 +327,8 @@ FtpReply FtpControl::ReadReplyUntil(Clock::time_point deadline) {
             return FtpReply();
         }
     }
+    if (reply.code >= 200)
+        m_replyOwed = false;
     if (reply.code == 421) {
         // The server is closing the connection: nothing more will be answered.
         m_dead = true;
@@ -344,106 +359,6 @@ bool FtpControl::CommandOk(const std::string& command, int replyClass, FtpReply*
             *reply = std::move(r);
         return ok;
     } catch (const CInternetException&) {
-        return false;
-    }
-}
-
-void FtpControl::Remember(const std::string& command, const FtpReply& reply) {
-    if (!reply.Is(2))
-        return;
-    if (command.rfind("CWD ", 0) == 0) {
-        const std::string folder = command.substr(4);
-        if (!folder.empty() && folder[0] == '/') {
-            m_cwdTrail.clear();
-            m_trailLost = false;
-        }
-        m_cwdTrail.push_back(folder);
-    } else if (command == "CDUP") {
-        m_cwdTrail.push_back("..");
-    }
-    // Endless relative steps are not kept: such a folder cannot be restored, and a
-    // fresh connection then is not made rather than left in the wrong folder.
-    if (m_cwdTrail.size() > kMaxTrail) {
-        m_cwdTrail.clear();
-        m_trailLost = true;
-    }
-}
-
-void FtpControl::AbortTransfer(bool preliminaryDue) {
-    if (!Alive())
-        return;
-    // After a stop the server gets a short while to answer, without the stop
-    // cutting that short, and a connection it leaves out of step is closed rather
-    // than made afresh: the user waits. A stop that comes during an abort closes
-    // the connection at once.
-    const bool stopping = ftp::Interrupted();
-    std::optional<ftp::InterruptScope> abortRuns;
-    if (stopping)
-        abortRuns.emplace(nullptr);
-    const int budgetMs =
-        stopping ? std::min(m_timeouts.replyMs, kStoppedAbortMs) : m_timeouts.replyMs;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
-    try {
-        Send("ABOR", deadline);
-        AbortReplies replies(preliminaryDue);
-        bool systSent = false;
-        for (;;) {
-            const FtpReply reply = ReadReplyUntil(deadline);
-            if (!Alive())
-                return; // closed by the server (or 421): nothing is left unread
-            const AbortReplies::Verdict verdict = replies.Take(reply);
-            // SYST follows ABOR's first answer, not ABOR itself: pure-ftpd ends the
-            // session when a command comes on the heels of ABOR.
-            if (!systSent) {
-                Send("SYST", deadline);
-                systSent = true;
-            }
-            switch (verdict) {
-            case AbortReplies::Verdict::More:
-                continue;
-            case AbortReplies::Verdict::InStep:
-                return;
-            case AbortReplies::Verdict::OutOfStep:
-                // A reply may still be on its way: only a new connection is sure
-                // to answer each command with its own reply.
-                if (stopping) {
-                    // The user is not kept waiting for a new login now; the
-                    // next command makes it.
-                    m_dead = true;
-                    m_reconnectDue = true;
-                    CloseSocket();
-                } else {
-                    Reconnect();
-                }
-                return;
-            }
-        }
-    } catch (const CInternetException&) {
-        m_dead = true;
-        // A silent server after Cancel: try afresh at the next command.
-        m_reconnectDue = stopping || ftp::Interrupted();
-        CloseSocket();
-    }
-}
-
-bool FtpControl::Reconnect() {
-    m_dead = true;
-    CloseSocket();
-    if (m_trailLost)
-        return false;
-    ++m_reconnects;
-    const std::vector<std::string> trail = std::move(m_cwdTrail);
-    m_cwdTrail.clear();
-    try {
-        Dial(nullptr);
-        for (const std::string& folder : trail)
-            if (!Command("CWD " + folder).Is(2))
-                Fail(ERROR_INTERNET_EXTENDED_ERROR,
-                     QStringLiteral("The working folder could not be restored."));
-        return true;
-    } catch (const CInternetException&) {
-        m_dead = true;
-        CloseSocket();
         return false;
     }
 }

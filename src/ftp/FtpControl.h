@@ -37,7 +37,8 @@ public:
 
     // Sends a command and reads its reply. Throws CInternetException when the
     // connection is lost, the server closes it (421) or the reply does not come
-    // in time; the connection is then unusable (Alive() false).
+    // in time; the connection is then unusable (Alive() false). A stop while the
+    // reply is due leaves it closed too, but with a fresh login due (ReconnectDue).
     FtpReply Command(const std::string& command);
     // The same, false (never a throw) on anything but a reply of the given class.
     bool CommandOk(const std::string& command, int replyClass = 2, FtpReply* reply = nullptr);
@@ -53,16 +54,24 @@ public:
     // replies cannot be matched up, logs in afresh on a new control connection.
     // preliminaryDue: the transfer command's first reply has not been read yet.
     // Never throws. With a stop requested it gives the server half a second and,
-    // short of an answer in step, leaves the connection closed (Alive() false).
+    // short of an answer in step, leaves the connection closed (Alive() false)
+    // with a fresh login due at the next command (ReconnectDue()).
     void AbortTransfer(bool preliminaryDue = false);
 
     // Runs a listing command to the end; false when the server refuses it.
     bool FetchListing(const std::string& command, std::string& text);
 
     bool Alive() const { return !m_dead; }
-    // Closed after a cancelled transfer left it out of step: the next command
-    // logs in afresh first, under its own time-outs and stop request.
+    // Closed because a stop left it out of step (a reply or a transfer's end was
+    // still due): the next command logs in afresh first and goes back to the
+    // working folder, under its own time-outs and stop request.
     bool ReconnectDue() const { return m_dead && m_reconnectDue; }
+    // A stop came after the last command was sent and before its final reply:
+    // whether the server carried it out is not known.
+    bool OutcomeUnknown() const { return m_cutShort; }
+    // The fresh login due after a stop goes to this absolute folder rather than
+    // to the last one a CWD was known to reach (a stop cut the way back short).
+    void ReturnTo(const std::string& folder);
     bool Passive() const { return m_passive; }
     bool HasMlst() const { return m_hasMlst; }
     bool ListDashARefused() const { return m_listNoDashA; }
@@ -140,6 +149,8 @@ private:
     int m_reconnects = 0;
     bool m_dead = true;
     bool m_reconnectDue = false;
+    bool m_replyOwed = false;
+    bool m_cutShort = false;
     bool m_passive = false;
     bool m_noEpsv = false;
     bool m_hasMlst = false;

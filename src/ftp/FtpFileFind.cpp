@@ -6,6 +6,7 @@
 
 #include "FtpConnection.h"
 #include "FtpControl.h"
+#include "Interrupt.h"
 #include "ListingParser.h"
 #include "NameCodec.h"
 
@@ -150,7 +151,14 @@ enum class Entered { No, Yes, Stranded };
 Entered EnterAndLeave(FtpControl& control, const std::string& path, const std::string& home) {
     if (home.empty() || !control.CommandOk("CWD " + path))
         return Entered::No;
-    return control.CommandOk("CWD " + home) ? Entered::Yes : Entered::Stranded;
+    if (control.CommandOk("CWD " + home))
+        return Entered::Yes;
+    if (control.ReconnectDue()) {
+        // A stop cut the way back short: the fresh login goes home, not in here.
+        control.ReturnTo(home);
+        ftp::ThrowCancelled();
+    }
+    return Entered::Stranded;
 }
 
 QString JoinPath(const QString& folder, const QString& name) {

@@ -93,8 +93,9 @@ bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString&
         words = QStringLiteral("A transfer is still running on this connection.");
         return false;
     }
-    // Nothing is sent once a stop has come; a stop during the wait closes the
-    // connection, so a late reply is never read as the next command's.
+    // Nothing is sent once a stop has come; a stop during the wait gives the
+    // socket up (the next command logs in again), so a late reply is never read
+    // as the next command's.
     ftp::ThrowIfInterrupted();
     const FtpReply reply = control.Command(std::string(verb) + ' ' + arg);
     words = ShownWords(reply.text);

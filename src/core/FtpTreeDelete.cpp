@@ -38,9 +38,9 @@ bool FtpTreeDelete::Run(const QString& path) {
 bool FtpTreeDelete::FailOn(const CInternetException& e) {
     if (IsCancel(e)) {
         Stopped(m_current);
-        // The stop closes a connection only when it came during a wait for the
-        // server; a command stopped before it was sent left nothing unknown.
-        m_inFlight = !m_connectionUsable;
+        // Only a stop that came between a command and its reply leaves the
+        // command's outcome unknown; one before the command was sent did not.
+        m_inFlight = m_connection->Control().OutcomeUnknown();
         m_words = e.Message();
         return false;
     }

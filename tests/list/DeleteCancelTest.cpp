@@ -194,17 +194,13 @@ TEST(DeleteCancel, ASlowFtpDeleteShowsTheWindowAndItsCancelKeepsTheRest) {
     ASSERT_GE(watch.pressedAtMs, 0);
     EXPECT_LT(returnedMs - watch.pressedAtMs, 1000);
 
+    // The connection logs in again after the stop, so the list's reading
+    // afterwards works: the report is the last box.
     const QStringList boxes = f.Boxes().Captions();
-    ASSERT_GE(boxes.size(), 2);
-    EXPECT_EQ(boxes.mid(0, 2), (QStringList{QStringLiteral("Confirm File Delete"),
-                                            QStringLiteral("Error Deleting Folder")}));
+    ASSERT_EQ(boxes, (QStringList{QStringLiteral("Confirm File Delete"),
+                                  QStringLiteral("Error Deleting Folder")}));
     const QString text = f.Boxes().Calls().at(1).text;
-    // A stop during the server's answer closes the connection, and the list's
-    // reading afterwards then says it cannot read; nothing else may follow.
-    if (boxes.size() > 2) {
-        EXPECT_TRUE(text.contains(QLatin1String("connection to the server was closed")));
-        EXPECT_EQ(boxes.mid(2).filter(QStringLiteral("Error Reading Folder")), boxes.mid(2));
-    }
+    EXPECT_FALSE(text.contains(QLatin1String("connection to the server was closed")));
     EXPECT_TRUE(text.contains(QLatin1String("cancelled"))) << text.toStdString();
     // What the report counts went; the one the stop cut short may have gone too.
     const int left = CountUnder(server.PathOf(QStringLiteral("tree")));

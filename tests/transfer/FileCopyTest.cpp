@@ -176,7 +176,9 @@ TEST_P(FileCopyTest, CancelThroughTheButtonStopsAtABlockBoundary) {
 }
 
 TEST_P(FileCopyTest, CancelFromATimerStopsAtTheFirstBlock) {
-    const QByteArray data = RandomBytes(3 * 1000 * 1000);
+    // Large enough that the copy, on its worker, cannot be over before the
+    // interface thread has had its first turn, however busy the machine.
+    const QByteArray data = RandomBytes(40 * 1000 * 1000);
     PutSource("timer.bin", data);
     QTimer::singleShot(0, dlg.get(),
                        [this] { QTest::mouseClick(dlg->Control(1033), Qt::LeftButton); });

@@ -2,10 +2,26 @@
 
 #include "FtpConnection.h"
 #include "InternetSession.h"
+#include "Job.h"
 
 #include <utility>
 
 namespace core {
+namespace {
+// Says goodbye to the server, off the interface thread when called there: a
+// server that has gone silent would hold the window for the whole wait for its
+// answer to QUIT. The connection is out of the site by now, so nobody can find
+// it half closed meanwhile.
+void CloseOffUi(std::unique_ptr<CFtpConnection> connection) {
+    if (!connection)
+        return;
+    if (OnUiThread() && !JobRunning()) {
+        Run([&] { connection->Close(); });
+        return;
+    }
+    connection->Close();
+}
+} // namespace
 
 FtpSite::FtpSite(QObject* parent) : QObject(parent) {}
 
@@ -37,13 +53,12 @@ void FtpSite::CloseConnection() {
     if (!connection)
         return;
     emit connectionChanged(false);
-    connection->Close();
+    CloseOffUi(std::move(connection));
 }
 
 void FtpSite::SetConnection(std::unique_ptr<CFtpConnection> connection) {
     const bool was = IsConnected();
-    if (std::unique_ptr<CFtpConnection> old = std::move(m_connection))
-        old->Close();
+    CloseOffUi(std::move(m_connection));
     m_connection = std::move(connection);
     if (was != IsConnected())
         emit connectionChanged(IsConnected());

@@ -194,6 +194,9 @@ class Session:
     def command(self, line):
         verb, _, arg = line.partition(" ")
         verb = verb.upper()
+        if self.after_login and SCENARIO == "silent-all":
+            time.sleep(LIFETIME)  # not even a goodbye is answered
+            return False
         if self.after_login and verb not in ("ABOR", "SYST", "QUIT"):
             verdict = self.misbehave_after_login()
             if verdict is not None:

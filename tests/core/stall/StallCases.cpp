@@ -6,8 +6,12 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
+#include "FaultServer.h"
+#include "FtpConnection.h"
+#include "InternetSession.h"
 #include "StallMeter.h"
 #include "TransferFixture.h"
 #include "VelmarApp.h"
@@ -153,6 +157,30 @@ std::vector<Outcome> SilentConnect(const Sizes&) {
     return {out};
 }
 
+// Refresh and the Profiles dialog close the connection before they connect
+// anew; a server that has gone silent must not hold the window for its goodbye.
+std::vector<Outcome> SilentClose(const Sizes&) {
+    const QString name = QStringLiteral("closing the connection to a silent server");
+    FaultServer server(QStringLiteral("silent-all"));
+    TransferEnv env(FtpServer::Kind::Silent);
+    if (!server.IsRunning())
+        return {NotReady(name, "no fault server")};
+    auto session = std::make_unique<CInternetSession>();
+    session->m_timeouts = {2000, 2000, 2000, 2000};
+    try {
+        env.app->Site().SetConnection(std::unique_ptr<CFtpConnection>(session->GetFtpConnection(
+            server.Address(), QStringLiteral("user"), QStringLiteral("secret"))));
+    } catch (const CInternetException& e) {
+        return {NotReady(name, e.Message())};
+    }
+    env.app->Site().SetSession(std::move(session));
+    Outcome out = Measure(name, [&] {
+        env.app->Site().Close();
+        return !env.app->Site().IsConnected() && !env.app->Site().Session();
+    });
+    return {out};
+}
+
 bool MakeEmptyFiles(const QString& folder, int count) {
     for (int i = 0; i < count; ++i) {
         const QByteArray path =
@@ -191,11 +219,9 @@ std::vector<Outcome> Listing(const Sizes& sizes) {
 
 const std::vector<Case>& Cases() {
     static const std::vector<Case> cases = {
-        {"transfers", UpAndDown},
-        {"folder-copy", FolderCopy},
-        {"silent-connect", SilentConnect},
-        {"stalled-data", StalledData},
-        {"listing", Listing},
+        {"transfers", UpAndDown},          {"folder-copy", FolderCopy},
+        {"silent-connect", SilentConnect}, {"silent-close", SilentClose},
+        {"stalled-data", StalledData},     {"listing", Listing},
         {"delete-tree", DeleteTree},
     };
     return cases;

@@ -202,6 +202,9 @@ TEST(DeleteCancel, ASlowFtpDeleteShowsTheWindowAndItsCancelKeepsTheRest) {
     const QString text = f.Boxes().Calls().at(1).text;
     EXPECT_FALSE(text.contains(QLatin1String("connection to the server was closed")));
     EXPECT_TRUE(text.contains(QLatin1String("cancelled"))) << text.toStdString();
+    // Paths read as the server names them, not as the panes join them ("//tree").
+    EXPECT_TRUE(text.contains(QLatin1String(" /tree/"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QLatin1String("//"))) << text.toStdString();
     // What the report counts went; the one the stop cut short may have gone too.
     const int left = CountUnder(server.PathOf(QStringLiteral("tree")));
     EXPECT_GT(left, 0);

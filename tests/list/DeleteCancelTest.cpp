@@ -184,7 +184,7 @@ TEST(DeleteCancel, ASlowFtpDeleteShowsTheWindowAndItsCancelKeepsTheRest) {
     const qint64 returnedMs = watch.Now();
 
     EXPECT_GE(watch.seen.atMs, 900);
-    EXPECT_LE(watch.seen.atMs, 1600);
+    EXPECT_LE(watch.seen.atMs, 2500); // about a second, on a busy machine
     EXPECT_EQ(watch.seen.operation, kDeleting);
     EXPECT_TRUE(watch.seen.activity.contains(QLatin1String("/tree/")))
         << watch.seen.activity.toStdString();

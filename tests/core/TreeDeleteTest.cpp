@@ -6,17 +6,12 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
-#include <arpa/inet.h>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "FtpConnection.h"
@@ -153,64 +148,12 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpTreeDeleteTest,
                          testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd),
                          [](const auto& info) { return FtpServer::KindName(info.param); });
 
-sockaddr_in Loopback(quint16 port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
+// pyftpdlib whose every DELE answers delayMs late, busy meanwhile.
+FtpServer::Options LateDeletes(int delayMs) {
+    FtpServer::Options options;
+    options.lateMs = delayMs;
+    return options;
 }
-
-quint16 FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = Loopback(0);
-    socklen_t size = sizeof addr;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool Accepts(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in addr = Loopback(port);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// pyftpdlib whose every DELE answers after delayMs, busy meanwhile.
-class SlowDeleteServer {
-public:
-    explicit SlowDeleteServer(int delayMs) {
-        m_port = FreePort();
-        if (m_port == 0)
-            return;
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral(VELMAR_SLOW_DELETE_SERVER), m_root.path(),
-                         QString::number(m_port), QString::number(delayMs)});
-        for (int i = 0; i < 100; ++i) {
-            if (Accepts(m_port))
-                return;
-            QThread::msleep(50);
-        }
-        m_port = 0;
-    }
-    ~SlowDeleteServer() {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-    bool IsRunning() const { return m_port != 0; }
-    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    QString Root() const { return m_root.path(); }
-
-private:
-    QTemporaryDir m_root;
-    QProcess m_process;
-    quint16 m_port = 0;
-};
 
 struct StopOutcome {
     core::OpResult result;
@@ -235,13 +178,13 @@ StopOutcome DeleteAndStop(CFtpConnection* connection, int stopAtMs) {
 }
 
 TEST(FtpTreeDeleteStop, AStopDuringALateAnswerNeverTakesThatAnswerForAnothers) {
-    SlowDeleteServer server(60);
+    FtpServer server(FtpServer::Kind::Pyftpdlib, LateDeletes(60));
     ASSERT_TRUE(server.IsRunning());
     const int entries = MakeTree(server.Root(), 2, 20);
     ASSERT_GT(entries, 0);
     CInternetSession session;
     std::unique_ptr<CFtpConnection> connection(
-        session.GetFtpConnection(server.Address(), QStringLiteral("user"), QStringLiteral("pass")));
+        session.GetFtpConnection(server.Address(), server.User(), server.Password()));
     ASSERT_NE(connection, nullptr);
     const QString tree = server.Root() + QStringLiteral("/tree");
     const StopOutcome out = DeleteAndStop(connection.get(), 400);
@@ -272,12 +215,12 @@ TEST(FtpTreeDeleteStop, AStopDuringALateAnswerNeverTakesThatAnswerForAnothers) {
 }
 
 TEST(FtpTreeDeleteStop, AStopOnAStalledServerReturnsWithinASecond) {
-    SlowDeleteServer server(4000);
+    FtpServer server(FtpServer::Kind::Pyftpdlib, LateDeletes(4000));
     ASSERT_TRUE(server.IsRunning());
     ASSERT_GT(MakeTree(server.Root(), 1, 3), 0);
     CInternetSession session;
     std::unique_ptr<CFtpConnection> connection(
-        session.GetFtpConnection(server.Address(), QStringLiteral("user"), QStringLiteral("pass")));
+        session.GetFtpConnection(server.Address(), server.User(), server.Password()));
     ASSERT_NE(connection, nullptr);
     const StopOutcome out = DeleteAndStop(connection.get(), 500);
     ASSERT_EQ(out.result.kind, OpErrorKind::Cancelled);

@@ -1,28 +1,21 @@
 // A stop while the server still owes a plain command's reply: the call returns
 // at once, the late reply never answers a later command, and the connection
 // works again for the next one, logged in afresh in the folder it was in.
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStringList>
-#include <QTemporaryDir>
-#include <QThread>
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 #include "FtpConnection.h"
 #include "FtpControl.h"
 #include "FtpFileFind.h"
+#include "FtpServer.h"
 #include "InternetException.h"
 #include "InternetSession.h"
 #include "Interrupt.h"
@@ -38,88 +31,44 @@ qint64 MsSince(Clock::time_point from) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - from).count();
 }
 
-sockaddr_in Loopback(quint16 port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
-
-quint16 FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = Loopback(0);
-    socklen_t size = sizeof addr;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool Accepts(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in addr = Loopback(port);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// pyftpdlib whose DELE and the given verbs answer late, busy meanwhile.
+// pyftpdlib whose DELE and the given verbs (comma-separated; a verb written
+// -MLSD takes MLSD and MLST away) answer late, busy meanwhile, serving sub/
+// with three files and an empty folder.
 class SlowServer {
 public:
-    SlowServer(int delayMs, const char* verbs) {
-        QDir(m_root.path()).mkpath(QStringLiteral("sub/empty"));
-        Write(QStringLiteral("sub/victim"), "seven b");
-        Write(QStringLiteral("sub/other"), "eleven byte");
-        Write(QStringLiteral("sub/old"), "old");
-        // Another program may take the free port first: a few tries.
-        for (int attempt = 0; attempt < 3 && m_port == 0; ++attempt)
-            Start(delayMs, verbs);
+    SlowServer(int delayMs, const char* verbs)
+        : m_server(FtpServer::Kind::Pyftpdlib, Late(delayMs, verbs)) {
+        m_server.MakeDir(QStringLiteral("sub/empty"));
+        m_server.WriteFile(QStringLiteral("sub/victim"), "seven b");
+        m_server.WriteFile(QStringLiteral("sub/other"), "eleven byte");
+        m_server.WriteFile(QStringLiteral("sub/old"), "old");
     }
-    ~SlowServer() { Stop(); }
-    void Stop() {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-    bool IsRunning() const { return m_port != 0; }
-    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    void Stop() { m_server.Kill(); }
+    bool IsRunning() const { return m_server.IsRunning(); }
+    const FtpServer& Server() const { return m_server; }
     bool Link(const char* target, const char* relative) const {
-        return QFile::link(QLatin1String(target),
-                           m_root.path() + QLatin1Char('/') + QLatin1String(relative));
+        return QFile::link(QLatin1String(target), m_server.PathOf(QLatin1String(relative)));
     }
     bool Has(const char* relative) const {
-        return QFileInfo::exists(m_root.path() + QLatin1Char('/') + QLatin1String(relative));
+        return QFileInfo::exists(m_server.PathOf(QLatin1String(relative)));
     }
 
 private:
-    void Start(int delayMs, const char* verbs) {
-        const quint16 port = FreePort();
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral(VELMAR_SLOW_DELETE_SERVER), m_root.path(),
-                         QString::number(port), QString::number(delayMs),
-                         QString::fromLatin1(verbs)});
-        m_process.waitForStarted(5000);
-        for (int i = 0; i < 200 && m_process.state() != QProcess::NotRunning; ++i) {
-            if (Accepts(port)) {
-                m_port = port;
-                return;
-            }
-            QThread::msleep(50);
+    static FtpServer::Options Late(int delayMs, const char* verbs) {
+        FtpServer::Options options;
+        options.lateMs = delayMs;
+        QStringList late{QStringLiteral("DELE")};
+        for (const QString& verb : QString::fromLatin1(verbs).split(u',', Qt::SkipEmptyParts)) {
+            if (verb == QLatin1String("-MLSD") || verb == QLatin1String("-MLST"))
+                options.noMlsd = true;
+            else
+                late << verb;
         }
-        std::fprintf(stderr, "slow server: %s\n", m_process.readAllStandardError().constData());
-        Stop();
-    }
-    void Write(const QString& relative, const char* text) {
-        QFile f(m_root.path() + QLatin1Char('/') + relative);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(text);
+        options.lateVerbs = late.join(u',');
+        return options;
     }
 
-    QTemporaryDir m_root;
-    QProcess m_process;
-    quint16 m_port = 0;
+    FtpServer m_server;
 };
 
 struct Cut {
@@ -154,8 +103,8 @@ Cut CutShort(const std::function<bool()>& call, int laterMs = 0) {
 
 std::unique_ptr<CFtpConnection> ConnectTo(CInternetSession& session, const SlowServer& server) {
     session.m_timeouts = {5000, 10000, 10000, 2000};
-    return std::unique_ptr<CFtpConnection>(
-        session.GetFtpConnection(server.Address(), QStringLiteral("user"), QStringLiteral("pass")));
+    return std::unique_ptr<CFtpConnection>(session.GetFtpConnection(
+        server.Server().Address(), server.Server().User(), server.Server().Password()));
 }
 
 std::string Pwd(CFtpConnection& c) {

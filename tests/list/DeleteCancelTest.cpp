@@ -3,14 +3,9 @@
 // ends sooner shows nothing at all.
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "CommScope.h"
 #include "CommStatusDlg.h"
@@ -24,48 +19,12 @@ namespace {
 using Dlg = CCommStatusDlg;
 const QString kDeleting = QStringLiteral("Deleting Folder - Please Wait");
 
-// A port of 127.0.0.1 that is free (port 0 asks for one), or whether one takes
-// connections.
-quint16 Probe(quint16 port, bool connectTo) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    auto* a = reinterpret_cast<sockaddr*>(&addr);
-    const bool ok = connectTo ? ::connect(fd, a, sizeof addr) == 0
-                              : ::bind(fd, a, sizeof addr) == 0 && ::getsockname(fd, a, &size) == 0;
-    ::close(fd);
-    return ok ? ntohs(addr.sin_port) : 0;
+// pyftpdlib whose every DELE answers delayMs late, busy meanwhile.
+FtpServer::Options LateDeletes(int delayMs) {
+    FtpServer::Options options;
+    options.lateMs = delayMs;
+    return options;
 }
-
-// pyftpdlib whose every DELE answers late, account "user" / "pass".
-class SlowDeleteServer {
-public:
-    explicit SlowDeleteServer(int delayMs) {
-        const quint16 port = Probe(0, false);
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral(VELMAR_SLOW_DELETE_SERVER), m_root.path(),
-                         QString::number(port), QString::number(delayMs)});
-        for (int i = 0; i < 100 && port != 0 && m_port == 0; ++i) {
-            m_port = Probe(port, true);
-            QThread::msleep(m_port ? 0 : 50);
-        }
-    }
-    ~SlowDeleteServer() {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-    bool IsRunning() const { return m_port != 0; }
-    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    QString PathOf(const QString& rel) const { return m_root.path() + QLatin1Char('/') + rel; }
-
-private:
-    QTemporaryDir m_root;
-    QProcess m_process;
-    quint16 m_port = 0;
-};
 
 // files files spread over folders of ten under root/tree; returns the entry count.
 int MakeTree(const QString& root, int files) {
@@ -169,11 +128,11 @@ int ReportedCount(const QString& text) {
 }
 
 TEST(DeleteCancel, ASlowFtpDeleteShowsTheWindowAndItsCancelKeepsTheRest) {
-    SlowDeleteServer server(150);
+    FtpServer server(FtpServer::Kind::Pyftpdlib, LateDeletes(150));
     ASSERT_TRUE(server.IsRunning());
     const int entries = MakeTree(server.PathOf(QString()), 60);
     AppFixture f;
-    f.SetProfile(server.Address(), QStringLiteral("user"), QStringLiteral("pass"));
+    f.SetProfile(server.Address(), server.User(), server.Password());
     ASSERT_TRUE(f.Start());
     CMyListView* list = f.FtpList();
     ASSERT_GE(RowOf(list, QStringLiteral("tree")), 0);

@@ -35,6 +35,10 @@ public:
         bool blackholeActive = false; // pyftpdlib: PORT taken, but it never connects back
         bool noMlsd = false;          // pyftpdlib without MLSD/MLST: LIST only
         int maxPerIp = 0;             // connections allowed from one address; 0: no limit
+        // pyftpdlib: these commands (comma-separated) answer lateMs late, the
+        // server busy meanwhile; 0: on time.
+        int lateMs = 0;
+        QString lateVerbs = QStringLiteral("DELE");
     };
 
     explicit FtpServer(Kind kind) : FtpServer(kind, Options()) {}

@@ -33,8 +33,9 @@ QString UnsupportedOption(const FtpServer::Options& options, const char* server,
                           bool refusesActive) {
     if (options.refuseActive && !refusesActive)
         return QStringLiteral("%1 cannot refuse active mode here").arg(server);
-    if (options.blackholeActive || options.noMlsd)
-        return QStringLiteral("%1 has no black-holed active mode or MLSD switch").arg(server);
+    if (options.blackholeActive || options.noMlsd || options.lateMs > 0)
+        return QStringLiteral("%1 has no black-holed active mode, MLSD switch or late replies")
+            .arg(server);
     return {};
 }
 
@@ -187,6 +188,9 @@ FtpServerLaunch PyftpdlibLaunch(const FtpServerSetup& setup, bool silent) {
         args << QStringLiteral("--blackhole-active");
     if (setup.options.noMlsd)
         args << QStringLiteral("--no-mlsd");
+    if (setup.options.lateMs > 0)
+        args << QStringLiteral("--late-ms") << QString::number(setup.options.lateMs)
+             << QStringLiteral("--late-verbs") << setup.options.lateVerbs;
     return FtpServerLaunch{args, {}};
 }
 

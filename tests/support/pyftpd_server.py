@@ -4,10 +4,15 @@
 usage: pyftpd_server.py --root DIR --port N [--user U --password P]
                         [--refuse-active | --blackhole-active] [--no-mlsd] [--silent]
                         [--max-per-ip N] [--raw-names]
+                        [--late-ms N --late-verbs DELE,MKD,...]
 
 --raw-names acts like a server without UTF-8: names go out and come in as the
 bytes they have on disk, and FEAT does not offer UTF8. The environment variable
 VELMAR_PYFTPD_RAW_NAMES=1 sets it too.
+
+--late-ms with --late-verbs makes those commands answer that late, the server
+handling nothing else meanwhile: an ABOR sent during the wait is answered after
+the late reply, as a busy server would.
 
 --blackhole-active acts like a server behind a firewall that drops its connections
 back to the client: PORT/EPRT are accepted, the data command then waits for a
@@ -47,8 +52,13 @@ def run_ftp(args):
         authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
     authorizer.add_anonymous(args.root, perm="elradfmwMT")
 
+    late_verbs = set(args.late_verbs.upper().split(",")) if args.late_ms else set()
+
     class Handler(FTPHandler):
-        pass
+        def process_command(self, cmd, *args_, **kwargs):
+            if cmd in late_verbs:
+                time.sleep(args.late_ms / 1000.0)
+            return FTPHandler.process_command(self, cmd, *args_, **kwargs)
 
     Handler.authorizer = authorizer
     Handler.banner = "velmar test server ready"
@@ -127,6 +137,8 @@ def main():
     parser.add_argument("--no-mlsd", action="store_true")
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--max-per-ip", type=int, default=0)
+    parser.add_argument("--late-ms", type=int, default=0)
+    parser.add_argument("--late-verbs", default="DELE")
     parser.add_argument("--raw-names", action="store_true",
                         default=os.environ.get("VELMAR_PYFTPD_RAW_NAMES") == "1")
     args = parser.parse_args()

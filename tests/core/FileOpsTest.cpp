@@ -11,6 +11,7 @@
 
 #include "FtpConnection.h"
 #include "FtpFileOps.h"
+#include "FtpLogin.h"
 #include "FtpServer.h"
 #include "InternetSession.h"
 #include "LocalFileOps.h"
@@ -112,25 +113,15 @@ TEST(LocalFileOps, RefusalsAreTypedWithTheSystemsWords) {
     }
 }
 
-// A logged-in connection to a server of its own.
-struct Site {
-    explicit Site(FtpServer::Kind kind) : server(kind) {
-        if (!server.IsRunning())
-            return;
-        session = std::make_unique<CInternetSession>();
-        connection.reset(
-            session->GetFtpConnection(server.Address(), server.User(), server.Password()));
-    }
-    QString Path(const char* name) const { return QStringLiteral("/") + QString::fromUtf8(name); }
-    FtpServer server;
-    std::unique_ptr<CInternetSession> session;
-    std::unique_ptr<CFtpConnection> connection;
-};
+// An FTP path at the server's root.
+QString Path(const char* name) {
+    return QStringLiteral("/") + QString::fromUtf8(name);
+}
 
 class FtpFileOps : public testing::TestWithParam<FtpServer::Kind> {};
 
 TEST_P(FtpFileOps, RenameOntoAnExistingNameIsRefusedAndTheServersDataStays) {
-    Site s(GetParam());
+    FtpLogin s(GetParam());
     ASSERT_TRUE(s.server.IsRunning()) << s.server.Error().toStdString();
     ASSERT_NE(s.connection, nullptr);
     ASSERT_TRUE(s.server.WriteFile(QStringLiteral("a.txt"), "A"));
@@ -143,7 +134,7 @@ TEST_P(FtpFileOps, RenameOntoAnExistingNameIsRefusedAndTheServersDataStays) {
         const char* to;
     } cases[] = {{"a.txt", "b.txt"}, {"empty", "full"}, {"full", "empty"}, {"a.txt", "empty"}};
     for (const auto& c : cases) {
-        const core::OpResult r = core::RenameFtp(s.connection.get(), s.Path(c.from), s.Path(c.to));
+        const core::OpResult r = core::RenameFtp(s.connection.get(), Path(c.from), Path(c.to));
         EXPECT_EQ(r.kind, OpErrorKind::NameTaken) << c.from << " -> " << c.to;
         EXPECT_EQ(r.op, FileOp::Rename);
     }
@@ -152,18 +143,18 @@ TEST_P(FtpFileOps, RenameOntoAnExistingNameIsRefusedAndTheServersDataStays) {
     EXPECT_EQ(s.server.ReadFile(QStringLiteral("full/f")), "F");
     EXPECT_TRUE(QFileInfo(s.server.PathOf(QStringLiteral("empty"))).isDir());
 
-    EXPECT_TRUE(core::RenameFtp(s.connection.get(), s.Path("a.txt"), s.Path("c.txt")).Ok());
+    EXPECT_TRUE(core::RenameFtp(s.connection.get(), Path("a.txt"), Path("c.txt")).Ok());
     EXPECT_EQ(s.server.ReadFile(QStringLiteral("c.txt")), "A");
     EXPECT_FALSE(QFileInfo::exists(s.server.PathOf(QStringLiteral("a.txt"))));
     // The server refuses a source that is not there, in its own words.
     const core::OpResult missing =
-        core::RenameFtp(s.connection.get(), s.Path("a.txt"), s.Path("d.txt"));
+        core::RenameFtp(s.connection.get(), Path("a.txt"), Path("d.txt"));
     EXPECT_EQ(missing.kind, OpErrorKind::Failed);
     EXPECT_TRUE(missing.words.startsWith(QLatin1String("550"))) << missing.words.toStdString();
 }
 
 TEST_P(FtpFileOps, RefusalsCarryTheServersWords) {
-    Site s(GetParam());
+    FtpLogin s(GetParam());
     ASSERT_TRUE(s.server.IsRunning()) << s.server.Error().toStdString();
     ASSERT_NE(s.connection, nullptr);
     ASSERT_TRUE(s.server.MakeDir(QStringLiteral("full")));
@@ -174,12 +165,11 @@ TEST_P(FtpFileOps, RefusalsCarryTheServersWords) {
         core::OpResult result;
         FileOp op;
     } refused[] = {
-        {"create an existing folder", core::CreateFtpFolder(c, s.Path("full")),
-         FileOp::CreateFolder},
-        {"delete a missing file", core::DeleteFtpFile(c, s.Path("gone")), FileOp::DeleteFile},
-        {"remove a folder with a file", core::DeleteEmptyFtpFolder(c, s.Path("full")),
+        {"create an existing folder", core::CreateFtpFolder(c, Path("full")), FileOp::CreateFolder},
+        {"delete a missing file", core::DeleteFtpFile(c, Path("gone")), FileOp::DeleteFile},
+        {"remove a folder with a file", core::DeleteEmptyFtpFolder(c, Path("full")),
          FileOp::DeleteFolder},
-        {"delete a folder as a file", core::DeleteFtpFile(c, s.Path("full")), FileOp::DeleteFile},
+        {"delete a folder as a file", core::DeleteFtpFile(c, Path("full")), FileOp::DeleteFile},
     };
     for (const auto& r : refused) {
         EXPECT_EQ(r.result.op, r.op) << r.what;
@@ -189,17 +179,17 @@ TEST_P(FtpFileOps, RefusalsCarryTheServersWords) {
     }
     EXPECT_EQ(s.server.ReadFile(QStringLiteral("full/f")), "F");
     // No connection at all is a failure with a reason, never a crash.
-    const core::OpResult none = core::CreateFtpFolder(nullptr, s.Path("x"));
+    const core::OpResult none = core::CreateFtpFolder(nullptr, Path("x"));
     EXPECT_EQ(none.kind, OpErrorKind::Failed);
     EXPECT_FALSE(none.words.isEmpty());
 
-    EXPECT_TRUE(core::CreateFtpFolder(c, s.Path("made")).Ok());
-    EXPECT_TRUE(core::DeleteFtpFile(c, s.Path("full/f")).Ok());
-    EXPECT_TRUE(core::DeleteEmptyFtpFolder(c, s.Path("full")).Ok());
+    EXPECT_TRUE(core::CreateFtpFolder(c, Path("made")).Ok());
+    EXPECT_TRUE(core::DeleteFtpFile(c, Path("full/f")).Ok());
+    EXPECT_TRUE(core::DeleteEmptyFtpFolder(c, Path("full")).Ok());
     EXPECT_TRUE(QFileInfo(s.server.PathOf(QStringLiteral("made"))).isDir());
     EXPECT_FALSE(QFileInfo::exists(s.server.PathOf(QStringLiteral("full"))));
-    EXPECT_EQ(core::FindFtpPath(c, s.Path("made")), core::FtpFound::Something);
-    EXPECT_EQ(core::FindFtpPath(c, s.Path("full")), core::FtpFound::Nothing);
+    EXPECT_EQ(core::FindFtpPath(c, Path("made")), core::FtpFound::Something);
+    EXPECT_EQ(core::FindFtpPath(c, Path("full")), core::FtpFound::Nothing);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpFileOps,

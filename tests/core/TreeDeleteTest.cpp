@@ -16,6 +16,7 @@
 
 #include "FtpConnection.h"
 #include "FtpFileOps.h"
+#include "FtpLogin.h"
 #include "FtpServer.h"
 #include "FtpTreeDelete.h"
 #include "InternetSession.h"
@@ -68,23 +69,10 @@ int MakeTree(const FtpServer& server, int folders, int files) {
     return folders * (files + 2);
 }
 
-struct Site {
-    explicit Site(FtpServer::Kind kind) : server(kind) {
-        if (!server.IsRunning())
-            return;
-        session = std::make_unique<CInternetSession>();
-        connection.reset(
-            session->GetFtpConnection(server.Address(), server.User(), server.Password()));
-    }
-    FtpServer server;
-    std::unique_ptr<CInternetSession> session;
-    std::unique_ptr<CFtpConnection> connection;
-};
-
 class FtpTreeDeleteTest : public testing::TestWithParam<FtpServer::Kind> {};
 
 TEST_P(FtpTreeDeleteTest, DeletesEverythingAndCountsEachEntry) {
-    Site s(GetParam());
+    FtpLogin s(GetParam());
     ASSERT_TRUE(s.server.IsRunning()) << s.server.Error().toStdString();
     ASSERT_NE(s.connection, nullptr);
     const int entries = MakeTree(s.server, 3, 5);
@@ -112,7 +100,7 @@ TEST_P(FtpTreeDeleteTest, DeletesEverythingAndCountsEachEntry) {
 }
 
 TEST_P(FtpTreeDeleteTest, AStopBetweenEntriesReportsWhatWentAndASecondRunFinishes) {
-    Site s(GetParam());
+    FtpLogin s(GetParam());
     ASSERT_TRUE(s.server.IsRunning()) << s.server.Error().toStdString();
     ASSERT_NE(s.connection, nullptr);
     const int entries = MakeTree(s.server, 3, 6);

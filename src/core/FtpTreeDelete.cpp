@@ -162,20 +162,10 @@ bool FtpTreeDelete::Fail(const QString& reason, const QString& where, const QStr
     return false;
 }
 
-namespace {
-// A path as the user reads it: the panes join the root folder "/" and a name
-// with a slash of their own ("//docs/"), which the server takes as "/docs/".
-QString Shown(const QString& path) {
-    QString shown = path;
-    while (shown.contains(QLatin1String("//")))
-        shown.replace(QLatin1String("//"), QLatin1String("/"));
-    return shown;
-}
-} // namespace
-
 QString FtpTreeDelete::Report() const {
     QString text = m_reason.isEmpty() ? QStringLiteral("The delete failed.") : m_reason;
-    text += QStringLiteral("\n\nThe delete stopped at ") + Shown(m_where) + QStringLiteral(".\n");
+    text += QStringLiteral("\n\nThe delete stopped at ") + pathrules::Shown(m_where) +
+            QStringLiteral(".\n");
     if (m_inFlight)
         text += QStringLiteral("Whether that item itself is gone is not known: the server had "
                                "not answered yet.\n");
@@ -186,7 +176,7 @@ QString FtpTreeDelete::Report() const {
     return text + QStringLiteral("%1 item(s) were deleted; %2 remains on the server with "
                                  "everything that was not deleted yet.")
                       .arg(m_deleted)
-                      .arg(Shown(m_root));
+                      .arg(pathrules::Shown(m_root));
 }
 
 OpResult FtpTreeDelete::Result() const {

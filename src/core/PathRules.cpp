@@ -62,6 +62,12 @@ QString Comparable(const QString& path) {
     return joined.isEmpty() ? QStringLiteral(".") : joined;
 }
 
+QString Shown(QString path) {
+    while (path.contains(QLatin1String("//")))
+        path.replace(QLatin1String("//"), QLatin1String("/"));
+    return path;
+}
+
 bool IsSamePath(const QString& a, const QString& b) {
     return Comparable(a) == Comparable(b);
 }

@@ -27,6 +27,11 @@ bool IsRoot(const QString& path);
 // letters is kept, as the servers and the local disk tell it apart.
 QString Comparable(const QString& path);
 
+// A path as the user reads it: runs of "/" made one. The panes join the FTP
+// root "/" and a name with a slash of their own ("//docs/"), which the server
+// reads as "/docs/".
+QString Shown(QString path);
+
 // True when both paths name the same file or folder.
 bool IsSamePath(const QString& a, const QString& b);
 

@@ -42,6 +42,14 @@ TEST(PathRules, TrailingSlashesAndComparableForms) {
         EXPECT_EQ(WithoutTrailingSlash(Q(c.path)), Q(c.without)) << c.path;
         EXPECT_EQ(Comparable(Q(c.path)), Q(c.comparable)) << c.path;
     }
+    // As the user reads them: the slashes made single, nothing else changed.
+    const std::pair<const char*, const char*> shown[] = {{"//www/", "/www/"},
+                                                         {"///", "/"},
+                                                         {"//pub//x/../y", "/pub/x/../y"},
+                                                         {"", ""},
+                                                         {"a/b", "a/b"}};
+    for (const auto& [path, reads] : shown)
+        EXPECT_EQ(Shown(Q(path)), Q(reads)) << path;
     for (const char* root : {"", "/", "//", "///"})
         EXPECT_TRUE(IsRoot(Q(root))) << root;
     for (const char* other : {"/x", "x", "//x/", "/..", "."})

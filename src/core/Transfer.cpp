@@ -47,12 +47,7 @@ void Transfer::ShowLine(StatusLine line, const QString& text) {
         m_view.ShowLine(line, text);
         return;
     }
-    std::lock_guard lock(m_textMutex);
-    m_texts.insert(static_cast<int>(line), text);
-    if (m_textsPosted)
-        return;
-    m_textsPosted = true;
-    Post([this] { FlushTexts(); });
+    QueueText([&] { m_texts.insert(static_cast<int>(line), text); });
 }
 
 void Transfer::ShowStatus(const QString& text) {
@@ -60,8 +55,12 @@ void Transfer::ShowStatus(const QString& text) {
         m_view.ShowStatus(text);
         return;
     }
+    QueueText([&] { m_statusTexts.push_back(text); });
+}
+
+void Transfer::QueueText(const std::function<void()>& store) {
     std::lock_guard lock(m_textMutex);
-    m_statusTexts.push_back(text);
+    store();
     if (m_textsPosted)
         return;
     m_textsPosted = true;

@@ -119,6 +119,8 @@ private:
     void Call(const std::function<void()>& fn);
     void Fail(TransferError error);
     void ShowCancelled();
+    // Stores a text under the lock and, once per batch, posts the batch's showing.
+    void QueueText(const std::function<void()>& store);
     void FlushTexts();
 
     static void ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt);

@@ -1,5 +1,6 @@
 // The connection to the active profile's server. The blocking connect runs on a
-// worker thread while the user-interface thread waits a bounded time for it.
+// worker thread of its own while the transfer waits a bounded time for it, so
+// that a server that never answers can be given up on.
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -16,9 +17,9 @@
 #include "Transfer.h"
 
 // What the worker and Connect share. The worker never touches the site once
-// Connect has given up (the site may be gone by then); whatever it
-// brings back late is closed and dropped here, together with the session that
-// Connect handed over when it gave up.
+// Connect has given up (the site may be gone by then); whatever it brings back
+// late is closed and dropped here, together with the session that Connect
+// handed over when it gave up.
 struct ConnectAttempt {
     std::mutex mutex;
     bool done = false;

@@ -4,10 +4,14 @@
 // created. Then the destination folder is made and the items are copied depth
 // first; the first failure ends the whole copy, and nothing already copied is
 // removed. Links are never followed into: a link to a file is copied as the
-// file, a link to a folder is left out.
+// file, a link to a folder is left out. Pipes, sockets and devices are left out
+// too, and named once the copy is done. A server's name that cannot name a local
+// file refuses a download whole, before anything is made: leaving it out would
+// make a copy that replaces the old folder without it.
 #include <QFile>
 #include <sys/stat.h>
 
+#include "CopyChecks.h"
 #include "FtpConnection.h"
 #include "FtpSite.h"
 #include "Job.h"
@@ -89,18 +93,46 @@ bool core::Transfer::CopyFolderLocalToFtp(const QString& source, const QString& 
         treescan::ScanLocal(source, [this] { return PollCancel(Clock::now()); });
     if (ScanStopped(scan))
         return false;
-    return CopyScanned(
+    const bool copied = CopyScanned(
         scan, destination, [this](const QString& path) { return CreateRemoteFolder(path); },
         [&](const QString& relative) {
             return UploadLocal(JoinLocal(source, relative), JoinRemote(destination, relative),
                                Target::Fresh);
         });
+    if (copied && !scan.skippedSpecial.empty())
+        Fail({TransferError::Kind::SpecialSkipped,
+              copychecks::SkippedList(source, scan.skippedSpecial),
+              {},
+              {}});
+    return copied;
 }
+
+namespace {
+// The first item of a download whose name cannot name a local file, or the
+// folder itself; its refusal.
+std::optional<core::TransferError> RefusedName(const QString& source,
+                                               const treescan::Result& scan) {
+    // The root has no name of its own; the copy of it is named by the user's side.
+    if (!pathrules::IsRoot(source))
+        if (auto refusal = copychecks::LocalNameRefusal(source, transferpaths::NameOf(source)))
+            return refusal;
+    for (const treescan::Item& item : scan.items) {
+        const QString path = JoinRemote(source, item.relative);
+        if (auto refusal = copychecks::LocalNameRefusal(path, transferpaths::NameOf(path)))
+            return refusal;
+    }
+    return std::nullopt;
+}
+} // namespace
 
 bool core::Transfer::CopyFolderFtpToLocal(const QString& source, const QString& destination) {
     treescan::Result scan;
     if (!ScanRemoteTree(source, scan))
         return false;
+    if (auto refusal = RefusedName(source, scan)) {
+        Fail(*refusal);
+        return false;
+    }
     return CopyScanned(
         scan, destination, [this](const QString& path) { return CreateLocalFolder(path); },
         [&](const QString& relative) {

@@ -13,7 +13,49 @@ namespace {
 [[noreturn]] void Fail(const char* what) {
     throw LocalFileError(std::string(what) + ": " + std::strerror(errno));
 }
+
+bool IsSpecialMode(mode_t mode) {
+    return S_ISFIFO(mode) || S_ISSOCK(mode) || S_ISCHR(mode) || S_ISBLK(mode);
+}
+
+// Opens with O_NONBLOCK, so that a pipe put in the file's place after it was
+// looked at cannot hold the open, and keeps the descriptor only when it is a
+// regular file. Reads and writes of a regular file never block on that flag, but
+// it is cleared all the same.
+int OpenRegular(const QString& path, int flags, mode_t mode) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0)
+        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    return fd;
+}
 } // namespace
+
+namespace localfile {
+Kind KindOf(const QString& path, bool followLink) {
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(path);
+    if ((followLink ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0)
+        return Kind::Missing;
+    if (S_ISREG(st.st_mode))
+        return Kind::Regular;
+    if (S_ISDIR(st.st_mode))
+        return Kind::Folder;
+    if (S_ISLNK(st.st_mode))
+        return Kind::Link;
+    return IsSpecialMode(st.st_mode) ? Kind::Special : Kind::Other;
+}
+} // namespace localfile
 
 LocalFile::~LocalFile() {
     if (!m_tempPath.isEmpty())
@@ -23,22 +65,31 @@ LocalFile::~LocalFile() {
 }
 
 bool LocalFile::OpenRead(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    // A folder, a pipe or a device is not a file to copy (a pipe would block forever).
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    // A folder, a pipe, a socket or a device is not a file to copy: a pipe's open
+    // waits for a writer, and its reads for data that may never come. A link to
+    // a file is read as the file.
+    if (localfile::KindOf(path, true) != localfile::Kind::Regular) {
+        errno = EINVAL;
         return false;
     }
-    m_fd = fd;
-    return true;
+    m_fd = OpenRegular(path, O_RDONLY, 0);
+    return m_fd >= 0;
 }
 
 bool LocalFile::OpenCreate(const QString& path) {
-    m_fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Never written through a link, nor into a pipe or device of that name (the
+    // open of a pipe without a reader would wait for good). The file is emptied
+    // only once it is known to be a regular one.
+    const localfile::Kind kind = localfile::KindOf(path, false);
+    if (kind != localfile::Kind::Regular && kind != localfile::Kind::Missing) {
+        errno = kind == localfile::Kind::Folder ? EISDIR : EINVAL;
+        return false;
+    }
+    m_fd = OpenRegular(path, O_WRONLY | O_CREAT | O_NOFOLLOW, 0666);
+    if (m_fd >= 0 && ::ftruncate(m_fd, 0) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
     return m_fd >= 0;
 }
 
@@ -46,8 +97,8 @@ bool LocalFile::OpenTempBeside(const QString& target) {
     // A few tries: the random part makes a clash unlikely, O_EXCL makes it harmless.
     for (int attempt = 0; attempt < 8; ++attempt) {
         const QString path = transferpaths::TempSibling(target, QStringLiteral("part"));
-        m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                      0600);
+        m_fd = ::open(QFile::encodeName(path).constData(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (m_fd >= 0) {
             m_tempPath = path;
             return true;

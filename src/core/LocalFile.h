@@ -12,6 +12,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+namespace localfile {
+// What a local path names. Special: a named pipe, a socket or a device, which a
+// copy never opens (a pipe's open or read may wait for good).
+enum class Kind { Missing, Regular, Folder, Link, Special, Other };
+// With followLink, what a link leads to (Missing when it leads nowhere).
+Kind KindOf(const QString& path, bool followLink);
+} // namespace localfile
+
 // A local file opened for one copy, closed by its destructor on every path. A file
 // opened with OpenTempBeside is a replacement in the making: it takes the target's
 // name only through CommitOver, and is removed on every other path.
@@ -22,9 +30,11 @@ public:
     LocalFile(const LocalFile&) = delete;
     LocalFile& operator=(const LocalFile&) = delete;
 
-    // Opens an existing regular file for reading; false when it cannot be.
+    // Opens an existing regular file (or a link to one) for reading; false when
+    // it cannot be. Never waits, whatever is at path.
     bool OpenRead(const QString& path);
-    // Creates the file, or empties an existing one, for writing.
+    // Creates the file, or empties an existing regular one, for writing; false,
+    // without touching it, for anything else at path (a link, a pipe, a folder).
     bool OpenCreate(const QString& path);
     // Creates a new, empty file in target's folder under a temporary name that
     // only this user can read until it is committed.

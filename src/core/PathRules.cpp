@@ -1,5 +1,6 @@
 #include "PathRules.h"
 
+#include <QFile>
 #include <QStringList>
 
 namespace pathrules {
@@ -25,11 +26,10 @@ QStringList Elements(const QString& path, bool absolute) {
     return kept;
 }
 
-bool HasControlCharacter(const QString& name) {
-    for (const QChar c : name)
-        if (c.category() == QChar::Other_Control)
-            return true;
-    return false;
+void AppendHex(QString& out, char16_t c) {
+    const bool small = c <= 0xFF;
+    out += small ? QStringLiteral("\\x") : QStringLiteral("\\u");
+    out += QString::number(c, 16).toUpper().rightJustified(small ? 2 : 4, QLatin1Char('0'));
 }
 } // namespace
 
@@ -91,7 +91,45 @@ bool IsPathElement(const QString& name) {
 }
 
 bool IsValidNewName(const QString& name) {
-    return IsPathElement(name) && !HasControlCharacter(name);
+    return IsPathElement(name) && !HasDisguisingCharacter(name);
+}
+
+bool IsDisguisingCharacter(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+bool HasDisguisingCharacter(const QString& name) {
+    for (const QChar c : name)
+        if (IsDisguisingCharacter(c.unicode()))
+            return true;
+    return false;
+}
+
+QString Escaped(const QString& name) {
+    if (!HasDisguisingCharacter(name))
+        return name;
+    QString out;
+    out.reserve(name.size() + 16);
+    for (const QChar c : name) {
+        if (IsDisguisingCharacter(c.unicode()))
+            AppendHex(out, c.unicode());
+        else if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else
+            out += c;
+    }
+    return out;
+}
+
+LocalNameProblem CheckLocalName(const QString& name) {
+    if (!IsPathElement(name))
+        return LocalNameProblem::NotAnElement;
+    if (HasDisguisingCharacter(name))
+        return LocalNameProblem::Disguising;
+    if (QFile::encodeName(name).size() > kMaxLocalNameBytes)
+        return LocalNameProblem::TooLong;
+    return LocalNameProblem::None;
 }
 
 } // namespace pathrules

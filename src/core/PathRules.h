@@ -49,8 +49,27 @@ bool Overlap(const QString& a, const QString& b);
 bool IsPathElement(const QString& name);
 
 // A name the user gives to a new or renamed file or folder: a path element that
-// also holds no control character (which no file system shows sensibly and a
-// terminal would act on).
+// also holds no disguising character.
 bool IsValidNewName(const QString& name);
+
+// Characters that hide or disguise a name on the screen: the control characters
+// (C0, DEL and C1, which no file system shows sensibly and a terminal acts on),
+// the marks, embeddings, overrides and isolates that turn the direction of
+// text ("exe.txt" shown as "txt.exe"), and the line and paragraph separators.
+bool IsDisguisingCharacter(char16_t c);
+bool HasDisguisingCharacter(const QString& name);
+
+// A name as the panes and the messages show it: each disguising character
+// written out as \xHH (up to U+00FF) or \uHHHH, and, in such a name, each
+// backslash doubled, so that no shown name reads like another. Any other name is
+// shown as it is.
+QString Escaped(const QString& name);
+
+// The longest name of one local file or folder, in bytes of its encoded form.
+inline constexpr int kMaxLocalNameBytes = 255;
+
+// Why a name from a server cannot name a local file or folder; None when it can.
+enum class LocalNameProblem { None, NotAnElement, Disguising, TooLong };
+LocalNameProblem CheckLocalName(const QString& name);
 
 } // namespace pathrules

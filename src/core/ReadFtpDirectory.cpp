@@ -34,12 +34,10 @@ void core::Transfer::ReadFtpDirectory() {
     find.FindFile(QString(), INTERNET_FLAG_RELOAD);
     if (find.Failed())
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, find.ErrorText());
-    for (const FtpListEntry& found : find.Entries()) {
-        // A name too long for a directory entry is left out rather than cut:
-        // a cut name would point at a different file, or at none.
-        if (found.name.size() > DirEntry::kMaxName)
-            continue;
+    // Every name is shown whole, however long: a cut name would point at another
+    // file or at none, and one left out could be neither seen nor deleted. A copy
+    // of one too long for a local name is refused with its name.
+    for (const FtpListEntry& found : find.Entries())
         listing.push_back(EntryOf(found));
-    }
     m_site->SetListing(std::move(listing));
 }

@@ -38,6 +38,10 @@ struct TransferError {
         PartialLeft,      // path: an unfinished copy that could not be removed
         OldKeptAside,     // path's old file is left at aside
         OldNotRemoved,    // the copy is in place; the old file is left at aside
+        SpecialFile,      // path: a pipe, socket or device named as source or destination
+        SpecialSkipped,   // path: what a folder copy left out as not regular files, a line each
+        UnsafeName,       // path (escaped): a server's name that would hide what it is
+        NameTooLong,      // path: a server's name too long for a local file
     };
     Kind kind = Kind::CopyFile;
     QString path;

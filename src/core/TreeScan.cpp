@@ -56,21 +56,28 @@ private:
         if (S_ISLNK(own.st_mode)) {
             // Never followed: a link to a folder may point anywhere, even at an
             // ancestor. A link to a file (or to nothing) is copied as a file.
-            if (::stat(bytes.constData(), &target) == 0 && S_ISDIR(target.st_mode)) {
+            const bool resolves = ::stat(bytes.constData(), &target) == 0;
+            if (resolves && S_ISDIR(target.st_mode)) {
                 ++m_result.skippedFolderLinks;
                 return true;
             }
-            m_result.items.push_back({childRelative, false});
-            return true;
+            return File(childRelative, !resolves || S_ISREG(target.st_mode));
         }
-        if (!S_ISDIR(own.st_mode)) {
-            m_result.items.push_back({childRelative, false});
-            return true;
-        }
+        if (!S_ISDIR(own.st_mode))
+            return File(childRelative, S_ISREG(own.st_mode));
         if (IsHiddenFolderName(name))
             return true;
         m_result.items.push_back({childRelative, true});
         return Folder(path, childRelative, level + 1);
+    }
+
+    // A pipe, a socket or a device would hold the copy in its open or its reads.
+    bool File(const QString& relative, bool regular) {
+        if (regular)
+            m_result.items.push_back({relative, false});
+        else
+            m_result.skippedSpecial.push_back(relative);
+        return true;
     }
 
     bool Stopped(Stop stop, const QString& where) {

@@ -24,13 +24,17 @@ struct Result {
     Stop stop = Stop::None;
     QString where; // the folder at which the scan stopped
     int skippedFolderLinks = 0;
+    // Named pipes, sockets and devices, and links to them (relative, as items):
+    // never opened, so never copied. The copy tells the user which.
+    std::vector<QString> skippedSpecial;
 };
 
 // Folders whose names begin with "." are not copied; files of any name are.
 bool IsHiddenFolderName(const QString& name);
 
 // Scans a local folder. Links are never followed into: a link to a file is an item
-// (its contents are copied), a link to a folder is left out. A folder reached
+// (its contents are copied), a link to a folder is left out, and so is anything
+// that is not a regular file (skippedSpecial names it). A folder reached
 // twice (the same device and inode, as through a bind mount) is a cycle.
 // keepGoing is asked between folders; false ends the scan as Cancelled.
 Result ScanLocal(const QString& root, const std::function<bool()>& keepGoing);

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QWindow>
 
+#include "CopyChecks.h"
 #include "FrameBase.h"
 #include "HelpWindow.h"
 #include "InternetException.h"
@@ -214,11 +215,22 @@ void CCommStatusDlg::ReadFtpDirectory() {
     });
 }
 
+bool CCommStatusDlg::Refused(const std::optional<core::TransferError>& refusal) {
+    if (refusal)
+        Failed(*refusal);
+    return refusal.has_value();
+}
+
 bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
+    if (Refused(copychecks::SourceRefusal(localPath)))
+        return false;
     return AsJob([&] { return m_transfer->CopyLocalToFtp(localPath, remotePath); });
 }
 
 bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
+    // Before the server is asked for anything: nothing is fetched to be thrown away.
+    if (Refused(copychecks::DownloadRefusal(remotePath, localPath)))
+        return false;
     return AsJob([&] { return m_transfer->CopyFtpToLocal(remotePath, localPath); });
 }
 

@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "Transfer.h"
 
@@ -143,6 +144,8 @@ private:
     // as its stop request, while the windows keep painting. From within a job
     // (a file of a folder copy) it runs at once.
     bool AsJob(const std::function<bool()>& body);
+    // Tells a copy's refusal, made before the copy starts; true when there is one.
+    bool Refused(const std::optional<core::TransferError>& refusal);
     QWidget* BoxOwner() const;
     void ReportBusy();
     // Lets the extra connections of copies and deletions ask about certificates.

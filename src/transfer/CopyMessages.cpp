@@ -8,6 +8,7 @@
 namespace copymessages {
 namespace {
 const QString kCopyFolder = QStringLiteral("Error Copying Folder");
+const QString kCopyFile = QStringLiteral("Error Copying File");
 
 void Stop(QWidget* owner, const QString& text, const QString& caption) {
     MessageBox(owner, text, caption, MB_OK | MB_ICONHAND);
@@ -78,7 +79,7 @@ void OldKeptAside(QWidget* owner, const QString& path, const QString& aside, boo
          QStringLiteral("The program was unable to put the copy in the place of %1, and the old "
                         "%2 could not be moved back. It is kept, unchanged, as %3.")
              .arg(path, folder ? QStringLiteral("folder") : QStringLiteral("file"), aside),
-         folder ? kCopyFolder : QStringLiteral("Error Copying File"));
+         folder ? kCopyFolder : kCopyFile);
 }
 
 void PartialLeft(QWidget* owner, const QString& path, bool folder) {
@@ -86,7 +87,7 @@ void PartialLeft(QWidget* owner, const QString& path, bool folder) {
          QStringLiteral("The copy was not completed, and the program was unable to remove its "
                         "unfinished part. It is left as %1; the old %2 is unchanged.")
              .arg(path, folder ? QStringLiteral("folder") : QStringLiteral("file")),
-         folder ? kCopyFolder : QStringLiteral("Error Copying File"));
+         folder ? kCopyFolder : kCopyFile);
 }
 
 void OldNotRemoved(QWidget* owner, const QString& aside) {
@@ -95,6 +96,39 @@ void OldNotRemoved(QWidget* owner, const QString& aside) {
                         "version. What is left of it is in %1.")
              .arg(aside),
          QStringLiteral("Error Deleting Folder"));
+}
+
+void SpecialFile(QWidget* owner, const QString& path) {
+    Stop(owner,
+         QStringLiteral("%1 is not a regular file: it is a named pipe, a socket or a device. The "
+                        "program does not copy from or onto such a file; nothing was copied.")
+             .arg(path),
+         kCopyFile);
+}
+
+void SpecialSkipped(QWidget* owner, const QString& paths) {
+    MessageBox(owner,
+               QStringLiteral("These items were not copied, as they are not regular files (named "
+                              "pipes, sockets or devices):\n\n%1")
+                   .arg(paths),
+               QStringLiteral("Items Not Copied"), MB_OK | MB_ICONWARNING);
+}
+
+void UnsafeName(QWidget* owner, const QString& shownPath) {
+    Stop(owner,
+         QStringLiteral("The name %1 holds control or text-direction characters, which could hide "
+                        "or disguise what it is. The program does not give such a name to a local "
+                        "file or folder; nothing was copied.")
+             .arg(shownPath),
+         kCopyFile);
+}
+
+void NameTooLong(QWidget* owner, const QString& path) {
+    Stop(owner,
+         QStringLiteral("The name %1 is longer than the 255 bytes that the name of a local file or "
+                        "folder may hold; nothing was copied.")
+             .arg(path),
+         kCopyFile);
 }
 
 } // namespace copymessages

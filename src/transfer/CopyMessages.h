@@ -30,4 +30,12 @@ void PartialLeft(QWidget* owner, const QString& path, bool folder);
 // Caption "Error Deleting Folder": the copy is in place, the old one is left aside.
 void OldNotRemoved(QWidget* owner, const QString& aside);
 
+// Caption "Error Copying File": a pipe, a socket or a device is never opened.
+void SpecialFile(QWidget* owner, const QString& path);
+// What a folder copy left out because it is not a regular file, one per line.
+void SpecialSkipped(QWidget* owner, const QString& paths);
+// A server's name that cannot name a local file: shown escaped, or too long.
+void UnsafeName(QWidget* owner, const QString& shownPath);
+void NameTooLong(QWidget* owner, const QString& path);
+
 } // namespace copymessages

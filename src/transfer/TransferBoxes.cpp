@@ -82,6 +82,18 @@ void CCommStatusDlg::Failed(const core::TransferError& error) {
     case Kind::OldNotRemoved:
         copymessages::OldNotRemoved(frame, error.aside);
         break;
+    case Kind::SpecialFile:
+        copymessages::SpecialFile(frame, error.path);
+        break;
+    case Kind::SpecialSkipped:
+        copymessages::SpecialSkipped(frame, error.path);
+        break;
+    case Kind::UnsafeName:
+        copymessages::UnsafeName(frame, error.path);
+        break;
+    case Kind::NameTooLong:
+        copymessages::NameTooLong(frame, error.path);
+        break;
     }
 }
 

@@ -150,23 +150,65 @@ TEST(PathRules, NamesFromListingsAndNamesTheUserGives) {
         bool element;
         bool newName;
     } cases[] = {
-        {QString(), false, false},       {Q("."), false, false},
-        {Q(".."), false, false},         {Q("/"), false, false},
-        {Q("a/b"), false, false},        {Q("../x"), false, false},
-        {Q("/etc"), false, false},       {Q("a") + QChar(0) + Q("b"), false, false},
+        {QString(), false, false},        {Q("."), false, false},
+        {Q(".."), false, false},          {Q("/"), false, false},
+        {Q("a/b"), false, false},         {Q("../x"), false, false},
+        {Q("/etc"), false, false},        {Q("a") + QChar(0) + Q("b"), false, false},
         {Q("a\nb"), true, false},        // control characters: a listing may hold
         {Q("\t"), true, false},          // them (and the copy keeps the name), a
         {Q("\x1b[31mred"), true, false}, // new name may not
         {Q("del\x7f"), true, false},     //
         {Q("c1\xc2\x85"), true, false},  // NEL, a C1 control
-        {Q("Web"), true, true},          {Q(".hidden"), true, true},
-        {Q("..."), true, true},          {Q("..x"), true, true},
-        {Q("a b"), true, true},          {Q(" "), true, true},
-        {Q("back\\slash"), true, true},  {Q("Zürich €"), true, true},
+        {Q("Web"), true, true},           {Q(".hidden"), true, true},
+        {Q("..."), true, true},           {Q("..x"), true, true},
+        {Q("a b"), true, true},           {Q(" "), true, true},
+        {Q("back\\slash"), true, true},   {Q("Zürich €"), true, true},
+        {Q("exe\u202Etxt"), true, false}, // text-direction overrides, marks and
+        {Q("a\u2067b"), true, false},     // isolates would disguise a new name
+        {Q("\u200Fx"), true, false},      //
+        {Q("x\u061C"), true, false},      //
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsPathElement(c.name), c.element) << c.name.toStdString();
         EXPECT_EQ(IsValidNewName(c.name), c.newName) << c.name.toStdString();
+    }
+}
+
+// How a server's name is shown, and whether it may name a local file: every
+// disguising character (C0, DEL, C1 and the five bytes Windows-1252 leaves out,
+// each class of text-direction character, the line separators) is written out,
+// so that no two names read alike; such a name never names a local file, nor
+// one over 255 bytes.
+TEST(PathRules, DisguisingNamesAreShownWrittenOutAndNeverNameALocalFile) {
+    using Problem = LocalNameProblem;
+    const QString longest(255, QLatin1Char('x'));
+    const struct {
+        QString name;
+        QString shown;
+        Problem problem;
+    } cases[] = {
+        {Q("plain.txt"), Q("plain.txt"), Problem::None},
+        {Q("back\\slash"), Q("back\\slash"), Problem::None}, // shown as it is
+        {Q("a\xc2\x9b[2Jb"), Q("a\\x9B[2Jb"), Problem::Disguising},
+        {QString(QChar(0x81)) + QChar(0x8D) + QChar(0x8F) + QChar(0x90) + QChar(0x9D),
+         Q("\\x81\\x8D\\x8F\\x90\\x9D"), Problem::Disguising},
+        {Q("exe\u202Etxt.exe"), Q("exe\\u202Etxt.exe"), Problem::Disguising},
+        {Q("\u202A\u202B\u202C\u202Dx"), Q("\\u202A\\u202B\\u202C\\u202Dx"), Problem::Disguising},
+        {Q("\u2066\u2067\u2068\u2069"), Q("\\u2066\\u2067\\u2068\\u2069"), Problem::Disguising},
+        {Q("\u200E\u200F\u061C"), Q("\\u200E\\u200F\\u061C"), Problem::Disguising},
+        {Q("line\u2028para\u2029"), Q("line\\u2028para\\u2029"), Problem::Disguising},
+        {Q("tab\there\x7f"), Q("tab\\x09here\\x7F"), Problem::Disguising},
+        // A backslash in a written-out name is doubled: it cannot pass for an escape.
+        {Q("\\x9B\u202E"), Q("\\\\x9B\\u202E"), Problem::Disguising},
+        {longest, longest, Problem::None},
+        {longest + Q("y"), longest + Q("y"), Problem::TooLong},
+        {QString(128, QChar(0xE9)), QString(128, QChar(0xE9)), Problem::TooLong}, // 256 bytes
+        {Q(".."), Q(".."), Problem::NotAnElement},
+        {Q("a/b"), Q("a/b"), Problem::NotAnElement},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Escaped(c.name), c.shown) << c.name.toStdString();
+        EXPECT_EQ(CheckLocalName(c.name), c.problem) << c.name.toStdString();
     }
 }
 } // namespace

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "ListItems.h"
+#include "PathRules.h"
 
 std::vector<ListRow> BuildListRows(const std::vector<DirEntry>& entries, ListSort sort,
                                    int folderImage, int fileImage) {
@@ -88,8 +89,10 @@ QVariant CListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::EditRole:
     case Qt::AccessibleTextRole:
+        // A name that could hide or disguise itself is shown written out; the
+        // editor of a rename starts from the name itself.
         if (column == ColName)
-            return Row(row).name;
+            return role == Qt::EditRole ? Row(row).name : pathrules::Escaped(Row(row).name);
         return column == ColSize ? SizeText(row) : DateText(row);
     case Qt::DecorationRole:
         if (column == ColName && Row(row).image >= 0 && Row(row).image < m_icons.size())

@@ -2,6 +2,7 @@
 #include "MyTreeView.h"
 
 #include <QPalette>
+#include <QStyledItemDelegate>
 #include <algorithm>
 
 #include "CommStatusDlg.h"
@@ -12,6 +13,7 @@
 #include "LocalFind.h"
 #include "Messages.h"
 #include "MyListView.h"
+#include "PathRules.h"
 #include "TreeSupport.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
@@ -22,6 +24,16 @@ const QString kLocalRootLabel = QStringLiteral("Local Computer");
 const QString kNoConnection = QStringLiteral("No Connection");
 const QString kPlaceholder = QStringLiteral("Empty Folder");
 const QString kReady = QStringLiteral("Ready");
+
+// An item keeps the server's name as its text, which the folder paths are made
+// of; only what is painted has its disguising characters written out.
+class ShownNameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale& locale) const override {
+        return pathrules::Escaped(QStyledItemDelegate::displayText(value, locale));
+    }
+};
 
 bool LabelLess(const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
     const int c = a->text(0).compare(b->text(0), Qt::CaseInsensitive);
@@ -57,7 +69,7 @@ QVariant CTreeItem::data(int column, int role) const {
                    : tree->m_doc->SmallIcon(image);
     }
     case Qt::AccessibleTextRole:
-        return text(0);
+        return pathrules::Escaped(text(0));
     case Qt::BackgroundRole:
         if (tree->m_dropTarget == this)
             return tree->palette().brush(QPalette::Highlight);
@@ -84,6 +96,7 @@ CMyTreeView::CMyTreeView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent)
     // The tree has one column, so selecting the item is selecting its row.
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setUniformRowHeights(true);
+    setItemDelegate(new ShownNameDelegate(this));
     connect(this, &QTreeWidget::itemExpanded, this, &CMyTreeView::OnItemExpanded);
     connect(this, &QTreeWidget::itemCollapsed, this, &CMyTreeView::OnItemCollapsed);
     connect(this, &QTreeWidget::itemSelectionChanged, this, &CMyTreeView::OnSelChanged);

@@ -65,16 +65,22 @@ PaneClip Pasteable(CVelmarDoc* doc, CFrameBase* frame) {
     return clip;
 }
 
+enum class PasteRun { NotRun, Failed, Copied };
+
 // The copy itself, as a drop runs it: the question first, then the copy with
-// the status window, by the destination side's list pane.
-bool RunPaste(QWidget* owner, CMyListView* destList, const QString& destFolder, bool destFtp,
-              const PaneClip& clip) {
+// the status window, by the destination side's list pane. Whatever it has
+// copied when it fails is on disk, so only a paste that never ran leaves the
+// panes as they were.
+PasteRun RunPaste(QWidget* owner, CMyListView* destList, const QString& destFolder, bool destFtp,
+                  const PaneClip& clip) {
     if (!destList || destFolder.isEmpty() || (destFtp && AfxGetApp()->Site().IsUnavailable()))
-        return false;
+        return PasteRun::NotRun;
     if (!ConfirmFileCopy(owner))
-        return false;
+        return PasteRun::NotRun;
     CWaitCursor wait;
-    return destList->CopyClipItems(clip.items, clip.side == 1, WithSlash(destFolder), destFtp);
+    return destList->CopyClipItems(clip.items, clip.side == 1, WithSlash(destFolder), destFtp)
+               ? PasteRun::Copied
+               : PasteRun::Failed;
 }
 
 } // namespace
@@ -117,9 +123,17 @@ bool PasteIntoList(CMyListView* list, int row) {
         return false;
     const bool intoItem = row >= 0 && row < list->ItemCount() && list->IsFolderItem(row);
     const QString dest = intoItem ? list->m_path + list->ItemName(row) : list->m_path;
-    const bool ok = RunPaste(list, list, dest, list->m_side == 1, clip);
+    const PasteRun run = RunPaste(list, list, dest, list->m_side == 1, clip);
+    if (run == PasteRun::NotRun)
+        return false;
+    // As after a drop onto the folder's tree item: the tree reads the folder's
+    // subfolders again, and the list, when the items went into the folder it
+    // shows, shows them with their count. Into a folder item, the list's rows
+    // stay as they are, as after a drop onto that item.
     list->RefreshTreeNode();
-    return ok;
+    if (!intoItem)
+        list->Populate(list->m_path);
+    return run == PasteRun::Copied;
 }
 
 bool PasteIntoTree(CMyTreeView* tree, QTreeWidgetItem* item) {
@@ -131,16 +145,11 @@ bool PasteIntoTree(CMyTreeView* tree, QTreeWidgetItem* item) {
         return false;
     const QString path = tree->GetPath(item);
     const QStringList chain = LabelChain(item);
-    const bool ok = RunPaste(tree, tree->m_listView, path, tree->m_side == 1, clip);
-    // The copy may have read folders again; the item is looked up afresh.
-    if (QTreeWidgetItem* target = ItemByChain(tree, chain)) {
-        if (tree->m_side == 0)
-            tree->ReadLocalFolder(path, target);
-        else
-            tree->ReadFtpFolder(path, target);
-    }
-    tree->ShowSelectionInList();
-    return ok;
+    const PasteRun run = RunPaste(tree, tree->m_listView, path, tree->m_side == 1, clip);
+    if (run == PasteRun::NotRun)
+        return false;
+    tree->RefreshAfterCopy(chain, path);
+    return run == PasteRun::Copied;
 }
 
 namespace {

@@ -87,6 +87,10 @@ public:
     void DropOn(QTreeWidgetItem* target, const QMimeData* data);
     // Moves the drop highlight (null removes it).
     void SetDropTarget(QTreeWidgetItem* item);
+    // After a drop or a paste into the folder at path: that folder's item (found
+    // again by its chain of labels, as the copy may have read folders anew) reads
+    // its subfolders again, and the list shows the selected folder afresh.
+    void RefreshAfterCopy(const QStringList& chain, const QString& path);
     // The data of a drag of this program (kVelmarDragMime with the source kind,
     // and the process it started in); the rest of the drag record is in the
     // document.

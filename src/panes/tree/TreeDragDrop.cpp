@@ -244,18 +244,21 @@ void CMyTreeView::DropOn(QTreeWidgetItem* target, const QMimeData* data) {
         } else if (m_side == 1 && m_listView) {
             m_listView->UploadLocalPaths(LocalPathsOf(data), path);
         }
-        // The copy routines may have read folders again meanwhile; the target is
-        // looked up afresh rather than trusted to still be there.
-        target = ItemByChain(this, chain);
-        if (target) {
-            if (m_side == 0)
-                ReadLocalFolder(path, target);
-            else
-                ReadFtpFolder(path, target);
-        }
-        ShowSelectionInList();
+        RefreshAfterCopy(chain, path);
     }
     SetDropTarget(nullptr);
+}
+
+void CMyTreeView::RefreshAfterCopy(const QStringList& chain, const QString& path) {
+    // The copy routines may have read folders again meanwhile; the target is
+    // looked up afresh rather than trusted to still be there.
+    if (QTreeWidgetItem* target = ItemByChain(this, chain)) {
+        if (m_side == 0)
+            ReadLocalFolder(path, target);
+        else
+            ReadFtpFolder(path, target);
+    }
+    ShowSelectionInList();
 }
 
 bool CMyTreeView::RefuseSelfReplace(int kind, const QString& destination) {

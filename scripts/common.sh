@@ -4,14 +4,17 @@ set -euo pipefail
 VELMAR_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages needed to build and run the program (OpenSSL and the system's
-# trusted authorities for FTP over TLS).
+# trusted authorities for FTP over TLS; QtKeychain and the libsecret it loads at
+# run time for the desktop keyring).
 VELMAR_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
-  qt6-svg-dev libqt6svg6 libgl-dev libpoco-dev qt6-qpa-plugins libssl-dev ca-certificates)
+  qt6-svg-dev libqt6svg6 libgl-dev libpoco-dev qt6-qpa-plugins libssl-dev ca-certificates
+  qtkeychain-qt6-dev libsecret-1-0)
 # Needed by the tests and benchmarks: real FTP servers, peers, a real X display.
 VELMAR_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev vsftpd python3-pyftpdlib
   python3 curl lftp xvfb openbox xdotool imagemagick x11-utils dbus-x11 at-spi2-core
   python3-pyatspi python3-gi python3-openssl libcrypt-dev
   libpam-modules db-util
+  dbus-daemon dbus-bin gnome-keyring libsecret-tools libglib2.0-bin
   clang libclang-rt-14-dev)
 # The libraries of pure-ftpd and proftpd, which scripts/fetch-test-servers unpacks
 # without installing them (checked with ldd).

@@ -134,3 +134,27 @@ bool CRegKey::Close() {
         return false;
     return ok;
 }
+
+namespace settings {
+namespace {
+const QString kKeyringPasswords = QStringLiteral("KeyringPasswords");
+}
+
+std::optional<bool> KeyringPasswords() {
+    CRegKey key;
+    qint32 value = 0;
+    if (!key.Open(QString::fromLatin1(kProgramKeyPath)) ||
+        !key.QueryDword(kKeyringPasswords, &value))
+        return std::nullopt;
+    key.Close();
+    return value != 0;
+}
+
+bool SetKeyringPasswords(bool on) {
+    CRegKey key;
+    const bool set = key.Create(QString::fromLatin1(kProgramKeyPath)) &&
+                     key.SetDword(kKeyringPasswords, on ? 1 : 0);
+    const bool closed = key.IsOpen() && key.Close();
+    return set && closed;
+}
+} // namespace settings

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QSettings;
 
@@ -45,3 +46,15 @@ private:
     std::unique_ptr<QSettings> m_settings;
     QString m_group;
 };
+
+// The program's settings key, and the settings of the Options dialog kept in it.
+// A setting that was never chosen reads as unset, so that the program can ask
+// the first time it matters.
+inline constexpr const char* kProgramKeyPath = "SOFTWARE\\Velmar98a";
+
+namespace settings {
+// Whether the profiles' passwords are kept in the desktop keyring (value
+// "KeyringPasswords", 1 or 0) rather than in the profile file.
+std::optional<bool> KeyringPasswords();
+bool SetKeyringPasswords(bool on);
+} // namespace settings

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ProfilePasswords.h"
 #include "VelmarApp.h"
 
 namespace {
@@ -288,7 +289,8 @@ bool SaveProfileList(const QString& path, const std::vector<CProfile>& profiles)
     return true;
 }
 
-bool LoadProfilesAtStartup(CVelmarApp& app) {
+namespace {
+bool FindActiveProfile(CVelmarApp& app) {
     const QString& path = app.m_profileFilePath;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -324,5 +326,13 @@ bool LoadProfilesAtStartup(CVelmarApp& app) {
     // The first of them is used; with none, the sample, in memory only. The file
     // stays as it is until the user saves the list in the Profiles dialog.
     app.Site().SetActiveProfile(read > 0 ? first : SampleProfile(), 0);
+    return true;
+}
+} // namespace
+
+bool LoadProfilesAtStartup(CVelmarApp& app) {
+    if (!FindActiveProfile(app))
+        return false;
+    TakeActiveProfilePassword(app);
     return true;
 }

@@ -70,5 +70,6 @@ ProfileListLoad LoadProfileList(const QString& path);
 bool SaveProfileList(const QString& path, const std::vector<CProfile>& profiles);
 
 // The start-up step that finds the active profile: the first profile marked
-// default. Creates the file with the sample profile when there is none.
+// default. Creates the file with the sample profile when there is none. A login
+// whose password field is empty takes its password from the desktop keyring.
 bool LoadProfilesAtStartup(CVelmarApp& app);

@@ -12,6 +12,7 @@
 
 #include "MessageBox.h"
 #include "ProfileFile.h"
+#include "ProfilePasswords.h"
 #include "VelmarApp.h"
 
 namespace {
@@ -200,6 +201,7 @@ void CProfilesDlg::LoadList() {
     ProfileListLoad load = LoadProfileList(m_app->m_profileFilePath);
     m_fileDamaged = load.opened && load.damaged;
     m_profiles = std::move(load.profiles);
+    m_keyringKeys = TakeKeyringPasswords(m_profiles, this);
     if (m_profiles.empty()) {
         CProfile current = m_app->Site().Profile();
         current.m_default = 1;

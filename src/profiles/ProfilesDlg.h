@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <vector>
 
 #include "Profile.h"
@@ -74,6 +75,7 @@ private:
     bool m_newMode = false;
     bool m_skipStoreOnce = false;
     bool m_fileDamaged = false;
+    QStringList m_keyringKeys; // the keyring entries the list was read with
     CProfile m_shown; // the values exchanged with the controls
     CProfile m_work;
 

@@ -11,6 +11,7 @@
 #include "HelpWindow.h"
 #include "MessageBox.h"
 #include "ProfileFile.h"
+#include "ProfilePasswords.h"
 #include "ProfilesDlg.h"
 #include "VelmarApp.h"
 #include "WaitCursor.h"
@@ -192,7 +193,7 @@ bool CProfilesDlg::SaveList() {
             return false;
         m_fileDamaged = false;
     }
-    return SaveProfileList(path, m_profiles);
+    return SaveProfilesWithPasswords(path, m_profiles, m_keyringKeys, this);
 }
 
 void CProfilesDlg::accept() {

@@ -6,6 +6,7 @@
 #include "MainFrame.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
+#include "OptionsDlg.h"
 #include "VelmarApp.h"
 #include "WaitCursor.h"
 
@@ -93,4 +94,9 @@ void CMainFrame::OnProfiles() {
     RunProfilesDialog();
     if (m_app->Site().IsRebuildRequested())
         ReconnectFtpSide();
+}
+
+void CMainFrame::OnOptions() {
+    COptionsDlg dlg(m_app, this);
+    dlg.exec();
 }

@@ -119,6 +119,9 @@ void CMainFrame::CreateMenus() {
     refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     refresh->setShortcutContext(Qt::ApplicationShortcut);
     connect(refresh, &QAction::triggered, this, &CMainFrame::OnRefresh);
+    connect(AddCommand(nullptr, ID_OPTIONS, QStringLiteral("&Options..."),
+                       QStringLiteral("Change the program's settings")),
+            &QAction::triggered, this, &CMainFrame::OnOptions);
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     QAction* contents = AddCommand(help, ID_HELP_INDEX, QStringLiteral("&Contents"),

@@ -18,6 +18,7 @@ enum FrameCommand : int {
     ID_SORT_SIZE = 32784,
     ID_SORT_DATE = 32785,
     ID_REFRESH = 32771,
+    ID_OPTIONS = 32790,
     ID_HELP_INDEX = 57666,
     ID_HELP_FINDER = 57667,
     ID_HELP_USING = 57671,
@@ -56,6 +57,7 @@ public:
     void OnProfiles();
     void OnSortBy(int id);
     void OnRefresh();
+    void OnOptions();
     void ReconnectFtpSide();
     // A rebuild of the FTP side asked for through the site: done here unless
     // someone who holds the window now will do it on their way out.

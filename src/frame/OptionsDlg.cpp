@@ -1,0 +1,69 @@
+#include "OptionsDlg.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "ProfilePasswords.h"
+#include "Registry.h"
+#include "VelmarApp.h"
+#include "WaitCursor.h"
+
+COptionsDlg::COptionsDlg(CVelmarApp* app, QWidget* parent) : QDialog(parent), m_app(app) {
+    setObjectName(QStringLiteral("optionsDialog"));
+    setWindowTitle(QStringLiteral("Velmar98 Options"));
+    setAccessibleName(windowTitle());
+    auto* layout = new QVBoxLayout(this);
+    m_rows = new QVBoxLayout;
+    layout->addLayout(m_rows);
+
+    m_keyring = new QCheckBox(QStringLiteral("Keep passwords in the desktop keyring"), this);
+    m_keyring->setObjectName(QStringLiteral("keyringPasswords"));
+    m_keyring->setAccessibleName(m_keyring->text());
+    m_keyringWas = settings::KeyringPasswords().value_or(false);
+    m_keyring->setChecked(m_keyringWas);
+    AddSetting(m_keyring,
+               QStringLiteral("The profiles' passwords are kept in the desktop keyring (GNOME "
+                              "Keyring, KWallet or another Secret Service) instead of in plain "
+                              "text in the profile file. Turning this on moves the passwords "
+                              "there; turning it off writes them back to the profile file. When "
+                              "the keyring is locked or missing, the passwords stay in the "
+                              "file."));
+
+    layout->addStretch(1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
+    layout->addWidget(buttons);
+    resize(440, sizeHint().height());
+}
+
+void COptionsDlg::AddSetting(QWidget* control, const QString& help) {
+    auto* text = new QLabel(help, this);
+    text->setWordWrap(true);
+    text->setAccessibleName(help);
+    // Indented under the control it explains, in the help text's smaller voice.
+    text->setContentsMargins(22, 0, 0, 8);
+    text->setForegroundRole(QPalette::PlaceholderText);
+    control->setAccessibleDescription(help);
+    m_rows->addWidget(control);
+    m_rows->addWidget(text);
+}
+
+bool COptionsDlg::ApplyKeyring() {
+    const bool wanted = m_keyring->isChecked();
+    if (wanted == m_keyringWas)
+        return true;
+    CWaitCursor wait;
+    const QString& path = m_app->m_profileFilePath;
+    const bool done = wanted ? MovePasswordsToKeyring(path, this) : MovePasswordsToFile(path, this);
+    m_keyringWas = done ? wanted : m_keyringWas;
+    m_keyring->setChecked(m_keyringWas);
+    return done;
+}
+
+void COptionsDlg::accept() {
+    if (ApplyKeyring())
+        QDialog::accept();
+}

@@ -1,11 +1,15 @@
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "FrameBase.h"
+#include "Job.h"
+#include "MessageBox.h"
 #include "PaneAccessible.h"
 #include "Startup.h"
 #include "VelmarApp.h"
@@ -13,31 +17,64 @@
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
+// Set once a signal has asked the program to end, and once the main event loop
+// runs: a quit before that would be lost, and one in a job's wait would spin it.
+bool g_terminating = false;
+bool g_inMainLoop = false;
+// How long a stopped job may take to clear up (an upload's last blocks, a
+// temporary file removed) before the program ends without it.
+constexpr qint64 kClearUpBoundMs = 6000;
 
 void OnTerminate(int) {
     const char byte = 1;
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &byte, 1);
 }
 
+// Closes the window and quits once nothing runs any more; true when done.
+bool TryToQuit(CVelmarApp& app) {
+    if (core::JobRunning() || app.Comm().InProgress() || !g_inMainLoop)
+        return false;
+    // The frame refuses only while a communication runs.
+    if (app.m_pMainWnd && !app.m_pMainWnd->close())
+        return false;
+    QApplication::quit();
+    return true;
+}
+
+// The program ends as Exit ends it, at any moment: the boxes still open are
+// answered as Escape would answer them, the running job is stopped as its
+// Cancel would stop it, and the program quits once the job has cleared up.
+void Terminate(CVelmarApp& app) {
+    if (g_terminating)
+        return;
+    g_terminating = true;
+    CloseMessageBoxesForGood();
+    core::StopJobsForGood();
+    auto* tick = new QTimer(qApp);
+    auto* since = new QElapsedTimer;
+    since->start();
+    QObject::connect(tick, &QTimer::timeout, qApp, [&app, tick, since] {
+        if (TryToQuit(app)) {
+            tick->stop();
+            delete since;
+        } else if (since->elapsed() > kClearUpBoundMs && g_inMainLoop) {
+            std::fputs("Velmar98: the running operation did not end in time.\n", stderr);
+            ::_exit(1);
+        }
+    });
+    tick->start(50);
+}
+
 // SIGTERM (as at logout), SIGINT and SIGHUP close the program the way Exit does,
 // so the settings are written.
 void InstallTerminationHandler(CVelmarApp& app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [&app] {
         char byte;
         [[maybe_unused]] auto n = ::read(g_signalPipe[0], &byte, 1);
-        auto* retry = new QTimer(qApp);
-        QObject::connect(retry, &QTimer::timeout, qApp, [&app, retry] {
-            // A running transfer refuses the close; try again until it has ended.
-            if (!app.m_pMainWnd || app.m_pMainWnd->close()) {
-                retry->stop();
-                QApplication::quit();
-            }
-        });
-        retry->start(200);
-        QMetaObject::invokeMethod(retry, "timeout");
+        Terminate(app);
     });
     struct sigaction action {};
     action.sa_handler = OnTerminate;
@@ -58,9 +95,13 @@ int main(int argc, char** argv) {
         CVelmarApp app;
         InstallStartupHooks(app);
         InstallTerminationHandler(app);
+        // A start-up cut short by a signal to end is an ending asked for, not a failure.
         if (!app.InitInstance())
-            return 1;
-        result = QApplication::exec();
+            return g_terminating ? 0 : 1;
+        if (!g_terminating) {
+            g_inMainLoop = true;
+            result = QApplication::exec();
+        }
         // The frame saves its settings as it is destroyed, before the connection
         // and the session are closed.
         delete app.m_pMainWnd;

@@ -17,6 +17,11 @@ int g_running = 0;
 // The running job's wait, and whether input has been let through it since.
 QEventLoop* g_loop = nullptr;
 bool g_inputLetThrough = false;
+// The running job's stop request, and the one every job gets once the program
+// is ending.
+const std::atomic<int>* g_cancel = nullptr;
+bool g_stoppedForGood = false;
+std::atomic<int> g_stopped{1};
 
 // Restores the running job's wait when a job ends, however it ends.
 class LoopScope {
@@ -86,7 +91,10 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
     if (g_running > 0)
         throw CInternetException(ERROR_FTP_TRANSFER_IN_PROGRESS,
                                  QStringLiteral("Another operation with the server is under way."));
+    if (g_stoppedForGood)
+        cancel = &g_stopped;
     ++g_running;
+    g_cancel = cancel;
     QEventLoop loop;
     const LoopScope current(&loop);
     std::exception_ptr error;
@@ -107,6 +115,7 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
         });
     } catch (...) {
         --g_running;
+        g_cancel = nullptr;
         throw;
     }
     // An application that quits ends every event loop at once; the worker may be
@@ -119,12 +128,21 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
     while (!done);
     worker.join();
     --g_running;
+    g_cancel = nullptr;
     if (error)
         std::rethrow_exception(error);
 }
 
 bool JobRunning() {
     return g_running > 0;
+}
+
+void StopJobsForGood() {
+    g_stoppedForGood = true;
+    // The flag is the stop request that the job's owner handed in, and its
+    // Cancel would set it just so; only the job's view of it is read-only.
+    if (g_cancel)
+        const_cast<std::atomic<int>*>(g_cancel)->store(1);
 }
 
 void LetUserInputThrough() {

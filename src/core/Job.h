@@ -37,6 +37,12 @@ bool JobRunning();
 // Without a running job it does nothing; the next job starts as it was asked.
 void LetUserInputThrough();
 
+// The program is ending: the running job is stopped as its own Cancel would
+// stop it, and every job started from now on begins stopped (its waits on the
+// server give up at once), so that each clears up within its bound and ends.
+// Called on the interface thread.
+void StopJobsForGood();
+
 // RunJob for work that returns a value. Without a status window to press Cancel
 // in, input waits until the work is done.
 template <typename Fn>

@@ -4,12 +4,49 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <vector>
 
 namespace {
 MessageBoxHandler& Handler() {
     static MessageBoxHandler handler;
     return handler;
+}
+
+// The boxes on the screen now (nested ones last), and whether the program is
+// ending and no box may wait for an answer any more.
+std::vector<QPointer<QMessageBox>>& OpenBoxes() {
+    static std::vector<QPointer<QMessageBox>> boxes;
+    return boxes;
+}
+bool g_closedForGood = false;
+
+class OpenBox {
+public:
+    explicit OpenBox(QMessageBox& box) { OpenBoxes().emplace_back(&box); }
+    ~OpenBox() { OpenBoxes().pop_back(); }
+    OpenBox(const OpenBox&) = delete;
+    OpenBox& operator=(const OpenBox&) = delete;
+};
+
+// The answer of the Escape key: Cancel, No, or OK for a box that only tells.
+int EscapeAnswer(unsigned flags) {
+    switch (flags & 0xF) {
+    case MB_OK:
+        return IDOK;
+    case MB_YESNO:
+        return IDNO;
+    default:
+        return IDCANCEL;
+    }
+}
+
+void PressEscape(QMessageBox& box) {
+    if (QAbstractButton* escape = box.escapeButton())
+        escape->click();
+    else
+        box.reject();
 }
 
 int RunAcceptBox(QMessageBox& box, const MessageBoxCall& call) {
@@ -18,6 +55,7 @@ int RunAcceptBox(QMessageBox& box, const MessageBoxCall& call) {
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton((call.flags & MB_DEFBUTTONLAST) ? cancel : once);
     box.setEscapeButton(cancel);
+    const OpenBox open(box);
     box.exec();
     if (box.clickedButton() == once)
         return IDACCEPTONCE;
@@ -60,6 +98,7 @@ int RunRealBox(const MessageBoxCall& call) {
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
+    const OpenBox open(box);
     switch (box.exec()) {
     case QMessageBox::Ok:
         return IDOK;
@@ -81,6 +120,8 @@ int MessageBox(QWidget* owner, const QString& text, const QString& caption, unsi
         core::CallOnUi([&] { answer = MessageBox(owner, text, caption, flags); });
         return answer;
     }
+    if (g_closedForGood)
+        return EscapeAnswer(flags);
     MessageBoxCall call{owner, text, caption, flags};
     if (Handler())
         return Handler()(call);
@@ -91,4 +132,22 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
     MessageBoxHandler old = std::move(Handler());
     Handler() = std::move(handler);
     return old;
+}
+
+void CloseMessageBoxesForGood() {
+    if (!core::OnUiThread()) {
+        core::CallOnUi(CloseMessageBoxesForGood);
+        return;
+    }
+    g_closedForGood = true;
+    // Innermost first: an outer box's answer is acted on only once the inner
+    // one has returned.
+    const std::vector<QPointer<QMessageBox>> boxes = OpenBoxes();
+    for (auto it = boxes.rbegin(); it != boxes.rend(); ++it)
+        if (*it)
+            PressEscape(**it);
+}
+
+bool MessageBoxesClosedForGood() {
+    return g_closedForGood;
 }

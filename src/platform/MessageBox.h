@@ -46,3 +46,9 @@ int MessageBox(QWidget* owner, const QString& text, const QString& caption, unsi
 
 // Installs a handler and returns the previous one.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
+
+// The program is ending: every box still open is answered as its Escape key
+// would answer it (Cancel, No, or OK), and every later call returns that answer
+// at once without showing a box or asking a handler. For good: nothing undoes it.
+void CloseMessageBoxesForGood();
+bool MessageBoxesClosedForGood();

@@ -119,7 +119,7 @@ void CMainFrame::CreateMenus() {
     refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     refresh->setShortcutContext(Qt::ApplicationShortcut);
     connect(refresh, &QAction::triggered, this, &CMainFrame::OnRefresh);
-    connect(AddCommand(nullptr, ID_OPTIONS, QStringLiteral("&Options..."),
+    connect(AddCommand(nullptr, ID_OPTIONS, QStringLiteral("&Options"),
                        QStringLiteral("Change the program's settings")),
             &QAction::triggered, this, &CMainFrame::OnOptions);
 

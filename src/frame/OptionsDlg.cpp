@@ -43,9 +43,8 @@ void COptionsDlg::AddSetting(QWidget* control, const QString& help) {
     auto* text = new QLabel(help, this);
     text->setWordWrap(true);
     text->setAccessibleName(help);
-    // Indented under the control it explains, in the help text's smaller voice.
+    // Indented under the control it explains.
     text->setContentsMargins(22, 0, 0, 8);
-    text->setForegroundRole(QPalette::PlaceholderText);
     control->setAccessibleDescription(help);
     m_rows->addWidget(control);
     m_rows->addWidget(text);

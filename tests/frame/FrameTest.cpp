@@ -105,7 +105,7 @@ TEST(MainFrame, MenuBarEntriesInOrderWithTheirIdsAndPrompts) {
     for (QAction* a : frame->menuBar()->actions())
         top << a->text();
     EXPECT_EQ(top, (QStringList{QStringLiteral("&Profiles"), QStringLiteral("&Sort By"),
-                                QStringLiteral("&Refresh"), QStringLiteral("&Options..."),
+                                QStringLiteral("&Refresh"), QStringLiteral("&Options"),
                                 QStringLiteral("&Help"), QStringLiteral("E&xit")}));
     struct Cmd {
         int id;
@@ -116,7 +116,7 @@ TEST(MainFrame, MenuBarEntriesInOrderWithTheirIdsAndPrompts) {
                 {ID_SORT_SIZE, "&Size", "Sort By Size"},
                 {ID_SORT_DATE, "&Date", "Sort By Date"},
                 {ID_REFRESH, "&Refresh", "Re-display all panes to reflect current data"},
-                {ID_OPTIONS, "&Options...", "Change the program's settings"},
+                {ID_OPTIONS, "&Options", "Change the program's settings"},
                 {ID_HELP_INDEX, "&Contents", "List Help Topics"},
                 {ID_HELP_FINDER, "&Search", "Search Help Topics"},
                 {ID_APP_ABOUT, "&About Velmar98...",

@@ -40,6 +40,23 @@ QList<Topic> LoadTopics() {
     return topics;
 }
 
+// The help is a window of its own, as a help program's window would be: it stays
+// when the window that asked for it goes (a status window closes when its copy
+// ends), and it is not disabled with the main window while a copy runs. Only a
+// modal dialog's help must be that dialog's own, since a modal dialog blocks
+// every other window.
+QWidget* HelpParentFor(QWidget* owner) {
+    QWidget* top = owner ? owner->window() : nullptr;
+    return top && top->isModal() ? top : nullptr;
+}
+
+void PlaceUnder(CHelpWindow* window, QWidget* parent) {
+    if (window->parentWidget() == parent)
+        return;
+    // Flags given again: without them it would become a child widget inside parent.
+    window->setParent(parent, window->windowFlags());
+}
+
 QString ResourceForContext(int context) {
     switch (context) {
     case HELP_CONTEXT_STATUS_WINDOW:
@@ -112,9 +129,15 @@ QString CHelpWindow::CurrentTopicTitle() const { return m_browser->documentTitle
 
 void WinHelp(QWidget* owner, const QString& helpFile, HelpCommand command, int context) {
     g_lastRequest = HelpRequest{helpFile, command, context};
+    QWidget* parent = HelpParentFor(owner);
     if (!g_window) {
-        g_window = new CHelpWindow(owner ? owner->window() : nullptr);
+        g_window = new CHelpWindow(parent);
         g_window->setAttribute(Qt::WA_DeleteOnClose);
+        // Left open, it must not keep the program running once the main window
+        // has closed.
+        g_window->setAttribute(Qt::WA_QuitOnClose, false);
+    } else {
+        PlaceUnder(g_window, parent);
     }
     switch (command) {
     case HELP_CONTEXT:

@@ -1,5 +1,6 @@
 #include "HelpWindow.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
@@ -134,8 +135,10 @@ void WinHelp(QWidget* owner, const QString& helpFile, HelpCommand command, int c
         g_window = new CHelpWindow(parent);
         g_window->setAttribute(Qt::WA_DeleteOnClose);
         // Left open, it must not keep the program running once the main window
-        // has closed.
+        // has closed, nor stay on the screen while the program winds down.
         g_window->setAttribute(Qt::WA_QuitOnClose, false);
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, g_window,
+                         &QWidget::close);
     } else {
         PlaceUnder(g_window, parent);
     }

@@ -42,6 +42,7 @@ TEST(HelpWindow, OutlivesTheStatusWindowAndNeverKeepsTheProgramAlone) {
     giveUp.start(5000);
     QApplication::exec();
     EXPECT_TRUE(giveUp.isActive()) << "the help window kept the program running";
+    EXPECT_FALSE(help && help->isVisible());
     app.m_pMainWnd = nullptr;
     delete frame;
     delete help;

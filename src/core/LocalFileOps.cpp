@@ -5,17 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+
+#include "LocalFile.h"
 
 namespace core {
 namespace {
-std::filesystem::path FsPath(const QString& path) {
-    const QByteArray bytes = QFile::encodeName(path);
-    return std::filesystem::path(std::string(bytes.constData(), std::size_t(bytes.size())));
-}
-
 OpResult Outcome(bool ok, FileOp op, const QString& path) {
     if (ok)
         return OpResult::Done(op);
@@ -80,19 +77,32 @@ bool LocalPathExists(const QString& path) {
 }
 
 bool CopyLocalFileData(const QString& src, const QString& dst) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::path from = FsPath(src);
-    const fs::path to = FsPath(dst);
-    // Only a regular file is copied; copy_file refuses a source that is the
-    // destination itself.
-    if (!fs::is_regular_file(from, error))
+    // Through LocalFile, so that a pipe, a socket or a device at either end is
+    // refused and never opened (its open could wait for good).
+    struct stat from {};
+    struct stat to {};
+    const QByteArray dstName = QFile::encodeName(dst);
+    if (::stat(QFile::encodeName(src).constData(), &from) != 0)
         return false;
-    if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, error))
+    // The source under another name would be emptied before it is read.
+    if (::stat(dstName.constData(), &to) == 0 && to.st_dev == from.st_dev &&
+        to.st_ino == from.st_ino)
         return false;
-    const auto when = fs::last_write_time(from, error);
-    if (!error)
-        fs::last_write_time(to, when, error);
+    LocalFile in;
+    LocalFile out;
+    if (!in.OpenRead(src) || !out.OpenCreate(dst))
+        return false;
+    try {
+        std::vector<char> buffer(std::size_t{1} << 16);
+        while (const std::size_t n = in.Read(buffer.data(), buffer.size()))
+            out.Write(buffer.data(), n);
+        out.Close();
+    } catch (const LocalFileError&) {
+        return false;
+    }
+    ::chmod(dstName.constData(), from.st_mode & 07777);
+    const struct timespec times[2] = {from.st_atim, from.st_mtim};
+    ::utimensat(AT_FDCWD, dstName.constData(), times, 0);
     return true;
 }
 

@@ -28,7 +28,8 @@ bool IsLocalSymLink(const QString& path);
 // True when something, even a dangling link, is at path.
 bool LocalPathExists(const QString& path);
 
-// Copies a file over an existing one, with its permissions and modification time.
+// Copies a regular file (or what a link leads to) over an existing one, with its
+// permissions and modification time; false for anything else at either end.
 bool CopyLocalFileData(const QString& src, const QString& dst);
 
 // The same operations with their outcome typed.

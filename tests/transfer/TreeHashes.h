@@ -8,7 +8,8 @@
 #include <map>
 
 // Every entry below a folder, by relative path: a hash of each file's bytes,
-// "<folder>" for a folder, "link:" and the target for a link (never followed).
+// "<folder>" for a folder, "link:" and the target for a link (never followed),
+// "<special>" for a pipe, socket or device (never opened).
 // Comparing two of these shows any change anywhere in a tree, temporary files
 // left behind included.
 using TreeHashes = std::map<QString, QByteArray>;
@@ -24,6 +25,8 @@ inline void HashInto(TreeHashes& out, const QString& root, const QString& relati
         } else if (info.isDir()) {
             out[path] = "<folder>";
             HashInto(out, root, path);
+        } else if (!info.isFile()) {
+            out[path] = "<special>"; // a pipe's open would wait for a writer
         } else {
             QFile file(info.filePath());
             out[path] = file.open(QIODevice::ReadOnly)

@@ -6,11 +6,12 @@
 #include <unistd.h>
 
 #include "CommScope.h"
+#include "CopyChecks.h"
 #include "CopyMessages.h"
 #include "FolderReplace.h"
 #include "ListItems.h"
-#include "LocalFind.h"
 #include "LocalFileOps.h"
+#include "LocalFind.h"
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
@@ -85,6 +86,8 @@ bool CMyListView::CopyLocalFolder(const QString& src, const QString& dst) {
         if (!ok)
             return false;
     }
+    if (!scan.skippedSpecial.empty())
+        copymessages::SpecialSkipped(this, copychecks::SkippedList(src, scan.skippedSpecial));
     return true;
 }
 

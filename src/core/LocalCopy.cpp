@@ -6,6 +6,7 @@
 #include <utime.h>
 
 #include "BlockLoop.h"
+#include "CopyChecks.h"
 #include "FtpSite.h"
 #include "Job.h"
 #include "LocalFile.h"
@@ -45,6 +46,13 @@ bool core::Transfer::CopyLocalToLocal(const QString& source, const QString& dest
 }
 
 bool core::Transfer::CopyLocalFileThroughLoop(const QString& source, const QString& destination) {
+    // A pipe, a socket or a device is never opened: its open or reads may wait for good.
+    for (const auto& refusal :
+         {copychecks::SourceRefusal(source), copychecks::TargetRefusal(destination)})
+        if (refusal) {
+            Fail(*refusal);
+            return false;
+        }
     const LocalStat from = StatOf(source, true);
     const LocalStat to = StatOf(destination, true);
     // The same file under another name (a hard link, or a link to it) would be

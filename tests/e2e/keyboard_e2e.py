@@ -193,6 +193,16 @@ def paste_by_keys(w, pane):
     check(not errors, f"the paste ended with {errors}")
 
 
+def list_shows_the_paste(w, pane, item, folder):
+    """The list pasted into shows the new item, and the status bar its new count."""
+    wait_until(f"{item} in {pane}", lambda: item in w.app.names_in(pane))
+    shown = w.app.names_in(pane)
+    check(sorted(shown) == sorted(os.listdir(folder)), f"{pane} shows {shown}")
+    side = "Local" if pane.startswith("Local") else "FTP"
+    count = w.app.status(f"{side} item count")
+    check(count in (f"{side}: {len(shown)} Items", None), f'the count reads "{count}"')
+
+
 def keyboard_copies(w):
     """Copies made with the keyboard alone in the four directions, a file and a
     folder each: Tab to a pane, arrows to the item, Ctrl+C, Tab to another pane,
@@ -220,6 +230,9 @@ def keyboard_copies(w):
         ("ftp", "nested", "FTP folders", "docs",
          os.path.join(ftp, "pub", "nested"), os.path.join(ftp, "docs", "nested")),
     ]
+    # These two are pasted with Ctrl+V in the list that shows the folder, the
+    # others on the folder in the tree.
+    by_list = {"photo.jpg", "beta.bin"}
     made = []
     try:
         for side, item, dest_pane, dest_folder, source, result in cases:
@@ -239,9 +252,14 @@ def keyboard_copies(w):
             tab_to(w, dest_pane)
             arrow_to(w, dest_pane, dest_folder, expand=(drive,))
             made.append(result)
+            if item in by_list:
+                dest_pane = dest_pane.replace("folders", "files")
+                tab_to(w, dest_pane)
             paste_by_keys(w, dest_pane)
             check(os.path.exists(result), f"{what}: nothing at {result}")
             check(same_item(source, result), f"{what}: the copy differs from its source")
+            if item in by_list:
+                list_shows_the_paste(w, dest_pane, item, os.path.dirname(result))
             if len(made) == 1:
                 w.shot("keyboard-copy-done")
     finally:

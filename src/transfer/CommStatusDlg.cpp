@@ -17,6 +17,7 @@
 #include "Job.h"
 #include "MessageBox.h"
 #include "Messages.h"
+#include "PathRules.h"
 #include "VelmarApp.h"
 #include "WaitCursor.h"
 
@@ -317,7 +318,10 @@ int ControlOf(core::StatusLine line) {
 } // namespace
 
 void CCommStatusDlg::ShowLine(core::StatusLine line, const QString& text) {
-    SetDlgItemText(ControlOf(line), text);
+    // The paths of a copy carry the server's names, which must not disguise
+    // themselves here either.
+    const bool path = line == core::StatusLine::From || line == core::StatusLine::To;
+    SetDlgItemText(ControlOf(line), path ? pathrules::Escaped(text) : text);
 }
 
 void CCommStatusDlg::ShowStatus(const QString& text) {

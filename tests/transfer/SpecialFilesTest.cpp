@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -136,6 +137,8 @@ TEST_P(SpecialFilesTest, HostileServerNamesAreShownWrittenOutAndNeverNameALocalF
         // The server still knows the file by its own bytes.
         EXPECT_TRUE(dlg->CopyFtpToFtp("/" + name, "/copy"));
         EXPECT_EQ(env->server.ReadFile("copy"), "data of " + raw);
+        EXPECT_EQ(qobject_cast<QLabel*>(dlg->Control(CCommStatusDlg::IDC_FROM))->text(),
+                  "Test Site:/" + shown);
     }
     // A folder that holds one is refused whole, before anything is made.
     ExpectRefused([&] { return dlg->CopyFolderFtpToLocal("/tree", env->Local("tree")); },

@@ -4,11 +4,15 @@
 // clock of its own (the caller passes "now" for the year rule of Unix listings).
 //
 // LIST lines may be Unix `ls -l` (with or without group, numeric owners, device
-// files, ACL and xattr marks, month-name dates in either order, or numeric dates
-// of the long-iso, full-iso and iso styles), Windows/IIS (either date order, 12- or
-// 24-hour clock, grouped sizes), VMS/MultiNet or EPLF. Each line is told apart on
-// its own, so a listing that mixes them still parses. Lines that fit none of them
-// ("total 12", banners, garbage) are skipped.
+// files, ACL and xattr marks, month names in English, German, French, Spanish,
+// Italian, Dutch, Portuguese or Swedish in either order, Asian "6月 7日" dates,
+// numeric dates of every common style, the year and the time both given as
+// VShell writes them, sizes with units or run into the group column),
+// Windows/IIS, OS/2, VMS/MultiNet, EPLF, NetWare, IBM OS/400, Nortel wfFtp,
+// VxWorks or OS-9. Each line is told apart on its own, so a listing that mixes
+// them still parses. Lines that fit none of them are counted for the caller to
+// report; lines that carry no entry ("total 12", blank lines, headers and
+// footers of the formats above) are not.
 //
 // Choices made here:
 // - A Unix symbolic link is delivered under its own name (the text before " -> ").
@@ -27,8 +31,16 @@
 //   once, with the highest version's facts, where its first version was listed.
 //   "NAME.DIR" is the folder "NAME". Sizes are blocks of 512 bytes. A name too long
 //   for its line stands alone with its columns on the next line.
-// - Windows: a date whose day and month could both be either is read month first
-//   with a 12-hour clock or "-" (IIS), day first with "." or "/" and a 24-hour clock.
+// - A numeric date whose day and month could both be either ("06/07/05") is read
+//   month first, unless another line of the same listing has a first field over
+//   12: then all of them are read day first. Dates written with "." are day first.
+// - Lines end at CRLF in a listing that uses CRLF: a bare LF there belongs to a
+//   name, which then holds a control character and is counted as unreadable. A
+//   listing that ends its lines with LF alone is split at every LF.
+// - OS/400: an object named by a path ("QGPL/QCLSRC.FILE/UPDATE.MBR") is delivered
+//   under its last part. *DIR, *LIB, *FLR and a *FILE of the library file system
+//   (".FILE") are folders, as they can be entered.
+// - VxWorks and OS/2 folders are marked "<DIR>" / "DIR"; NetWare's by "d".
 // - MLSD "cdir" and "pdir" entries describe the listed folder and its parent, not
 //   entries of it, and often under a full path: they are dropped.
 // - Names that are empty, "." or "..", or contain "/" or a control character (C0,
@@ -43,14 +55,32 @@
 
 namespace listing {
 
-// Parses the output of LIST; appends one entry per recognised line.
-void ParseList(std::string_view text, std::int64_t nowUtc, std::vector<FtpListEntry>& out);
+// The formats of LIST lines.
+enum class ListFamily { None, Unix, Windows, Vms, Eplf, NetWare, Os2, Os400, Nortel, VxWorks, Os9 };
+
+// Parses the output of LIST; appends one entry per recognised line. unreadable,
+// when given, receives the number of lines that should have been entries and
+// could not be read or delivered.
+void ParseList(std::string_view text, std::int64_t nowUtc, std::vector<FtpListEntry>& out,
+               std::size_t* unreadable = nullptr);
 
 // Parses the output of MLSD; appends one entry per line that names an entry.
-void ParseMlsd(std::string_view text, std::vector<FtpListEntry>& out);
+void ParseMlsd(std::string_view text, std::vector<FtpListEntry>& out,
+               std::size_t* unreadable = nullptr);
 
 // One line of LIST output (without its line end); false when it is not an entry.
-bool ParseListLine(std::string_view line, std::int64_t nowUtc, FtpListEntry& entry);
+// family, when given, receives the format that read the line (even when its
+// name cannot be delivered), None when no format did.
+bool ParseListLine(std::string_view line, std::int64_t nowUtc, FtpListEntry& entry,
+                   ListFamily* family = nullptr);
+
+// The same line read by one format's rules alone.
+bool ParseListLineAs(ListFamily family, std::string_view line, std::int64_t nowUtc,
+                     FtpListEntry& entry);
+
+// True for a line that carries no entry: blank, "total 12", a format's header or
+// footer.
+bool CarriesNoEntry(std::string_view line);
 
 enum class MlsdType { File, Folder, ThisFolder, ParentFolder };
 

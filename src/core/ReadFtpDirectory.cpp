@@ -3,6 +3,7 @@
 #include "FtpSite.h"
 #include "InternetException.h"
 #include "Job.h"
+#include "ListingNotes.h"
 #include "Transfer.h"
 
 namespace {
@@ -26,6 +27,7 @@ void core::Transfer::ReadFtpDirectory() {
         ShowStatus(QStringLiteral("Reading FTP Directory - Please Wait"));
     // Built apart and handed over whole: the site never holds half a folder.
     m_site->ClearListing();
+    ClearListingNotes();
     if (!m_site->Connection())
         throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
                                  QStringLiteral("There is no connection to the server."));
@@ -39,5 +41,7 @@ void core::Transfer::ReadFtpDirectory() {
     // of one too long for a local name is refused with its name.
     for (const FtpListEntry& found : find.Entries())
         listing.push_back(EntryOf(found));
+    // The notes come first: whoever hears of the new listing finds them current.
+    RecordListingNotes({find.RawListing(), find.UnreadableLines()});
     m_site->SetListing(std::move(listing));
 }

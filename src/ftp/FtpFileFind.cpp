@@ -28,10 +28,18 @@ QString WithoutTrailingSlash(QString path) {
     return path;
 }
 
+// What a folder's listing said beyond its entries: its text as the server sent it,
+// and how many of its lines could not be read.
+struct ListingText {
+    std::string raw;
+    std::size_t unreadable = 0;
+};
+
 // LIST of a folder ("-a" first, for the names that begin with "."); false when the
 // server refuses it. A server that takes "-a" for a file name refuses it, and plain
 // LIST is all it has.
-bool FetchList(FtpControl& control, const std::string& suffix, std::vector<FtpListEntry>& out) {
+bool FetchList(FtpControl& control, const std::string& suffix, std::vector<FtpListEntry>& out,
+               ListingText* kept = nullptr) {
     std::string text;
     bool listed = false;
     if (!control.ListDashARefused()) {
@@ -43,9 +51,13 @@ bool FetchList(FtpControl& control, const std::string& suffix, std::vector<FtpLi
     } else {
         listed = control.FetchListing("LIST" + suffix, text);
     }
-    if (listed)
-        listing::ParseList(text, QDateTime::currentSecsSinceEpoch(), out);
-    return listed;
+    if (!listed)
+        return false;
+    std::size_t unreadable = 0;
+    listing::ParseList(text, QDateTime::currentSecsSinceEpoch(), out, &unreadable);
+    if (kept)
+        *kept = ListingText{std::move(text), unreadable};
+    return true;
 }
 
 bool IsUnmarkedFolder(const FtpListEntry& e) {
@@ -85,19 +97,23 @@ std::string PathSuffix(const std::string& arg) {
 
 void LearnNames(FtpControl& control, const std::vector<FtpListEntry>& entries);
 
-bool ListFolder(FtpControl& control, const QString& folder, std::vector<FtpListEntry>& out) {
+bool ListFolder(FtpControl& control, const QString& folder, std::vector<FtpListEntry>& out,
+                ListingText* kept = nullptr) {
     std::string arg;
     if (!CommandPath(control, folder, arg))
         return false;
     const std::string suffix = PathSuffix(arg);
     if (!control.HasMlst()) {
-        if (!FetchList(control, suffix, out))
+        if (!FetchList(control, suffix, out, kept))
             return false;
     } else {
         std::string text;
         if (!control.FetchListing("MLSD" + suffix, text))
             return false;
-        listing::ParseMlsd(text, out);
+        std::size_t unreadable = 0;
+        listing::ParseMlsd(text, out, &unreadable);
+        if (kept)
+            *kept = ListingText{std::move(text), unreadable};
         MarkLinksFromList(control, suffix, out);
     }
     LearnNames(control, out);
@@ -285,8 +301,11 @@ bool CFtpFileFind::FindFile(const QString& pattern, unsigned) {
         if (pattern.isEmpty() || IsWildcard(last)) {
             QString folder = pattern.left(slash + 1);
             folder = WithoutTrailingSlash(folder);
-            if (!ListFolder(control, folder, m_entries))
+            ListingText kept;
+            if (!ListFolder(control, folder, m_entries, &kept))
                 return Fail(QStringLiteral("The server refused to list the folder."));
+            m_rawListing = std::move(kept.raw);
+            m_unreadableLines = kept.unreadable;
             if (!last.isEmpty() && last != QLatin1String("*.*") && last != QLatin1String("*")) {
                 const QByteArray mask = last.toUtf8();
                 std::erase_if(m_entries, [&](const FtpListEntry& e) {
@@ -389,4 +408,6 @@ bool CFtpFileFind::MatchesMask(unsigned mask) const {
 void CFtpFileFind::Close() {
     m_entries.clear();
     m_current = -1;
+    m_rawListing.clear();
+    m_unreadableLines = 0;
 }

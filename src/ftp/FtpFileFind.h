@@ -67,6 +67,10 @@ public:
 
     // The whole listing, for callers that take it at once.
     const std::vector<FtpListEntry>& Entries() const { return m_entries; }
+    // After a folder's listing: its lines that should have been entries and could
+    // not be read, and its text as the server sent it (for a bug report).
+    std::size_t UnreadableLines() const { return m_unreadableLines; }
+    const std::string& RawListing() const { return m_rawListing; }
 
 private:
     bool FindOwnEntry(const QString& path);
@@ -77,4 +81,6 @@ private:
     std::ptrdiff_t m_current = -1;
     bool m_failed = false;
     QString m_errorText;
+    std::string m_rawListing;
+    std::size_t m_unreadableLines = 0;
 };

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """An FTP server on 127.0.0.1 whose listing of any folder named "broken" breaks off.
 
-usage: broken_listing_server.py PORT
+usage: broken_listing_server.py PORT [ROOT_LISTING]    (PORT 0: any free port)
 
 The root holds a folder "broken" and a folder "fine". Listing "broken" sends part of
 its lines and then the whole server process dies, as a server killed in the middle
-of a listing does. It stops by itself after 120 s without a connection.
+of a listing does. ROOT_LISTING, a file, replaces the root's listing with its bytes
+as they stand, for a test of chosen listing lines. It stops by itself after 120 s
+without a connection.
 """
 import os
 import socket
@@ -27,7 +29,10 @@ def passive_listener():
 LINE = "-rw-r--r-- 1 ftp ftp 5 Jan 01 2020 file%05d.txt\r\n"
 ROOT = ("drwxr-xr-x 2 ftp ftp 4096 Jan 01 2020 broken\r\n"
         "drwxr-xr-x 2 ftp ftp 4096 Jan 01 2020 fine\r\n"
-        "-rw-r--r-- 1 ftp ftp 5 Jan 01 2020 top.txt\r\n")
+        "-rw-r--r-- 1 ftp ftp 5 Jan 01 2020 top.txt\r\n").encode()
+if len(sys.argv) > 2:
+    with open(sys.argv[2], "rb") as chosen:
+        ROOT = chosen.read()
 
 
 def send_listing(conn, listener, cwd):
@@ -37,8 +42,8 @@ def send_listing(conn, listener, cwd):
     if cwd.rstrip("/").endswith("broken"):
         data.sendall("".join(LINE % i for i in range(200)).encode())
         os._exit(9)  # dies with the listing half sent and no final reply
-    text = ROOT if cwd.rstrip("/") in ("", "/") else LINE % 1
-    data.sendall(text.encode())
+    text = ROOT if cwd.rstrip("/") in ("", "/") else (LINE % 1).encode()
+    data.sendall(text)
     data.close()
     reply(conn, "226 Done.")
 
@@ -86,7 +91,8 @@ def main():
     server.bind(("127.0.0.1", int(sys.argv[1])))
     server.listen(8)
     server.settimeout(120)
-    print("ready", flush=True)
+    # Port 0 lets the system choose; the port is told after the word.
+    print("ready %d" % server.getsockname()[1], flush=True)
     while True:
         try:
             conn, _ = server.accept()

@@ -1,6 +1,8 @@
 // The list pane's file operations: the context menu, New Folder, rename by label
 // editing, and deleting the selected items.
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSet>
 
@@ -15,6 +17,7 @@
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
+#include "NameCodec.h"
 #include "PaneCommands.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
@@ -47,7 +50,19 @@ QMenu* CMyListView::MakeContextMenu(const QPoint& viewportPos) {
     }
     m_pasteRow = row;
     AddClipboardItems(menu, !SelectedRows().isEmpty(), CanPaste(m_doc));
+    if (m_side == 1) {
+        menu->addSeparator();
+        QAction* raw = menu->addAction(QStringLiteral("Copy Ra&w Listing"));
+        raw->setObjectName(QString::number(ID_COPY_RAW_LISTING));
+        raw->setEnabled(!m_rawListing.empty());
+    }
     return menu;
+}
+
+void CMyListView::CopyRawListing() {
+    // The server's bytes as it sent them, read as its names are.
+    if (QClipboard* board = QGuiApplication::clipboard())
+        board->setText(names::Decode(m_rawListing));
 }
 
 void CMyListView::OnRightClick(const QPoint& viewportPos, const QPoint& globalPos) {
@@ -86,6 +101,9 @@ void CMyListView::OnCommand(int id) {
         break;
     case ID_EDIT_PASTE:
         PasteIntoList(this, m_pasteRow);
+        break;
+    case ID_COPY_RAW_LISTING:
+        CopyRawListing();
         break;
     case ID_NEW_FOLDER:
         SetStatus(QStringLiteral("Creating New Folder - Please Wait"));

@@ -13,6 +13,7 @@
 #include "ListColumns.h"
 #include "ListItems.h"
 #include "ListModel.h"
+#include "ListingNotes.h"
 #include "LocalFind.h"
 #include "Messages.h"
 #include "MyListView.h"
@@ -89,6 +90,14 @@ void CMyListView::OnInitialUpdate() {
     m_skipFtpRead = 1;
     m_side = m_doc->m_listPaneCounter++;
     ListColumns::Install(this, m_side);
+    // The count in the status bar follows the rows, whoever empties or fills them
+    // (a reading, a reconnect, the side going away while a box is open).
+    connect(m_model, &QAbstractItemModel::modelReset, this, &CMyListView::ShowCount,
+            Qt::UniqueConnection);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &CMyListView::ShowCount,
+            Qt::UniqueConnection);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &CMyListView::ShowCount,
+            Qt::UniqueConnection);
     if (m_side == 1)
         connect(&App()->Site(), &core::FtpSite::availabilityChanged, this,
                 &CMyListView::OnFtpAvailabilityChanged, Qt::UniqueConnection);
@@ -142,7 +151,13 @@ void CMyListView::EndFill() {
         selectionModel()->setCurrentIndex(
             m_model->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     ShowCount();
-    SetStatus(QStringLiteral("Ready"));
+    if (m_side == 1 && m_unreadableLines > 0)
+        SetStatus(m_unreadableLines == 1
+                      ? QStringLiteral("1 line of the listing was not understood")
+                      : QStringLiteral("%1 lines of the listing were not understood")
+                            .arg(m_unreadableLines));
+    else
+        SetStatus(QStringLiteral("Ready"));
 }
 
 void CMyListView::DeleteAllItems() {
@@ -154,6 +169,7 @@ void CMyListView::DeleteAllItems() {
 
 void CMyListView::ReadLocalEntries(const QString& path) {
     m_entries.clear();
+    m_unreadableLines = 0;
     // No folder (the tree shows "Local Computer") is not the current folder.
     if (path.isEmpty())
         return;
@@ -166,13 +182,21 @@ void CMyListView::ReadLocalEntries(const QString& path) {
     find.Close();
 }
 
+void CMyListView::TakeListingNotes() {
+    m_unreadableLines = core::LastUnreadableLines();
+    m_rawListing = core::LastRawListing();
+}
+
 void CMyListView::ReadFtpEntries(const QString& path) {
     CVelmarApp* app = App();
     m_entries.clear();
+    m_unreadableLines = 0;
+    m_rawListing.clear();
     if (m_skipFtpRead) {
         // The tree pane has just read this folder into the shared listing.
         m_skipFtpRead = 0;
         m_entries = app->Site().Listing();
+        TakeListingNotes();
         return;
     }
     // Without a connection there is nothing to read, and the shared listing may
@@ -196,6 +220,7 @@ void CMyListView::ReadFtpEntries(const QString& path) {
         return;
     }
     m_entries = app->Site().Listing();
+    TakeListingNotes();
 }
 
 void CMyListView::FillRows() {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTreeView>
+#include <string>
 #include <vector>
 
 #include "DirEntry.h"
@@ -23,6 +24,8 @@ enum PaneCommand : int {
     ID_NEW_FOLDER = 32776,
     ID_RENAME = 32774,
     ID_DELETE = 32775,
+    // The FTP list's own: the text of the listing it shows, for a bug report.
+    ID_COPY_RAW_LISTING = 32800,
 };
 
 // The MIME type of a drag between the program's panes. Its payload is the drag
@@ -113,6 +116,9 @@ public:
     int m_side = 0;
     int m_dropTarget = -1;
     int m_pasteRow = -1; // the row the context menu was opened on, for its Paste
+    // Of the FTP listing shown: the lines not understood, and its text as sent.
+    std::size_t m_unreadableLines = 0;
+    std::string m_rawListing;
     // While set, local file copies run through this status window (progress and
     // Cancel) instead of straight to the disk.
     CCommStatusDlg* m_localCopyDlg = nullptr;
@@ -145,6 +151,8 @@ private:
     void BeginFill();
     void EndFill();
     void ShowCount();
+    void TakeListingNotes();
+    void CopyRawListing();
     void ReadLocalEntries(const QString& path);
     void ReadFtpEntries(const QString& path);
     void FillRows();

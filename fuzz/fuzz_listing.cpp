@@ -33,34 +33,49 @@ bool SafeName(const QString& name) {
     return true;
 }
 
-bool Same(const FtpListEntry& a, const FtpListEntry& b) {
+// A whole LIST listing may turn the order of numeric dates round from what a
+// line alone shows ("06/07/05" after a "13/07/05"), so times are compared only
+// where the caller says they must agree.
+bool Same(const FtpListEntry& a, const FtpListEntry& b, bool times = true) {
     return a.name == b.name && a.isFolder == b.isFolder && a.size == b.size &&
-           a.lastWriteTime == b.lastWriteTime && a.isLink == b.isLink &&
+           (!times || a.lastWriteTime == b.lastWriteTime) && a.isLink == b.isLink &&
            a.linkTarget == b.linkTarget && a.dateOnly == b.dateOnly && a.unique == b.unique;
 }
 
-bool SameList(const std::vector<FtpListEntry>& a, const std::vector<FtpListEntry>& b) {
+bool SameList(const std::vector<FtpListEntry>& a, const std::vector<FtpListEntry>& b,
+              bool times = true) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (!Same(a[i], b[i]))
+        if (!Same(a[i], b[i], times))
             return false;
     return true;
 }
 
-// Lines as the parser sees them: split at LF, one CR before it dropped.
+// Lines as the parser sees them: a listing whose first and last line ends are
+// CRLF is split at CRLF alone (a bare LF belongs to a name); any other at LF,
+// one CR before it dropped.
 std::vector<std::string_view> Lines(std::string_view text) {
+    const std::size_t firstEnd = text.find('\n');
+    const std::size_t lastEnd = text.rfind('\n');
+    const bool crlf = firstEnd != std::string_view::npos && firstEnd > 0 &&
+                      text[firstEnd - 1] == '\r' && text[lastEnd - 1] == '\r';
     std::vector<std::string_view> lines;
     std::size_t pos = 0;
+    std::size_t scan = 0;
     while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
+        std::size_t end = text.find('\n', scan);
         if (end == std::string_view::npos)
             end = text.size();
+        else if (crlf && (end == pos || text[end - 1] != '\r')) {
+            scan = end + 1;
+            continue;
+        }
         std::string_view line = text.substr(pos, end - pos);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         lines.push_back(line);
-        pos = end + 1;
+        pos = scan = end + 1;
     }
     return lines;
 }
@@ -144,10 +159,14 @@ void CheckMlsd(std::string_view text) {
 
 void CheckList(std::string_view text) {
     std::vector<FtpListEntry> whole;
-    listing::ParseList(text, kNow, whole);
+    std::size_t unreadable = 0;
+    listing::ParseList(text, kNow, whole, &unreadable);
+    const std::vector<std::string_view> lines = Lines(text);
+    if (unreadable > lines.size())
+        Fail("more lines not understood than the listing has", text);
     std::vector<FtpListEntry> byLine;
     bool vms = false;
-    for (std::string_view line : Lines(text)) {
+    for (std::string_view line : lines) {
         // VMS joins a name alone on its line with the next, and lists versions.
         vms = vms || line.find(';') != std::string_view::npos;
         FtpListEntry e;
@@ -158,7 +177,7 @@ void CheckList(std::string_view text) {
         CheckTime(e, line);
         byLine.push_back(std::move(e));
     }
-    if (!vms && !SameList(whole, byLine))
+    if (!vms && !SameList(whole, byLine, false))
         Fail("a LIST listing parsed differently as a whole than line by line", text);
     for (const FtpListEntry& e : whole)
         if (!SafeName(e.name))

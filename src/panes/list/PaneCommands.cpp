@@ -68,9 +68,9 @@ PaneClip Pasteable(CVelmarDoc* doc, CFrameBase* frame) {
 enum class PasteRun { NotRun, Failed, Copied };
 
 // The copy itself, as a drop runs it: the question first, then the copy with
-// the status window, by the destination side's list pane. Whatever it has
-// copied when it fails is on disk, so only a paste that never ran leaves the
-// panes as they were.
+// the status window, by the destination side's list pane. A paste that failed
+// may have copied some items all the same; only one that never ran (refused, or
+// answered No) leaves nothing new to show.
 PasteRun RunPaste(QWidget* owner, CMyListView* destList, const QString& destFolder, bool destFtp,
                   const PaneClip& clip) {
     if (!destList || destFolder.isEmpty() || (destFtp && AfxGetApp()->Site().IsUnavailable()))

@@ -23,8 +23,10 @@ bool KeyringChosen() {
 
 void TellSilent(QWidget* owner) {
     MessageBox(owner,
-               QStringLiteral("The desktop keyring did not answer, or it is locked. Passwords "
-                              "are kept in the profile file."),
+               QStringLiteral("The desktop keyring did not answer, or it is locked. Until "
+                              "Velmar98 starts again with the keyring unlocked, the passwords "
+                              "kept there cannot be read, and the passwords you save are kept "
+                              "in the profile file."),
                kCaption, MB_OK | MB_ICONEXCLAMATION);
 }
 

@@ -1,6 +1,7 @@
-// Lines per second of the listing parser on a generated 100,000-line LIST output
-// and a 100,000-line MLSD output, next to a straightforward stream-based parser
-// of the same Unix lines as the peer.
+// Lines per second of the listing parser on a generated 100,000-line LIST output,
+// as many lines in the formats of the less common servers, and a 100,000-line
+// MLSD output, next to a straightforward stream-based parser of the same Unix
+// lines as the peer.
 #include <QString>
 #include <cstdio>
 #include <ctime>
@@ -37,6 +38,28 @@ std::string MakeList() {
                 line, sizeof line,
                 "-rw-r--r--    1 ftp      ftp      %10d %s %2d  2021 Document %06d.pdf\r\n", i * 91,
                 month, i % 28 + 1, i);
+        text += line;
+    }
+    return text;
+}
+
+// The same number of lines in the formats of the less common servers, in turn;
+// every line is an entry of its own.
+std::string MakeOtherFormats() {
+    static const char* lines[] = {
+        "d [R----F--] supervisor            512       Jan 16 18:53    folder %06d\r\n",
+        "  1234       A          05-23-04   09:05  file %06d.txt\r\n",
+        "QPGMR     5263360 06/11/97 12:27:39 *STMF     REPORT%06d.TXT\r\n",
+        "FILE%06d.TXT;1  4/9  17-MAR-2011 10:05:12  [GROUP,OWNER]  (RWED,RWED,RE,)\r\n",
+        "     5060    Jun 23 2004 18:44:38  image%06d.bin\r\n",
+        "  0.0     98/03/23 1427  ------wr     24D2       1760 cmd%06d\r\n",
+        "-rw-r--r-- 1 ftp ftp 1234 7. M\xC3\xA4rz 2005 datei %06d\r\n",
+        "-rw-r--r-- 1 ftp ftp 1234 06/07/05 12:30 note %06d\r\n",
+    };
+    std::string text;
+    char line[256];
+    for (int i = 0; i < kLines; ++i) {
+        std::snprintf(line, sizeof line, lines[i % std::size(lines)], i);
         text += line;
     }
     return text;
@@ -110,22 +133,31 @@ template <class F> double LinesPerSecond(F&& parse, std::size_t& entries) {
 int main() {
     const std::string list = MakeList();
     const std::string mlsd = MakeMlsd();
+    const std::string others = MakeOtherFormats();
     std::size_t listEntries = 0;
+    std::size_t otherEntries = 0;
     std::size_t mlsdEntries = 0;
     std::size_t peerEntries = 0;
     const double listRate = LinesPerSecond(
         [&](std::vector<FtpListEntry>& out) { listing::ParseList(list, kNow, out); }, listEntries);
     const double mlsdRate = LinesPerSecond(
         [&](std::vector<FtpListEntry>& out) { listing::ParseMlsd(mlsd, out); }, mlsdEntries);
+    const double otherRate = LinesPerSecond(
+        [&](std::vector<FtpListEntry>& out) { listing::ParseList(others, kNow, out); },
+        otherEntries);
     const double peerRate =
         LinesPerSecond([&](std::vector<FtpListEntry>& out) { PeerParse(list, out); }, peerEntries);
     std::printf("LIST  %d lines -> %zu entries: %.2f million lines/s\n", kLines, listEntries,
                 listRate / 1e6);
     std::printf("MLSD  %d lines -> %zu entries: %.2f million lines/s\n", kLines, mlsdEntries,
                 mlsdRate / 1e6);
+    std::printf("LIST  %d lines of NetWare, OS/2, OS/400, VMS, VxWorks, OS-9 and localized Unix "
+                "-> %zu entries: %.2f million lines/s\n",
+                kLines, otherEntries, otherRate / 1e6);
     std::printf("peer  LIST by string streams -> %zu entries: %.2f million lines/s (ours %.1fx)\n",
                 peerEntries, peerRate / 1e6, listRate / peerRate);
-    const bool ok = listEntries == std::size_t(kLines) && mlsdEntries == std::size_t(kLines);
+    const bool ok = listEntries == std::size_t(kLines) && mlsdEntries == std::size_t(kLines) &&
+                    otherEntries == std::size_t(kLines);
     if (!ok)
         std::printf("error: not every generated line was parsed\n");
     return ok ? 0 : 1;

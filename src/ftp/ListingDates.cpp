@@ -123,22 +123,6 @@ bool ParseClock(std::string_view t, Clock& c) {
 
 namespace {
 
-// Whole month names, without accents; an abbreviation is a beginning of one.
-constexpr const char* kMonthNames[12] = {
-    "january januar janvier enero gennaio januari janeiro",
-    "february februar fevrier febrero febbraio februari fevereiro",
-    "march marz mars marzo maart marco mrz mrt",
-    "april avril abril aprile",
-    "may mai mayo maggio mei maio maj",
-    "june juni juin junio giugno junho",
-    "july juli juillet julio luglio julho",
-    "august aout agosto augustus augusti",
-    "september septembre septiembre settembre setembro",
-    "october oktober octobre octubre ottobre outubro",
-    "november novembre noviembre novembro",
-    "december dezember decembre diciembre dicembre dezembro",
-};
-
 // A letter of a month name folded to ASCII lower case, from ASCII, UTF-8 or
 // Latin-1; 0 for anything else. n: the bytes it took.
 char FoldLetter(std::string_view s, std::size_t& n) {
@@ -185,8 +169,7 @@ int AsianMonth(std::string_view s) {
     return month >= 1 && month <= 12 ? month : 0;
 }
 
-// Every month name once, with its month, split at start-up; and which pairs of
-// first letters begin one, so that an owner or a size is refused at once.
+// Every month name once, with its month, split at start-up.
 struct MonthNames {
     struct Name {
         std::string_view text;
@@ -194,14 +177,12 @@ struct MonthNames {
     };
     Name names[80] = {};
     int count = 0;
-    bool starts[26][26] = {};
     MonthNames() {
         for (int m = 0; m < 12; ++m) {
             std::string_view all = kMonthNames[m];
             while (!all.empty()) {
                 const std::size_t space = all.find(' ');
                 names[count++] = {all.substr(0, space), m + 1};
-                starts[all[0] - 'a'][all[1] - 'a'] = true;
                 all = space == std::string_view::npos ? std::string_view() : all.substr(space + 1);
             }
         }
@@ -217,7 +198,7 @@ const MonthNames& Names() {
 // none or more than one month would fit.
 int MonthOfPrefix(std::string_view fold) {
     const MonthNames& all = Names();
-    if (!all.starts[fold[0] - 'a'][fold[1] - 'a'])
+    if (!kMonthStarts.Has(fold[0], fold[1]))
         return 0;
     int found = 0;
     for (int i = 0; i < all.count; ++i) {
@@ -238,12 +219,6 @@ int LocalMonth(std::string_view s) {
         return AsianMonth(s);
     if (s.back() == '.')
         s.remove_suffix(1);
-    // Most tokens looked at are owners, groups and sizes: refuse them by their
-    // first two letters before anything else.
-    const char a = Lower(s[0]);
-    const char b = Lower(s[1]);
-    if (a >= 'a' && a <= 'z' && b >= 'a' && b <= 'z' && !Names().starts[a - 'a'][b - 'a'])
-        return 0;
     char fold[12];
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size(); ++n) {

@@ -138,6 +138,38 @@ inline std::string_view PaddedNameAfter(const Tokenizer& tok) {
 // "HH:MM", "HH:MM:SS" or "HH:MM:SS.fraction"; the fraction is dropped.
 bool ParseClock(std::string_view t, Clock& c);
 
+// Whole month names, without accents; an abbreviation is a beginning of one.
+inline constexpr const char* kMonthNames[12] = {
+    "january januar janvier enero gennaio januari janeiro",
+    "february februar fevrier febrero febbraio februari fevereiro",
+    "march marz mars marzo maart marco mrz mrt",
+    "april avril abril aprile",
+    "may mai mayo maggio mei maio maj",
+    "june juni juin junio giugno junho",
+    "july juli juillet julio luglio julho",
+    "august aout agosto augustus augusti",
+    "september septembre septiembre settembre setembro",
+    "october oktober octobre octubre ottobre outubro",
+    "november novembre noviembre novembro",
+    "december dezember decembre diciembre dicembre dezembro",
+};
+
+// Which pairs of first letters begin one of those names: most tokens looked at
+// for a date are owners, groups and sizes, refused here without a call.
+struct MonthStarts {
+    std::uint32_t second[26] = {};
+    constexpr MonthStarts() {
+        for (const char* names : kMonthNames)
+            for (const char* p = names; *p; ++p)
+                if (p == names || p[-1] == ' ')
+                    second[p[0] - 'a'] |= 1u << (p[1] - 'a');
+    }
+    constexpr bool Has(char a, char b) const {
+        return a >= 'a' && a <= 'z' && b >= 'a' && b <= 'z' && (second[a - 'a'] >> (b - 'a') & 1u);
+    }
+};
+inline constexpr MonthStarts kMonthStarts;
+
 // A month's name in English or in one of the languages servers list in (German,
 // French, Spanish, Italian, Dutch, Portuguese, Swedish), abbreviated or whole,
 // with or without a trailing dot, accents in UTF-8 or Latin-1; "6月" and "6월"
@@ -177,7 +209,14 @@ inline int MonthFromName(std::string_view s) {
             break;
         }
     }
-    return s.size() >= 3 ? LocalMonth(s) : 0;
+    if (s.size() < 3)
+        return 0;
+    const char a = Lower(s[0]);
+    const char b = Lower(s[1]);
+    // Plain letters that begin no month's name; accents and digits are looked at.
+    if (a >= 'a' && a <= 'z' && b >= 'a' && b <= 'z' && !kMonthStarts.Has(a, b))
+        return 0;
+    return LocalMonth(s);
 }
 
 // What a date column turned out to be: not a date at all (look further along the

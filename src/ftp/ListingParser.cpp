@@ -214,8 +214,8 @@ ListFamily ParseListRaw(std::string_view line, const Now& now, RawEntry& raw) {
         raw = RawEntry();
         if (ParseUnix(line, now, raw))
             return ListFamily::Unix;
-        if (line.size() > 2 && line[1] == ' ' && line[2] == '[')
-            return ParseNetWare(line, now, raw) ? ListFamily::NetWare : ListFamily::None;
+        if (line.size() > 2 && IsBlank(line[1]) && ParseNetWare(line, now, raw))
+            return ListFamily::NetWare;
     }
     for (ListFamily family : kRareFamilies)
         if (ParseAs(family, line, now, raw))

@@ -37,7 +37,7 @@ const FamilyCase kCases[] = {
      "login", true, false, 512, T(2024, 1, 16, 18, 53)},
     {ListFamily::NetWare, "- [RWCEAFMS] rhesus             214059       Oct 20 15:27    cx.exe",
      "cx.exe", false, false, 214059, T(2023, 10, 20, 15, 27)},
-    {ListFamily::NetWare, "- [RW------] user 0 Mar 7 1998 empty file.txt", "empty file.txt", false,
+    {ListFamily::NetWare, "-  [RW------] user 0 Mar 7 1998 empty file.txt", "empty file.txt", false,
      false, 0, T(1998, 3, 7), true},
     {ListFamily::NetWare, "- [RW------] user 5000000000 Dec 31 2019 big -> no link",
      "big -> no link", false, false, kBig, T(2019, 12, 31), true},

@@ -129,11 +129,15 @@ Outcome Store(const QString& key, const QString& password) {
 Outcome Fetch(const QString& key, QString* password) {
     if (!Usable())
         return Outcome::Unavailable;
+    const bool checked = g_state == State::Answers;
     const Outcome outcome = Run(NewJob<QKeychain::ReadPasswordJob>(key), password);
-    // A locked keyring finds nothing: tell that apart from an entry that is not there.
-    if (outcome == Outcome::NotFound && !Answers())
+    if (outcome != Outcome::NotFound || checked)
+        return outcome;
+    // A locked keyring finds nothing: only a write tells that apart from an entry
+    // that is not there. The write's unlock prompt may have opened it: read again.
+    if (!Answers())
         return Outcome::Unavailable;
-    return outcome;
+    return Run(NewJob<QKeychain::ReadPasswordJob>(key), password);
 }
 
 Outcome Remove(const QString& key) {
@@ -148,6 +152,11 @@ bool TakeSilenceNotice() {
         return false;
     g_told = true;
     return true;
+}
+
+void Recheck() {
+    if (g_state == State::Answers)
+        g_state = State::Unknown;
 }
 
 bool Silent() {

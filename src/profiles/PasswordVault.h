@@ -29,6 +29,9 @@ bool ServiceRunning();
 // Whether the keyring takes entries: found out once, by writing and removing an
 // entry of our own. A locked keyring reads as empty, so only a write tells.
 bool Answers();
+// Forgets that the keyring answered, so that the next entry not found is checked
+// again: before a step that would take a missing entry for a missing password.
+void Recheck();
 
 Outcome Store(const QString& key, const QString& password);
 Outcome Fetch(const QString& key, QString* password);

@@ -184,6 +184,7 @@ bool MovePasswordsToFile(const QString& path, QWidget* owner) {
     }
     std::vector<CProfile> onFile = load.profiles;
     QStringList found;
+    vault::Recheck(); // locked since it last answered, it would read as empty
     if (!FillFromKeyring(onFile, &found)) {
         TellSilent(owner);
         return false;

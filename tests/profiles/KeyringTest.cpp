@@ -202,10 +202,25 @@ void Keyring::ExpectTheFileKeepsThePasswords(int waitMs) {
     EXPECT_EQ(m_boxes.Captions(), QStringList{kCaption});
 }
 
-TEST_F(KeyringLocked, PasswordsStayInTheFile) {
+void Lock() {
     Tool({"gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
           "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.Lock",
           "['/org/freedesktop/secrets/collection/login']"});
+}
+
+// Locked after it last answered: its entries read as missing, never as empty passwords.
+TEST_F(KeyringLocked, TurningOffKeepsTheSettingAndTheFile) {
+    Start(m_three);
+    ASSERT_TRUE(SetOption(true));
+    const QByteArray before = Hash(FilePath());
+    Lock();
+    EXPECT_FALSE(SetOption(false));
+    EXPECT_EQ(settings::KeyringPasswords(), true);
+    EXPECT_EQ(Hash(FilePath()), before);
+}
+
+TEST_F(KeyringLocked, PasswordsStayInTheFile) {
+    Lock();
     ExpectTheFileKeepsThePasswords(30000);
 }
 

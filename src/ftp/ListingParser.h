@@ -18,7 +18,7 @@
 // - A Unix symbolic link is delivered under its own name (the text before " -> ").
 //   A listing cannot tell whether it points to a folder, so it counts as a file;
 //   the caller finds out by trying to enter it.
-// - Unix, Windows and VMS listings give local times of the server without a zone;
+// - Every LIST format but EPLF gives local times of the server without a zone;
 //   they are taken as UTC. A full-iso time with a zone is converted to UTC. When a
 //   Unix date carries a time instead of a year, it lies within the last six months:
 //   the current year, or the year before when that date would be more than a day in
@@ -46,6 +46,8 @@
 // - Names that are empty, "." or "..", or contain "/" or a control character (C0,
 //   DEL) are never delivered: they cannot name an entry of this folder, and a
 //   hostile server must not make us touch a path outside it or write such a name.
+//   Such a line is counted with those that could not be read ("." and ".." are not:
+//   nothing the user should see is missing).
 
 #include <cstdint>
 #include <string_view>

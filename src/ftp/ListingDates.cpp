@@ -69,9 +69,11 @@ bool ToSizeWithUnit(std::string_view s, std::uint64_t& value) {
     if (whole.size() > 6 || !ToNumber(whole, w) || fraction.size() > 3 ||
         (dot != std::string_view::npos && !ToNumber(fraction, f)))
         return false;
-    const double scale = std::pow(1024.0, power);
     const double frac = double(f) / std::pow(10.0, double(fraction.size()));
-    value = std::uint64_t(std::llround((double(w) + frac) * scale));
+    const double bytes = (double(w) + frac) * std::pow(1024.0, power) + 0.5;
+    if (!(bytes < 18446744073709549568.0)) // the largest double below 2^64
+        return false;
+    value = std::uint64_t(bytes);
     return true;
 }
 

@@ -293,6 +293,7 @@ TEST(ListingFamilies, RefusesNearMisses) {
         "  0.0     98/13/23 1427  d-----wr     24D2       1760 bad month",
         "  0.0     98/03/23 1427  d-----wx     24D2       1760 bad attributes",
         "-rw-r--r-- 1 u g 1.2X Jun 7 2005 bad unit",
+        "-rw-r--r-- 1 u g 999999P Jun 7 2005 past 2^64",
         "-rw-r--r-- 1 u g 5 Jux 7 2005 bad month",
         "-rw-r--r-- 1 u g 5 31.02.2005 no such day",
     };

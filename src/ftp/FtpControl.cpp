@@ -239,51 +239,50 @@ void FtpControl::Fail(int error, const QString& message) {
     throw CInternetException(error, message);
 }
 
-// Waits for the control socket; a stop gives up the socket (see Fail).
-void FtpControl::AwaitSocket(short events, Clock::time_point deadline) {
-    switch (ftp::WaitFor(m_socket.impl()->sockfd(), events, deadline)) {
-    case ftp::WaitResult::Ready:
-        return;
-    case ftp::WaitResult::TimedOut:
+// A wait on the control socket that ended without a byte: a stop gives up the
+// socket (see Fail), as does a time-out or a lost connection.
+void FtpControl::FailedWait(int lostError, const QString& lost) {
+    try {
+        throw;
+    } catch (const CInternetException& e) {
+        Fail(e.m_dwError, e.Message());
+    } catch (const Poco::TimeoutException&) {
         Fail(ERROR_INTERNET_TIMEOUT, kTimedOut);
-    case ftp::WaitResult::Stopped:
-        Fail(ERROR_INTERNET_OPERATION_CANCELLED, kCancelled);
+    } catch (const Poco::Exception& e) {
+        Fail(m_tls ? ERROR_INTERNET_CONNECTION_ABORTED : lostError,
+             m_tls ? QStringLiteral("The secure connection failed: ") +
+                         QString::fromStdString(e.displayText())
+                   : lost);
     }
 }
 
 bool FtpControl::Receive(Clock::time_point deadline) {
-    if (m_tls)
-        return ReceiveSecure(deadline);
-    const int fd = m_socket.impl()->sockfd();
     char buffer[16384];
-    for (;;) {
-        AwaitSocket(POLLIN, deadline);
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n > 0) {
-            m_parser.Feed(buffer, std::size_t(n));
-            return true;
-        }
-        if (n == 0)
-            return false;
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            Fail(ERROR_INTERNET_CONNECTION_ABORTED,
-                 QStringLiteral("The connection was reset by the server."));
+    int n = 0;
+    try {
+        n = ftp::ReceiveUntil(m_socket, buffer, sizeof buffer, deadline);
+    } catch (...) {
+        FailedWait(ERROR_INTERNET_CONNECTION_ABORTED,
+                   QStringLiteral("The connection was reset by the server."));
     }
+    if (n <= 0)
+        return false;
+    m_parser.Feed(buffer, std::size_t(n));
+    return true;
 }
 
 void FtpControl::SendRaw(const std::string& bytes, Clock::time_point deadline) {
-    if (m_tls)
-        return SendSecure(bytes, deadline);
-    const int fd = m_socket.impl()->sockfd();
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        AwaitSocket(POLLOUT, deadline);
-        const ssize_t n =
-            ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0)
-            sent += std::size_t(n);
-        else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        int n = 0;
+        try {
+            n = ftp::SendUntil(m_socket, bytes.data() + sent, int(bytes.size() - sent), deadline);
+        } catch (...) {
+            FailedWait(ERROR_FTP_DROPPED, kClosed);
+        }
+        if (n <= 0)
             Fail(ERROR_FTP_DROPPED, kClosed);
+        sent += std::size_t(n);
     }
 }
 

@@ -96,8 +96,6 @@ private:
     // the reads and writes of the control connection once it is secure, and the
     // handshake on each new data connection.
     void StartTls();
-    bool ReceiveSecure(Clock::time_point deadline);
-    void SendSecure(const std::string& bytes, Clock::time_point deadline);
     Poco::Net::StreamSocket SecureDataSocket(const Poco::Net::StreamSocket& data);
     TlsMode m_tlsMode = TlsMode::Off;
     CertificateTrust* m_trust = nullptr;
@@ -118,9 +116,9 @@ private:
     bool Receive(Clock::time_point deadline);
     void SendRaw(const std::string& bytes, Clock::time_point deadline);
     void CloseSocket();
+    [[noreturn]] void FailedWait(int lostError, const QString& lost);
 
     FtpReply ReadReplyUntil(Clock::time_point deadline);
-    void AwaitSocket(short events, Clock::time_point deadline);
     void Send(const std::string& line);
     void Send(const std::string& line, Clock::time_point deadline);
     [[noreturn]] void Fail(int error, const QString& message);

@@ -177,11 +177,11 @@ StreamSocket FtpControl::OpenData(const std::string& command) {
         } else {
             data = OpenPassive(command);
         }
-        // Reads and writes wait in steps (ReceiveSome, SendSome), each up to the
-        // data time-out in all.
-        ftp::UseStepTimeouts(data);
         if (m_tls)
             data = SecureDataSocket(data);
+        // Reads and writes wait in poll (ReceiveSome, SendSome), each up to the
+        // data time-out for something to move.
+        ftp::UseNonBlocking(data);
     } catch (...) {
         RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
     }

@@ -226,10 +226,9 @@ void FtpDataChannel::Close() {
     }
     Flush();
     m_finished = true;
-    try {
-        m_socket.shutdownSend();
-    } catch (...) {
-    }
+    if (Tls::IsSecure(m_socket))
+        Tls::EndSending(m_socket, m_dataMs);
+    ::shutdown(m_socket.impl()->sockfd(), SHUT_WR);
     m_socket.close();
     Release();
     const FtpReply reply = FinalReply();

@@ -3,6 +3,8 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/IPAddress.h>
 #include <Poco/Net/NetException.h>
+#include <Poco/Net/SecureStreamSocket.h>
+#include <Poco/Net/SecureStreamSocketImpl.h>
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -20,10 +22,6 @@ using Poco::Net::StreamSocket;
 
 namespace ftp {
 namespace {
-
-// The system time-out of a data socket. A TLS read that meets it waits once
-// more as long inside POCO before it gives up, so half a step each.
-constexpr int kSocketStepMs = kInterruptStepMs / 2;
 
 // One lookup, shared with the thread that makes it: whoever leaves last frees it.
 struct Lookup {
@@ -126,40 +124,104 @@ void Connect(StreamSocket& socket, const SocketAddress& address, int timeoutMs) 
     socket.setBlocking(true);
 }
 
-void UseStepTimeouts(StreamSocket& socket) {
-    const Poco::Timespan step(std::int64_t(kSocketStepMs) * 1000);
-    socket.setReceiveTimeout(step);
-    socket.setSendTimeout(step);
+void UseNonBlocking(StreamSocket& socket) {
+    // On a TLS socket this reaches its own implementation too, which then hands
+    // back want-read and want-write instead of waiting inside the library.
+    socket.setBlocking(false);
 }
 
-int ReceiveSome(StreamSocket& socket, void* buffer, int size, int timeoutMs) {
+namespace {
+
+[[noreturn]] void ThrowLost(int error) {
+    if (error == ECONNRESET || error == EPIPE || error == ENOTCONN || error == ECONNABORTED)
+        throw Poco::Net::ConnectionResetException(std::strerror(error));
+    throw Poco::Net::NetException(std::strerror(error));
+}
+
+// Waits until fd can take the next step of a read or write; the socket call that
+// follows tells whether it really can.
+void AwaitStep(int fd, short events, Clock::time_point deadline) {
+    switch (WaitFor(fd, events, deadline)) {
+    case WaitResult::Ready:
+        return;
+    case WaitResult::TimedOut:
+        throw Poco::TimeoutException("no data moved in time");
+    case WaitResult::Stopped:
+        ThrowCancelled();
+    }
+}
+
+Poco::Net::SecureStreamSocketImpl* SecureImpl(StreamSocket& socket) {
+    return dynamic_cast<Poco::Net::SecureStreamSocketImpl*>(socket.impl());
+}
+
+// What TLS asks for before the call can go on: a record to come in, or room to
+// send one (a renegotiation may need either way).
+short TlsWants(int rc) {
+    return rc == Poco::Net::SecureStreamSocket::ERR_SSL_WANT_WRITE ? POLLOUT : POLLIN;
+}
+
+} // namespace
+
+int ReceiveUntil(StreamSocket& socket, void* buffer, int size, Clock::time_point deadline) {
     // A look at the stop request costs no system call, so it is made even while
     // data flows: a transfer that never pauses still ends when asked.
     ThrowIfInterrupted();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        try {
-            return socket.receiveBytes(buffer, size);
-        } catch (const Poco::TimeoutException&) {
-            ThrowIfInterrupted();
-            if (Clock::now() >= deadline)
-                throw;
+    const int fd = socket.impl()->sockfd();
+    if (auto* secure = SecureImpl(socket)) {
+        for (;;) {
+            const int n = secure->receiveBytes(buffer, size);
+            if (n >= 0)
+                return n;
+            AwaitStep(fd, TlsWants(n), deadline);
         }
+    }
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, std::size_t(size), MSG_DONTWAIT);
+        if (n >= 0)
+            return int(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            ThrowLost(errno);
+        AwaitStep(fd, POLLIN, deadline);
     }
 }
 
-int SendSome(StreamSocket& socket, const void* buffer, int size, int timeoutMs) {
+int SendUntil(StreamSocket& socket, const void* buffer, int size, Clock::time_point deadline) {
     ThrowIfInterrupted();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        try {
-            return socket.sendBytes(buffer, size, MSG_NOSIGNAL);
-        } catch (const Poco::TimeoutException&) {
-            ThrowIfInterrupted();
-            if (Clock::now() >= deadline)
-                throw;
+    if (size <= 0)
+        return 0;
+    const int fd = socket.impl()->sockfd();
+    if (auto* secure = SecureImpl(socket)) {
+        for (;;) {
+            const int n = secure->sendBytes(buffer, size);
+            if (n > 0)
+                return n;
+            if (n == 0)
+                throw Poco::Net::ConnectionResetException("the secure connection was closed");
+            AwaitStep(fd, TlsWants(n), deadline);
         }
     }
+    for (;;) {
+        const ssize_t n = ::send(fd, buffer, std::size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0)
+            return int(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            ThrowLost(errno);
+        AwaitStep(fd, POLLOUT, deadline);
+    }
+}
+
+int ReceiveSome(StreamSocket& socket, void* buffer, int size, int timeoutMs) {
+    return ReceiveUntil(socket, buffer, size,
+                        Clock::now() + std::chrono::milliseconds(timeoutMs));
+}
+
+int SendSome(StreamSocket& socket, const void* buffer, int size, int timeoutMs) {
+    return SendUntil(socket, buffer, size, Clock::now() + std::chrono::milliseconds(timeoutMs));
 }
 
 } // namespace ftp

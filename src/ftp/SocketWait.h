@@ -35,14 +35,24 @@ Poco::Net::SocketAddress Resolve(const std::string& host, unsigned short port);
 void Connect(Poco::Net::StreamSocket& socket, const Poco::Net::SocketAddress& address,
              int timeoutMs);
 
-// Gives a data socket the short system time-outs that ReceiveSome and SendSome
-// rely on: a read or write on a silent socket returns after one step.
-void UseStepTimeouts(Poco::Net::StreamSocket& socket);
+// Makes a connected socket (plain or TLS) non-blocking for the reads and writes
+// below: a full send buffer or an empty receive buffer is then a wait in poll,
+// never an error of the socket call and never a system time-out.
+void UseNonBlocking(Poco::Net::StreamSocket& socket);
 
-// receiveBytes and sendBytes of a socket set up by UseStepTimeouts, waiting up
-// to timeoutMs for the first byte to move. Throws Poco::TimeoutException after
-// that, CInternetException when stopped. A send returns how much went out; a
-// retry after a step repeats the same call, as TLS demands.
+// One read or write on a socket made non-blocking by UseNonBlocking, waiting in
+// poll until something moves, the deadline passes (Poco::TimeoutException) or a
+// stop is requested (CInternetException). A reset or a closed connection throws
+// at once (Poco::Net::ConnectionResetException); only "would block", and TLS's
+// want-read and want-write, are waited out. A read returns 0 at the end of the
+// data; a write returns how much went out, and a retry after a wait repeats the
+// same call, as TLS demands.
+int ReceiveUntil(Poco::Net::StreamSocket& socket, void* buffer, int size,
+                 Clock::time_point deadline);
+int SendUntil(Poco::Net::StreamSocket& socket, const void* buffer, int size,
+              Clock::time_point deadline);
+
+// The same, waiting up to timeoutMs for the first byte to move.
 int ReceiveSome(Poco::Net::StreamSocket& socket, void* buffer, int size, int timeoutMs);
 int SendSome(Poco::Net::StreamSocket& socket, const void* buffer, int size, int timeoutMs);
 

@@ -135,7 +135,7 @@ void CompleteHandshake(SecureStreamSocket& secure, int fd, int timeoutMs) {
 SecureStreamSocket Handshake(const StreamSocket& plain, const std::string& host,
                              Poco::Net::Session::Ptr session, int timeoutMs) {
     t_chainProblems = 0;
-    StreamSocket socket = plain; // the same connection: blocking is set on both
+    StreamSocket socket = plain; // the same connection
     try {
         // The name goes along for SNI; an address literal must not.
         const bool literal = IsAddressLiteral(host);
@@ -143,7 +143,9 @@ SecureStreamSocket Handshake(const StreamSocket& plain, const std::string& host,
         SecureStreamSocket secure = SecureStreamSocket::attach(
             socket, literal ? std::string() : host, Tls::ClientContext(), session);
         CompleteHandshake(secure, socket.impl()->sockfd(), timeoutMs);
-        socket.setBlocking(true);
+        // The socket stays non-blocking: the library asks the plain socket under
+        // it whether to wait inside a call, and every wait is ours (SocketWait.h).
+        ftp::UseNonBlocking(secure);
         return secure;
     } catch (const CInternetException&) {
         throw;
@@ -235,17 +237,27 @@ int ReceiveMore(StreamSocket& socket, char* buffer, int room) {
 }
 
 bool PeerFinished(StreamSocket& socket, int waitMs) {
+    // The server's close_notify reads as the end; a byte means the caller
+    // stopped before the end.
     try {
-        const auto deadline = ftp::Clock::now() + std::chrono::milliseconds(waitMs);
-        if (socket.available() == 0 &&
-            ftp::WaitFor(socket.impl()->sockfd(), POLLIN, deadline) != ftp::WaitResult::Ready)
-            return false;
-        // The server's close_notify reads as the end; a byte means the caller
-        // stopped before the end.
         char probe = 0;
-        return socket.receiveBytes(&probe, 1) == 0;
+        return ftp::ReceiveUntil(socket, &probe, 1,
+                                 ftp::Clock::now() + std::chrono::milliseconds(waitMs)) == 0;
     } catch (const Poco::Exception&) {
         return false;
+    }
+}
+
+void EndSending(StreamSocket& socket, int waitMs) {
+    // The close_notify must find room in the send buffer, or it would be
+    // dropped and the server could take the upload for one cut short.
+    const int fd = socket.impl()->sockfd();
+    if (ftp::WaitFor(fd, POLLOUT, ftp::Clock::now() + std::chrono::milliseconds(waitMs)) !=
+        ftp::WaitResult::Ready)
+        return;
+    try {
+        socket.shutdown(); // non-blocking TLS: the close_notify only
+    } catch (const Poco::Exception&) {
     }
 }
 

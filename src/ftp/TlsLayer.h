@@ -65,6 +65,10 @@ int ReceiveMore(Poco::Net::StreamSocket& socket, char* buffer, int room);
 // waitMs, with nothing left to read.
 bool PeerFinished(Poco::Net::StreamSocket& socket, int waitMs);
 
+// On a secure data connection whose data has all been sent: the close_notify
+// that tells the server the upload is whole, waiting up to waitMs for room.
+void EndSending(Poco::Net::StreamSocket& socket, int waitMs);
+
 // True when the certificate was issued for host (a name or an IP address).
 bool MatchesHost(const Poco::Net::SecureStreamSocket& socket, const std::string& host);
 

@@ -107,8 +107,8 @@ bool core::Transfer::PollCancel(Clock::time_point now) {
 // Copies source to sink. With LengthRule::Exact exactly length bytes are taken
 // from the source (a source that ends sooner is an error); with ToEndOfData
 // everything the source delivers is copied, and length only drives the texts.
-// On a cancel the sink holds exactly the blocks done so far. Every failure is
-// reported here; false means the copy failed or was cancelled.
+// Every failure is reported here; false means the copy failed or was cancelled,
+// and the sink's data is then a part that the caller throws away.
 bool core::Transfer::RunBlockLoop(std::uint64_t length, TransferSource& source, TransferSink& sink,
                                   LengthRule rule) {
     ShowLine(core::StatusLine::Activity, QStringLiteral("Transferring Data"));
@@ -124,7 +124,6 @@ bool core::Transfer::RunBlockLoop(std::uint64_t length, TransferSource& source, 
     std::size_t done = 0;   // of those, the bytes of finished blocks not yet written
     bool ended = false;
     bool cancelled = false;
-    bool sourceBroke = false;
     try {
         for (;;) {
             while (filled - done >= kBlock &&
@@ -150,9 +149,7 @@ bool core::Transfer::RunBlockLoop(std::uint64_t length, TransferSource& source, 
                 ended = true;
                 continue;
             }
-            sourceBroke = true;
             const std::size_t n = source.Read(buffer + filled, want);
-            sourceBroke = false;
             if (n == 0) {
                 if (rule == LengthRule::Exact)
                     throw TransferCutShort();
@@ -162,26 +159,10 @@ bool core::Transfer::RunBlockLoop(std::uint64_t length, TransferSource& source, 
             filled += n;
             received += n;
         }
-        if (cancelled) {
-            // The blocks done before Cancel are kept, as the user was told; the
-            // stop request is for what would have come next. The cancel has been
-            // shown already, so a failure here says nothing more.
-            ftp::InterruptScope grace(kCancelGrace);
-            try {
-                sink.Write(buffer, done);
-            } catch (const std::exception&) {
-            }
-        } else {
+        // Nothing more is written after Cancel: the copy's part is thrown away.
+        if (!cancelled)
             sink.Write(buffer, done);
-        }
     } catch (const std::exception& error) {
-        if (sourceBroke) {
-            // Keep what arrived before the break, as a block-by-block copy would.
-            try {
-                sink.Write(buffer, done);
-            } catch (const std::exception&) {
-            }
-        }
         FlushProgress();
         ReportCopyError(error);
         return false;

@@ -98,13 +98,9 @@ bool core::Transfer::CloseAfterCopy(bool copied, std::initializer_list<CInternet
     return copied;
 }
 
-// Ends an upload. After Cancel the blocks already copied still go to the server,
-// as they would have before the stop: within a short grace, so that a server
-// that has stalled does not hold the user.
+// Ends an upload. After Cancel the part is not wanted: the data connection is
+// dropped at once, and the caller removes what reached the server.
 bool core::Transfer::CloseUploadAfterCopy(bool copied, CInternetFile* file) {
-    if (!m_cancel)
-        return CloseAfterCopy(copied, {file});
-    ftp::InterruptScope grace(kCancelGrace);
     return CloseAfterCopy(copied, {file});
 }
 
@@ -131,8 +127,7 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
     RemoteFile remote;
     try {
         destination = PlanRemoteTarget(remotePath, target);
-        remote.reset(m_site->Connection()->OpenFile(destination.store, GENERIC_WRITE,
-                                                    FTP_TRANSFER_TYPE_BINARY, 1));
+        remote.reset(OpenStore(destination));
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
@@ -142,7 +137,10 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
     InternetFileSink sink(*remote);
     bool copied = RunBlockLoop(length, source, sink, LengthRule::Exact);
     copied = CloseUploadAfterCopy(copied, remote.get());
-    return FinishRemoteTarget(destination, copied);
+    copied = copied && StoredWhole(destination.store, length);
+    if (FinishRemoteTarget(destination, copied))
+        return true;
+    return TakeDirectRetry() && UploadLocal(localPath, remotePath, target);
 }
 
 bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& localPath) {
@@ -155,10 +153,23 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
         ReportCopyError();
         return false;
     }
+    // A folder, a pipe or a device of that name is never written into or replaced.
+    const localfile::Kind existing = localfile::KindOf(localPath, false);
+    if (existing != localfile::Kind::Missing && existing != localfile::Kind::Regular &&
+        existing != localfile::Kind::Link) {
+        ReportCopyError();
+        return false;
+    }
     std::uint64_t length = 0;
+    std::optional<std::uint64_t> exact;
     RemoteFile remote;
     try {
-        if (const auto entry = ListedEntry(remotePath))
+        // SIZE is exact and costs no data connection; a listed size may be rounded,
+        // so it only drives the progress.
+        exact = ServerSize(remotePath);
+        if (exact)
+            length = *exact;
+        else if (const auto entry = ListedEntry(remotePath))
             length = entry->size;
         // The server must deliver the file before anything local is made.
         remote.reset(
@@ -167,21 +178,17 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
         ReportCopyError(error);
         return false;
     }
-    // An existing file is replaced only once its replacement is whole: the data
-    // goes to a file beside it. A new name takes the data directly, so that a
-    // cancelled copy keeps the whole blocks it has.
-    struct stat old {};
-    const QByteArray target = QFile::encodeName(localPath);
-    const bool replacing =
-        ::lstat(target.constData(), &old) == 0 && (S_ISREG(old.st_mode) || S_ISLNK(old.st_mode));
+    // The data goes to a file beside the target, new name or not, and takes the
+    // target's name only once it is whole: a part under the real name would look
+    // like the whole file, and an old file stays as it was until then.
     LocalFile local;
-    if (!(replacing ? local.OpenTempBeside(localPath) : local.OpenCreate(localPath))) {
+    if (!local.OpenTempBeside(localPath)) {
         ReportCopyError();
         return false;
     }
     const bool copied = DownloadInto(local, *remote, length);
     const std::uint64_t received = remote->BytesTransferred();
-    return CommitDownload(local, remotePath, localPath, copied, received);
+    return CommitDownload(local, localPath, copied, received, exact);
 }
 
 bool core::Transfer::DownloadInto(LocalFile& local, CInternetFile& remote, std::uint64_t length) {
@@ -208,39 +215,39 @@ bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& de
         ReportCopyError();
         return false;
     }
+    std::optional<std::uint64_t> exact;
     std::optional<std::uint64_t> listed;
     RemoteTarget store;
     ExtraConnection second;
     RemoteFile source;
     RemoteFile destination;
     try {
-        if (const auto entry = ListedEntry(sourcePath))
-            listed = entry->size;
+        exact = ServerSize(sourcePath);
+        listed = exact;
+        if (!listed)
+            if (const auto entry = ListedEntry(sourcePath))
+                listed = entry->size;
         store = PlanRemoteTarget(destinationPath, target);
         // The main connection carries the destination; the source needs its own.
         auto openSource = [&] {
             second = OpenExtraConnection();
             source.reset(second->OpenFile(sourcePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
         };
-        auto openDestination = [&] {
-            destination.reset(m_site->Connection()->OpenFile(store.store, GENERIC_WRITE,
-                                                             FTP_TRANSFER_TYPE_BINARY, 1));
-        };
-        // A source the listing does not show may not exist: it is opened before the
-        // destination is made. A listed one, and its connection, come last, once
+        // A source the server knows nothing of may not exist: it is opened before
+        // the destination is made. A known one, and its connection, come last, once
         // the destination's data connection stands: some single-process servers
         // stall a connection that logs in, or a download that runs, while they
         // connect out for the upload.
         if (!listed)
             openSource();
-        openDestination();
+        destination.reset(OpenStore(store));
         if (listed)
             openSource();
     } catch (const std::exception& error) {
         const bool stored = destination != nullptr;
         destination.reset();
         ReportCopyError(error);
-        if (store.viaTemp && stored)
+        if (stored) // a store under the final name is always a new one
             RemoveUnfinished(store.store);
         return false;
     }
@@ -249,5 +256,12 @@ bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& de
     bool copied = RunBlockLoop(listed.value_or(0), from, to, LengthRule::ToEndOfData);
     copied = CloseUploadAfterCopy(copied, destination.get());
     copied = CloseAfterCopy(copied, {source.get()});
-    return FinishRemoteTarget(store, copied);
+    const std::uint64_t received = source->BytesTransferred();
+    copied = copied && ArrivedWhole(received, exact) && StoredWhole(store.store, received);
+    if (FinishRemoteTarget(store, copied))
+        return true;
+    destination.reset();
+    source.reset();
+    second.reset();
+    return TakeDirectRetry() && CopyRemoteFile(sourcePath, destinationPath, target);
 }

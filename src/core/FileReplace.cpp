@@ -3,6 +3,7 @@
 // Until then, whatever breaks, the old file is as it was.
 #include <QFile>
 #include <cstdlib>
+#include <stdexcept>
 #include <sys/stat.h>
 
 #include "FtpConnection.h"
@@ -51,27 +52,32 @@ std::optional<std::uint64_t> core::Transfer::ServerSize(const QString& remotePat
     return size;
 }
 
-bool core::Transfer::CommitDownload(LocalFile& local, const QString& remotePath,
-                                    const QString& localPath, bool copied, std::uint64_t received) {
-    if (local.TempPath().isEmpty()) {
-        try {
-            local.Close();
-        } catch (const std::exception& error) {
-            if (copied)
-                ReportCopyError(error);
-            copied = false;
-        }
-        return copied;
-    }
-    if (copied) {
-        // The final reply said the transfer completed; where the server tells the
-        // file's size, the bytes that arrived must be all of it.
-        const auto size = ServerSize(remotePath);
-        if (size && *size != received) {
-            ReportCopyError();
-            copied = false;
-        }
-    }
+bool core::Transfer::ArrivedWhole(std::uint64_t received, std::optional<std::uint64_t> expected) {
+    // More than announced is kept: a file may grow while it is copied.
+    if (!expected || received >= *expected)
+        return true;
+    ReportCopyError(std::runtime_error(QStringLiteral("The server sent %1 of the %2 bytes it "
+                                                      "announced.")
+                                          .arg(received)
+                                          .arg(*expected)
+                                          .toStdString()));
+    return false;
+}
+
+bool core::Transfer::StoredWhole(const QString& store, std::uint64_t sent) {
+    // The final reply said the file is stored; where the server tells its size,
+    // it must hold every byte sent (a full disk is sometimes reported late).
+    const auto size = ServerSize(store);
+    if (!size || *size >= sent)
+        return true;
+    ReportCopyError(std::runtime_error(
+        QStringLiteral("The server stored %1 of the %2 bytes sent.").arg(*size).arg(sent).toStdString()));
+    return false;
+}
+
+bool core::Transfer::CommitDownload(LocalFile& local, const QString& localPath, bool copied,
+                                    std::uint64_t received, std::optional<std::uint64_t> exact) {
+    copied = copied && ArrivedWhole(received, exact);
     if (!copied) {
         local.DiscardTemp();
         return false;
@@ -87,18 +93,40 @@ bool core::Transfer::CommitDownload(LocalFile& local, const QString& remotePath,
 }
 
 core::Transfer::RemoteTarget core::Transfer::PlanRemoteTarget(const QString& path, Target target) {
-    RemoteTarget plan{path, path, false};
-    if (target == Target::Fresh)
-        return plan;
-    bool failed = false;
-    const auto entry = ListedEntry(path, &failed);
-    // A folder of that name refuses the upload by itself; a look-up that failed
-    // may have missed a file, so the data goes beside it to be safe.
-    if ((entry && !(entry->isFolder && !entry->isLink)) || failed) {
+    RemoteTarget plan{path, path, false, false};
+    if (target == Target::MayExist) {
+        bool failed = false;
+        const auto entry = ListedEntry(path, &failed);
+        // A folder of that name refuses the upload by itself; a look-up that
+        // failed may have missed a file, which is then treated as there.
+        plan.replacing = (entry && !(entry->isFolder && !entry->isLink)) || failed;
+    }
+    // A new name is written under a temporary one too, so that nobody (a web
+    // server's visitor, a script) ever takes a half-written file for the whole.
+    if (plan.replacing || !m_site->RefusesRenames()) {
         plan.store = transferpaths::TempSibling(path, QStringLiteral("part"));
         plan.viaTemp = true;
     }
     return plan;
+}
+
+CInternetFile* core::Transfer::OpenStore(RemoteTarget& target) {
+    CFtpConnection* connection = m_site->Connection();
+    if (!connection)
+        throw CInternetException(ERROR_FTP_DROPPED, QStringLiteral("not connected"));
+    try {
+        return connection->OpenFile(target.store, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 1);
+    } catch (const CInternetException& error) {
+        // Some servers refuse names that begin with a dot. For a new name the
+        // data may then go under the name itself; an old file is never put at risk.
+        const bool refused = error.m_dwError == ERROR_INTERNET_EXTENDED_ERROR &&
+                             connection->Control().Alive() && !ftp::Interrupted();
+        if (!target.viaTemp || target.replacing || !refused)
+            throw;
+    }
+    target.store = target.path;
+    target.viaTemp = false;
+    return connection->OpenFile(target.store, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 1);
 }
 
 bool core::Transfer::RemoveRemoteQuietly(const QString& path) {
@@ -119,13 +147,27 @@ void core::Transfer::RemoveUnfinished(const QString& path) {
 }
 
 bool core::Transfer::FinishRemoteTarget(const RemoteTarget& target, bool copied) {
-    if (!target.viaTemp)
-        return copied;
     if (!copied) {
+        // A new name written directly is removed too: a part must never pass
+        // for the file.
         RemoveUnfinished(target.store);
         return false;
     }
-    return SwapRemoteFile(target.store, target.path);
+    if (!target.viaTemp)
+        return true;
+    if (target.replacing)
+        return SwapRemoteFile(target.store, target.path);
+    return PlaceNewFile(target);
+}
+
+bool core::Transfer::TakeDirectRetry() {
+    const bool retry = m_directRetry && !m_cancel;
+    m_directRetry = false;
+    if (retry)
+        ShowLine(core::StatusLine::Message,
+                 QStringLiteral("The server does not allow renaming: the file is copied again "
+                                "straight under its own name."));
+    return retry;
 }
 
 namespace {
@@ -137,6 +179,30 @@ bool RenameQuietly(CFtpConnection* connection, const QString& from, const QStrin
     }
 }
 } // namespace
+
+bool core::Transfer::PlaceNewFile(const RemoteTarget& target) {
+    {
+        ftp::InterruptScope place(kCleanupGrace);
+        if (RenameQuietly(m_site->Connection(), target.store, target.path))
+            return true;
+    }
+    CFtpConnection* connection = m_site->Connection();
+    const bool refused = connection && connection->Control().Alive() && !m_cancel;
+    if (!refused) {
+        RemoveUnfinished(target.store);
+        ReportCopyError();
+        return false;
+    }
+    // The server takes files but will not rename them: this one is sent again
+    // under its own name, and so are the next ones of this session.
+    if (!RemoveRemoteQuietly(target.store)) {
+        Fail({core::TransferError::Kind::PartialLeft, target.store, {}, {}});
+        return false;
+    }
+    m_site->SetRefusesRenames();
+    m_directRetry = true;
+    return false;
+}
 
 bool core::Transfer::SwapRemoteFile(const QString& store, const QString& path) {
     // The new data is whole: a Cancel now would only leave the old file aside,

@@ -73,6 +73,7 @@ void FtpSite::SetProfile(const CProfile& profile) {
     if (profile == m_profile)
         return;
     m_profile = profile;
+    m_refusesRenames = false;
     emit profileChanged();
 }
 

@@ -83,6 +83,11 @@ public:
     bool IsConnectDone() const { return m_connectDone.load(); }
     bool ConnectFailed() const { return m_connectError.load(); }
 
+    // The server refused to rename a finished upload onto its new name: from then
+    // on, for this session, uploads to new names are written under their own name.
+    bool RefusesRenames() const { return m_refusesRenames.load(); }
+    void SetRefusesRenames() { m_refusesRenames = true; }
+
 signals:
     void connectionChanged(bool connected);
     void profileChanged();
@@ -104,6 +109,7 @@ private:
     std::atomic<bool> m_rebuildRequest{false};
     std::atomic<bool> m_connectError{false};
     std::atomic<bool> m_connectDone{false};
+    std::atomic<bool> m_refusesRenames{false};
 };
 
 } // namespace core

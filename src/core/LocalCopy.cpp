@@ -67,10 +67,10 @@ bool core::Transfer::CopyLocalFileThroughLoop(const QString& source, const QStri
         ReportCopyError();
         return false;
     }
-    const LocalStat old = StatOf(destination, false);
-    const bool replacing = old.exists && (S_ISREG(old.st.st_mode) || S_ISLNK(old.st.st_mode));
+    // New name or not, the copy takes the destination's name only once it is
+    // whole; until then an old file stays as it was.
     LocalFile out;
-    if (!(replacing ? out.OpenTempBeside(destination) : out.OpenCreate(destination))) {
+    if (!out.OpenTempBeside(destination)) {
         ReportCopyError();
         return false;
     }
@@ -78,22 +78,15 @@ bool core::Transfer::CopyLocalFileThroughLoop(const QString& source, const QStri
     LocalFileSink writer(out);
     bool copied = RunBlockLoop(in.Length(), reader, writer, LengthRule::Exact);
     try {
-        if (replacing && copied) {
-            const mode_t mode =
-                to.exists && S_ISREG(to.st.st_mode) ? to.st.st_mode : from.st.st_mode;
-            const uid_t owner = to.exists ? to.st.st_uid : ::geteuid();
-            const gid_t group = to.exists ? to.st.st_gid : ::getegid();
-            out.CommitOver(destination, mode, owner, group);
-        } else if (replacing) {
-            out.DiscardTemp(); // the old file stays as it was
+        if (copied) {
+            const bool keep = to.exists && S_ISREG(to.st.st_mode);
+            out.CommitOver(destination, keep ? to.st.st_mode : from.st.st_mode,
+                           keep ? to.st.st_uid : ::geteuid(), keep ? to.st.st_gid : ::getegid());
         } else {
-            // A new name keeps the whole blocks of a cancelled copy, as a download does.
-            out.Close();
-            ::chmod(QFile::encodeName(destination).constData(), from.st.st_mode & 07777);
+            out.DiscardTemp();
         }
     } catch (const std::exception& error) {
-        if (copied)
-            ReportCopyError(error);
+        ReportCopyError(error);
         copied = false;
     }
     if (copied)

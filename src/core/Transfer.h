@@ -104,12 +104,14 @@ private:
     // Whether a copy's destination may already hold a file of that name. Inside a
     // folder the copy has just made it cannot, and nothing is looked up.
     enum class Target { MayExist, Fresh };
-    // Where an upload stores its data: under the final name, or, when that would
-    // replace an existing file, under a temporary name beside it.
+    // Where an upload stores its data: under a temporary name beside the final
+    // one, which it takes once the data is whole; under the final name itself
+    // only where the server refuses the temporary name or the rename.
     struct RemoteTarget {
         QString path;
         QString store;
         bool viaTemp = false;
+        bool replacing = false; // a file of the final name exists
     };
 
     // Runs fn on the interface thread: now when called there, soon otherwise, and
@@ -140,18 +142,27 @@ private:
     ExtraConnection OpenExtraConnection();
     bool CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files);
     bool CloseUploadAfterCopy(bool copied, CInternetFile* file);
-    // How long the blocks done before Cancel may take to reach the server.
-    static constexpr std::chrono::milliseconds kCancelGrace{750};
     // How long clearing up and putting a finished file in place may take.
     static constexpr std::chrono::milliseconds kCleanupGrace{5000};
 
     bool UploadLocal(const QString& localPath, const QString& remotePath, Target target);
     bool CopyRemoteFile(const QString& sourcePath, const QString& destinationPath, Target target);
     bool DownloadInto(LocalFile& local, CInternetFile& remote, std::uint64_t length);
-    bool CommitDownload(LocalFile& local, const QString& remotePath, const QString& localPath,
-                        bool copied, std::uint64_t received);
+    bool CommitDownload(LocalFile& local, const QString& localPath, bool copied,
+                        std::uint64_t received, std::optional<std::uint64_t> exact);
     RemoteTarget PlanRemoteTarget(const QString& path, Target target);
+    // Opens the upload's data connection; a refused temporary name falls back to
+    // the final one, for a new name only.
+    CInternetFile* OpenStore(RemoteTarget& target);
     bool FinishRemoteTarget(const RemoteTarget& target, bool copied);
+    bool PlaceNewFile(const RemoteTarget& target);
+    // After a rename refused for a new name: once, the copy is made again
+    // straight under its final name.
+    bool TakeDirectRetry();
+    // A copy that ended short of the size the server announced (or stored fewer
+    // bytes than were sent) is an error, told here.
+    bool ArrivedWhole(std::uint64_t received, std::optional<std::uint64_t> expected);
+    bool StoredWhole(const QString& store, std::uint64_t sent);
     bool SwapRemoteFile(const QString& store, const QString& path);
     bool RemoveRemoteQuietly(const QString& path);
     // Removes an unfinished upload's temporary file, or says where it is left.
@@ -196,6 +207,8 @@ private:
     std::uint64_t m_lastElapsed = 0;
     Clock::duration m_lastElapsedExact{};
     bool m_progressPending = false;
+
+    bool m_directRetry = false;
 
     // The MLSD "unique" facts of the folders a remote scan has entered.
     std::set<std::string> m_seenFolders;

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@ namespace {
 
 constexpr const char* kHeader = "# Velmar98: server certificates always accepted (host:port "
                                 "SHA-256)\n";
+constexpr const char* kTlsHeader = "# Velmar98: servers that logged in over TLS (host:port)\n";
 
 // The lines of the store file; an unreadable or missing file is an empty store.
 QStringList ReadLines(const QString& path) {
@@ -48,7 +50,10 @@ bool ReplaceFile(const QString& path, const QByteArray& data) {
     if (!QDir().mkpath(info.absolutePath()))
         return false;
     const QByteArray target = QFile::encodeName(path);
-    const QByteArray temp = target + ".tmp" + QByteArray::number(qint64(::getpid()));
+    // Unique within the process too: two sessions may write at the same moment.
+    static std::atomic<unsigned> serial{0};
+    const QByteArray temp = target + ".tmp" + QByteArray::number(qint64(::getpid())) + '.' +
+                            QByteArray::number(serial++);
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
@@ -151,6 +156,39 @@ bool CertificateStore::Remember(const QString& host, unsigned short port,
     }
     out += (wanted + QLatin1Char(' ') + fingerprint.toUpper()).toUtf8() + '\n';
     return ReplaceFile(m_path, out);
+}
+
+QString TlsMemory::BesideStore(const QString& storePath) {
+    return QFileInfo(storePath).absolutePath() + QStringLiteral("/tls-sites");
+}
+
+bool TlsMemory::Has(const QString& host, unsigned short port) const {
+    const QString wanted = CertificateStore::Key(host, port);
+    for (const QString& line : ReadLines(m_path))
+        if (line.trimmed().toLower() == wanted)
+            return true;
+    return false;
+}
+
+bool TlsMemory::Remember(const QString& host, unsigned short port) {
+    QByteArray out(kTlsHeader);
+    for (const QString& line : ReadLines(m_path))
+        if (!line.startsWith(QLatin1Char('#')))
+            out += line.toUtf8() + '\n';
+    out += CertificateStore::Key(host, port).toUtf8() + '\n';
+    return ReplaceFile(m_path, out);
+}
+
+bool CertificateTrust::TlsExpected(const QString& host, unsigned short port) {
+    std::lock_guard lock(m_mutex);
+    return m_memory.Has(host, port) || !m_store.Lookup(host, port).isEmpty();
+}
+
+void CertificateTrust::TlsLoggedIn(const QString& host, unsigned short port) {
+    std::lock_guard lock(m_mutex);
+    // Written once: most logins find the line already there.
+    if (!m_memory.Has(host, port))
+        m_memory.Remember(host, port);
 }
 
 void CertificateTrust::SetCallback(CertificateCallback callback) {

@@ -15,6 +15,7 @@
 enum : int {
     ERROR_INTERNET_SEC_CERT_ERRORS = 12055,        // a certificate was not accepted
     ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157, // no TLS, or TLS broke
+    ERROR_INTERNET_TLS_WITHDRAWN = 12158, // a server that had shown TLS no longer offers it
 };
 
 enum CertificateProblem : unsigned {
@@ -72,23 +73,51 @@ private:
     QString m_path;
 };
 
+// The hosts and ports that logged us in over TLS, one a line in a small file
+// beside the store of certificates, kept the same safe way. Such a server that
+// later answers without TLS is not sent a login in clear.
+class TlsMemory {
+public:
+    explicit TlsMemory(const QString& path) : m_path(path) {}
+
+    bool Has(const QString& host, unsigned short port) const;
+    // false when the file could not be written; the old file is then untouched.
+    bool Remember(const QString& host, unsigned short port);
+
+    const QString& Path() const { return m_path; }
+    // The file beside a store of certificates: "tls-sites" in its folder.
+    static QString BesideStore(const QString& storePath);
+
+private:
+    QString m_path;
+};
+
 // The trust decisions of one internet session: the remembered fingerprints, the
 // certificates accepted once in this session, and the callback that asks.
 class CertificateTrust {
 public:
-    CertificateTrust() = default;
-    explicit CertificateTrust(const QString& storePath) : m_store(storePath) {}
+    CertificateTrust() : m_memory(TlsMemory::BesideStore(m_store.Path())) {}
+    explicit CertificateTrust(const QString& storePath)
+        : m_store(storePath), m_memory(TlsMemory::BesideStore(storePath)) {}
 
     void SetCallback(CertificateCallback callback);
     // Decides on a server's certificate; verdict.problems holds what the TLS layer
     // found. Throws CInternetException when it is not accepted.
     void Approve(CertificateVerdict verdict);
 
+    // Whether this host and port have shown TLS before: a certificate always
+    // accepted for them, or a login over TLS.
+    bool TlsExpected(const QString& host, unsigned short port);
+    // A login over TLS succeeded there: from now on TLS is expected.
+    void TlsLoggedIn(const QString& host, unsigned short port);
+
     CertificateStore& Store() { return m_store; }
+    TlsMemory& Memory() { return m_memory; }
 
 private:
     std::mutex m_mutex;
     CertificateStore m_store;
+    TlsMemory m_memory;
     std::set<std::string> m_acceptedOnce; // "host:port fingerprint"
     CertificateCallback m_callback;
 };

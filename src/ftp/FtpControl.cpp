@@ -137,9 +137,13 @@ void FtpControl::Dial(PendingConnects* pending) {
     m_cutShort = false;
     m_tls = false;
     m_secure.reset();
+    if (m_tlsMode == TlsMode::Implicit)
+        SecureChannel(); // the greeting already comes encrypted
     Greet();
     StartTls();
     Login();
+    if (m_tls)
+        TlsLoggedIn();
     Negotiate();
 }
 

@@ -92,14 +92,20 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // TLS (TlsControl.cpp): AUTH TLS and the handshake right after the greeting,
-    // the reads and writes of the control connection once it is secure, and the
-    // handshake on each new data connection.
+    // TLS (TlsControl.cpp): the handshake right after the connect (implicit) or
+    // after AUTH TLS following the greeting, the protection of the data
+    // connections, and the handshake on each new data connection.
     void StartTls();
+    void SecureChannel();
+    [[noreturn]] void TlsRefused(const FtpReply& reply);
+    void TlsLoggedIn();
     Poco::Net::StreamSocket SecureDataSocket(const Poco::Net::StreamSocket& data);
     TlsMode m_tlsMode = TlsMode::Off;
     CertificateTrust* m_trust = nullptr;
     bool m_tls = false;
+    // This connection logged in over TLS once: a fresh login of it requires TLS
+    // even if the memory of TLS sites could not be written.
+    bool m_tlsSeen = false;
     std::unique_ptr<Poco::Net::SecureStreamSocket> m_secure;
     QString m_fingerprint;
 

@@ -55,8 +55,9 @@ public:
     CInternetSession& operator=(const CInternetSession&) = delete;
 
     // Connects and logs in. server is "host", "host:port" or "[ipv6]:port", each
-    // with TLS when the server takes it, or the same after "ftps://" (TLS or
-    // nothing) or "ftp://" (never TLS); port 0
+    // with TLS when the server takes it (and then always, see TlsMemory), or the
+    // same after "ftps://" or "ftpes://" (TLS or nothing; "ftps://host:990" from
+    // the first byte) or "ftp://" (never TLS); port 0
     // (INTERNET_INVALID_PORT_NUMBER) with no port in server means 21. An empty user
     // logs in anonymously. passive false: active data connections first, falling
     // back to passive for good when the active one cannot be made.

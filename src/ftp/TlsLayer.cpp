@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 
 #include "InternetException.h"
+#include "InternetSession.h"
 #include "Interrupt.h"
 #include "SocketWait.h"
 
@@ -166,7 +167,7 @@ bool SplitFtpScheme(const QString& address, QString* rest, TlsMode* mode) {
     const qsizetype sep = text.indexOf(QLatin1String("://"));
     if (sep >= 0) {
         const QString scheme = text.left(sep).toLower();
-        if (scheme == QLatin1String("ftps"))
+        if (scheme == QLatin1String("ftps") || scheme == QLatin1String("ftpes"))
             m = TlsMode::Required;
         else if (scheme == QLatin1String("ftp"))
             m = TlsMode::Off;
@@ -177,6 +178,12 @@ bool SplitFtpScheme(const QString& address, QString* rest, TlsMode* mode) {
             text.chop(1);
         if (text.contains(QLatin1Char('/')))
             return false;
+        // Only a port written out makes "ftps://" implicit: "ftps://host" has
+        // always meant AUTH TLS on port 21, and such profiles must not change.
+        unsigned short port = 0;
+        if (scheme == QLatin1String("ftps") &&
+            CInternetSession::ParseAddress(text, 1, nullptr, &port) && port == kImplicitFtpsPort)
+            m = TlsMode::Implicit;
     }
     *rest = text;
     *mode = m;

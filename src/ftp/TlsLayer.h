@@ -1,6 +1,6 @@
 #pragma once
 
-// TLS for FTP (explicit FTPS), on POCO's NetSSL: POCO's SecureStreamSocket is a
+// TLS for FTP (explicit and implicit FTPS), on POCO's NetSSL: POCO's SecureStreamSocket is a
 // StreamSocket, so the control channel's reply reader and the data channel's
 // block reads and writes keep working unchanged on top of it. The checks of the
 // certificate are our own, made right after the handshake and before a single
@@ -17,9 +17,15 @@
 // How an FTP address asks for TLS.
 enum class TlsMode {
     Auto,     // "host", "host:port": TLS when the server takes AUTH TLS, plain otherwise
-    Required, // "ftps://host[:port]": TLS or nothing
+              // (TLS or nothing once the host and port have shown TLS)
+    Required, // "ftps://host[:port]" (port not 990), "ftpes://host[:port]": AUTH TLS or nothing
+    Implicit, // "ftps://host:990": TLS from the first byte, before the greeting
     Off,      // "ftp://host[:port]": plain only
 };
+
+// The port on which "ftps://" means TLS from the first byte, as other clients
+// and the hosting panels take it.
+constexpr unsigned short kImplicitFtpsPort = 990;
 
 // Takes the scheme off an address: "ftps://h:1/" gives "h:1" and Required.
 // false for another scheme or a path after the host.

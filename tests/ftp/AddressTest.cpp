@@ -1,7 +1,9 @@
 // FTP addresses as the user types them into a profile.
 #include <gtest/gtest.h>
 
+#include "FtpConnection.h"
 #include "InternetSession.h"
+#include "TlsLayer.h"
 
 namespace {
 
@@ -52,5 +54,49 @@ const AddressCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Addresses, AddressTest, testing::ValuesIn(kCases));
+
+TEST(FtpScheme, AddressFormsAndTheirTls) {
+    struct Case {
+        const char* address;
+        bool ok;
+        const char* rest;
+        TlsMode mode;
+    };
+    const Case cases[] = {
+        {"host", true, "host", TlsMode::Auto},
+        {" host:2121 ", true, "host:2121", TlsMode::Auto},
+        {"host:990", true, "host:990", TlsMode::Auto}, // a bare host keeps its meaning
+        {"ftps://host", true, "host", TlsMode::Required},
+        {"ftps://host:21", true, "host:21", TlsMode::Required},
+        {"ftps://host:9900", true, "host:9900", TlsMode::Required},
+        {"FtPs://host:990/", true, "host:990", TlsMode::Implicit},
+        {"ftps://[::1]:990", true, "[::1]:990", TlsMode::Implicit},
+        {"ftps://::990", true, "::990", TlsMode::Required}, // a bare IPv6 address, port 21
+        {"ftpes://host", true, "host", TlsMode::Required},
+        {"FTPES://host:990", true, "host:990", TlsMode::Required},
+        {"ftpes://[::1]:2121/", true, "[::1]:2121", TlsMode::Required},
+        {"ftp://host:990", true, "host:990", TlsMode::Off},
+        {"ftp://[::1]:21", true, "[::1]:21", TlsMode::Off},
+        {"ftp://host/dir", false, "", TlsMode::Auto},
+        {"ftpes://host/dir", false, "", TlsMode::Auto},
+        {"sftp://host", false, "", TlsMode::Auto},
+        {"ftpse://host", false, "", TlsMode::Auto},
+        {"http://host", false, "", TlsMode::Auto},
+        {"ftps://", true, "", TlsMode::Required}, // the host check refuses it
+    };
+    for (const Case& c : cases) {
+        QString rest;
+        TlsMode mode = TlsMode::Auto;
+        EXPECT_EQ(SplitFtpScheme(c.address, &rest, &mode), c.ok) << c.address;
+        if (c.ok) {
+            EXPECT_EQ(rest, c.rest) << c.address;
+            EXPECT_EQ(mode, c.mode) << c.address;
+        }
+    }
+    CInternetSession session;
+    for (const char* bad :
+         {"ftps://", "ftpes://", "ftps://host/x", "gopher://host", "ftps://host:0", "ftpes://:990"})
+        EXPECT_THROW(delete session.GetFtpConnection(bad), CInternetException) << bad;
+}
 
 } // namespace

@@ -1,5 +1,5 @@
-// Explicit FTPS against real vsftpd (session reuse required) and pyftpdlib, and
-// the address forms against TLS and plain servers.
+// Explicit FTPS against real vsftpd (session reuse required) and pyftpdlib,
+// implicit FTPS against vsftpd, and the address forms against TLS and plain servers.
 #include <QElapsedTimer>
 #include <QFile>
 
@@ -25,8 +25,9 @@ std::string KindName(const testing::TestParamInfo<TlsServer::Kind>& info) {
 TEST_P(TlsFtp, BareHostAndFtpsLogInEncryptedAndList) {
     ASSERT_TRUE(m_server->WriteFile("a.txt", "alpha"));
     ASSERT_TRUE(m_server->MakeDir("sub"));
-    for (const QString& address : {m_server->Address(), "ftps://" + m_server->Address(),
-                                   "FTPS://" + m_server->Address() + "/"}) {
+    for (const QString& address :
+         {m_server->Address(), "ftps://" + m_server->Address(),
+          "FTPS://" + m_server->Address() + "/", "ftpes://" + m_server->Address()}) {
         SCOPED_TRACE(address.toStdString());
         auto c = Connect(*m_server, address);
         EXPECT_TRUE(c->IsEncrypted());
@@ -103,6 +104,46 @@ INSTANTIATE_TEST_SUITE_P(Servers, TlsFtp,
                          testing::Values(TlsServer::Kind::Vsftpd, TlsServer::Kind::Pyftpdlib),
                          KindName);
 
+// "ftps://host:990": TLS from the first byte, against vsftpd with implicit_ssl.
+TEST_F(TlsSessionTest, ImplicitFtpsBrowsesAndCopiesByteIdentical) {
+    TlsServer server(TlsServer::Kind::VsftpdImplicit,
+                     TestCertificates::Make(TestCertificates::Kind::Trusted));
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    ASSERT_TRUE(server.MakeDir("sub"));
+    const std::vector<qsizetype> sizes = {0, 16385, 3 * 1024 * 1024 + 11};
+    for (const bool passive : {true, false}) {
+        auto c = Connect(server, "ftps://" + server.Address(), passive);
+        EXPECT_TRUE(c->IsEncrypted());
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "passive " << passive << " size " << sizes[i]);
+            const QByteArray data = Random(sizes[i]);
+            const QString name = QStringLiteral("/sub/f%1.bin").arg(i);
+            Upload(*c, name, data, 1 << 20);
+            EXPECT_EQ(server.ReadFile(name.mid(1)), data);
+            EXPECT_EQ(Download(*c, name, 1000), data);
+        }
+        // Every data connection resumed the control's session (require_ssl_reuse).
+        EXPECT_EQ(Names(*c), std::vector<QString>{"sub"});
+        EXPECT_TRUE(c->SetCurrentDirectory("/sub"));
+        EXPECT_EQ(Names(*c).size(), sizes.size());
+        EXPECT_EQ(c->IsPassive(), passive);
+    }
+    EXPECT_TRUE(m_questions.empty());
+}
+
+TEST_F(TlsSessionTest, ImplicitFtpsToAPlainServerSendsNoLogin) {
+    m_session->m_timeouts.replyMs = 3000;
+    TlsServer server(TlsServer::Kind::PlainRecording, TestCertificate(), QString(), 990);
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    QElapsedTimer timer;
+    timer.start();
+    const CInternetException e = ConnectError(server, "ftps://" + server.Address());
+    EXPECT_EQ(e.m_dwError, ERROR_INTERNET_SECURITY_CHANNEL_ERROR) << e.what();
+    EXPECT_LT(timer.elapsed(), 6000);
+    for (const char* command : {"USER", "PASS", "AUTH"})
+        EXPECT_FALSE(server.Commands().contains(command)) << command;
+}
+
 class PlainServer : public TlsSessionTest {
 protected:
     void SetUp() override {
@@ -159,38 +200,6 @@ TEST_F(TlsSessionTest, ARefusedProtectionLevelEndsTheConnectionBeforeTheLogin) {
     EXPECT_EQ(e.m_dwError, ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
     EXPECT_TRUE(e.Message().contains("534")) << e.what();
     EXPECT_EQ(server.Commands(), QStringList({"AUTH", "PBSZ", "PROT"}));
-}
-
-TEST(FtpScheme, AddressFormsAndTheirTls) {
-    struct Case {
-        const char* address;
-        bool ok;
-        const char* rest;
-        TlsMode mode;
-    };
-    const Case cases[] = {
-        {"host", true, "host", TlsMode::Auto},
-        {" host:2121 ", true, "host:2121", TlsMode::Auto},
-        {"ftps://host", true, "host", TlsMode::Required},
-        {"FtPs://host:990/", true, "host:990", TlsMode::Required},
-        {"ftp://[::1]:21", true, "[::1]:21", TlsMode::Off},
-        {"ftp://host/dir", false, "", TlsMode::Auto},
-        {"sftp://host", false, "", TlsMode::Auto},
-        {"http://host", false, "", TlsMode::Auto},
-        {"ftps://", true, "", TlsMode::Required}, // the host check refuses it
-    };
-    for (const Case& c : cases) {
-        QString rest;
-        TlsMode mode = TlsMode::Auto;
-        EXPECT_EQ(SplitFtpScheme(c.address, &rest, &mode), c.ok) << c.address;
-        if (c.ok) {
-            EXPECT_EQ(rest, c.rest) << c.address;
-            EXPECT_EQ(mode, c.mode) << c.address;
-        }
-    }
-    CInternetSession session;
-    for (const char* bad : {"ftps://", "ftps://host/x", "gopher://host", "ftps://host:0"})
-        EXPECT_THROW(delete session.GetFtpConnection(bad), CInternetException) << bad;
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -181,14 +182,24 @@ const QString& TestCertificates::Error() {
     return ErrorText();
 }
 
-TlsServer::TlsServer(Kind kind, const TestCertificate& certificate, const QString& fault)
-    : m_kind(kind), m_fault(fault) {
+TlsServer::TlsServer(Kind kind, const TestCertificate& certificate, const QString& fault,
+                     unsigned short port)
+    : m_kind(kind), m_fault(fault), m_fixedPort(port) {
     if (!m_root.isValid() || !m_work.isValid()) {
         m_error = QStringLiteral("no temporary folder");
         return;
     }
+    if (m_kind == Kind::VsftpdImplicit)
+        m_fixedPort = 990;
+    if (m_fixedPort == 990) {
+        m_portLock = ::open("/tmp/velmar-test-port-990.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (m_portLock < 0 || ::flock(m_portLock, LOCK_EX) != 0) {
+            m_error = QStringLiteral("cannot lock port 990");
+            return;
+        }
+    }
     ::chmod(QFile::encodeName(m_root.path()).constData(), 0777);
-    if (m_kind == Kind::Vsftpd) {
+    if (IsVsftpd()) {
         m_user = VsftpdVirtualUser();
         m_password = VsftpdVirtualPassword();
     } else {
@@ -201,6 +212,8 @@ TlsServer::TlsServer(Kind kind, const TestCertificate& certificate, const QStrin
 
 TlsServer::~TlsServer() {
     Stop();
+    if (m_portLock >= 0)
+        ::close(m_portLock); // the next implicit server may start
 }
 
 bool TlsServer::WriteFile(const QString& relative, const QByteArray& data) const {
@@ -266,15 +279,16 @@ bool TlsServer::WriteVsftpdConfig(const TestCertificate& certificate, QString* p
         "ssl_enable=YES", "rsa_cert_file=" + certificate.certFile,
         "rsa_private_key_file=" + certificate.keyFile, "require_ssl_reuse=YES",
         "force_local_logins_ssl=YES", "force_local_data_ssl=YES", "ssl_ciphers=HIGH",
-        "debug_ssl=YES"};
+        "debug_ssl=YES",
+        QStringLiteral("implicit_ssl=%1").arg(m_kind == Kind::VsftpdImplicit ? "YES" : "NO")};
     *path = work + "/vsftpd.conf";
     return WriteText(*path, lines.join('\n').toUtf8() + '\n');
 }
 
 bool TlsServer::Start(const TestCertificate& certificate) {
-    m_port = FreePort();
+    m_port = m_fixedPort ? m_fixedPort : FreePort();
     QStringList args;
-    if (m_kind == Kind::Vsftpd) {
+    if (IsVsftpd()) {
         QString config;
         if (!WriteVsftpdConfig(certificate, &config)) {
             m_error = QStringLiteral("cannot write the vsftpd configuration");

@@ -38,9 +38,15 @@ public:
 
 class TlsServer {
 public:
-    enum class Kind { Vsftpd, Pyftpdlib, PlainRecording };
-    // fault: one of pyftpd_tls_server.py's --fault modes, or empty.
-    TlsServer(Kind kind, const TestCertificate& certificate, const QString& fault = QString());
+    // VsftpdImplicit: implicit FTPS on 127.0.0.1:990, the port that makes
+    // "ftps://" implicit; the tests run as root. One server on port 990 at a time
+    // on the machine: the others wait on a lock file, as test programs run side
+    // by side.
+    enum class Kind { Vsftpd, Pyftpdlib, PlainRecording, VsftpdImplicit };
+    // fault: one of pyftpd_tls_server.py's --fault modes, or empty. port: the
+    // port to listen on (that of a server stopped before), 0 for a free one.
+    TlsServer(Kind kind, const TestCertificate& certificate, const QString& fault = QString(),
+              unsigned short port = 0);
     ~TlsServer();
     TlsServer(const TlsServer&) = delete;
     TlsServer& operator=(const TlsServer&) = delete;
@@ -70,8 +76,12 @@ private:
     bool Spawn(const QStringList& args);
     void Stop();
 
+    bool IsVsftpd() const { return m_kind == Kind::Vsftpd || m_kind == Kind::VsftpdImplicit; }
+
     Kind m_kind;
     QString m_fault;
+    unsigned short m_fixedPort = 0;
+    int m_portLock = -1;
     QTemporaryDir m_root;
     QTemporaryDir m_work;
     unsigned short m_port = 0;

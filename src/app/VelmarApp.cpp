@@ -7,6 +7,7 @@
 #include "FrameBase.h"
 #include "MessageBox.h"
 #include "Registry.h"
+#include "TempJournal.h"
 #include "VelmarDoc.h"
 #include "WaitCursor.h"
 
@@ -110,6 +111,8 @@ bool CVelmarApp::InitInstance() {
 
     if (!ReadOrCreateSettings())
         return false;
+    // What a killed run left beside the user's files, once its maker is gone.
+    tempjournal::SweepLocalOnce();
     if (m_loadProfiles && !m_loadProfiles(*this))
         return false;
     if (!m_doc)

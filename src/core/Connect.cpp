@@ -14,6 +14,7 @@
 #include "FtpSite.h"
 #include "InternetSession.h"
 #include "Job.h"
+#include "RemoteLeftovers.h"
 #include "Transfer.h"
 
 // What the worker and Connect share. The worker never touches the site once
@@ -332,6 +333,7 @@ bool core::Transfer::FinishConnect(CFtpConnection* connection) {
         QString currentDir;
         connection->GetCurrentDirectory(currentDir);
         m_site->SetCurrentDir(currentDir);
+        SweepRemoteLeftovers(m_site->Profile(), connection);
     } catch (const std::exception&) {
         // The connection died right after the login: no half-made state is kept.
         m_site->Close();

@@ -13,6 +13,8 @@
 #include "Interrupt.h"
 #include "LocalFile.h"
 #include "NameCodec.h"
+#include "RemoteLeftovers.h"
+#include "TempJournal.h"
 #include "Transfer.h"
 #include "TransferPaths.h"
 
@@ -33,6 +35,18 @@ Permissions PermissionsFor(const QString& path) {
     if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode))
         permissions = {st.st_mode, st.st_uid, st.st_gid};
     return permissions;
+}
+
+// The journal of the temporary names made on the site: each is written down
+// before it is made and struck out once it is gone, so that what a killed
+// program or a dead server leaves is found at the next login.
+void NoteRemote(core::FtpSite* site, const QString& path, const QString& replaces = QString()) {
+    tempjournal::Note(core::LeftoverSiteOf(site->Profile()), tempjournal::Kind::File, path,
+                      replaces);
+}
+
+void ForgetRemote(core::FtpSite* site, const QString& path) {
+    tempjournal::Forget(core::LeftoverSiteOf(site->Profile()), path);
 }
 } // namespace
 
@@ -106,6 +120,7 @@ core::Transfer::RemoteTarget core::Transfer::PlanRemoteTarget(const QString& pat
     if (plan.replacing || !m_site->RefusesRenames()) {
         plan.store = transferpaths::TempSibling(path, QStringLiteral("part"));
         plan.viaTemp = true;
+        NoteRemote(m_site, plan.store);
     }
     return plan;
 }
@@ -124,6 +139,7 @@ CInternetFile* core::Transfer::OpenStore(RemoteTarget& target) {
         if (!target.viaTemp || target.replacing || !refused)
             throw;
     }
+    ForgetRemote(m_site, target.store);
     target.store = target.path;
     target.viaTemp = false;
     return connection->OpenFile(target.store, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 1);
@@ -134,11 +150,15 @@ bool core::Transfer::RemoveRemoteQuietly(const QString& path) {
     // a server that has stalled must not hold the user for its whole time-out:
     // what cannot be removed in time is named as left.
     ftp::InterruptScope cleanup(kCleanupGrace);
+    bool removed = false;
     try {
-        return m_site->Connection() && m_site->Connection()->Remove(path);
+        removed = m_site->Connection() && m_site->Connection()->Remove(path);
     } catch (const std::exception&) {
         return false; // the connection is gone
     }
+    if (removed)
+        ForgetRemote(m_site, path);
+    return removed;
 }
 
 void core::Transfer::RemoveUnfinished(const QString& path) {
@@ -183,8 +203,10 @@ bool RenameQuietly(CFtpConnection* connection, const QString& from, const QStrin
 bool core::Transfer::PlaceNewFile(const RemoteTarget& target) {
     {
         ftp::InterruptScope place(kCleanupGrace);
-        if (RenameQuietly(m_site->Connection(), target.store, target.path))
+        if (RenameQuietly(m_site->Connection(), target.store, target.path)) {
+            ForgetRemote(m_site, target.store);
             return true;
+        }
     }
     CFtpConnection* connection = m_site->Connection();
     const bool refused = connection && connection->Control().Alive() && !m_cancel;
@@ -209,18 +231,25 @@ bool core::Transfer::SwapRemoteFile(const QString& store, const QString& path) {
     // so the few renames run to their end, within a bound.
     ftp::InterruptScope swap(kCleanupGrace);
     CFtpConnection* connection = m_site->Connection();
-    if (RenameQuietly(connection, store, path))
+    if (RenameQuietly(connection, store, path)) {
+        ForgetRemote(m_site, store);
         return true;
+    }
     // Some servers will not rename onto an existing name: the old file steps aside
     // first, and comes back if the new one cannot take its place.
     const QString aside = transferpaths::TempSibling(path, QStringLiteral("old"));
+    NoteRemote(m_site, aside, path);
     if (!RenameQuietly(connection, path, aside)) {
+        ForgetRemote(m_site, aside);
         RemoveUnfinished(store);
         ReportCopyError();
         return false;
     }
     if (!RenameQuietly(connection, store, path)) {
         const bool back = RenameQuietly(connection, aside, path);
+        // An old file that could not go back is the user's only copy now: it is
+        // named to the user and never removed as a leftover.
+        ForgetRemote(m_site, aside);
         RemoveUnfinished(store);
         if (back)
             ReportCopyError();
@@ -228,12 +257,15 @@ bool core::Transfer::SwapRemoteFile(const QString& store, const QString& path) {
             Fail({core::TransferError::Kind::OldKeptAside, path, aside, {}});
         return false;
     }
+    ForgetRemote(m_site, store);
     bool removed = false;
     try {
         removed = connection->Remove(aside);
     } catch (const std::exception&) {
     }
-    if (!removed)
+    if (removed)
+        ForgetRemote(m_site, aside);
+    else
         Fail({core::TransferError::Kind::OldNotRemoved, path, aside, {}});
     return true;
 }

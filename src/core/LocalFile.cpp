@@ -1,5 +1,6 @@
 #include "LocalFile.h"
 
+#include "TempJournal.h"
 #include "TransferPaths.h"
 
 #include <QFile>
@@ -97,12 +98,17 @@ bool LocalFile::OpenTempBeside(const QString& target) {
     // A few tries: the random part makes a clash unlikely, O_EXCL makes it harmless.
     for (int attempt = 0; attempt < 8; ++attempt) {
         const QString path = transferpaths::TempSibling(target, QStringLiteral("part"));
+        // Written down first: a kill right after the open still leaves a record.
+        tempjournal::Note(tempjournal::LocalSite(), tempjournal::Kind::File, path);
         m_fd = ::open(QFile::encodeName(path).constData(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (m_fd >= 0) {
             m_tempPath = path;
             return true;
         }
+        const int error = errno;
+        tempjournal::Forget(tempjournal::LocalSite(), path);
+        errno = error;
         if (errno != EEXIST)
             return false;
     }
@@ -126,6 +132,7 @@ void LocalFile::CommitOver(const QString& target, mode_t mode, uid_t owner, gid_
         DiscardTemp();
         throw;
     }
+    tempjournal::Forget(tempjournal::LocalSite(), m_tempPath);
     m_tempPath.clear();
 }
 
@@ -134,8 +141,10 @@ void LocalFile::DiscardTemp() {
         ::close(m_fd);
         m_fd = -1;
     }
-    if (!m_tempPath.isEmpty())
-        ::unlink(QFile::encodeName(m_tempPath).constData());
+    // A part that cannot be removed now stays in the journal, for a later run.
+    if (!m_tempPath.isEmpty() &&
+        (::unlink(QFile::encodeName(m_tempPath).constData()) == 0 || errno == ENOENT))
+        tempjournal::Forget(tempjournal::LocalSite(), m_tempPath);
     m_tempPath.clear();
 }
 

@@ -1,6 +1,7 @@
 #include "TransferPaths.h"
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 namespace transferpaths {
 namespace {
@@ -39,12 +40,28 @@ QString NameOf(const QString& path) {
 }
 
 QString TempSibling(const QString& path, const QString& tag) {
-    const QString parent = ParentOf(path);
+    // The panes join their root "/" and a folder with a slash of their own; the
+    // name is written down in the journal and shown in messages as the user
+    // finds it, with one.
+    const QString parent = pathrules::Shown(ParentOf(path));
     const QString random =
         QString::number(QRandomGenerator::global()->generate64() & 0xffffffffffULL, 16);
     const QString name = QLatin1Char('.') + ShortenedName(NameOf(path)) +
                          QStringLiteral(".velmar-") + tag + QLatin1Char('-') + random;
     return parent.isEmpty() ? name : JoinRemote(parent, name);
+}
+
+bool IsTempPath(const QString& path) {
+    static const QRegularExpression kOurs(
+        QStringLiteral("^\\..*\\.velmar-(part|old|new)-[0-9a-f]{1,10}$"),
+        QRegularExpression::DotMatchesEverythingOption);
+    if (!path.startsWith(QLatin1Char('/')))
+        return false;
+    const QStringList elements = path.mid(1).split(QLatin1Char('/'));
+    for (const QString& element : elements)
+        if (!pathrules::IsPathElement(element))
+            return false;
+    return kOurs.match(elements.back()).hasMatch();
 }
 
 } // namespace transferpaths

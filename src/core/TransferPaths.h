@@ -24,8 +24,13 @@ using pathrules::IsSameOrInside;
 // A name beside path (in the same folder) for a copy that is not whole yet, or for
 // an old file or folder kept until its replacement is in place: hidden, marked as
 // ours with tag, and random enough not to meet an existing name. The folder part
-// of path is kept as it is.
+// of path is kept, with any run of "/" in it made one.
 QString TempSibling(const QString& path, const QString& tag);
+
+// True for a path that TempSibling could have made: absolute, each element a
+// proper name, the last one hidden and marked as ours. Nothing else is ever
+// removed as a leftover.
+bool IsTempPath(const QString& path);
 
 // The folder part of path and its last element ("/a/b" gives "/a" and "b"; "b"
 // gives "" and "b"; trailing "/" are ignored).

@@ -10,6 +10,8 @@
 #include "Job.h"
 #include "LocalFileOps.h"
 #include "MyListView.h"
+#include "RemoteLeftovers.h"
+#include "TempJournal.h"
 #include "TransferPaths.h"
 #include "VelmarApp.h"
 
@@ -87,18 +89,33 @@ public:
     }
 
     // Removes what a failed copy left under its temporary name, or says where it
-    // is left when that cannot be done.
+    // is left when that cannot be done (and a later run removes it).
     void RemovePartial(const QString& path) const {
         const Found found = Kind(path);
-        if (found == Found::Nothing)
-            return;
         const bool removed =
-            (found == Found::Folder || found == Found::Link) && Delete(path, found == Found::Link);
-        if (!removed)
+            found == Found::Nothing || ((found == Found::Folder || found == Found::Link) &&
+                                        Delete(path, found == Found::Link));
+        if (removed)
+            Forget(path);
+        else
             copymessages::PartialLeft(m_pane, path, true);
     }
 
+    // The journal of the temporary names made on this side: written down before
+    // each is made, struck out once it is gone or belongs to the user.
+    void Note(const QString& path, bool isLink, const QString& replaces = QString()) const {
+        tempjournal::Note(JournalSite(),
+                          isLink ? tempjournal::Kind::Link : tempjournal::Kind::Folder, path,
+                          replaces);
+    }
+    void Forget(const QString& path) const { tempjournal::Forget(JournalSite(), path); }
+
 private:
+    QString JournalSite() const {
+        return m_onFtp ? core::LeftoverSiteOf(AfxGetApp()->Site().Profile())
+                       : tempjournal::LocalSite();
+    }
+
     CMyListView* m_pane;
     bool m_onFtp;
 };
@@ -108,13 +125,19 @@ private:
 bool PutInPlace(const Side& side, CMyListView* pane, const QString& fresh,
                 const QString& destination, bool oldIsLink) {
     const QString aside = side.FreeSibling(destination, QStringLiteral("old"));
+    if (!aside.isEmpty())
+        side.Note(aside, oldIsLink, destination);
     if (aside.isEmpty() || !side.Rename(destination, aside)) {
+        side.Forget(aside);
         side.RemovePartial(fresh);
         copymessages::ReplaceFailed(pane, destination);
         return false;
     }
     if (!side.Rename(fresh, destination)) {
         const bool back = side.Rename(aside, destination);
+        // An old folder that could not go back is the user's only copy now: it
+        // is named to the user and never removed as a leftover.
+        side.Forget(aside);
         side.RemovePartial(fresh);
         if (back)
             copymessages::ReplaceFailed(pane, destination);
@@ -122,8 +145,11 @@ bool PutInPlace(const Side& side, CMyListView* pane, const QString& fresh,
             copymessages::OldKeptAside(pane, destination, aside, true);
         return false;
     }
+    side.Forget(fresh);
+    // What could not be deleted is named to the user, and left to the user.
     if (!side.Delete(aside, oldIsLink))
         copymessages::OldNotRemoved(pane, aside);
+    side.Forget(aside);
     return true;
 }
 
@@ -151,6 +177,7 @@ bool CopyFolderReplacing(CMyListView* pane, bool onFtp, const QString& destinati
         copymessages::ReplaceFailed(pane, destination);
         return false;
     }
+    side.Note(fresh, false);
     if (!copy(fresh)) {
         side.RemovePartial(fresh);
         return false;

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "MessageBox.h"
+#include "PathRules.h"
 #include "TreeScan.h"
 
 namespace copymessages {
@@ -78,7 +79,9 @@ void OldKeptAside(QWidget* owner, const QString& path, const QString& aside, boo
     Stop(owner,
          QStringLiteral("The program was unable to put the copy in the place of %1, and the old "
                         "%2 could not be moved back. It is kept, unchanged, as %3.")
-             .arg(path, folder ? QStringLiteral("folder") : QStringLiteral("file"), aside),
+             .arg(pathrules::Shown(path),
+                  folder ? QStringLiteral("folder") : QStringLiteral("file"),
+                  pathrules::Shown(aside)),
          folder ? kCopyFolder : kCopyFile);
 }
 
@@ -86,7 +89,8 @@ void PartialLeft(QWidget* owner, const QString& path, bool folder) {
     Stop(owner,
          QStringLiteral("The copy was not completed, and the program was unable to remove its "
                         "unfinished part. It is left as %1; the old %2 is unchanged.")
-             .arg(path, folder ? QStringLiteral("folder") : QStringLiteral("file")),
+             .arg(pathrules::Shown(path),
+                  folder ? QStringLiteral("folder") : QStringLiteral("file")),
          folder ? kCopyFolder : kCopyFile);
 }
 
@@ -94,7 +98,7 @@ void OldNotRemoved(QWidget* owner, const QString& aside) {
     Stop(owner,
          QStringLiteral("The copy is in place, but the program was unable to delete the old "
                         "version. What is left of it is in %1.")
-             .arg(aside),
+             .arg(pathrules::Shown(aside)),
          QStringLiteral("Error Deleting Folder"));
 }
 

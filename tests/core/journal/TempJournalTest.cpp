@@ -1,0 +1,186 @@
+// Temporary names left by a run that was killed mid-copy are removed at the next
+// start and login, and nothing else: not the names of a run still going, not
+// what a damaged journal seems to name, not what lies behind a link.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+
+#include "../../transfer/TreeHashes.h"
+#include "CopyMessages.h"
+#include "FtpServer.h"
+#include "MessageBoxRecorder.h"
+#include "TempJournal.h"
+#include "TransferPaths.h"
+
+namespace {
+
+using tempjournal::Journal;
+
+QByteArray Random(int size, int seed) {
+    QByteArray data(size, '\0');
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 131 + seed * 7 + i / 977) & 0xff);
+    return data;
+}
+
+bool WriteLocal(const QString& path, const QByteArray& data) {
+    QDir().mkpath(transferpaths::ParentOf(path));
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+// Names below root that a killed copy leaves (hidden and marked as ours).
+bool HasLeftover(const QString& root) {
+    for (const auto& [path, hash] : HashTree(root))
+        if (path.contains(QLatin1String(".velmar-part-")))
+            return true;
+    return false;
+}
+
+struct KillCase {
+    const char* name;
+    const char* mode;
+    QString from, to;
+    bool lateRename; // the server answers RNFR late: the copy waits there
+};
+
+void PrintTo(const KillCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class KilledCopy : public testing::TestWithParam<KillCase> {};
+
+TEST_P(KilledCopy, LeavesNothingAfterTheNextStartAndLogin) {
+    const KillCase& c = GetParam();
+    FtpServer::Options options;
+    if (c.lateRename) {
+        options.lateMs = 4000;
+        options.lateVerbs = QStringLiteral("RNFR");
+    }
+    FtpServer server(FtpServer::Kind::Pyftpdlib, options);
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    QTemporaryDir local;
+    ASSERT_TRUE(server.MakeDir("docs") && server.MakeDir("tree"));
+    ASSERT_TRUE(server.WriteFile("docs/big.bin", Random(3 << 20, 1)));
+    ASSERT_TRUE(server.WriteFile("tree/old.txt", "old"));
+    ASSERT_TRUE(WriteLocal(local.filePath("big.bin"), Random(6 << 20, 2)));
+    ASSERT_TRUE(WriteLocal(local.filePath("down/big.bin"), Random(1 << 20, 3)));
+    ASSERT_TRUE(WriteLocal(local.filePath("tree/a.txt"), "new a"));
+    ASSERT_TRUE(WriteLocal(local.filePath("tree/sub/b.txt"), "new b"));
+    const TreeHashes serverBefore = HashTree(server.Root());
+    const TreeHashes localBefore = HashTree(local.path());
+
+    const QString from = c.from.startsWith('/') ? c.from : local.filePath(c.from);
+    const QString to = c.to.startsWith('/') ? c.to : local.filePath(c.to);
+    const QStringList login{server.Address(), server.User(), server.Password()};
+    QProcess copy;
+    copy.start(LEFTOVER_HELPER, QStringList{c.mode} + login + QStringList{from, to});
+    ASSERT_TRUE(copy.waitForStarted());
+    bool mid = false;
+    for (int i = 0; i < 1500 && !mid && copy.state() == QProcess::Running; ++i) {
+        copy.waitForReadyRead(10);
+        mid = copy.readAllStandardOutput().contains("MID") ||
+              (c.lateRename && HasLeftover(server.Root()));
+    }
+    ASSERT_TRUE(mid) << copy.readAllStandardError().toStdString();
+    ASSERT_FALSE(Journal().Entries().empty());
+    ::kill(pid_t(copy.processId()), SIGKILL);
+    copy.waitForFinished();
+    EXPECT_TRUE(HasLeftover(server.Root()) || HasLeftover(local.path()));
+
+    QProcess again;
+    again.start(LEFTOVER_HELPER, QStringList{"sweep"} + login);
+    ASSERT_TRUE(again.waitForFinished(30000));
+    EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().toStdString();
+    EXPECT_EQ(HashTree(server.Root()), serverBefore);
+    EXPECT_EQ(HashTree(local.path()), localBefore);
+    EXPECT_TRUE(Journal().Entries().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KilledCopy,
+                         testing::Values(KillCase{"UploadOverAFile", "upload", "big.bin",
+                                                  "//docs/big.bin", false},
+                                         KillCase{"DownloadOverAFile", "download", "/docs/big.bin",
+                                                  "down/big.bin", false},
+                                         KillCase{"FolderReplace", "folder", "tree", "/", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Writes one journal line as the program writes them.
+QByteArray Line(char kind, qint64 pid, quint64 started, const QString& path) {
+    return "1 " + QByteArray(1, kind) + ' ' + QByteArray::number(pid) + ' ' +
+           QByteArray::number(started) + ' ' + tempjournal::Self().boot.toLatin1() + " local " +
+           QFile::encodeName(path) + " -\n";
+}
+
+TEST(TempJournal, SweepRemovesOnlyWhatAnEndedRunMade) {
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    const auto& self = tempjournal::Self();
+    ASSERT_GT(self.started, 0u);
+    const QString live = d + "/.live.velmar-part-1a", reused = d + "/.reused.velmar-part-2b",
+                  linked = d + "/.linked.velmar-new-3c", typed = d + "/.typed.velmar-part-4d",
+                  stray = d + "/stray.txt";
+    for (const QString& path : {live, reused, typed + "/inside", stray, d + "/target/keep"})
+        ASSERT_TRUE(WriteLocal(path, "x"));
+    ASSERT_TRUE(QFile::link(d + "/target", linked));
+    const TreeHashes before = HashTree(d);
+
+    // Garbage, a line whose name is not one of ours, a live owner, the same pid
+    // started at another time (taken as another process), a link recorded as a
+    // folder and a folder recorded as a file: only the reused pid's file goes.
+    QByteArray journal = "\x01\x02 garbage\n1 F 1 2 3\n";
+    journal += Line('F', self.pid, self.started, stray);
+    journal += Line('F', self.pid, self.started, live);
+    journal += Line('F', self.pid, self.started + 1, reused);
+    journal += Line('D', self.pid, self.started + 1, linked);
+    journal += Line('F', self.pid, self.started + 1, typed);
+    const QString path = d + "/config/temporary-names";
+    ASSERT_TRUE(WriteLocal(path, journal));
+    const Journal j(path);
+    int unreadable = 0;
+    EXPECT_EQ(j.Entries(&unreadable).size(), 4u);
+    EXPECT_EQ(unreadable, 3);
+
+    const auto report = j.Sweep(tempjournal::LocalSite(), tempjournal::RemoveLocal,
+                                std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    EXPECT_EQ(report.removed, 1);
+    EXPECT_EQ(report.gone, 2);
+    EXPECT_EQ(report.running, 1);
+    EXPECT_EQ(report.unreadable, 3);
+    TreeHashes expected = before;
+    expected.erase(QStringLiteral(".reused.velmar-part-2b"));
+    TreeHashes after = HashTree(d);
+    after.erase(QStringLiteral("config"));
+    std::erase_if(after, [](const auto& e) { return e.first.startsWith("config/"); });
+    EXPECT_EQ(after, expected);
+    // The damaged file is kept aside whole, and the journal goes on with the live entry.
+    QFile damaged(path + ".damaged");
+    ASSERT_TRUE(damaged.open(QIODevice::ReadOnly));
+    EXPECT_EQ(damaged.readAll(), journal);
+    ASSERT_EQ(j.Entries(&unreadable).size(), 1u);
+    EXPECT_EQ(unreadable, 0);
+    EXPECT_TRUE(j.Drop(tempjournal::LocalSite(), live));
+    EXPECT_TRUE(j.Entries().empty());
+}
+
+TEST(TempJournal, LeftoversAreNamedWithOneSlash) {
+    const QString temp = transferpaths::TempSibling("//docs/.bigup.bin", "part");
+    EXPECT_TRUE(temp.startsWith("/docs/..bigup.bin.velmar-part-")) << temp.toStdString();
+    EXPECT_TRUE(transferpaths::IsTempPath(temp));
+    for (const char* bad : {"docs/.a.velmar-part-1", "/docs/a.velmar-part-1",
+                            "/../.a.velmar-part-1", "/d/.a.velmar-part-xyz", "/d/.a.velmar-copy-1"})
+        EXPECT_FALSE(transferpaths::IsTempPath(bad)) << bad;
+    MessageBoxRecorder boxes;
+    copymessages::PartialLeft(nullptr, "//docs/.bigup.bin.velmar-part-8fe4f69a26", false);
+    copymessages::OldKeptAside(nullptr, "//docs/a", "//docs/.a.velmar-old-1", false);
+    ASSERT_EQ(boxes.Calls().size(), 2);
+    for (const auto& call : boxes.Calls()) {
+        EXPECT_FALSE(call.text.contains("//")) << call.text.toStdString();
+        EXPECT_TRUE(call.text.contains(" /docs/.")) << call.text.toStdString();
+    }
+}
+
+} // namespace

@@ -305,15 +305,19 @@ bool core::Transfer::Connect() {
             m_site->CloseSession();
         }
         QString detail;
+        auto kind = core::TransferError::Kind::Connect;
         {
             std::lock_guard lock(attempt->mutex);
-            if (attempt->errorCode == ERROR_INTERNET_SECURITY_CHANNEL_ERROR)
+            if (attempt->errorCode == ERROR_INTERNET_SECURITY_CHANNEL_ERROR ||
+                attempt->errorCode == ERROR_INTERNET_TLS_WITHDRAWN)
                 detail = attempt->errorText;
+            if (attempt->errorCode == ERROR_INTERNET_TLS_WITHDRAWN)
+                kind = core::TransferError::Kind::TlsWithdrawn;
         }
         // A failure of the secure channel is told in its own words (a server
-        // without TLS, a broken handshake): the user must know that nothing went
-        // out in clear.
-        Fail({core::TransferError::Kind::Connect, {}, {}, detail});
+        // without TLS, a broken handshake, one that dropped the TLS it had): the
+        // user must know that nothing went out in clear.
+        Fail({kind, {}, {}, detail});
         return false;
     }
     m_site->SetConnection(std::move(connection));

@@ -31,6 +31,7 @@ struct TransferError {
         CreateFolder,     // a folder of the copy could not be made
         SameFolder,       // a folder copied into itself
         Connect,          // no connection; detail says why when the secure channel failed
+        TlsWithdrawn,     // no connection: a server that had shown TLS no longer offers it
         InitialDir,       // the profile's initial folder is missing (the connection stands)
         FolderUnreadable, // path: the folder whose listing failed
         FolderTooDeep,    // path: the folder past the deepest level

@@ -60,6 +60,10 @@ void CCommStatusDlg::Failed(const core::TransferError& error) {
             Stop(BoxOwner(), kCannotConnect + QStringLiteral("\n\n") + error.detail,
                  kConnectCaption);
         break;
+    case Kind::TlsWithdrawn:
+        MessageBox(BoxOwner(), kCannotConnect + QStringLiteral("\n\n") + error.detail,
+                   QStringLiteral("WARNING: Encryption No Longer Offered"), MB_OK | MB_ICONWARNING);
+        break;
     case Kind::InitialDir:
         Stop(BoxOwner(), QStringLiteral("The selected Initial Directory does not exist."),
              QStringLiteral("Error with Initial Directory"));

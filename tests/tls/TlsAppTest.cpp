@@ -49,6 +49,7 @@ protected:
         return dlg.Connect();
     }
     void Disconnect() { app->Site().Close(); }
+    void CopyFoldersBothWays();
 
     QTemporaryDir local;
     std::unique_ptr<TlsServer> server;
@@ -128,6 +129,29 @@ TEST_F(TlsApp, FtpsAgainstAPlainServerSaysWhyAndSendsNoLogin) {
     EXPECT_EQ(server->RecordedCommands(), QStringList({"AUTH"}));
 }
 
+TEST_F(TlsApp, AServerThatDropsItsTlsIsWarnedAboutAndGetsNoLogin) {
+    Serve(CertKind::SelfSigned);
+    boxes.Answer(IDACCEPTALWAYS);
+    ASSERT_TRUE(Connect());
+    Disconnect();
+    // Someone in the path answers for the same host and port, without TLS.
+    const unsigned short port = server->Port();
+    server.reset();
+    server = std::make_unique<TlsServer>(TlsServer::Kind::PlainRecording, TestCertificate(),
+                                         QString(), port);
+    ASSERT_TRUE(server->IsRunning()) << server->Error().toStdString();
+    boxes.Clear();
+    EXPECT_FALSE(Connect());
+    EXPECT_EQ(app->Site().Connection(), nullptr);
+    ASSERT_EQ(boxes.Count(), 1);
+    const MessageBoxCall& warn = boxes.Calls()[0];
+    EXPECT_EQ(warn.caption, "WARNING: Encryption No Longer Offered");
+    EXPECT_EQ(warn.flags & 0xF0, unsigned(MB_ICONWARNING));
+    EXPECT_TRUE(warn.text.contains("no longer offers the encryption (TLS) that it offered before"))
+        << warn.text.toStdString();
+    EXPECT_EQ(server->RecordedCommands(), QStringList({"AUTH"}));
+}
+
 // Relative path -> content, "<dir>" for a folder.
 std::map<QString, QByteArray> Snapshot(const QString& root) {
     std::map<QString, QByteArray> tree;
@@ -144,6 +168,15 @@ std::map<QString, QByteArray> Snapshot(const QString& root) {
 
 TEST_F(TlsApp, FolderCopiesBothWaysOverTlsWithSessionReuse) {
     Serve(CertKind::Trusted, TlsServer::Kind::Vsftpd);
+    CopyFoldersBothWays();
+}
+
+TEST_F(TlsApp, FolderCopiesBothWaysOverImplicitFtps) {
+    Serve(CertKind::Trusted, TlsServer::Kind::VsftpdImplicit, "ftps://");
+    CopyFoldersBothWays();
+}
+
+void TlsApp::CopyFoldersBothWays() {
     ASSERT_TRUE(Connect());
     ASSERT_TRUE(app->Site().Connection()->IsEncrypted());
     const QString src = local.path() + "/src";
@@ -177,7 +210,9 @@ TEST(TlsIndicator, TheStatusBarSaysWhetherTheFtpSideIsEncrypted) {
     ASSERT_TRUE(TestCertificates::Prepare()) << TestCertificates::Error().toStdString();
     TlsServer tls(TlsServer::Kind::Vsftpd, TestCertificates::Make(CertKind::Trusted));
     TlsServer plain(TlsServer::Kind::PlainRecording, TestCertificate());
+    TlsServer implicit(TlsServer::Kind::VsftpdImplicit, TestCertificates::Make(CertKind::Trusted));
     ASSERT_TRUE(tls.IsRunning() && plain.IsRunning()) << tls.Error().toStdString();
+    ASSERT_TRUE(implicit.IsRunning()) << implicit.Error().toStdString();
     struct Case {
         const TlsServer& server;
         const char* scheme;
@@ -186,6 +221,7 @@ TEST(TlsIndicator, TheStatusBarSaysWhetherTheFtpSideIsEncrypted) {
     const Case cases[] = {
         {tls, "", "Encrypted (TLS) | The connection to the FTP server is encrypted."},
         {tls, "ftps://", "Encrypted (TLS) | The connection to the FTP server is encrypted."},
+        {implicit, "ftps://", "Encrypted (TLS) | The connection to the FTP server is encrypted."},
         {plain, "", "Not encrypted | The connection to the FTP server is not encrypted"},
         {plain, "ftp://", "Not encrypted | The connection to the FTP server is not encrypted"},
     };

@@ -58,17 +58,19 @@ TEST(ListBrowse, LocalFolderWithSizesDatesCountAndFirstRowSelected) {
     Show(list, d.Path());
     EXPECT_EQ(status.Texts(), (QStringList{QStringLiteral("Reading Local Directory - Please Wait"),
                                            QStringLiteral("Ready")}));
-    EXPECT_EQ(Names(list), (QStringList{QStringLiteral("zdir"), QStringLiteral("A.txt"),
+    // Names that begin with "." are shown: a leftover must be seen to be deleted.
+    EXPECT_EQ(Names(list), (QStringList{QStringLiteral(".hidden"), QStringLiteral("zdir"),
+                                        QStringLiteral(".profile"), QStringLiteral("A.txt"),
                                         QStringLiteral("b.txt")}));
     EXPECT_EQ(Cell(list, 0, 1), QString());
-    EXPECT_EQ(Cell(list, 1, 1), QStringLiteral("999"));
-    EXPECT_EQ(Cell(list, 2, 1), QStringLiteral("1,234"));
-    EXPECT_EQ(Cell(list, 1, 2), CMyListView::FormatModified(0x90000000LL));
-    EXPECT_TRUE(Cell(list, 1, 2).contains(QStringLiteral("/46 ")));
+    EXPECT_EQ(Cell(list, 3, 1), QStringLiteral("999"));
+    EXPECT_EQ(Cell(list, 4, 1), QStringLiteral("1,234"));
+    EXPECT_EQ(Cell(list, 3, 2), CMyListView::FormatModified(0x90000000LL));
+    EXPECT_TRUE(Cell(list, 3, 2).contains(QStringLiteral("/46 ")));
     EXPECT_EQ(list->ItemImage(0), IMG_LOCAL_FOLDER);
-    EXPECT_EQ(list->ItemImage(1), IMG_LOCAL_FILE);
+    EXPECT_EQ(list->ItemImage(3), IMG_LOCAL_FILE);
     EXPECT_EQ(list->SelectedRows(), QList<int>{0});
-    EXPECT_EQ(f->Frame()->PaneText(1), QStringLiteral("Local: 3 Items"));
+    EXPECT_EQ(f->Frame()->PaneText(1), QStringLiteral("Local: 5 Items"));
     EXPECT_EQ(f->Frame()->PaneText(0), QStringLiteral("Ready"));
     // The pane keeps every entry read, the dot names too, in the order read.
     EXPECT_EQ(list->m_entries.size(), 7u);
@@ -225,12 +227,13 @@ TEST_P(FtpBrowse, FirstFillShowsTheTreesListingThenSelectionsRead) {
     auto f = StartWith(server);
     CMyListView* list = f->FtpList();
     EXPECT_EQ(list->m_skipFtpRead, 0);
-    EXPECT_EQ(Names(list), (QStringList{QStringLiteral("pub"), QStringLiteral("zeta.bin")}));
+    EXPECT_EQ(Names(list), (QStringList{QStringLiteral("pub"), QStringLiteral(".htaccess"),
+                                        QStringLiteral("zeta.bin")}));
     EXPECT_EQ(list->ItemImage(0), IMG_FTP_FOLDER);
-    EXPECT_EQ(list->ItemImage(1), IMG_FTP_FILE);
-    EXPECT_EQ(Cell(list, 1, 1), QStringLiteral("2,500"));
-    EXPECT_FALSE(Cell(list, 1, 2).isEmpty());
-    EXPECT_EQ(f->Frame()->PaneText(2), QStringLiteral("FTP: 2 Items"));
+    EXPECT_EQ(list->ItemImage(2), IMG_FTP_FILE);
+    EXPECT_EQ(Cell(list, 2, 1), QStringLiteral("2,500"));
+    EXPECT_FALSE(Cell(list, 2, 2).isEmpty());
+    EXPECT_EQ(f->Frame()->PaneText(2), QStringLiteral("FTP: 3 Items"));
     EXPECT_EQ(list->SelectedRows(), QList<int>{0});
 
     // The first filling takes the shared listing as it stands, without reading.
@@ -243,7 +246,8 @@ TEST_P(FtpBrowse, FirstFillShowsTheTreesListingThenSelectionsRead) {
     EXPECT_EQ(list->m_skipFtpRead, 0);
     // Every later filling reads the folder from the server.
     list->Populate(list->m_path);
-    EXPECT_EQ(Names(list), (QStringList{QStringLiteral("pub"), QStringLiteral("zeta.bin")}));
+    EXPECT_EQ(Names(list), (QStringList{QStringLiteral("pub"), QStringLiteral(".htaccess"),
+                                        QStringLiteral("zeta.bin")}));
 
     ASSERT_NE(OpenFtp(f->FtpTree(), {QStringLiteral("pub")}), nullptr);
     EXPECT_EQ(Names(list), QStringList{QStringLiteral("inner.txt")});

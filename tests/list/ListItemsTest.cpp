@@ -233,12 +233,13 @@ const std::int64_t kDay = 86400;
 INSTANTIATE_TEST_SUITE_P(
     AllOrders, ListOrder,
     testing::Values(
-        OrderCase{"dot names never shown",
+        OrderCase{"dot names shown, but never . and ..",
                   ListSort::Name,
                   {Entry(QStringLiteral("."), true), Entry(QStringLiteral(".."), true),
                    Entry(QStringLiteral(".profile")), Entry(QStringLiteral(".git"), true),
                    Entry(QStringLiteral("b")), Entry(QStringLiteral("a"))},
-                  {QStringLiteral("a"), QStringLiteral("b")}},
+                  {QStringLiteral(".git"), QStringLiteral(".profile"), QStringLiteral("a"),
+                   QStringLiteral("b")}},
         OrderCase{"only dot names",
                   ListSort::Date,
                   {Entry(QStringLiteral("."), true), Entry(QStringLiteral(".."), true)},

@@ -24,9 +24,11 @@ constexpr int kKeyNumberWidth = 20;
 // the timed entries of the same shown date.
 QString ListSortKey(const DirEntry& entry, ListSort sort);
 
-// Entries whose names begin with "." are never shown.
+// Every entry is shown but "." and "..", which name the folder and its parent:
+// a name that begins with "." may be a leftover of a copy that was cut short,
+// which the user must be able to see and delete.
 inline bool IsShownName(const QString& name) {
-    return !name.isEmpty() && name.at(0) != QLatin1Char('.');
+    return pathrules::IsPathElement(name);
 }
 
 // "1,234,567,890": commas every three digits, no unit.

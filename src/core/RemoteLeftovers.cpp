@@ -44,18 +44,22 @@ tempjournal::Outcome RemoveOne(CFtpConnection* connection, const tempjournal::En
         deadline - std::chrono::steady_clock::now());
     ftp::InterruptScope bound(std::max(left, std::chrono::milliseconds(1)));
     const Listed listed = LookUp(connection, entry.path);
-    if (!entry.replaces.isEmpty() && listed != Listed::Nothing && listed != Listed::Unknown) {
+    if (!entry.replaces.isEmpty() && listed != Listed::Unknown) {
         // The old one was moved aside and nothing took its place: it goes back.
+        // It is tried even when the aside is not listed, as a server that hides
+        // names beginning with "." lists nothing for it: the old one must never
+        // be taken for gone and deleted.
         switch (LookUp(connection, entry.replaces)) {
         case Listed::Unknown:
             return Outcome::Kept;
         case Listed::Nothing:
             try {
-                return connection->Rename(entry.path, entry.replaces) ? Outcome::Restored
-                                                                      : Outcome::Kept;
+                if (connection->Rename(entry.path, entry.replaces))
+                    return Outcome::Restored;
             } catch (const std::exception&) {
                 return Outcome::Kept;
             }
+            return listed == Listed::Nothing ? Outcome::Gone : Outcome::Kept;
         default:
             break;
         }

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include "CopyMessages.h"
 #include "FtpServer.h"
 #include "MessageBoxRecorder.h"
+#include "Profile.h"
+#include "RemoteLeftovers.h"
 #include "TempJournal.h"
 #include "TransferPaths.h"
 
@@ -45,6 +48,7 @@ struct KillCase {
     const char* mode;
     QString from, to;
     bool lateRename; // the server answers RNFR late: the copy waits there
+    FtpServer::Kind kind = FtpServer::Kind::Pyftpdlib;
 };
 
 void PrintTo(const KillCase& c, std::ostream* out) {
@@ -60,7 +64,7 @@ TEST_P(KilledCopy, LeavesNothingAfterTheNextStartAndLogin) {
         options.lateMs = 4000;
         options.lateVerbs = QStringLiteral("RNFR");
     }
-    FtpServer server(FtpServer::Kind::Pyftpdlib, options);
+    FtpServer server(c.kind, options);
     ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
     QTemporaryDir local;
     ASSERT_TRUE(server.MakeDir("docs") && server.MakeDir("tree"));
@@ -105,14 +109,54 @@ INSTANTIATE_TEST_SUITE_P(Cases, KilledCopy,
                                                   "//docs/big.bin", false},
                                          KillCase{"DownloadOverAFile", "download", "/docs/big.bin",
                                                   "down/big.bin", false},
-                                         KillCase{"FolderReplace", "folder", "tree", "/", true}),
+                                         KillCase{"FolderReplace", "folder", "tree", "/", true},
+                                         KillCase{"UploadOverAFileVsftpd", "upload", "big.bin",
+                                                  "/docs/big.bin", false, FtpServer::Kind::Vsftpd}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Writes one journal line as the program writes them.
-QByteArray Line(char kind, qint64 pid, quint64 started, const QString& path) {
+QByteArray Line(char kind, qint64 pid, quint64 started, const QString& path,
+                const QString& site = tempjournal::LocalSite(), const QString& replaces = {}) {
     return "1 " + QByteArray(1, kind) + ' ' + QByteArray::number(pid) + ' ' +
-           QByteArray::number(started) + ' ' + tempjournal::Self().boot.toLatin1() + " local " +
-           QFile::encodeName(path) + " -\n";
+           QByteArray::number(started) + ' ' + tempjournal::Self().boot.toLatin1() + ' ' +
+           QUrl::toPercentEncoding(site) + ' ' + QUrl::toPercentEncoding(path) + ' ' +
+           (replaces.isEmpty() ? QByteArray("-") : QUrl::toPercentEncoding(replaces)) + '\n';
+}
+
+// A run killed between the two renames of a replace: the old one stands aside and
+// its place is empty. It goes back, on either side; an old one whose place was
+// taken goes, and so does the copy that never took its place.
+TEST(TempJournal, AnOldOneWhosePlaceStayedEmptyGoesBack) {
+    FtpServer server(FtpServer::Kind::Pyftpdlib);
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    QTemporaryDir local, expected;
+    CProfile profile;
+    profile.m_address = server.Address();
+    profile.m_userId = server.User();
+    const auto& self = tempjournal::Self();
+    QByteArray journal;
+    for (const QString& root : {server.Root(), local.path(), expected.path()}) {
+        const bool onFtp = root == server.Root();
+        const QString at = onFtp ? QString() : root;
+        const QString site = onFtp ? core::LeftoverSiteOf(profile) : tempjournal::LocalSite();
+        const QString old = root == expected.path() ? "/tree" : "/.tree.velmar-old-1a";
+        ASSERT_TRUE(WriteLocal(root + old + "/old.txt", "old") && WriteLocal(root + "/f", "new"));
+        if (root == expected.path())
+            break;
+        ASSERT_TRUE(WriteLocal(root + "/.tree.velmar-new-2b/new.txt", "new") &&
+                    WriteLocal(root + "/.f.velmar-old-3c", "old"));
+        journal += Line('D', self.pid, self.started + 1, at + old, site, at + "/tree");
+        journal += Line('D', self.pid, self.started + 1, at + "/.tree.velmar-new-2b", site);
+        journal += Line('F', self.pid, self.started + 1, at + "/.f.velmar-old-3c", site, at + "/f");
+    }
+    ASSERT_TRUE(WriteLocal(Journal::DefaultPath(), journal));
+    ASSERT_EQ(Journal().Entries().size(), 6u);
+    QProcess again;
+    again.start(LEFTOVER_HELPER, {"sweep", server.Address(), server.User(), server.Password()});
+    ASSERT_TRUE(again.waitForFinished(30000));
+    EXPECT_EQ(HashTree(server.Root()), HashTree(expected.path()));
+    EXPECT_EQ(HashTree(local.path()), HashTree(expected.path()));
+    EXPECT_TRUE(Journal().Entries().empty());
 }
 
 TEST(TempJournal, SweepRemovesOnlyWhatAnEndedRunMade) {

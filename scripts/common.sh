@@ -11,7 +11,7 @@ VELMAR_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-de
   qtkeychain-qt6-dev libsecret-1-0)
 # Needed by the tests and benchmarks: real FTP servers, peers, a real X display.
 VELMAR_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev vsftpd python3-pyftpdlib
-  python3 curl lftp xvfb openbox xdotool imagemagick x11-utils dbus-x11 at-spi2-core
+  python3 curl lftp iproute2 util-linux xvfb openbox xdotool imagemagick x11-utils dbus-x11 at-spi2-core
   python3-pyatspi python3-gi python3-openssl libcrypt-dev
   libpam-modules db-util
   dbus-daemon dbus-bin gnome-keyring libsecret-tools libglib2.0-bin

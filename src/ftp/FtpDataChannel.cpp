@@ -195,6 +195,9 @@ bool FtpDataChannel::PeerFinished() {
 void FtpDataChannel::Abandon() {
     m_finished = true;
     try {
+        // What waits in the send buffer is not wanted: on a slow link it would
+        // go on taking the bandwidth that the abort and the clean-up need.
+        m_socket.setLinger(true, 0);
         m_socket.close();
     } catch (...) {
     }

@@ -261,6 +261,21 @@ void FtpServer::Kill() {
     m_pid = -1;
 }
 
+void FtpServer::Freeze(bool frozen) {
+    if (m_pid <= 0)
+        return;
+    // Only the processes that do the work (those without children): a stopped
+    // vsftpd parent would take its session for broken once it runs again.
+    const std::vector<pid_t> family = Descendants(m_pid);
+    for (pid_t pid : family) {
+        bool parent = false;
+        for (pid_t other : Descendants(pid))
+            parent = parent || other != pid;
+        if (!parent)
+            ::kill(pid, frozen ? SIGSTOP : SIGCONT);
+    }
+}
+
 void FtpServer::Stop() {
     if (m_pid <= 0)
         return;

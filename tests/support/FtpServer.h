@@ -74,6 +74,9 @@ public:
 
     // Ends the server and every session process at once (SIGKILL).
     void Kill();
+    // Stops (SIGSTOP) or resumes (SIGCONT) the server's working processes:
+    // meanwhile it reads nothing and answers nothing.
+    void Freeze(bool frozen);
 
 private:
     bool Start();

@@ -28,9 +28,7 @@ public:
     void ShowConnectStep(const QString&) override {}
     void ShowProgress(int) override {}
     void RevealTransferControls() override {}
-    void Failed(const core::TransferError& error) override {
-        std::fprintf(stderr, "failed: %d\n", int(error.kind));
-    }
+    void Failed(const core::TransferError&) override {}
     CertificateAnswer AskAboutCertificate(const CertificateVerdict&) override {
         return CertificateAnswer::Cancel;
     }

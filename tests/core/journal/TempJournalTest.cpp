@@ -22,13 +22,6 @@ namespace {
 
 using tempjournal::Journal;
 
-QByteArray Random(int size, int seed) {
-    QByteArray data(size, '\0');
-    for (int i = 0; i < size; ++i)
-        data[i] = char((i * 131 + seed * 7 + i / 977) & 0xff);
-    return data;
-}
-
 bool WriteLocal(const QString& path, const QByteArray& data) {
     QDir().mkpath(transferpaths::ParentOf(path));
     QFile file(path);
@@ -37,10 +30,9 @@ bool WriteLocal(const QString& path, const QByteArray& data) {
 
 // Names below root that a killed copy leaves (hidden and marked as ours).
 bool HasLeftover(const QString& root) {
-    for (const auto& [path, hash] : HashTree(root))
-        if (path.contains(QLatin1String(".velmar-part-")))
-            return true;
-    return false;
+    const TreeHashes tree = HashTree(root);
+    return std::any_of(tree.begin(), tree.end(),
+                       [](const auto& e) { return e.first.contains(".velmar-part-"); });
 }
 
 struct KillCase {
@@ -68,10 +60,10 @@ TEST_P(KilledCopy, LeavesNothingAfterTheNextStartAndLogin) {
     ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
     QTemporaryDir local;
     ASSERT_TRUE(server.MakeDir("docs") && server.MakeDir("tree"));
-    ASSERT_TRUE(server.WriteFile("docs/big.bin", Random(3 << 20, 1)));
+    ASSERT_TRUE(server.WriteFile("docs/big.bin", QByteArray(3 << 20, 'o')));
     ASSERT_TRUE(server.WriteFile("tree/old.txt", "old"));
-    ASSERT_TRUE(WriteLocal(local.filePath("big.bin"), Random(6 << 20, 2)));
-    ASSERT_TRUE(WriteLocal(local.filePath("down/big.bin"), Random(1 << 20, 3)));
+    ASSERT_TRUE(WriteLocal(local.filePath("big.bin"), QByteArray(6 << 20, 'n')));
+    ASSERT_TRUE(WriteLocal(local.filePath("down/big.bin"), QByteArray(1 << 20, 'l')));
     ASSERT_TRUE(WriteLocal(local.filePath("tree/a.txt"), "new a"));
     ASSERT_TRUE(WriteLocal(local.filePath("tree/sub/b.txt"), "new b"));
     const TreeHashes serverBefore = HashTree(server.Root());

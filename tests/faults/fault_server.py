@@ -18,6 +18,7 @@ SCENARIO = sys.argv[1]
 ROOT = sys.argv[2]
 LIFETIME = float(sys.argv[3]) if len(sys.argv) > 3 else 60.0
 PARENT = os.getppid()
+DROPPED = {"RNFR"}  # the verbs dropped once already (drop-* scenarios)
 
 
 def watchdog():
@@ -103,6 +104,8 @@ class Session:
             self.transfer = data
             threading.Thread(target=self.pump, args=(data, content), daemon=True).start()
             return
+        if SCENARIO == "short-data":
+            content = content[:len(content) // 2]  # and then a success, all the same
         try:
             data.sendall(content)
         finally:
@@ -152,6 +155,8 @@ class Session:
                 if not chunk:
                     break
                 f.write(chunk)
+            if SCENARIO == "short-store":
+                f.truncate(f.tell() // 2)  # a disk that filled up, reported late
         data.close()
         self.send("226 Transfer complete.")
 
@@ -329,6 +334,37 @@ class Session:
             except OSError:
                 pass  # the client has gone already
             self.transfer = None
+
+    # -- changes: in the drop scenarios the first of each verb closes the
+    # connection instead of replying, having carried the change out
+    # (drop-after-change) or not (drop-before-change).
+    def change(self, verb, action, reply="250 Done."):
+        if SCENARIO.startswith("drop-") and verb not in DROPPED:
+            DROPPED.add(verb)
+            if SCENARIO == "drop-after-change":
+                action()
+            return False
+        try:
+            action()
+        except OSError:
+            reply = "550 Failed."
+        self.send(reply)
+
+    def cmd_DELE(self, arg):
+        return self.change("DELE", lambda: os.remove(self.local(arg)[1]))
+
+    def cmd_RMD(self, arg):
+        return self.change("RMD", lambda: os.rmdir(self.local(arg)[1]))
+
+    def cmd_MKD(self, arg):
+        return self.change("MKD", lambda: os.mkdir(self.local(arg)[1]), '257 "%s"' % arg)
+
+    def cmd_RNFR(self, arg):
+        self.rename_from = self.local(arg)[1]
+        self.change("RNFR", lambda: None, "350 Ready for RNTO.")
+
+    def cmd_RNTO(self, arg):
+        return self.change("RNTO", lambda: os.rename(self.rename_from, self.local(arg)[1]))
 
     def cmd_QUIT(self, arg):
         self.send("221 Goodbye.")

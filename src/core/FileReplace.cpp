@@ -56,8 +56,12 @@ std::optional<std::uint64_t> core::Transfer::ServerSize(const QString& remotePat
     if (!connection || !CommandPath(connection->Control(), remotePath, arg))
         return std::nullopt;
     FtpReply reply;
-    if (!connection->Control().CommandOk("SIZE " + arg, 2, &reply) || reply.code != 213)
-        return std::nullopt;
+    try {
+        if (!connection->Control().CommandOk("SIZE " + arg, 2, &reply) || reply.code != 213)
+            return std::nullopt;
+    } catch (const CInternetException&) {
+        return std::nullopt; // the connection is lost: the next step finds it so and says it
+    }
     const std::string digits = reply.text.size() > 4 ? reply.text.substr(4) : std::string();
     char* end = nullptr;
     const unsigned long long size = std::strtoull(digits.c_str(), &end, 10);

@@ -16,15 +16,15 @@ bool core::Transfer::ScanRemoteTree(const QString& source, treescan::Result& sca
     ExtraConnection listing;
     try {
         listing = OpenExtraConnection();
+        // The scan needs the servers' names of the folders to tell one met twice;
+        // the facts of the other connections are left as they are.
+        FtpControl& control = listing->Control();
+        if (control.HasMlst())
+            control.CommandOk("OPTS MLST type;size;modify;unique;unix.mode;");
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
     }
-    // The scan needs the servers' names of the folders to tell one met twice; the
-    // facts of the other connections are left as they are.
-    FtpControl& control = listing->Control();
-    if (control.HasMlst())
-        control.CommandOk("OPTS MLST type;size;modify;unique;unix.mode;");
     m_seenFolders.clear();
     ScanRemoteFolder(listing.get(), source, QString(), 1, scan);
     m_seenFolders.clear();

@@ -1,8 +1,12 @@
 #include "FtpConnection.h"
 
+#include <string_view>
+
 #include "FtpControl.h"
 #include "FtpDataChannel.h"
+#include "FtpFileFind.h"
 #include "InternetFile.h"
+#include "Interrupt.h"
 #include "NameCodec.h"
 
 CFtpConnection::CFtpConnection(std::unique_ptr<FtpControl> control)
@@ -13,17 +17,94 @@ CFtpConnection::~CFtpConnection() {
 }
 
 namespace {
-// A command on a path that answers with a reply of class 2 when it succeeds.
-bool PathCommand(FtpControl& control, const char* verb, const QString& path) {
-    std::string arg;
-    if (path.isEmpty() || !CommandPath(control, path, arg) || control.m_openFile)
-        return false;
-    return control.CommandOk(std::string(verb) + " " + arg);
+const QString kUnknown = QStringLiteral(
+    "The connection to the server was lost before it answered, and what is on the server "
+    "now does not tell whether the command was carried out.");
+
+bool Stopped(const CInternetException& e) {
+    return e.m_dwError == ERROR_INTERNET_OPERATION_CANCELLED || ftp::Interrupted();
+}
+
+// A reply for a command that the server carried out before the connection was
+// lost, as the look-up afterwards showed.
+FtpReply CarriedOut() {
+    return FtpReply{250, "250 Done (seen after the connection was made afresh)."};
+}
+
+// Whether path is on the server; the look-up makes a lost connection afresh.
+// Throws when it cannot be looked up.
+bool IsThere(CFtpConnection& connection, const QString& path) {
+    CFtpFileFind find(&connection);
+    const bool found = find.FindFile(path);
+    if (find.ConnectionLost())
+        throw CInternetException(ERROR_FTP_DROPPED, find.ErrorText());
+    if (find.Failed())
+        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, kUnknown);
+    return found;
+}
+
+// Runs send; a stop ends it with false, never a throw (the caller's stop request
+// tells).
+template <typename Fn> bool UnlessStopped(Fn&& send) {
+    try {
+        return send();
+    } catch (const CInternetException& e) {
+        if (Stopped(e))
+            return false;
+        throw;
+    }
 }
 } // namespace
 
+FtpReply CFtpConnection::Change(const char* verb, const QString& path, const std::string& arg) {
+    const std::string command = std::string(verb) + ' ' + arg;
+    try {
+        return m_control->Command(command);
+    } catch (const CInternetException& e) {
+        if (Stopped(e) || !m_control->WillRedial())
+            throw;
+    }
+    // Lost before the reply: sent twice it might do harm, or fail for having
+    // been done. What is on the server tells, once the connection is made afresh.
+    const bool makes = std::string_view(verb) == "MKD";
+    if (IsThere(*this, path) == makes)
+        return CarriedOut();
+    return m_control->Command(command);
+}
+
+FtpReply CFtpConnection::RenamePath(const QString& from, const std::string& source,
+                                    const QString& to, const std::string& target) {
+    auto send = [&] {
+        FtpReply reply = m_control->Command("RNFR " + source);
+        return reply.Is(3) ? m_control->Command("RNTO " + target) : reply;
+    };
+    try {
+        return send();
+    } catch (const CInternetException& e) {
+        if (Stopped(e) || !m_control->WillRedial())
+            throw;
+    }
+    // RNFR alone moves nothing, and RNTO may have moved it: the two names tell.
+    const bool fromThere = IsThere(*this, from);
+    const bool toThere = IsThere(*this, to);
+    if (!fromThere && toThere)
+        return CarriedOut();
+    if (fromThere && !toThere)
+        return send();
+    throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, kUnknown);
+}
+
+bool CFtpConnection::PathCommand(const char* verb, const QString& path) {
+    std::string arg;
+    if (path.isEmpty() || !CommandPath(*m_control, path, arg) || m_control->m_openFile)
+        return false;
+    if (std::string_view(verb) == "CWD")
+        return m_control->CommandOk("CWD " + arg);
+    return UnlessStopped([&] { return Change(verb, path, arg).Is(2); });
+}
+
 bool CFtpConnection::SetCurrentDirectory(const QString& directory) {
-    return PathCommand(*m_control, "CWD", directory);
+    return PathCommand("CWD", directory);
 }
 
 bool CFtpConnection::GetCurrentDirectory(QString& directory) {
@@ -51,27 +132,24 @@ bool CFtpConnection::GetCurrentDirectory(QString& directory) {
 }
 
 bool CFtpConnection::CreateDirectory(const QString& path) {
-    return PathCommand(*m_control, "MKD", path);
+    return PathCommand("MKD", path);
 }
 
 bool CFtpConnection::RemoveDirectory(const QString& path) {
-    return PathCommand(*m_control, "RMD", path);
+    return PathCommand("RMD", path);
 }
 
 bool CFtpConnection::Remove(const QString& path) {
-    return PathCommand(*m_control, "DELE", path);
+    return PathCommand("DELE", path);
 }
 
 bool CFtpConnection::Rename(const QString& from, const QString& to) {
     std::string target;
-    if (to.isEmpty() || !CommandPath(*m_control, to, target))
-        return false;
-    FtpReply reply;
     std::string source;
-    if (from.isEmpty() || !CommandPath(*m_control, from, source) || m_control->m_openFile ||
-        !m_control->CommandOk("RNFR " + source, 3))
+    if (to.isEmpty() || !CommandPath(*m_control, to, target) || from.isEmpty() ||
+        !CommandPath(*m_control, from, source) || m_control->m_openFile)
         return false;
-    return m_control->CommandOk("RNTO " + target);
+    return UnlessStopped([&] { return RenamePath(from, source, to, target).Is(2); });
 }
 
 CInternetFile* CFtpConnection::OpenFile(const QString& path, unsigned access, unsigned, int) {

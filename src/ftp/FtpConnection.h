@@ -2,9 +2,11 @@
 
 #include <QString>
 #include <memory>
+#include <string>
 
 #include "FtpTypes.h"
 #include "InternetException.h"
+#include "ReplyParser.h"
 
 class CInternetFile;
 class FtpControl; // the control connection, defined in the implementation
@@ -18,13 +20,30 @@ public:
     CFtpConnection(const CFtpConnection&) = delete;
     CFtpConnection& operator=(const CFtpConnection&) = delete;
 
-    // false when the server refuses.
+    // false when the server refuses, or a stop cuts the command short. A
+    // connection lost on the way is made afresh (see FtpControl::Command); one that
+    // cannot be throws CInternetException. A command that changes something and
+    // lost its connection before the reply is never simply sent again: what is on
+    // the server then tells whether it was carried out (see Change).
     bool SetCurrentDirectory(const QString& directory);
     bool GetCurrentDirectory(QString& directory);
     bool CreateDirectory(const QString& path);
     bool RemoveDirectory(const QString& path);
     bool Rename(const QString& from, const QString& to);
     bool Remove(const QString& path);
+
+    // Sends "verb arg" for a command that makes or removes path (MKD; DELE, RMD)
+    // and returns its reply. When the connection is lost before the reply, the
+    // look-up of path on the fresh connection tells: as the command leaves it, a
+    // made-up reply of class 2; as it was, the command is sent once more. Throws
+    // CInternetException when the connection cannot be made afresh, on a stop,
+    // or when the look-up fails.
+    FtpReply Change(const char* verb, const QString& path, const std::string& arg);
+    // RNFR and RNTO in the same way: a source gone with the target there is a
+    // rename carried out; a source there with no target is renamed once more;
+    // anything else throws.
+    FtpReply RenamePath(const QString& from, const std::string& source, const QString& to,
+                        const std::string& target);
 
     // Opens a remote file for GENERIC_READ or GENERIC_WRITE, binary. Returns a new
     // file owned by the caller; throws CInternetException when the server refuses.
@@ -44,5 +63,6 @@ public:
 private:
     friend class CInternetSession;
     explicit CFtpConnection(std::unique_ptr<FtpControl> control);
+    bool PathCommand(const char* verb, const QString& path);
     std::unique_ptr<FtpControl> m_control;
 };

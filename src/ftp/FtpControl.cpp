@@ -221,6 +221,7 @@ void FtpControl::Negotiate() {
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
                                  QStringLiteral("The server refused binary transfers: ") +
                                      FromServer(type.text));
+    m_up = true;
 }
 
 void FtpControl::CloseSocket() {
@@ -307,7 +308,8 @@ void FtpControl::Send(const std::string& line, Clock::time_point deadline) {
         }
     }
     if (!Alive())
-        throw CInternetException(ERROR_FTP_DROPPED, kClosed);
+        throw CInternetException(ERROR_FTP_DROPPED,
+                                 m_givenUp && !m_lostReason.isEmpty() ? LostText() : kClosed);
     // Owed from the first byte on: even a line cut halfway may have reached the server.
     m_replyOwed = true;
     SendRaw(line + "\r\n", deadline);
@@ -341,6 +343,27 @@ FtpReply FtpControl::ReadReplyUntil(Clock::time_point deadline) {
 }
 
 FtpReply FtpControl::Command(const std::string& command) {
+    const int reconnects = m_reconnects;
+    for (int attempt = 0;; ++attempt) {
+        try {
+            return CommandOnce(command);
+        } catch (const CInternetException& e) {
+            const bool lost = WillRedial() && e.m_dwError != ERROR_INTERNET_OPERATION_CANCELLED;
+            // One fresh login per command: a connection that breaks again right
+            // after it is not made a third time.
+            if (lost && (attempt > 0 || m_reconnects != reconnects)) {
+                m_givenUp = true;
+                m_lostReason = e.Message();
+            }
+            if (!lost || m_givenUp || !Repeatable(command))
+                throw;
+        }
+        // Sent again; Send makes the connection afresh first.
+    }
+}
+
+FtpReply FtpControl::CommandOnce(const std::string& command) {
+    RedialIfLost();
     Send(command);
     FtpReply reply = ReadReply();
     if (reply.code == 0)
@@ -361,12 +384,17 @@ bool FtpControl::CommandOk(const std::string& command, int replyClass, FtpReply*
         if (reply)
             *reply = std::move(r);
         return ok;
-    } catch (const CInternetException&) {
-        return false;
+    } catch (const CInternetException& e) {
+        // A stop is the caller's to tell by its own request; a lost connection is
+        // never passed off as the server's no.
+        if (e.m_dwError == ERROR_INTERNET_OPERATION_CANCELLED || ReconnectDue())
+            return false;
+        throw;
     }
 }
 
 void FtpControl::Quit() {
+    m_givenUp = true; // closed on purpose: nothing makes it afresh, not even for QUIT
     if (!Alive())
         return;
     try {

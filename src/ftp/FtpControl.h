@@ -35,13 +35,23 @@ public:
     FtpControl(const FtpControl&) = delete;
     FtpControl& operator=(const FtpControl&) = delete;
 
-    // Sends a command and reads its reply. Throws CInternetException when the
-    // connection is lost, the server closes it (421) or the reply does not come
-    // in time; the connection is then unusable (Alive() false). A stop while the
-    // reply is due leaves it closed too, but with a fresh login due (ReconnectDue).
+    // Sends a command and reads its reply. A connection found closed before the
+    // command (the server's idle time-out, a restart, an earlier loss) is made
+    // afresh first, in the same folder; one lost under a command that is safe to
+    // send twice (a read, CWD, SIZE) is made afresh and the command sent again.
+    // At most one fresh login per command, and none once one has failed. Throws
+    // CInternetException when the connection is lost (closed, reset, 421, no reply
+    // in time) and not made afresh here: it is then unusable (Alive() false); the
+    // next command makes it afresh while WillRedial(). A stop while the reply is
+    // due leaves it closed too, but with a fresh login due (ReconnectDue).
     FtpReply Command(const std::string& command);
-    // The same, false (never a throw) on anything but a reply of the given class.
+    // The same, false on anything but a reply of the given class and on a stop
+    // (the caller's stop request tells); a lost connection throws, as above.
     bool CommandOk(const std::string& command, int replyClass = 2, FtpReply* reply = nullptr);
+    // Lost (not stopped, not closed on purpose), and the next command makes it
+    // afresh first: whether a command that changes something was carried out is
+    // then to be looked up, and a read may be run again whole.
+    bool WillRedial() const;
 
     // Opens the data connection for a transfer command (RETR, STOR, LIST, MLSD)
     // and reads the server's preliminary reply. Throws CInternetException when the
@@ -116,6 +126,12 @@ private:
     void Login();
     void Negotiate();
     bool Reconnect();
+    // The fresh login of a connection found closed before a command (see Command).
+    void RedialIfLost();
+    bool ClosedWhileIdle();
+    static bool Repeatable(const std::string& command);
+    FtpReply CommandOnce(const std::string& command);
+    QString LostText() const;
     void Remember(const std::string& command, const FtpReply& reply);
 
     // The only places that touch the control socket.
@@ -153,6 +169,10 @@ private:
     int m_reconnects = 0;
     bool m_dead = true;
     bool m_reconnectDue = false;
+    bool m_up = false;      // logged in once: a loss from then on may be made good
+    bool m_dialing = false; // a fresh login runs
+    bool m_givenUp = false; // closed on purpose, or a fresh login failed
+    QString m_lostReason;   // why it was given up after a loss
     bool m_replyOwed = false;
     bool m_cutShort = false;
     bool m_passive = false;

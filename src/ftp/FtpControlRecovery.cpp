@@ -2,6 +2,8 @@
 // gets the replies back in step, and the fresh login when they cannot be.
 #include <algorithm>
 #include <optional>
+#include <poll.h>
+#include <string_view>
 
 #include "FtpControl.h"
 #include "Interrupt.h"
@@ -102,23 +104,89 @@ void FtpControl::ReturnTo(const std::string& folder) {
 bool FtpControl::Reconnect() {
     m_dead = true;
     CloseSocket();
-    if (m_trailLost)
+    if (m_trailLost) {
+        m_givenUp = true;
+        m_lostReason = QStringLiteral("The folder it was in cannot be found again.");
         return false;
+    }
     ++m_reconnects;
     const std::vector<std::string> trail = std::move(m_cwdTrail);
     m_cwdTrail.clear();
+    // A loss while the fresh login runs ends it: nothing makes a connection
+    // afresh from inside the making of one.
+    m_dialing = true;
     try {
         Dial(nullptr);
         for (const std::string& folder : trail)
             if (!Command("CWD " + folder).Is(2))
                 Fail(ERROR_INTERNET_EXTENDED_ERROR,
                      QStringLiteral("The working folder could not be restored."));
+        m_dialing = false;
         return true;
-    } catch (const CInternetException&) {
+    } catch (const CInternetException& e) {
+        m_dialing = false;
         m_dead = true;
         CloseSocket();
         // A try after this one still goes back to the same folder.
         m_cwdTrail = trail;
+        // A stop leaves the next try to the next command (ReconnectDue); a server
+        // that cannot be reached or refuses the login is not tried again.
+        m_givenUp = !ftp::Interrupted() && e.m_dwError != ERROR_INTERNET_OPERATION_CANCELLED;
+        m_lostReason = e.Message();
         return false;
     }
+}
+
+bool FtpControl::WillRedial() const {
+    return m_dead && m_up && !m_dialing && !m_reconnectDue && !m_givenUp;
+}
+
+QString FtpControl::LostText() const {
+    return QStringLiteral("The connection to the server was lost, and making it afresh did not "
+                          "help: ") +
+           m_lostReason;
+}
+
+bool FtpControl::Repeatable(const std::string& command) {
+    // Reads, and the steps that only set up this session or the next transfer:
+    // sent twice they leave the server as sent once. A listing needs its data
+    // connection made afresh too, and is repeated whole by its caller.
+    static constexpr std::string_view kSafe[] = {"PWD",  "CWD",  "CDUP", "SIZE", "MDTM", "MLST",
+                                                 "FEAT", "SYST", "NOOP", "TYPE", "OPTS", "EPSV",
+                                                 "PASV", "PORT", "EPRT", "STAT", "HELP"};
+    const std::string_view verb = std::string_view(command).substr(0, command.find(' '));
+    return std::find(std::begin(kSafe), std::end(kSafe), verb) != std::end(kSafe);
+}
+
+bool FtpControl::ClosedWhileIdle() {
+    if (m_replyOwed || m_parser.Partial())
+        return false;
+    if (m_parser.HasReply())
+        return true; // a reply that no command asked for: a goodbye, or out of step
+    pollfd fd{m_socket.impl()->sockfd(), short(POLLIN | POLLRDHUP), 0};
+    if (::poll(&fd, 1, 0) <= 0)
+        return false;
+    if (fd.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))
+        return true;
+    // Bytes while no reply is due: on a plain connection only a reply that no
+    // command asked for (a 421 before the close); TLS has records of its own.
+    return !m_tls;
+}
+
+void FtpControl::RedialIfLost() {
+    ftp::ThrowIfInterrupted();
+    if (m_dialing || m_givenUp || !m_up || m_reconnectDue)
+        return;
+    if (Alive() && !ClosedWhileIdle())
+        return;
+    // Found closed before the command went out (the server's idle time-out, a
+    // restart, an earlier command's loss): made afresh, in the same folder, and
+    // nothing was sent on the old one.
+    if (Reconnect())
+        return;
+    if (ftp::Interrupted()) {
+        m_reconnectDue = true;
+        ftp::ThrowCancelled();
+    }
+    throw CInternetException(ERROR_FTP_DROPPED, LostText());
 }

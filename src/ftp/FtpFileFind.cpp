@@ -287,40 +287,62 @@ CFtpFileFind::~CFtpFileFind() = default;
 bool CFtpFileFind::FindFile(const QString& pattern, unsigned) {
     Close();
     m_failed = false;
+    m_lost = false;
     m_errorText.clear();
     if (!m_connection)
         return Fail(QStringLiteral("There is no connection to the server."));
     FtpControl& control = m_connection->Control();
     if (control.m_openFile)
         return Fail(QStringLiteral("A transfer is still running on this connection."));
-    if (!control.Alive() && !control.ReconnectDue())
+    if (!control.Alive() && !control.ReconnectDue() && !control.WillRedial()) {
+        m_lost = true;
         return Fail(QStringLiteral("The connection to the server is closed."));
-    try {
-        const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));
-        const QString last = pattern.mid(slash + 1);
-        if (pattern.isEmpty() || IsWildcard(last)) {
-            QString folder = pattern.left(slash + 1);
-            folder = WithoutTrailingSlash(folder);
-            ListingText kept;
-            if (!ListFolder(control, folder, m_entries, &kept))
-                return Fail(QStringLiteral("The server refused to list the folder."));
-            m_rawListing = std::move(kept.raw);
-            m_unreadableLines = kept.unreadable;
-            if (!last.isEmpty() && last != QLatin1String("*.*") && last != QLatin1String("*")) {
-                const QByteArray mask = last.toUtf8();
-                std::erase_if(m_entries, [&](const FtpListEntry& e) {
-                    return fnmatch(mask.constData(), e.name.toUtf8().constData(), 0) != 0;
-                });
-            }
-            if (!ResolveLinks(control, folder, m_entries))
-                return Fail(kStranded);
-            return !m_entries.empty();
-        }
-        return FindOwnEntry(WithoutTrailingSlash(pattern));
-    } catch (const CInternetException& e) {
-        m_entries.clear();
-        return Fail(e.Message().isEmpty() ? QStringLiteral("The listing failed.") : e.Message());
     }
+    // A look-up only reads: one that lost its connection is run again whole on
+    // the fresh one (its listing needs a new data connection too), once.
+    const int reconnects = control.Reconnects();
+    for (int attempt = 0;; ++attempt) {
+        try {
+            return FindOnce(pattern);
+        } catch (const CInternetException& e) {
+            const bool stopped =
+                e.m_dwError == ERROR_INTERNET_OPERATION_CANCELLED || ftp::Interrupted();
+            if (!stopped && attempt == 0 && control.WillRedial() &&
+                control.Reconnects() == reconnects) {
+                Close();
+                continue;
+            }
+            m_entries.clear();
+            m_lost = !stopped && !control.Alive() && !control.ReconnectDue();
+            return Fail(e.Message().isEmpty() ? QStringLiteral("The listing failed.")
+                                              : e.Message());
+        }
+    }
+}
+
+bool CFtpFileFind::FindOnce(const QString& pattern) {
+    FtpControl& control = m_connection->Control();
+    const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));
+    const QString last = pattern.mid(slash + 1);
+    if (pattern.isEmpty() || IsWildcard(last)) {
+        QString folder = pattern.left(slash + 1);
+        folder = WithoutTrailingSlash(folder);
+        ListingText kept;
+        if (!ListFolder(control, folder, m_entries, &kept))
+            return Fail(QStringLiteral("The server refused to list the folder."));
+        m_rawListing = std::move(kept.raw);
+        m_unreadableLines = kept.unreadable;
+        if (!last.isEmpty() && last != QLatin1String("*.*") && last != QLatin1String("*")) {
+            const QByteArray mask = last.toUtf8();
+            std::erase_if(m_entries, [&](const FtpListEntry& e) {
+                return fnmatch(mask.constData(), e.name.toUtf8().constData(), 0) != 0;
+            });
+        }
+        if (!ResolveLinks(control, folder, m_entries))
+            return Fail(kStranded);
+        return !m_entries.empty();
+    }
+    return FindOwnEntry(WithoutTrailingSlash(pattern));
 }
 
 bool CFtpFileFind::Fail(const QString& text) {

@@ -62,6 +62,9 @@ public:
     bool Failed() const { return m_failed; }
     // The server's or the system's words for that failure.
     const QString& ErrorText() const { return m_errorText; }
+    // The failure was the connection to the server, lost and not made afresh
+    // (never a stop): not the server's answer about the path.
+    bool ConnectionLost() const { return m_lost; }
     // True when the current entry is a symbolic link.
     bool IsLink() const;
 
@@ -73,6 +76,7 @@ public:
     const std::string& RawListing() const { return m_rawListing; }
 
 private:
+    bool FindOnce(const QString& pattern);
     bool FindOwnEntry(const QString& path);
     bool Fail(const QString& text);
 
@@ -80,6 +84,7 @@ private:
     std::vector<FtpListEntry> m_entries;
     std::ptrdiff_t m_current = -1;
     bool m_failed = false;
+    bool m_lost = false;
     QString m_errorText;
     std::string m_rawListing;
     std::size_t m_unreadableLines = 0;

@@ -2,10 +2,12 @@
 // scripted server: every call ends within its time-out, with an error where the
 // server misbehaved and with the right data where it only tried to mislead.
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <tuple>
 
 #include "FaultServer.h"
 #include "FtpConnection.h"
@@ -86,28 +88,66 @@ TEST(ProtocolFault, ConnectFailsAtItsTimeout) {
     }
 }
 
-// Servers that break the session after the login: the command fails within its
-// time-out, the connection is closed, and later calls fail at once.
+// Servers that break every session after the login: the command is tried once
+// more on a fresh login, then fails as a lost connection (never as the server's
+// no), and later calls fail at once without another login.
 TEST(ProtocolFault, BrokenSessionFailsAndStaysClosed) {
     for (const char* scenario : {"silent-login", "421-mid", "long-line", "endless-multiline"}) {
         SCOPED_TRACE(scenario);
         Fault fault(scenario);
         ASSERT_TRUE(fault.server.IsRunning());
         auto c = fault.Connect();
-        bool changed = true;
-        const qint64 ms = Timed([&] { changed = c->SetCurrentDirectory(QStringLiteral("/sub")); });
-        Note(scenario, ms, QStringLiteral("CWD refused, connection closed"));
-        EXPECT_FALSE(changed);
-        EXPECT_LT(ms, kTimeoutMs + kMarginMs);
-        EXPECT_FALSE(c->Control().Alive());
+        const qint64 ms = Timed([&] {
+            EXPECT_THROW(c->SetCurrentDirectory(QStringLiteral("/sub")), CInternetException);
+        });
+        Note(scenario, ms, QStringLiteral("CWD lost twice, connection closed"));
+        EXPECT_LT(ms, 2 * kTimeoutMs + kMarginMs);
+        EXPECT_FALSE(c->Control().Alive() || c->Control().WillRedial());
         QString folder;
-        const qint64 after = Timed([&] { EXPECT_FALSE(c->GetCurrentDirectory(folder)); });
+        const qint64 after =
+            Timed([&] { EXPECT_THROW(c->GetCurrentDirectory(folder), CInternetException); });
         EXPECT_LT(after, 200);
         try {
             delete c->OpenFile(QStringLiteral("/small.txt"));
             ADD_FAILURE() << "a closed connection opened a file";
         } catch (const CInternetException& e) {
             EXPECT_EQ(e.m_dwError, ERROR_FTP_DROPPED) << e.Message().toStdString();
+            EXPECT_TRUE(e.Message().contains(QStringLiteral("lost")));
+        }
+        EXPECT_EQ(c->Control().Reconnects(), 1);
+    }
+}
+
+// A change whose connection closes before its reply, carried out or not: what is
+// on the server after a fresh login tells; it is never simply sent twice (a
+// second DELE of a deleted file would be refused).
+TEST(ProtocolFault, AChangeCutOffByALostConnectionIsLookedUpNotRepeated) {
+    using Change = std::function<bool(CFtpConnection&)>;
+    const std::tuple<Change, const char*, const char*> rows[] = {
+        {[](CFtpConnection& c) { return c.Remove(QStringLiteral("/sub/victim")); }, "victim", ""},
+        {[](CFtpConnection& c) { return c.RemoveDirectory(QStringLiteral("/sub/empty")); }, "empty",
+         ""},
+        {[](CFtpConnection& c) { return c.CreateDirectory(QStringLiteral("/sub/made")); }, "",
+         "made"},
+        {[](CFtpConnection& c) {
+             return c.Rename(QStringLiteral("/sub/old"), QStringLiteral("/sub/new"));
+         },
+         "old", "new"},
+    };
+    for (const char* scenario : {"drop-after-change", "drop-before-change"}) {
+        SCOPED_TRACE(scenario);
+        Fault fault(scenario);
+        for (const char* name : {"sub/victim", "sub/old"})
+            fault.server.WriteFile(QLatin1String(name), "x");
+        fault.server.MakeDir(QStringLiteral("sub/empty"));
+        auto c = fault.Connect(true);
+        int reconnects = 0;
+        for (const auto& [change, gone, made] : rows) {
+            EXPECT_TRUE(change(*c)) << gone << made;
+            EXPECT_EQ(c->Control().Reconnects(), ++reconnects);
+            const QString sub = fault.server.Root() + QStringLiteral("/sub/");
+            EXPECT_FALSE(*gone && QFileInfo::exists(sub + QLatin1String(gone))) << gone;
+            EXPECT_TRUE(!*made || QFileInfo::exists(sub + QLatin1String(made))) << made;
         }
     }
 }

@@ -44,8 +44,7 @@ OpResult AsJob(FileOp op, const QString& path, CFtpConnection* connection,
                         return Stopped(op, path);
                     return step(*connection);
                 } catch (const CInternetException& e) {
-                    const auto kind = IsCancel(e) ? OpErrorKind::Cancelled : OpErrorKind::Failed;
-                    return OpResult::Error(op, kind, path, e.Message());
+                    return OpResult::Error(op, KindOf(*connection, e), path, e.Message());
                 }
             },
             cancel);
@@ -65,12 +64,15 @@ OpResult OneCommand(FileOp op, const char* verb, CFtpConnection* connection, con
     });
 }
 
-FtpFound FindNow(CFtpConnection& connection, const QString& path, QString* words) {
+FtpFound FindNow(CFtpConnection& connection, const QString& path, QString* words,
+                 bool* lost = nullptr) {
     CFtpFileFind find(&connection, 1);
     const bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
     const bool failed = find.Failed();
     if (failed && words)
         *words = find.ErrorText();
+    if (lost)
+        *lost = find.ConnectionLost();
     find.Close();
     if (failed)
         return FtpFound::LookupFailed;
@@ -80,6 +82,17 @@ FtpFound FindNow(CFtpConnection& connection, const QString& path, QString* words
 
 bool IsCancel(const CInternetException& e) {
     return e.m_dwError == ERROR_INTERNET_OPERATION_CANCELLED || ftp::Interrupted();
+}
+
+bool IsConnectionLost(CFtpConnection& connection, const CInternetException& e) {
+    const FtpControl& control = connection.Control();
+    return !IsCancel(e) && !control.Alive() && !control.ReconnectDue();
+}
+
+OpErrorKind KindOf(CFtpConnection& connection, const CInternetException& e) {
+    if (IsCancel(e))
+        return OpErrorKind::Cancelled;
+    return IsConnectionLost(connection, e) ? OpErrorKind::ConnectionLost : OpErrorKind::Failed;
 }
 
 bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString& path,
@@ -97,7 +110,7 @@ bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString&
     // socket up (the next command logs in again), so a late reply is never read
     // as the next command's.
     ftp::ThrowIfInterrupted();
-    const FtpReply reply = control.Command(std::string(verb) + ' ' + arg);
+    const FtpReply reply = connection.Change(verb, path, arg);
     words = ShownWords(reply.text);
     return reply.Is(replyClass);
 }
@@ -122,18 +135,25 @@ OpResult RenameFtp(CFtpConnection* connection, const QString& from, const QStrin
     constexpr FileOp op = FileOp::Rename;
     return AsJob(op, to, connection, cancel, [&](CFtpConnection& c) {
         QString words;
-        const FtpFound found = FindNow(c, to, &words);
+        bool lost = false;
+        const FtpFound found = FindNow(c, to, &words, &lost);
         if (ftp::Interrupted())
             return Stopped(op, to);
         if (found == FtpFound::LookupFailed)
-            return OpResult::Error(op, OpErrorKind::Failed, to, words);
+            return OpResult::Error(op, lost ? OpErrorKind::ConnectionLost : OpErrorKind::Failed, to,
+                                   words);
         if (found == FtpFound::Something)
             return OpResult::Error(op, OpErrorKind::NameTaken, to,
                                    QStringLiteral("A file or folder of that name exists."));
-        if (!FtpPathCommand(c, "RNFR", from, words, 3))
-            return OpResult::Error(op, OpErrorKind::Failed, from, words);
-        if (!FtpPathCommand(c, "RNTO", to, words))
+        std::string source;
+        std::string target;
+        if (!CommandPath(c.Control(), from, source, &words) ||
+            !CommandPath(c.Control(), to, target, &words))
             return OpResult::Error(op, OpErrorKind::Failed, to, words);
+        const FtpReply reply = c.RenamePath(from, source, to, target);
+        if (!reply.Is(2))
+            return OpResult::Error(op, OpErrorKind::Failed, reply.Is(3) ? to : from,
+                                   ShownWords(reply.text));
         return OpResult::Done(op);
     });
 }

@@ -38,15 +38,22 @@ enum class FtpFound { Nothing, Something, LookupFailed };
 FtpFound FindFtpPath(CFtpConnection* connection, const QString& path,
                      const std::atomic<int>* cancel = nullptr);
 
-// For work on a worker thread. Sends "verb path" and reads the reply: true on a
-// reply of class replyClass, false with the server's words on a refusal (or
-// the reason when the path cannot be sent at all). Throws CInternetException
-// when the connection drops, the server does not answer in time, or the stop
-// request cuts the wait short (nothing is sent once it has come).
+// For work on a worker thread. Sends "verb path" for a command that makes or
+// removes path (MKD, DELE, RMD) and reads the reply: true on a reply of class
+// replyClass, false with the server's words on a refusal (or the reason when
+// the path cannot be sent at all). A connection lost before the reply is made
+// afresh and the path looked up rather than the command simply sent again (see
+// CFtpConnection::Change). Throws CInternetException when the connection is lost
+// and cannot be made afresh, or the stop request cuts the wait short (nothing
+// is sent once it has come).
 bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString& path,
                     QString& words, int replyClass = 2);
 
 // Whether an exception from the FTP classes is a stop on request.
 bool IsCancel(const CInternetException& e);
+// Whether it is the connection to the server, lost and not made afresh (never
+// a stop, never the server's no).
+bool IsConnectionLost(CFtpConnection& connection, const CInternetException& e);
+OpErrorKind KindOf(CFtpConnection& connection, const CInternetException& e);
 
 } // namespace core

@@ -44,7 +44,16 @@ bool FtpTreeDelete::FailOn(const CInternetException& e) {
         m_words = e.Message();
         return false;
     }
+    m_lost = IsConnectionLost(*m_connection, e);
     return Fail(ExplainServerWords(e.Message()), m_current, e.Message());
+}
+
+bool FtpTreeDelete::FindFailed(const CFtpFileFind& find, const QString& reason,
+                               const QString& where) {
+    if (ftp::Interrupted())
+        return Stopped(where);
+    m_lost = find.ConnectionLost();
+    return Fail(reason + ExplainServerWords(find.ErrorText()), where, find.ErrorText());
 }
 
 bool FtpTreeDelete::DeleteSelf(const QString& path) {
@@ -52,10 +61,8 @@ bool FtpTreeDelete::DeleteSelf(const QString& path) {
     // delete or standing where a copy goes), and gives its unique fact.
     CFtpFileFind find(m_connection);
     const bool found = find.FindFile(WithoutTrailingSlash(path));
-    if (find.Failed() && ftp::Interrupted())
-        return Stopped(path);
     if (find.Failed())
-        return Fail(ExplainServerWords(find.ErrorText()), path, find.ErrorText());
+        return FindFailed(find, QString(), path);
     if (!found || find.Entries().empty())
         return Fail(QStringLiteral("The server does not list the folder."), path);
     const FtpListEntry self = find.Entries().front();
@@ -78,12 +85,8 @@ bool FtpTreeDelete::DeleteFolder(const QString& path, const std::string& unique,
     {
         CFtpFileFind find(m_connection);
         find.FindFile(path + QStringLiteral("*.*"));
-        if (find.Failed() && ftp::Interrupted())
-            return Stopped(path);
         if (find.Failed())
-            return Fail(QStringLiteral("The folder could not be read: ") +
-                            ExplainServerWords(find.ErrorText()),
-                        path, find.ErrorText());
+            return FindFailed(find, QStringLiteral("The folder could not be read: "), path);
         entries = find.Entries();
     }
     for (const FtpListEntry& entry : entries) {
@@ -182,7 +185,9 @@ QString FtpTreeDelete::Report() const {
 OpResult FtpTreeDelete::Result() const {
     if (m_done)
         return OpResult::Done(FileOp::DeleteFolder);
-    const auto kind = m_cancelled ? OpErrorKind::Cancelled : OpErrorKind::Failed;
+    const auto kind = m_cancelled ? OpErrorKind::Cancelled
+                      : m_lost    ? OpErrorKind::ConnectionLost
+                                  : OpErrorKind::Failed;
     return OpResult::Error(FileOp::DeleteFolder, kind, m_where, m_words, Report());
 }
 

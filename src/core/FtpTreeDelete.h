@@ -10,6 +10,7 @@
 
 class CFtpConnection;
 class CInternetException;
+class CFtpFileFind;
 struct FtpListEntry;
 
 namespace core {
@@ -52,6 +53,7 @@ private:
     bool Stopped(const QString& where);
     bool Fail(const QString& reason, const QString& where, const QString& words = QString());
     bool FailOn(const CInternetException& e);
+    bool FindFailed(const CFtpFileFind& find, const QString& reason, const QString& where);
 
     CFtpConnection* m_connection;
     DeleteProgress m_progress;
@@ -66,6 +68,7 @@ private:
     bool m_cancelled = false;
     bool m_inFlight = false; // the stop came while the server's answer was due
     bool m_connectionUsable = true;
+    bool m_lost = false; // the connection was lost and could not be made again
 };
 
 // The tree delete as a job (see FtpFileOps.h): off the interface thread, with

@@ -14,6 +14,8 @@ enum class OpErrorKind {
     Failed,    // refused by the server or the system
     NameTaken, // a rename onto a name that is there already: nothing was touched
     Cancelled, // stopped on request; detail tells what is left
+    // the connection to the server was lost and could not be made again
+    ConnectionLost,
 };
 
 struct OpResult {

@@ -34,8 +34,12 @@ void core::Transfer::ReadFtpDirectory() {
     std::vector<DirEntry> listing;
     CFtpFileFind find(m_site->Connection(), 1);
     find.FindFile(QString(), INTERNET_FLAG_RELOAD);
+    // A connection lost (and not made afresh) is told apart from the server's no:
+    // the folder may be there and readable.
     if (find.Failed())
-        throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, find.ErrorText());
+        throw CInternetException(find.ConnectionLost() ? ERROR_FTP_DROPPED
+                                                       : ERROR_INTERNET_EXTENDED_ERROR,
+                                 find.ErrorText());
     // Every name is shown whole, however long: a cut name would point at another
     // file or at none, and one left out could be neither seen nor deleted. A copy
     // of one too long for a local name is refused with its name.

@@ -94,12 +94,12 @@ void PartialLeft(QWidget* owner, const QString& path, bool folder) {
          folder ? kCopyFolder : kCopyFile);
 }
 
-void OldNotRemoved(QWidget* owner, const QString& aside) {
+void OldNotRemoved(QWidget* owner, const QString& aside, bool folder) {
     Stop(owner,
          QStringLiteral("The copy is in place, but the program was unable to delete the old "
                         "version. What is left of it is in %1.")
              .arg(pathrules::Shown(aside)),
-         QStringLiteral("Error Deleting Folder"));
+         folder ? QStringLiteral("Error Deleting Folder") : QStringLiteral("Error Deleting File"));
 }
 
 void SpecialFile(QWidget* owner, const QString& path) {
@@ -133,6 +133,15 @@ void NameTooLong(QWidget* owner, const QString& path) {
                         "folder may hold; nothing was copied.")
              .arg(path),
          kCopyFile);
+}
+
+void ConnectionLost(QWidget* owner, const QString& detail) {
+    QString text = QStringLiteral("The connection to the server was lost, and the program was "
+                                  "unable to connect again. Press Refresh (Ctrl+R) to connect "
+                                  "to the server again.");
+    if (!detail.isEmpty())
+        text += QStringLiteral("\n\n") + detail;
+    Stop(owner, text, QStringLiteral("Connection Lost"));
 }
 
 } // namespace copymessages

@@ -1,6 +1,7 @@
 #pragma once
 
-class QString;
+#include <QString>
+
 class QWidget;
 namespace treescan {
 struct Result;
@@ -28,7 +29,7 @@ void OldKeptAside(QWidget* owner, const QString& path, const QString& aside, boo
 // An unfinished copy (under its temporary name) could not be removed.
 void PartialLeft(QWidget* owner, const QString& path, bool folder);
 // Caption "Error Deleting Folder": the copy is in place, the old one is left aside.
-void OldNotRemoved(QWidget* owner, const QString& aside);
+void OldNotRemoved(QWidget* owner, const QString& aside, bool folder);
 
 // Caption "Error Copying File": a pipe, a socket or a device is never opened.
 void SpecialFile(QWidget* owner, const QString& path);
@@ -37,5 +38,10 @@ void SpecialSkipped(QWidget* owner, const QString& paths);
 // A server's name that cannot name a local file: shown escaped, or too long.
 void UnsafeName(QWidget* owner, const QString& shownPath);
 void NameTooLong(QWidget* owner, const QString& path);
+
+// Caption "Connection Lost": the connection to the server went, and a new one
+// could not be made; never shown for a stop. detail (a delete's account of what
+// is left) follows when given.
+void ConnectionLost(QWidget* owner, const QString& detail = QString());
 
 } // namespace copymessages

@@ -155,6 +155,22 @@ bool FtpServer::Start() {
         m_error = QStringLiteral("no free port");
         return false;
     }
+    return StartOnPort();
+}
+
+bool FtpServer::Restart() {
+    Kill();
+    // The port may linger a moment after the kill (every server here binds with
+    // SO_REUSEADDR, so TIME_WAIT is no obstacle).
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (StartOnPort())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+bool FtpServer::StartOnPort() {
     const FtpServerLaunch launch = Launch();
     if (launch.args.isEmpty()) {
         m_error = launch.error;

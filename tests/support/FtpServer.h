@@ -39,6 +39,9 @@ public:
         // server busy meanwhile; 0: on time.
         int lateMs = 0;
         QString lateVerbs = QStringLiteral("DELE");
+        // vsftpd, proftpd: a session idle this long is ended by the server (421);
+        // 0: the server's own default.
+        int idleSeconds = 0;
     };
 
     explicit FtpServer(Kind kind) : FtpServer(kind, Options()) {}
@@ -74,12 +77,16 @@ public:
 
     // Ends the server and every session process at once (SIGKILL).
     void Kill();
+    // Kills it as Kill does, then starts it again on the same port, serving the
+    // same folder: a restart, as clients see one. False when it did not come up.
+    bool Restart();
     // Stops (SIGSTOP) or resumes (SIGCONT) the server's working processes:
     // meanwhile it reads nothing and answers nothing.
     void Freeze(bool frozen);
 
 private:
     bool Start();
+    bool StartOnPort();
     bool StartProcess(const QStringList& args);
     bool WaitForPort(int timeoutMs);
     void Stop();

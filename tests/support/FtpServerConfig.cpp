@@ -29,10 +29,12 @@ FtpServerLaunch Refuse(const QString& error) {
 
 // The options only pyftpdlib can act on; another server must not silently run a
 // test as if it had them.
-QString UnsupportedOption(const FtpServer::Options& options, const char* server,
-                          bool refusesActive) {
+QString UnsupportedOption(const FtpServer::Options& options, const char* server, bool refusesActive,
+                          bool idles = true) {
     if (options.refuseActive && !refusesActive)
         return QStringLiteral("%1 cannot refuse active mode here").arg(server);
+    if (options.idleSeconds > 0 && !idles)
+        return QStringLiteral("%1 has no idle time-out in seconds here").arg(server);
     if (options.blackholeActive || options.noMlsd || options.lateMs > 0)
         return QStringLiteral("%1 has no black-holed active mode, MLSD switch or late replies")
             .arg(server);
@@ -119,7 +121,7 @@ FtpServerLaunch VsftpdLaunch(const FtpServerSetup& setup) {
     // users when allow_writeable_chroot is set.
     for (const QString& dir : {empty, anon, setup.work})
         ::chmod(QFile::encodeName(dir).constData(), 0755);
-    const QStringList lines = {
+    QStringList lines = {
         Line("listen=", QStringLiteral("YES")),
         Line("listen_ipv6=", QStringLiteral("NO")),
         Line("listen_address=", QStringLiteral("127.0.0.1")),
@@ -161,6 +163,8 @@ FtpServerLaunch VsftpdLaunch(const FtpServerSetup& setup) {
         // The tests try wrong passwords on purpose; the pause only slows them.
         Line("delay_failed_login=", QStringLiteral("0")),
     };
+    if (setup.options.idleSeconds > 0)
+        lines << Line("idle_session_timeout=", QString::number(setup.options.idleSeconds));
     const QString config = setup.work + QStringLiteral("/vsftpd.conf");
     if (!WriteTextFile(config, lines.join(QLatin1Char('\n')).toUtf8() + '\n'))
         return Refuse(QStringLiteral("cannot write the vsftpd configuration"));
@@ -168,6 +172,8 @@ FtpServerLaunch VsftpdLaunch(const FtpServerSetup& setup) {
 }
 
 FtpServerLaunch PyftpdlibLaunch(const FtpServerSetup& setup, bool silent) {
+    if (setup.options.idleSeconds > 0)
+        return Refuse(QStringLiteral("pyftpdlib has no idle time-out here"));
     QStringList args = {QStringLiteral("/usr/bin/python3"),
                         QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/pyftpd_server.py"),
                         QStringLiteral("--root"),
@@ -202,7 +208,7 @@ FtpServerLaunch PureFtpdLaunch(const FtpServerSetup& setup) {
         return Refuse(QStringLiteral("pure-ftpd is not unpacked in %1: run "
                                      "scripts/fetch-test-servers")
                           .arg(UnpackedServersDir()));
-    const QString unsupported = UnsupportedOption(setup.options, "pure-ftpd", false);
+    const QString unsupported = UnsupportedOption(setup.options, "pure-ftpd", false, false);
     if (!unsupported.isEmpty())
         return Refuse(unsupported);
     const QByteArray hash = CryptHash(setup.password);
@@ -292,6 +298,8 @@ FtpServerLaunch ProftpdLaunch(const FtpServerSetup& setup) {
     };
     if (setup.options.maxPerIp > 0)
         lines << QStringLiteral("MaxClientsPerHost %1").arg(setup.options.maxPerIp);
+    if (setup.options.idleSeconds > 0)
+        lines << QStringLiteral("TimeoutIdle %1").arg(setup.options.idleSeconds);
     if (setup.options.refuseActive)
         lines << QStringLiteral("<Limit PORT EPRT>") << QStringLiteral("  DenyAll")
               << QStringLiteral("</Limit>");

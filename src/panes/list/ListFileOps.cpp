@@ -9,6 +9,7 @@
 #include "FrameBase.h"
 #include "FtpFileFind.h"
 #include "FtpFileOps.h"
+#include "FtpFolderRead.h"
 #include "Job.h"
 #include "ListItems.h"
 #include "ListModel.h"
@@ -231,6 +232,9 @@ void CMyListView::OnEndLabelEdit(int row, const QString& text) {
         RefreshTreeNode();
         return;
     }
+    // A lost connection has been told already, and leaves nothing here to rename.
+    if (m_side == 1 && App()->Site().IsUnavailable())
+        return;
     ReportRenameError(this);
     StartRename(row);
 }
@@ -241,6 +245,7 @@ bool CMyListView::RenameItem(const QString& oldPath, const QString& newPath) {
     const core::OpResult result =
         m_side == 0 ? core::RenameLocal(oldPath, newPath)
                     : core::RenameFtp(App()->Site().Connection(), oldPath, newPath);
+    ReportIfConnectionLost(this, *App(), result);
     return result.Ok();
 }
 

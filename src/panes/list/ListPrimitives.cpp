@@ -3,6 +3,7 @@
 // is the core's; what the pane adds is the box for a result that failed.
 #include "DeleteStatus.h"
 #include "FtpFileOps.h"
+#include "FtpFolderRead.h"
 #include "FtpTreeDelete.h"
 #include "LocalFileOps.h"
 #include "LocalTreeDelete.h"
@@ -26,7 +27,8 @@ bool CMyListView::CreateLocalFolder(const QString& path) {
 
 bool CMyListView::CreateFtpFolder(const QString& path) {
     const core::OpResult result = core::CreateFtpFolder(App()->Site().Connection(), path);
-    ReportOpError(this, result);
+    if (!ReportIfConnectionLost(this, *App(), result))
+        ReportOpError(this, result);
     return result.Ok();
 }
 
@@ -34,7 +36,8 @@ bool CMyListView::DeleteOneFile(const QString& path) {
     const core::OpResult result = WorksOnFtp()
                                       ? core::DeleteFtpFile(App()->Site().Connection(), path)
                                       : core::DeleteLocalFile(path);
-    ReportOpError(this, result);
+    if (!ReportIfConnectionLost(this, *App(), result))
+        ReportOpError(this, result);
     return result.Ok();
 }
 
@@ -65,6 +68,7 @@ bool CMyListView::DeleteFtpFolderTree(const QString& path) {
         result = core::DeleteFtpTree(App()->Site().Connection(), path, status.Cancel(),
                                      status.Progress());
     }
-    ReportOpError(this, result);
+    if (!ReportIfConnectionLost(this, *App(), result))
+        ReportOpError(this, result);
     return result.Ok();
 }

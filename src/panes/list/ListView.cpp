@@ -203,7 +203,7 @@ void CMyListView::ReadFtpEntries(const QString& path) {
     // still hold a folder of the connection that went away.
     if (!app->Site().Connection())
         return;
-    QString reason;
+    FtpReadFailure failure;
     bool read = false;
     {
         CCommStatusDlg dlg(m_frame);
@@ -211,12 +211,12 @@ void CMyListView::ReadFtpEntries(const QString& path) {
             dlg.Create();
         CommHold comm(app->Comm());
         FrameLock lock(m_frame);
-        read = ReadFtpFolderListing(dlg, *app, path, reason);
+        read = ReadFtpFolderListing(dlg, *app, path, failure);
     }
     if (!read) {
         // The list stays empty: nothing of the folder shown before may pass for
         // this one.
-        ReportReadFolderError(this, path, reason);
+        ReportFtpReadFailure(this, *app, path, failure);
         return;
     }
     m_entries = app->Site().Listing();

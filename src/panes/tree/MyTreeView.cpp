@@ -274,7 +274,7 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
     CVelmarApp* app = App();
     bool connected = true;
     bool read = false;
-    QString reason;
+    FtpReadFailure failure;
     {
         CommSession comm(app, m_frame, app->IsStartingUp());
         // A new connection is already in the folder it starts in.
@@ -289,7 +289,7 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
                 m_rootItem->setText(0, app->Site().CurrentDir());
         }
         if (connected)
-            read = ReadFtpFolderListing(comm.Dlg(), *app, enter ? path : QString(), reason);
+            read = ReadFtpFolderListing(comm.Dlg(), *app, enter ? path : QString(), failure);
     }
     m_frame->SetPaneText(0, kReady);
     if (!connected) {
@@ -301,7 +301,7 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
     if (!read) {
         // The item keeps the children it had: none may come from a reading that
         // failed, or from the folder the connection was in before.
-        ReportReadFolderError(this, path.isEmpty() ? app->Site().CurrentDir() : path, reason);
+        ReportFtpReadFailure(this, *app, path.isEmpty() ? app->Site().CurrentDir() : path, failure);
         return true;
     }
     m_reading = 1;

@@ -8,6 +8,7 @@
 
 #include "FrameBase.h"
 #include "FtpFileOps.h"
+#include "FtpFolderRead.h"
 #include "LocalFileOps.h"
 #include "MessageBox.h"
 #include "Messages.h"
@@ -189,6 +190,9 @@ void CMyTreeView::OnEndLabelEdit(QTreeWidgetItem* item, const std::optional<QStr
             m_listView->m_path = GetPath(shown);
         return;
     }
+    // A lost connection has been told already, and leaves nothing here to rename.
+    if (m_side == 1 && App()->Site().IsUnavailable())
+        return;
     ReportRenameError(this);
     EditLabel(item);
 }
@@ -199,6 +203,7 @@ bool CMyTreeView::RenameFolder(const QString& oldPath, const QString& newPath) {
     const core::OpResult result =
         m_side == 0 ? core::RenameLocal(oldPath, newPath)
                     : core::RenameFtp(App()->Site().Connection(), oldPath, newPath);
+    ReportIfConnectionLost(this, *App(), result);
     return result.Ok();
 }
 

@@ -84,7 +84,7 @@ void CCommStatusDlg::Failed(const core::TransferError& error) {
         copymessages::OldKeptAside(frame, error.path, error.aside, false);
         break;
     case Kind::OldNotRemoved:
-        copymessages::OldNotRemoved(frame, error.aside);
+        copymessages::OldNotRemoved(frame, error.aside, false);
         break;
     case Kind::SpecialFile:
         copymessages::SpecialFile(frame, error.path);

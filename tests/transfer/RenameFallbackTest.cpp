@@ -1,6 +1,8 @@
 // Replacing a file on a server that refuses to rename onto an existing name: the
 // old file steps aside, the new one takes its name, the old one goes. Nothing
 // else changes on the server.
+#include <QDir>
+#include <algorithm>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -13,11 +15,11 @@ namespace {
 // no_replace_rename_server.py over a temporary folder, for the life of the object.
 class NoReplaceServer {
 public:
-    NoReplaceServer() {
+    explicit NoReplaceServer(const QString& quirks = QString()) {
         m_process.setProgram(QStringLiteral("/usr/bin/python3"));
         m_process.setArguments(
             {QStringLiteral(VELMAR_SOURCE_DIR "/tests/transfer/no_replace_rename_server.py"),
-             m_root.path(), QStringLiteral("user"), QStringLiteral("secret")});
+             m_root.path(), QStringLiteral("user"), QStringLiteral("secret"), quirks});
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
         m_process.start();
         if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(10000))
@@ -53,6 +55,7 @@ private:
 
 class RenameFallbackTest : public testing::Test {
 protected:
+    explicit RenameFallbackTest(const QString& quirks = QString()) : server(quirks) {}
     void SetUp() override {
         ASSERT_GT(server.Port(), 0) << "the scripted server did not start";
         CProfile profile = env.app->Site().Profile();
@@ -112,5 +115,58 @@ TEST_F(RenameFallbackTest, ANewNameNeedsNoRenameAndACancelLeavesTheOldFile) {
     EXPECT_EQ(env.boxes.Captions(), QStringList{"Communication Cancelled"});
     EXPECT_EQ(HashTree(server.Root()), before);
 }
+
+// Servers that refuse renames, hidden names or the removal of an old file: a
+// new name still arrives whole under its own name, an old file is never lost,
+// and whatever is left is named with a file's caption.
+struct QuirkRow {
+    const char* quirks;
+    bool replace;               // the target exists before the upload
+    const char* captions;       // the boxes, comma-separated
+    bool leftAside;             // a ".target.bin.velmar-old-" file stays
+};
+
+class QuirkyServerTest : public RenameFallbackTest, public testing::WithParamInterface<QuirkRow> {
+protected:
+    QuirkyServerTest() : RenameFallbackTest(QString::fromLatin1(GetParam().quirks)) {}
+};
+
+TEST_P(QuirkyServerTest, TheFileArrivesWholeAndNothingIsLost) {
+    const QuirkRow& row = GetParam();
+    const QByteArray old = RandomBytes(7000);
+    const QByteArray fresh = RandomBytes(250000);
+    if (row.replace) {
+        ASSERT_TRUE(Write(server.PathOf("target.bin"), old));
+    }
+    // Twice: the second copy meets a site that already knows the server's ways.
+    for (const char* name : {"target.bin", "second.bin"}) {
+        const QString target = row.replace ? QStringLiteral("target.bin") : QString(name);
+        ASSERT_TRUE(Write(env.Local(name), fresh));
+        const bool copied = dlg->CopyLocalToFtp(env.Local(name), "/" + target);
+        EXPECT_EQ(copied, QString(row.captions).isEmpty() || row.leftAside) << name;
+        EXPECT_EQ(TransferEnv::ReadLocal(server.PathOf(target)), copied ? fresh : old) << name;
+    }
+    QStringList expected = QString(row.captions).split(',', Qt::SkipEmptyParts);
+    EXPECT_EQ(env.boxes.Captions(), expected);
+    QStringList names = QDir(server.Root()).entryList(QDir::Files | QDir::Hidden);
+    names.removeOne("target.bin");
+    names.removeOne("second.bin");
+    EXPECT_EQ(names.size(), row.leftAside ? 2 : 0) << names.join(' ').toStdString();
+    for (const QString& name : names) {
+        EXPECT_TRUE(name.startsWith(".target.bin.velmar-old-")) << name.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Quirks, QuirkyServerTest,
+    testing::Values(QuirkRow{"no-rename", false, "", false},
+                    QuirkRow{"no-dot-stor", false, "", false},
+                    QuirkRow{"no-dot-stor", true, "Error Copying File,Error Copying File", false},
+                    QuirkRow{"keep-old", true, "Error Deleting File,Error Deleting File", true}),
+    [](const testing::TestParamInfo<QuirkRow>& info) {
+        std::string name = info.param.quirks;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name + (info.param.replace ? "_replace" : "_new");
+    });
 
 } // namespace

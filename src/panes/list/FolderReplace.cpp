@@ -148,7 +148,7 @@ bool PutInPlace(const Side& side, CMyListView* pane, const QString& fresh,
     side.Forget(fresh);
     // What could not be deleted is named to the user, and left to the user.
     if (!side.Delete(aside, oldIsLink))
-        copymessages::OldNotRemoved(pane, aside);
+        copymessages::OldNotRemoved(pane, aside, true);
     side.Forget(aside);
     return true;
 }

@@ -142,9 +142,9 @@ bool FtpControl::WillRedial() const {
 }
 
 QString FtpControl::LostText() const {
-    return QStringLiteral("The connection to the server was lost, and making it afresh did not "
-                          "help: ") +
-           m_lostReason;
+    // Said after one fresh login was tried: the reason is that login's or the
+    // broken command's.
+    return QStringLiteral("The connection to the server was lost: ") + m_lostReason;
 }
 
 bool FtpControl::Repeatable(const std::string& command) {

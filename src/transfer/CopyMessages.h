@@ -40,8 +40,8 @@ void UnsafeName(QWidget* owner, const QString& shownPath);
 void NameTooLong(QWidget* owner, const QString& path);
 
 // Caption "Connection Lost": the connection to the server went, and a new one
-// could not be made; never shown for a stop. detail (a delete's account of what
-// is left) follows when given.
+// could not be made; never shown for a stop. detail (why, or a delete's account
+// of what is left) follows when given.
 void ConnectionLost(QWidget* owner, const QString& detail = QString());
 
 } // namespace copymessages

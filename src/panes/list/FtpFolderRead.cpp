@@ -70,7 +70,7 @@ bool ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, const QString& p
 void ReportFtpReadFailure(QWidget* owner, CVelmarApp& app, const QString& folder,
                           const FtpReadFailure& failure) {
     if (failure.connectionLost)
-        ConnectionLostOnce(owner, app, QString());
+        ConnectionLostOnce(owner, app, failure.reason);
     else
         ReportReadFolderError(owner, folder, failure.reason);
 }
@@ -78,6 +78,8 @@ void ReportFtpReadFailure(QWidget* owner, CVelmarApp& app, const QString& folder
 bool ReportIfConnectionLost(QWidget* owner, CVelmarApp& app, const core::OpResult& result) {
     if (result.kind != core::OpErrorKind::ConnectionLost)
         return false;
-    ConnectionLostOnce(owner, app, result.detail);
+    // A tree delete's account holds the reason; another operation has the words.
+    ConnectionLostOnce(owner, app,
+                       result.detail.isEmpty() ? ExplainServerError(result.words) : result.detail);
     return true;
 }

@@ -26,12 +26,13 @@ bool ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, const QString& p
                           FtpReadFailure& failure);
 
 // Shows why folder could not be read. A lost connection shows the connection-lost
-// message instead, once: the FTP side is unavailable from then on, until a Refresh
-// connects again, and later failures of it show nothing more.
+// message instead (with why it could not be made again), once: the FTP side is
+// unavailable from then on, until a Refresh connects again, and later failures of
+// it show nothing more.
 void ReportFtpReadFailure(QWidget* owner, CVelmarApp& app, const QString& folder,
                           const FtpReadFailure& failure);
 
-// The same for a lost connection met by a create, rename or delete (detail: a
-// tree delete's account of what is left). True when result is such a loss;
-// other results are left to the caller.
+// The same for a lost connection met by a create, rename or delete (with why,
+// or a tree delete's account of what is left). True when result is such a
+// loss; other results are left to the caller.
 bool ReportIfConnectionLost(QWidget* owner, CVelmarApp& app, const core::OpResult& result);

@@ -1,5 +1,7 @@
 #include "TempJournal.h"
 
+#include "PrivateFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -145,48 +147,19 @@ Loaded Load(const QString& path) {
     return loaded;
 }
 
-bool WriteAll(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, std::size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// Replaces the file whole through a temporary one beside it, readable by the
-// owner only. Not synced: a killed program loses nothing that was written, and a
-// line lost to a crash of the whole system only leaves a name unremoved.
-bool ReplaceFile(const QString& path, const QByteArray& data) {
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temp = target + ".tmp" + QByteArray::number(qint64(::getpid()));
-    const int fd =
-        ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, data);
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.constData(), target.constData()) == 0)
-        return true;
-    ::unlink(temp.constData());
-    return false;
-}
-
 // Writes entries back; lines that could not be read are first kept aside as they
 // were, so that a damaged journal is neither acted on nor silently lost.
 bool Store(const QString& path, const Loaded& loaded) {
-    if (loaded.unreadable > 0 && !ReplaceFile(path + QStringLiteral(".damaged"), loaded.original))
+    // Not synced: a killed program loses nothing that was written, and a line
+    // lost to a crash of the whole system only leaves a name unremoved.
+    constexpr auto kNoSync = privatefile::Sync::No;
+    if (loaded.unreadable > 0 &&
+        !privatefile::Replace(path + QStringLiteral(".damaged"), loaded.original, kNoSync))
         return false;
     QByteArray out(kHeader);
     for (const Entry& e : loaded.entries)
         out += LineOf(e);
-    return ReplaceFile(path, out);
+    return privatefile::Replace(path, out, kNoSync);
 }
 
 // Applies change to the journal under its lock; change returns whether it

@@ -1,5 +1,7 @@
 #include "Certificate.h"
 
+#include "PrivateFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,49 +29,6 @@ QStringList ReadLines(const QString& path) {
     // A store is a few lines; anything huge is not ours and not worth reading.
     const QByteArray data = file.read(4 << 20);
     return QString::fromUtf8(data).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-bool WriteAll(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, std::size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// Replaces the file through a temporary one beside it, readable by the owner only.
-bool ReplaceFile(const QString& path, const QByteArray& data) {
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath()))
-        return false;
-    const QByteArray target = QFile::encodeName(path);
-    // Unique within the process too: two sessions may write at the same moment.
-    static std::atomic<unsigned> serial{0};
-    const QByteArray temp = target + ".tmp" + QByteArray::number(qint64(::getpid())) + '.' +
-                            QByteArray::number(serial++);
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.constData(), target.constData()) == 0) {
-        const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(),
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-        return true;
-    }
-    ::unlink(temp.constData());
-    return false;
 }
 
 // "key fingerprint" when the line is one of ours.
@@ -155,7 +114,7 @@ bool CertificateStore::Remember(const QString& host, unsigned short port,
         out += line.toUtf8() + '\n';
     }
     out += (wanted + QLatin1Char(' ') + fingerprint.toUpper()).toUtf8() + '\n';
-    return ReplaceFile(m_path, out);
+    return privatefile::Replace(m_path, out, privatefile::Sync::Yes);
 }
 
 QString TlsMemory::BesideStore(const QString& storePath) {
@@ -176,7 +135,7 @@ bool TlsMemory::Remember(const QString& host, unsigned short port) {
         if (!line.startsWith(QLatin1Char('#')))
             out += line.toUtf8() + '\n';
     out += CertificateStore::Key(host, port).toUtf8() + '\n';
-    return ReplaceFile(m_path, out);
+    return privatefile::Replace(m_path, out, privatefile::Sync::Yes);
 }
 
 bool CertificateTrust::TlsExpected(const QString& host, unsigned short port) {

@@ -1,5 +1,7 @@
 #include "ProfileFile.h"
 
+#include "PrivateFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -33,20 +35,6 @@ QString DecodeCp1252(const QByteArray& bytes) {
     return text;
 }
 
-bool WriteAll(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
 
 void SyncFolder(const QByteArray& folder) {
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -278,7 +266,7 @@ bool SaveProfileList(const QString& path, const std::vector<CProfile>& profiles)
     const int fd = ::mkstemp(temp.data()); // created 0600
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && privatefile::WriteAll(fd, data) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.constData(), QFile::encodeName(path).constData()) == 0;
     if (!ok) {

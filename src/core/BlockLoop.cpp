@@ -17,8 +17,8 @@
 #include "Transfer.h"
 
 namespace {
-constexpr std::size_t kBufferSize = 1024 * 1024;
-constexpr std::size_t kReadChunk = 256 * 1024;
+constexpr std::size_t kBufferSize = 4 * 1024 * 1024;
+constexpr std::size_t kReadChunk = 1024 * 1024;
 // Widgets are written and waiting events let through at most this often; the
 // cancel flag itself is looked at after every block.
 constexpr auto kRefreshInterval = std::chrono::milliseconds(50);

@@ -85,8 +85,10 @@ bool core::Transfer::ArrivedWhole(std::uint64_t received, std::optional<std::uin
 bool core::Transfer::StoredWhole(const QString& store, std::uint64_t sent) {
     // The final reply said the file is stored; where the server tells its size,
     // it must hold every byte sent (a full disk is sometimes reported late).
+    // A temporary name is new and written once, so it holds exactly what was sent.
     const auto size = ServerSize(store);
-    if (!size || *size >= sent)
+    const bool exact = transferpaths::IsTempPath(store);
+    if (!size || (exact ? *size == sent : *size >= sent))
         return true;
     ReportCopyError(std::runtime_error(
         QStringLiteral("The server stored %1 of the %2 bytes sent.").arg(*size).arg(sent).toStdString()));
@@ -134,6 +136,18 @@ CInternetFile* core::Transfer::OpenStore(RemoteTarget& target) {
     if (!connection)
         throw CInternetException(ERROR_FTP_DROPPED, QStringLiteral("not connected"));
     try {
+        if (target.viaTemp && !m_site->RefusesAppend()) {
+            try {
+                return connection->OpenFile(target.store, GENERIC_WRITE | GENERIC_WRITE_NEW,
+                                            FTP_TRANSFER_TYPE_BINARY, 1);
+            } catch (const CInternetException& error) {
+                // A server without APPE: STOR, as every server has.
+                if (error.m_dwError != ERROR_INTERNET_EXTENDED_ERROR ||
+                    !connection->Control().Alive() || ftp::Interrupted())
+                    throw;
+                m_site->SetRefusesAppend();
+            }
+        }
         return connection->OpenFile(target.store, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 1);
     } catch (const CInternetException& error) {
         // Some servers refuse names that begin with a dot. For a new name the

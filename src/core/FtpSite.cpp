@@ -74,6 +74,7 @@ void FtpSite::SetProfile(const CProfile& profile) {
         return;
     m_profile = profile;
     m_refusesRenames = false;
+    m_refusesAppend = false;
     emit profileChanged();
 }
 

@@ -87,6 +87,9 @@ public:
     // on, for this session, uploads to new names are written under their own name.
     bool RefusesRenames() const { return m_refusesRenames.load(); }
     void SetRefusesRenames() { m_refusesRenames = true; }
+    // The server refused APPE for a new temporary name: STOR from then on.
+    bool RefusesAppend() const { return m_refusesAppend.load(); }
+    void SetRefusesAppend() { m_refusesAppend = true; }
 
 signals:
     void connectionChanged(bool connected);
@@ -110,6 +113,7 @@ private:
     std::atomic<bool> m_connectError{false};
     std::atomic<bool> m_connectDone{false};
     std::atomic<bool> m_refusesRenames{false};
+    std::atomic<bool> m_refusesAppend{false};
 };
 
 } // namespace core

@@ -161,7 +161,8 @@ CInternetFile* CFtpConnection::OpenFile(const QString& path, unsigned access, un
     if (path.isEmpty() || !CommandPath(*m_control, path, arg, &why))
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, why);
     const bool upload = (access & GENERIC_WRITE) != 0;
-    Poco::Net::StreamSocket data = m_control->OpenData((upload ? "STOR " : "RETR ") + arg);
+    const char* verb = !upload ? "RETR " : (access & GENERIC_WRITE_NEW) ? "APPE " : "STOR ";
+    Poco::Net::StreamSocket data = m_control->OpenData(verb + arg);
     auto channel = std::make_unique<FtpDataChannel>(m_control.get(), data,
                                                     upload ? FtpDataChannel::Direction::Upload
                                                            : FtpDataChannel::Direction::Download);

@@ -35,6 +35,12 @@ class Handler(FTPHandler):
             return
         return FTPHandler.ftp_STOR(self, file, mode)
 
+    def ftp_APPE(self, file):
+        if "no-dot-stor" in QUIRKS and os.path.basename(file).startswith("."):
+            self.respond("553 Hidden names are not allowed.")
+            return
+        return FTPHandler.ftp_APPE(self, file)
+
     def ftp_DELE(self, path):
         if "keep-old" in QUIRKS and ".velmar-old-" in os.path.basename(path):
             self.respond("550 Permission denied.")

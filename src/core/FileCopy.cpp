@@ -98,12 +98,6 @@ bool core::Transfer::CloseAfterCopy(bool copied, std::initializer_list<CInternet
     return copied;
 }
 
-// Ends an upload. After Cancel the part is not wanted: the data connection is
-// dropped at once, and the caller removes what reached the server.
-bool core::Transfer::CloseUploadAfterCopy(bool copied, CInternetFile* file) {
-    return CloseAfterCopy(copied, {file});
-}
-
 bool core::Transfer::CopyLocalToFtp(const QString& localPath, const QString& remotePath) {
     return UploadLocal(localPath, remotePath, Target::MayExist);
 }
@@ -136,7 +130,7 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
     LocalFileSource source(local);
     InternetFileSink sink(*remote);
     bool copied = RunBlockLoop(length, source, sink, LengthRule::Exact);
-    copied = CloseUploadAfterCopy(copied, remote.get());
+    copied = CloseAfterCopy(copied, {remote.get()});
     copied = copied && StoredWhole(destination.store, length);
     if (FinishRemoteTarget(destination, copied))
         return true;
@@ -254,8 +248,8 @@ bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& de
     InternetFileSource from(*source);
     InternetFileSink to(*destination);
     bool copied = RunBlockLoop(listed.value_or(0), from, to, LengthRule::ToEndOfData);
-    copied = CloseUploadAfterCopy(copied, destination.get());
-    copied = CloseAfterCopy(copied, {source.get()});
+    // The destination first: its final reply says whether the server kept the data.
+    copied = CloseAfterCopy(copied, {destination.get(), source.get()});
     const std::uint64_t received = source->BytesTransferred();
     copied = copied && ArrivedWhole(received, exact) && StoredWhole(store.store, received);
     if (FinishRemoteTarget(store, copied))

@@ -141,7 +141,6 @@ private:
     // A further connection to the active profile's server; throws CInternetException.
     ExtraConnection OpenExtraConnection();
     bool CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files);
-    bool CloseUploadAfterCopy(bool copied, CInternetFile* file);
     // How long clearing up and putting a finished file in place may take.
     static constexpr std::chrono::milliseconds kCleanupGrace{5000};
 

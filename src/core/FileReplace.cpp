@@ -160,6 +160,9 @@ CInternetFile* core::Transfer::OpenStore(RemoteTarget& target) {
     ForgetRemote(m_site, target.store);
     target.store = target.path;
     target.viaTemp = false;
+    ShowLine(core::StatusLine::Message,
+             QStringLiteral("The server does not take the temporary name: the file is copied "
+                            "straight under its own name."));
     return connection->OpenFile(target.store, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 1);
 }
 

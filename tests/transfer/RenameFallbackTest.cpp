@@ -146,6 +146,11 @@ TEST_P(QuirkyServerTest, TheFileArrivesWholeAndNothingIsLost) {
         EXPECT_EQ(copied, QString(row.captions).isEmpty() || row.leftAside) << name;
         EXPECT_EQ(TransferEnv::ReadLocal(server.PathOf(target)), copied ? fresh : old) << name;
     }
+    // A new file written under its own name is said so in the status window.
+    if (!row.replace) {
+        EXPECT_TRUE(dlg->GetDlgItemText(1034).contains("its own name"))
+            << dlg->GetDlgItemText(1034).toStdString();
+    }
     QStringList expected = QString(row.captions).split(',', Qt::SkipEmptyParts);
     EXPECT_EQ(env.boxes.Captions(), expected);
     QStringList names = QDir(server.Root()).entryList(QDir::Files | QDir::Hidden);

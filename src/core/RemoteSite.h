@@ -53,6 +53,7 @@ public:
         Lost,      // the connection broke and could not be made again
         TimedOut,  // the server went silent past the time-outs
         Cancelled, // the stop request came
+        Broken,    // a transfer or a data connection broke, the session itself may stand
     };
     RemoteError(Kind kind, const QString& words)
         : std::runtime_error(words.toStdString()), m_kind(kind), m_words(words) {}
@@ -90,6 +91,7 @@ public:
 
 // How a write opens its file.
 enum class WriteStart {
+    New,      // a name that nothing holds yet (a temporary name): created, never truncated
     Fresh,    // a new file, or an existing one emptied
     AtOffset, // an existing file's bytes before the offset kept, the rest written over
 };
@@ -111,6 +113,11 @@ public:
     virtual std::optional<RemoteEntry> Stat(const QString& path) = 0;
     // The size the server stores for a file now; nothing when it does not say.
     virtual std::optional<std::uint64_t> Size(const QString& path) = 0;
+    // Whether a path (a link's, mostly) leads to a folder.
+    virtual bool LeadsToFolder(const QString& path) {
+        const auto entry = Stat(path);
+        return entry && entry->isFolder;
+    }
 
     virtual void MakeFolder(const QString& path) = 0;
     // Never over an existing name: a name that is there already is refused.

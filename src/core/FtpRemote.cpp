@@ -1,0 +1,324 @@
+// FTP and FTPS behind the remote-site interface: the FTP classes' results and
+// exceptions become the interface's entries and RemoteErrors.
+#include "FtpRemote.h"
+
+#include <cstdlib>
+
+#include "FtpConnection.h"
+#include "FtpControl.h"
+#include "FtpFileFind.h"
+#include "FtpFileOps.h"
+#include "FtpSite.h"
+#include "InternetException.h"
+#include "InternetFile.h"
+#include "Interrupt.h"
+#include "NameCodec.h"
+
+namespace core {
+namespace {
+const QString kGone = QStringLiteral("The connection to the server is closed.");
+
+RemoteEntry EntryOf(const FtpListEntry& found) {
+    RemoteEntry entry;
+    entry.name = found.name;
+    entry.isFolder = found.isFolder;
+    entry.isLink = found.isLink;
+    entry.targetKnown = found.targetKnown;
+    entry.size = found.size;
+    entry.lastWriteTime = found.lastWriteTime;
+    entry.dateOnly = found.dateOnly;
+    entry.linkTarget = found.linkTarget;
+    entry.unique = found.unique;
+    entry.rawName = found.rawName;
+    return entry;
+}
+
+// A look-up that failed: the connection lost, a stop, or the server's no.
+[[noreturn]] void ThrowFindFailure(const CFtpFileFind& find) {
+    if (ftp::Interrupted())
+        throw RemoteError(RemoteError::Kind::Cancelled, find.ErrorText());
+    throw RemoteError(find.ConnectionLost() ? RemoteError::Kind::Lost : RemoteError::Kind::Refused,
+                      find.ErrorText());
+}
+
+// Where a RemoteFile's transfer stands, and its end, whichever way it goes.
+class FtpStream {
+public:
+    FtpStream(CFtpConnection& connection, CInternetFile* file)
+        : m_connection(connection), m_file(file) {}
+    ~FtpStream() { Abandon(); }
+    FtpStream(const FtpStream&) = delete;
+    FtpStream& operator=(const FtpStream&) = delete;
+
+    CInternetFile& File() { return *m_file; }
+    CFtpConnection& Connection() { return m_connection; }
+    void Close() {
+        if (!m_file)
+            return;
+        std::unique_ptr<CInternetFile> file(m_file.release());
+        file->Close();
+    }
+    void Abandon() noexcept {
+        if (!m_file)
+            return;
+        std::unique_ptr<CInternetFile> file(m_file.release());
+        try {
+            file->Close();
+        } catch (const std::exception&) {
+        }
+    }
+
+private:
+    CFtpConnection& m_connection;
+    std::unique_ptr<CInternetFile> m_file;
+};
+
+class FtpReader : public RemoteReader {
+public:
+    FtpReader(CFtpConnection& connection, CInternetFile* file) : m_stream(connection, file) {}
+    std::size_t Read(void* buffer, std::size_t count) override {
+        try {
+            return m_stream.File().Read(buffer, unsigned(std::min<std::size_t>(count, 1u << 30)));
+        } catch (const CInternetException& e) {
+            throw FtpRemote::Translate(m_stream.Connection(), e);
+        }
+    }
+    void Close() override {
+        try {
+            m_stream.Close();
+        } catch (const CInternetException& e) {
+            throw FtpRemote::Translate(m_stream.Connection(), e);
+        }
+    }
+    void Abandon() noexcept override { m_stream.Abandon(); }
+
+private:
+    FtpStream m_stream;
+};
+
+class FtpWriter : public RemoteWriter {
+public:
+    FtpWriter(CFtpConnection& connection, CInternetFile* file) : m_stream(connection, file) {}
+    void Write(const void* buffer, std::size_t count) override {
+        try {
+            m_stream.File().Write(buffer, unsigned(count));
+        } catch (const CInternetException& e) {
+            throw FtpRemote::Translate(m_stream.Connection(), e);
+        }
+    }
+    void Close() override {
+        try {
+            m_stream.Close();
+        } catch (const CInternetException& e) {
+            throw FtpRemote::Translate(m_stream.Connection(), e);
+        }
+    }
+    void Abandon() noexcept override { m_stream.Abandon(); }
+
+private:
+    FtpStream m_stream;
+};
+} // namespace
+
+FtpRemote::FtpRemote(CFtpConnection& connection, FtpSite* site)
+    : m_connection(connection), m_site(site) {}
+
+FtpRemote::FtpRemote(std::unique_ptr<CFtpConnection> owned, FtpSite* site)
+    : m_owned(std::move(owned)), m_connection(*m_owned), m_site(site) {}
+
+FtpRemote::~FtpRemote() {
+    if (!m_owned)
+        return;
+    try {
+        m_owned->Close();
+    } catch (const std::exception&) {
+    }
+}
+
+RemoteError FtpRemote::Translate(CFtpConnection& connection, const CInternetException& e) {
+    if (IsCancel(e))
+        return RemoteError(RemoteError::Kind::Cancelled, e.Message());
+    if (e.m_dwError == ERROR_INTERNET_TIMEOUT)
+        return RemoteError(RemoteError::Kind::TimedOut, e.Message());
+    if (IsConnectionLost(connection, e))
+        return RemoteError(RemoteError::Kind::Lost, e.Message());
+    // Only the server's own no is a refusal: the fall-backs it allows (another
+    // name, another command) must never follow a broken connection.
+    const bool refused =
+        e.m_dwError == ERROR_INTERNET_EXTENDED_ERROR && connection.Control().Alive();
+    return RemoteError(refused ? RemoteError::Kind::Refused : RemoteError::Kind::Broken,
+                       e.Message());
+}
+
+template <typename Step>
+auto FtpRemote::Guarded(Step&& step) -> decltype(step()) {
+    try {
+        return step();
+    } catch (const CInternetException& e) {
+        throw Translate(m_connection, e);
+    }
+}
+
+RemoteCaps FtpRemote::Caps() const {
+    RemoteCaps caps;
+    caps.uniqueIds = m_connection.Control().HasMlst();
+    caps.links = true;
+    return caps;
+}
+
+QString FtpRemote::Encryption() const {
+    return m_connection.IsEncrypted() ? QStringLiteral("TLS") : QString();
+}
+
+std::vector<RemoteEntry> FtpRemote::List(const QString& folder) {
+    return Guarded([&] {
+        // Some servers answer the listing of a folder they may not read, or of one
+        // that is gone, with an empty listing and a success reply: a folder that
+        // cannot be entered is not taken for an empty one.
+        if (!m_connection.SetCurrentDirectory(folder)) {
+            ftp::ThrowIfInterrupted();
+            throw RemoteError(m_connection.Control().Alive() ? RemoteError::Kind::Refused
+                                                             : RemoteError::Kind::Lost,
+                              QStringLiteral("The folder cannot be opened."));
+        }
+        CFtpFileFind find(&m_connection, 1);
+        const QString pattern =
+            folder.endsWith(QLatin1Char('/')) ? folder + QStringLiteral("*.*")
+                                              : folder + QStringLiteral("/*.*");
+        find.FindFile(pattern, INTERNET_FLAG_RELOAD);
+        if (find.Failed())
+            ThrowFindFailure(find);
+        std::vector<RemoteEntry> entries;
+        entries.reserve(find.Entries().size());
+        for (const FtpListEntry& found : find.Entries())
+            entries.push_back(EntryOf(found));
+        return entries;
+    });
+}
+
+std::optional<RemoteEntry> FtpRemote::Stat(const QString& path) {
+    return Guarded([&]() -> std::optional<RemoteEntry> {
+        CFtpFileFind find(&m_connection, 1);
+        const bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
+        if (find.Failed())
+            ThrowFindFailure(find);
+        if (!found || find.Entries().empty())
+            return std::nullopt;
+        return EntryOf(find.Entries().front());
+    });
+}
+
+std::optional<std::uint64_t> FtpRemote::Size(const QString& path) {
+    std::string arg;
+    FtpControl& control = m_connection.Control();
+    if (!CommandPath(control, path, arg))
+        return std::nullopt;
+    FtpReply reply;
+    try {
+        if (!control.CommandOk("SIZE " + arg, 2, &reply) || reply.code != 213)
+            return std::nullopt;
+    } catch (const CInternetException&) {
+        return std::nullopt; // the connection is lost: the next step finds it so and says it
+    }
+    const std::string digits = reply.text.size() > 4 ? reply.text.substr(4) : std::string();
+    char* end = nullptr;
+    const unsigned long long size = std::strtoull(digits.c_str(), &end, 10);
+    if (end == digits.c_str())
+        return std::nullopt;
+    return size;
+}
+
+bool FtpRemote::LeadsToFolder(const QString& path) {
+    // A change of folder is the one answer every server gives about a link.
+    try {
+        return m_connection.SetCurrentDirectory(path);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void FtpRemote::PathCommand(const char* verb, const QString& path) {
+    Guarded([&] {
+        QString words;
+        if (!FtpPathCommand(m_connection, verb, path, words))
+            throw RemoteError(ftp::Interrupted() ? RemoteError::Kind::Cancelled
+                                                 : RemoteError::Kind::Refused,
+                              words);
+    });
+}
+
+void FtpRemote::MakeFolder(const QString& path) {
+    PathCommand("MKD", path);
+}
+
+void FtpRemote::DeleteFile(const QString& path) {
+    PathCommand("DELE", path);
+}
+
+void FtpRemote::DeleteFolder(const QString& path) {
+    PathCommand("RMD", path);
+}
+
+void FtpRemote::Rename(const QString& from, const QString& to) {
+    Guarded([&] {
+        if (Stat(to))
+            throw RemoteError(RemoteError::Kind::Refused,
+                              QStringLiteral("A file or folder of that name exists."));
+        if (!m_connection.Rename(from, to)) {
+            ftp::ThrowIfInterrupted();
+            throw RemoteError(m_connection.Control().Alive() ? RemoteError::Kind::Refused
+                                                             : RemoteError::Kind::Lost,
+                              QStringLiteral("The server did not rename the file."));
+        }
+    });
+}
+
+std::unique_ptr<RemoteReader> FtpRemote::OpenRead(const QString& path, std::uint64_t offset) {
+    if (offset != 0)
+        throw RemoteError(RemoteError::Kind::Refused,
+                          QStringLiteral("A read from an offset is not offered here."));
+    return Guarded([&] {
+        return std::make_unique<FtpReader>(
+            m_connection,
+            m_connection.OpenFile(path, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
+    });
+}
+
+std::unique_ptr<RemoteWriter> FtpRemote::OpenWrite(const QString& path, WriteStart start,
+                                                  std::uint64_t offset) {
+    if (start == WriteStart::AtOffset && offset != 0)
+        throw RemoteError(RemoteError::Kind::Refused,
+                          QStringLiteral("A write from an offset is not offered here."));
+    return Guarded([&]() -> std::unique_ptr<RemoteWriter> {
+        // A new name is created with APPE where the server has it: a STOR
+        // truncates, and some servers write a truncated file out whole first.
+        if (start == WriteStart::New && !(m_site && m_site->RefusesAppend())) {
+            try {
+                return std::make_unique<FtpWriter>(
+                    m_connection, m_connection.OpenFile(path, GENERIC_WRITE | GENERIC_WRITE_NEW,
+                                                        FTP_TRANSFER_TYPE_BINARY, 1));
+            } catch (const CInternetException& error) {
+                // A server without APPE: STOR, as every server has.
+                if (error.m_dwError != ERROR_INTERNET_EXTENDED_ERROR ||
+                    !m_connection.Control().Alive() || ftp::Interrupted())
+                    throw;
+                if (m_site)
+                    m_site->SetRefusesAppend();
+            }
+        }
+        return std::make_unique<FtpWriter>(
+            m_connection,
+            m_connection.OpenFile(path, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 1));
+    });
+}
+
+QString FtpRemote::HomeFolder() {
+    return Guarded([&] {
+        QString folder;
+        if (!m_connection.GetCurrentDirectory(folder))
+            throw RemoteError(RemoteError::Kind::Refused, QStringLiteral("PWD failed."));
+        return folder;
+    });
+}
+
+} // namespace core

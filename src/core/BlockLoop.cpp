@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "FtpSite.h"
-#include "InternetFile.h"
+#include "RemoteSite.h"
 #include "Interrupt.h"
 #include "Job.h"
 #include "LocalFile.h"
@@ -25,13 +25,15 @@ constexpr auto kRefreshInterval = std::chrono::milliseconds(50);
 constexpr std::size_t kBlock = progress::kBlockSize;
 } // namespace
 
-std::size_t InternetFileSource::Read(char* buffer, std::size_t count) {
-    return m_file.Read(buffer, static_cast<unsigned>(count));
+std::size_t RemoteSource::Read(char* buffer, std::size_t count) {
+    const std::size_t got = m_file.Read(buffer, count);
+    m_received += got;
+    return got;
 }
 
-void InternetFileSink::Write(const char* buffer, std::size_t count) {
+void RemoteSink::Write(const char* buffer, std::size_t count) {
     if (count > 0)
-        m_file.Write(buffer, static_cast<unsigned>(count));
+        m_file.Write(buffer, count);
 }
 
 std::size_t LocalFileSource::Read(char* buffer, std::size_t count) {

@@ -3,8 +3,13 @@
 #include <cstddef>
 #include <stdexcept>
 
-class CInternetFile;
+#include <cstdint>
+
 class LocalFile;
+namespace core {
+class RemoteReader;
+class RemoteWriter;
+} // namespace core
 
 // The two ends of one copy. A source returns 0 only at the end of its data; both
 // throw (std::exception) when the transfer breaks.
@@ -20,22 +25,25 @@ public:
     virtual void Write(const char* buffer, std::size_t count) = 0;
 };
 
-class InternetFileSource : public TransferSource {
+// A remote file being read; it counts what has arrived.
+class RemoteSource : public TransferSource {
 public:
-    explicit InternetFileSource(CInternetFile& file) : m_file(file) {}
+    explicit RemoteSource(core::RemoteReader& file) : m_file(file) {}
     std::size_t Read(char* buffer, std::size_t count) override;
+    std::uint64_t Received() const { return m_received; }
 
 private:
-    CInternetFile& m_file;
+    core::RemoteReader& m_file;
+    std::uint64_t m_received = 0;
 };
 
-class InternetFileSink : public TransferSink {
+class RemoteSink : public TransferSink {
 public:
-    explicit InternetFileSink(CInternetFile& file) : m_file(file) {}
+    explicit RemoteSink(core::RemoteWriter& file) : m_file(file) {}
     void Write(const char* buffer, std::size_t count) override;
 
 private:
-    CInternetFile& m_file;
+    core::RemoteWriter& m_file;
 };
 
 class LocalFileSource : public TransferSource {

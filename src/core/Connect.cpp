@@ -337,7 +337,7 @@ bool core::Transfer::FinishConnect(CFtpConnection* connection) {
         QString currentDir;
         connection->GetCurrentDirectory(currentDir);
         m_site->SetCurrentDir(currentDir);
-        SweepRemoteLeftovers(m_site->Profile(), connection);
+        SweepRemoteLeftovers(m_site->Profile(), m_site->Remote());
     } catch (const std::exception&) {
         // The connection died right after the login: no half-made state is kept.
         m_site->Close();

@@ -6,14 +6,11 @@
 #include <sys/stat.h>
 
 #include "BlockLoop.h"
-#include "FtpConnection.h"
-#include "FtpFileFind.h"
 #include "FtpSite.h"
-#include "InternetFile.h"
-#include "InternetSession.h"
 #include "Interrupt.h"
 #include "Job.h"
 #include "LocalFile.h"
+#include "RemoteSite.h"
 #include "Transfer.h"
 
 namespace {
@@ -33,68 +30,66 @@ private:
     core::Transfer& m_dlg;
 };
 
-// An open remote file that is closed when it goes out of scope on a path that
-// did not close it; an error of that late close is not reported again, as the
-// copy has failed (and said so) already.
-struct RemoteFileCloser {
-    void operator()(CInternetFile* file) const {
-        try {
-            file->Close();
-        } catch (const std::exception&) {
-        }
+// An open remote file that is dropped when it goes out of scope on a path that
+// did not close it; the copy has failed (and said so) already.
+template <typename File>
+struct Abandoning {
+    void operator()(File* file) const {
+        file->Abandon();
         delete file;
     }
 };
-using RemoteFile = std::unique_ptr<CInternetFile, RemoteFileCloser>;
+using RemoteIn = std::unique_ptr<core::RemoteReader, Abandoning<core::RemoteReader>>;
+using RemoteOut = std::unique_ptr<core::RemoteWriter, Abandoning<core::RemoteWriter>>;
 } // namespace
-
-void ConnectionCloser::operator()(CFtpConnection* connection) const {
-    try {
-        connection->Close();
-    } catch (const std::exception&) {
-    }
-    delete connection;
-}
 
 QString core::Transfer::RemoteName(const QString& path) const {
     return m_site->Profile().m_name + QLatin1Char(':') + path;
 }
 
-std::optional<FtpListEntry> core::Transfer::ListedEntry(const QString& remotePath, bool* failed) {
-    CFtpFileFind find(m_site->Connection(), 1);
-    std::optional<FtpListEntry> entry;
-    if (find.FindFile(remotePath, INTERNET_FLAG_RELOAD) && !find.Entries().empty())
-        entry = find.Entries().front();
-    if (failed)
-        *failed = find.Failed();
-    find.Close();
-    return entry;
+core::RemoteConnection* core::Transfer::Remote() const {
+    return m_site ? m_site->Remote() : nullptr;
 }
 
-ExtraConnection core::Transfer::OpenExtraConnection() {
-    if (!m_site->Session())
-        throw CInternetException(ERROR_INTERNET_CANNOT_CONNECT, QStringLiteral("no session"));
-    const CProfile& profile = m_site->Profile();
-    return ExtraConnection(
-        m_site->Session()->GetFtpConnection(profile.m_address, profile.m_userId, profile.m_password,
-                                            INTERNET_INVALID_PORT_NUMBER, false));
+std::optional<core::RemoteEntry> core::Transfer::ListedEntry(const QString& remotePath,
+                                                             bool* failed) {
+    if (failed)
+        *failed = false;
+    try {
+        return Remote()->Stat(remotePath);
+    } catch (const RemoteError& error) {
+        if (error.kind() == RemoteError::Kind::Cancelled)
+            throw;
+        if (failed)
+            *failed = true;
+        return std::nullopt;
+    }
+}
+
+std::unique_ptr<core::RemoteConnection> core::Transfer::OpenExtraConnection() {
+    return m_site->OpenExtra();
 }
 
 // Ends a copy whose data has moved: closes the destination and then the source,
 // which is where the server says whether the transfer really completed. A close
 // error fails a copy that had not failed yet, and is reported once.
-bool core::Transfer::CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files) {
-    for (CInternetFile* file : files) {
+bool core::Transfer::CloseAfterCopy(bool copied, RemoteWriter* writer, RemoteReader* reader) {
+    auto close = [&](auto* file) {
         if (!file)
-            continue;
+            return;
+        if (!copied) {
+            file->Abandon();
+            return;
+        }
         try {
             file->Close();
         } catch (const std::exception& error) {
-            if (copied)
-                ReportCopyError(error);
+            ReportCopyError(error);
             copied = false;
         }
-    }
+    };
+    close(writer);
+    close(reader);
     return copied;
 }
 
@@ -108,7 +103,7 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
     ShowTransferControls();
     ShowLine(core::StatusLine::From, localPath);
     ShowLine(core::StatusLine::To, RemoteName(remotePath));
-    if (!m_site->Connection()) {
+    if (!Remote()) {
         ReportCopyError();
         return false;
     }
@@ -118,19 +113,19 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
         return false;
     }
     RemoteTarget destination;
-    RemoteFile remote;
+    RemoteOut remote;
     try {
         destination = PlanRemoteTarget(remotePath, target);
-        remote.reset(OpenStore(destination));
+        remote.reset(OpenStore(destination).release());
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
     }
     const std::uint64_t length = local.Length();
     LocalFileSource source(local);
-    InternetFileSink sink(*remote);
+    RemoteSink sink(*remote);
     bool copied = RunBlockLoop(length, source, sink, LengthRule::Exact);
-    copied = CloseAfterCopy(copied, {remote.get()});
+    copied = CloseAfterCopy(copied, remote.get());
     copied = copied && StoredWhole(destination.store, length);
     if (FinishRemoteTarget(destination, copied))
         return true;
@@ -143,7 +138,7 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
     ShowLine(core::StatusLine::From, RemoteName(remotePath));
     ShowLine(core::StatusLine::To, localPath);
     ShowTransferControls();
-    if (!m_site->Connection()) {
+    if (!Remote()) {
         ReportCopyError();
         return false;
     }
@@ -156,7 +151,7 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
     }
     std::uint64_t length = 0;
     std::optional<std::uint64_t> exact;
-    RemoteFile remote;
+    RemoteIn remote;
     try {
         // SIZE is exact and costs no data connection; a listed size may be rounded,
         // so it only drives the progress.
@@ -166,8 +161,7 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
         else if (const auto entry = ListedEntry(remotePath))
             length = entry->size;
         // The server must deliver the file before anything local is made.
-        remote.reset(
-            m_site->Connection()->OpenFile(remotePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
+        remote.reset(Remote()->OpenRead(remotePath, 0).release());
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
@@ -180,16 +174,18 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
         ReportCopyError();
         return false;
     }
-    const bool copied = DownloadInto(local, *remote, length);
-    const std::uint64_t received = remote->BytesTransferred();
+    std::uint64_t received = 0;
+    const bool copied = DownloadInto(local, *remote, length, received);
     return CommitDownload(local, localPath, copied, received, exact);
 }
 
-bool core::Transfer::DownloadInto(LocalFile& local, CInternetFile& remote, std::uint64_t length) {
-    InternetFileSource source(remote);
+bool core::Transfer::DownloadInto(LocalFile& local, RemoteReader& remote, std::uint64_t length,
+                                  std::uint64_t& received) {
+    RemoteSource source(remote);
     LocalFileSink sink(local);
     bool copied = RunBlockLoop(length, source, sink, LengthRule::ToEndOfData);
-    return CloseAfterCopy(copied, {&remote});
+    received = source.Received();
+    return CloseAfterCopy(copied, nullptr, &remote);
 }
 
 bool core::Transfer::CopyFtpToFtp(const QString& sourcePath, const QString& destinationPath) {
@@ -205,16 +201,16 @@ bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& de
     ShowTransferControls();
     ShowLine(core::StatusLine::From, RemoteName(sourcePath));
     ShowLine(core::StatusLine::To, RemoteName(destinationPath));
-    if (!m_site->Connection()) {
+    if (!Remote()) {
         ReportCopyError();
         return false;
     }
     std::optional<std::uint64_t> exact;
     std::optional<std::uint64_t> listed;
     RemoteTarget store;
-    ExtraConnection second;
-    RemoteFile source;
-    RemoteFile destination;
+    std::unique_ptr<RemoteConnection> second;
+    RemoteIn source;
+    RemoteOut destination;
     try {
         exact = ServerSize(sourcePath);
         listed = exact;
@@ -225,7 +221,7 @@ bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& de
         // The main connection carries the destination; the source needs its own.
         auto openSource = [&] {
             second = OpenExtraConnection();
-            source.reset(second->OpenFile(sourcePath, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
+            source.reset(second->OpenRead(sourcePath, 0).release());
         };
         // A source the server knows nothing of may not exist: it is opened before
         // the destination is made. A known one, and its connection, come last, once
@@ -234,7 +230,7 @@ bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& de
         // connect out for the upload.
         if (!listed)
             openSource();
-        destination.reset(OpenStore(store));
+        destination.reset(OpenStore(store).release());
         if (listed)
             openSource();
     } catch (const std::exception& error) {
@@ -245,12 +241,12 @@ bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& de
             RemoveUnfinished(store.store);
         return false;
     }
-    InternetFileSource from(*source);
-    InternetFileSink to(*destination);
+    RemoteSource from(*source);
+    RemoteSink to(*destination);
     bool copied = RunBlockLoop(listed.value_or(0), from, to, LengthRule::ToEndOfData);
     // The destination first: its final reply says whether the server kept the data.
-    copied = CloseAfterCopy(copied, {destination.get(), source.get()});
-    const std::uint64_t received = source->BytesTransferred();
+    copied = CloseAfterCopy(copied, destination.get(), source.get());
+    const std::uint64_t received = from.Received();
     copied = copied && ArrivedWhole(received, exact) && StoredWhole(store.store, received);
     if (FinishRemoteTarget(store, copied))
         return true;

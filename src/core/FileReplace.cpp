@@ -6,14 +6,11 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
-#include "FtpConnection.h"
-#include "FtpControl.h"
-#include "FtpFileFind.h"
 #include "FtpSite.h"
 #include "Interrupt.h"
 #include "LocalFile.h"
-#include "NameCodec.h"
 #include "RemoteLeftovers.h"
+#include "RemoteSite.h"
 #include "TempJournal.h"
 #include "Transfer.h"
 #include "TransferPaths.h"
@@ -51,23 +48,8 @@ void ForgetRemote(core::FtpSite* site, const QString& path) {
 } // namespace
 
 std::optional<std::uint64_t> core::Transfer::ServerSize(const QString& remotePath) {
-    std::string arg;
-    CFtpConnection* connection = m_site->Connection();
-    if (!connection || !CommandPath(connection->Control(), remotePath, arg))
-        return std::nullopt;
-    FtpReply reply;
-    try {
-        if (!connection->Control().CommandOk("SIZE " + arg, 2, &reply) || reply.code != 213)
-            return std::nullopt;
-    } catch (const CInternetException&) {
-        return std::nullopt; // the connection is lost: the next step finds it so and says it
-    }
-    const std::string digits = reply.text.size() > 4 ? reply.text.substr(4) : std::string();
-    char* end = nullptr;
-    const unsigned long long size = std::strtoull(digits.c_str(), &end, 10);
-    if (end == digits.c_str())
-        return std::nullopt;
-    return size;
+    RemoteConnection* remote = Remote();
+    return remote ? remote->Size(remotePath) : std::nullopt;
 }
 
 bool core::Transfer::ArrivedWhole(std::uint64_t received, std::optional<std::uint64_t> expected) {
@@ -131,30 +113,18 @@ core::Transfer::RemoteTarget core::Transfer::PlanRemoteTarget(const QString& pat
     return plan;
 }
 
-CInternetFile* core::Transfer::OpenStore(RemoteTarget& target) {
-    CFtpConnection* connection = m_site->Connection();
-    if (!connection)
-        throw CInternetException(ERROR_FTP_DROPPED, QStringLiteral("not connected"));
+std::unique_ptr<core::RemoteWriter> core::Transfer::OpenStore(RemoteTarget& target) {
+    RemoteConnection* remote = Remote();
+    if (!remote)
+        throw RemoteError(RemoteError::Kind::Lost, QStringLiteral("not connected"));
     try {
-        if (target.viaTemp && !m_site->RefusesAppend()) {
-            try {
-                return connection->OpenFile(target.store, GENERIC_WRITE | GENERIC_WRITE_NEW,
-                                            FTP_TRANSFER_TYPE_BINARY, 1);
-            } catch (const CInternetException& error) {
-                // A server without APPE: STOR, as every server has.
-                if (error.m_dwError != ERROR_INTERNET_EXTENDED_ERROR ||
-                    !connection->Control().Alive() || ftp::Interrupted())
-                    throw;
-                m_site->SetRefusesAppend();
-            }
-        }
-        return connection->OpenFile(target.store, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 1);
-    } catch (const CInternetException& error) {
+        return remote->OpenWrite(target.store,
+                                 target.viaTemp ? WriteStart::New : WriteStart::Fresh);
+    } catch (const RemoteError& error) {
         // Some servers refuse names that begin with a dot. For a new name the
         // data may then go under the name itself; an old file is never put at risk.
-        const bool refused = error.m_dwError == ERROR_INTERNET_EXTENDED_ERROR &&
-                             connection->Control().Alive() && !ftp::Interrupted();
-        if (!target.viaTemp || target.replacing || !refused)
+        if (!target.viaTemp || target.replacing || error.kind() != RemoteError::Kind::Refused ||
+            ftp::Interrupted())
             throw;
     }
     ForgetRemote(m_site, target.store);
@@ -163,7 +133,7 @@ CInternetFile* core::Transfer::OpenStore(RemoteTarget& target) {
     ShowLine(core::StatusLine::Message,
              QStringLiteral("The server does not take the temporary name: the file is copied "
                             "straight under its own name."));
-    return connection->OpenFile(target.store, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 1);
+    return remote->OpenWrite(target.store, WriteStart::Fresh);
 }
 
 bool core::Transfer::RemoveRemoteQuietly(const QString& path) {
@@ -173,9 +143,12 @@ bool core::Transfer::RemoveRemoteQuietly(const QString& path) {
     ftp::InterruptScope cleanup(kCleanupGrace);
     bool removed = false;
     try {
-        removed = m_site->Connection() && m_site->Connection()->Remove(path);
+        if (RemoteConnection* remote = Remote()) {
+            remote->DeleteFile(path);
+            removed = true;
+        }
     } catch (const std::exception&) {
-        return false; // the connection is gone
+        return false; // refused, or the connection is gone
     }
     if (removed)
         ForgetRemote(m_site, path);
@@ -212,26 +185,35 @@ bool core::Transfer::TakeDirectRetry() {
 }
 
 namespace {
-bool RenameQuietly(CFtpConnection* connection, const QString& from, const QString& to) {
+enum class Renamed { Done, Refused, Failed };
+
+// Onto to, replacing it where the server does so in one step.
+Renamed RenameQuietly(core::RemoteConnection* remote, const QString& from, const QString& to) {
+    if (!remote)
+        return Renamed::Failed;
     try {
-        return connection && connection->Rename(from, to);
+        remote->Replace(from, to);
+        return Renamed::Done;
+    } catch (const core::RemoteError& error) {
+        return error.kind() == core::RemoteError::Kind::Refused ? Renamed::Refused
+                                                                : Renamed::Failed;
     } catch (const std::exception&) {
-        return false;
+        return Renamed::Failed;
     }
 }
 } // namespace
 
 bool core::Transfer::PlaceNewFile(const RemoteTarget& target) {
+    Renamed renamed = Renamed::Failed;
     {
         ftp::InterruptScope place(kCleanupGrace);
-        if (RenameQuietly(m_site->Connection(), target.store, target.path)) {
+        renamed = RenameQuietly(Remote(), target.store, target.path);
+        if (renamed == Renamed::Done) {
             ForgetRemote(m_site, target.store);
             return true;
         }
     }
-    CFtpConnection* connection = m_site->Connection();
-    const bool refused = connection && connection->Control().Alive() && !m_cancel;
-    if (!refused) {
+    if (renamed != Renamed::Refused || m_cancel) {
         RemoveUnfinished(target.store);
         ReportCopyError();
         return false;
@@ -251,8 +233,8 @@ bool core::Transfer::SwapRemoteFile(const QString& store, const QString& path) {
     // The new data is whole: a Cancel now would only leave the old file aside,
     // so the few renames run to their end, within a bound.
     ftp::InterruptScope swap(kCleanupGrace);
-    CFtpConnection* connection = m_site->Connection();
-    if (RenameQuietly(connection, store, path)) {
+    RemoteConnection* connection = Remote();
+    if (RenameQuietly(connection, store, path) == Renamed::Done) {
         ForgetRemote(m_site, store);
         return true;
     }
@@ -260,14 +242,14 @@ bool core::Transfer::SwapRemoteFile(const QString& store, const QString& path) {
     // first, and comes back if the new one cannot take its place.
     const QString aside = transferpaths::TempSibling(path, QStringLiteral("old"));
     NoteRemote(m_site, aside, path);
-    if (!RenameQuietly(connection, path, aside)) {
+    if (RenameQuietly(connection, path, aside) != Renamed::Done) {
         ForgetRemote(m_site, aside);
         RemoveUnfinished(store);
         ReportCopyError();
         return false;
     }
-    if (!RenameQuietly(connection, store, path)) {
-        const bool back = RenameQuietly(connection, aside, path);
+    if (RenameQuietly(connection, store, path) != Renamed::Done) {
+        const bool back = RenameQuietly(connection, aside, path) == Renamed::Done;
         // An old file that could not go back is the user's only copy now: it is
         // named to the user and never removed as a leftover.
         ForgetRemote(m_site, aside);
@@ -281,7 +263,10 @@ bool core::Transfer::SwapRemoteFile(const QString& store, const QString& path) {
     ForgetRemote(m_site, store);
     bool removed = false;
     try {
-        removed = connection->Remove(aside);
+        if (connection) {
+            connection->DeleteFile(aside);
+            removed = true;
+        }
     } catch (const std::exception&) {
     }
     if (removed)

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 
 #include "CopyChecks.h"
-#include "FtpConnection.h"
+#include "RemoteSite.h"
 #include "FtpSite.h"
 #include "Job.h"
 #include "LocalFind.h"
@@ -33,7 +33,10 @@ void core::Transfer::ReportCreateFolderError() {
 bool core::Transfer::CreateRemoteFolder(const QString& path) {
     bool created = false;
     try {
-        created = m_site->Connection() && m_site->Connection()->CreateDirectory(path);
+        if (RemoteConnection* remote = Remote()) {
+            remote->MakeFolder(path);
+            created = true;
+        }
     } catch (const std::exception&) {
         created = false;
     }

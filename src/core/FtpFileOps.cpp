@@ -3,6 +3,7 @@
 #include "FtpConnection.h"
 #include "FtpControl.h"
 #include "FtpFileFind.h"
+#include "FtpRemote.h"
 #include "InternetException.h"
 #include "Interrupt.h"
 #include "Job.h"
@@ -30,21 +31,46 @@ OpResult Stopped(FileOp op, const QString& path) {
     return OpResult::Error(op, OpErrorKind::Cancelled, path, kCancelled);
 }
 
-// Runs step as a job and turns what it throws into the operation's result.
-template <typename Step>
-OpResult AsJob(FileOp op, const QString& path, CFtpConnection* connection,
-               const std::atomic<int>* cancel, Step&& step) {
-    if (!connection)
+OpErrorKind KindOfRemote(const RemoteError& e) {
+    switch (e.kind()) {
+    case RemoteError::Kind::Cancelled:
+        return OpErrorKind::Cancelled;
+    case RemoteError::Kind::Lost:
+    case RemoteError::Kind::TimedOut:
+        return OpErrorKind::ConnectionLost;
+    case RemoteError::Kind::Refused:
+    case RemoteError::Kind::Broken:
+        break;
+    }
+    return OpErrorKind::Failed;
+}
+
+// Runs step as a job and turns what it throws into the operation's result. An
+// FTP connection takes ftpStep, with the FTP classes' own account of a failure;
+// any other takes step over the remote-site interface.
+template <typename FtpStep, typename Step>
+OpResult AsJob(FileOp op, const QString& path, RemoteConnection* remote,
+               const std::atomic<int>* cancel, FtpStep&& ftpStep, Step&& step) {
+    if (!remote)
         return OpResult::Error(op, OpErrorKind::Failed, path, kNoConnection);
+    auto* ftp = dynamic_cast<FtpRemote*>(remote);
     try {
         return Run(
             [&]() -> OpResult {
+                if (ftp::Interrupted())
+                    return Stopped(op, path);
+                if (ftp) {
+                    CFtpConnection& connection = ftp->Connection();
+                    try {
+                        return ftpStep(connection);
+                    } catch (const CInternetException& e) {
+                        return OpResult::Error(op, KindOf(connection, e), path, e.Message());
+                    }
+                }
                 try {
-                    if (ftp::Interrupted())
-                        return Stopped(op, path);
-                    return step(*connection);
-                } catch (const CInternetException& e) {
-                    return OpResult::Error(op, KindOf(*connection, e), path, e.Message());
+                    return step(*remote);
+                } catch (const RemoteError& e) {
+                    return OpResult::Error(op, KindOfRemote(e), path, ShownWords(e.words().toStdString()));
                 }
             },
             cancel);
@@ -54,14 +80,21 @@ OpResult AsJob(FileOp op, const QString& path, CFtpConnection* connection,
     }
 }
 
-OpResult OneCommand(FileOp op, const char* verb, CFtpConnection* connection, const QString& path,
-                    const std::atomic<int>* cancel) {
-    return AsJob(op, path, connection, cancel, [&](CFtpConnection& c) {
-        QString words;
-        if (FtpPathCommand(c, verb, path, words))
+template <typename Generic>
+OpResult OneCommand(FileOp op, const char* verb, RemoteConnection* connection,
+                    const QString& path, const std::atomic<int>* cancel, Generic generic) {
+    return AsJob(
+        op, path, connection, cancel,
+        [&](CFtpConnection& c) {
+            QString words;
+            if (FtpPathCommand(c, verb, path, words))
+                return OpResult::Done(op);
+            return OpResult::Error(op, OpErrorKind::Failed, path, words);
+        },
+        [&](RemoteConnection& c) {
+            generic(c);
             return OpResult::Done(op);
-        return OpResult::Error(op, OpErrorKind::Failed, path, words);
-    });
+        });
 }
 
 FtpFound FindNow(CFtpConnection& connection, const QString& path, QString* words,
@@ -115,58 +148,97 @@ bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString&
     return reply.Is(replyClass);
 }
 
-OpResult CreateFtpFolder(CFtpConnection* connection, const QString& path,
+OpResult CreateFtpFolder(RemoteConnection* connection, const QString& path,
                          const std::atomic<int>* cancel) {
-    return OneCommand(FileOp::CreateFolder, "MKD", connection, path, cancel);
+    return OneCommand(FileOp::CreateFolder, "MKD", connection, path, cancel,
+                      [&](RemoteConnection& c) { c.MakeFolder(path); });
 }
 
-OpResult DeleteFtpFile(CFtpConnection* connection, const QString& path,
+OpResult DeleteFtpFile(RemoteConnection* connection, const QString& path,
                        const std::atomic<int>* cancel) {
-    return OneCommand(FileOp::DeleteFile, "DELE", connection, path, cancel);
+    return OneCommand(FileOp::DeleteFile, "DELE", connection, path, cancel,
+                      [&](RemoteConnection& c) { c.DeleteFile(path); });
 }
 
-OpResult DeleteEmptyFtpFolder(CFtpConnection* connection, const QString& path,
+OpResult DeleteEmptyFtpFolder(RemoteConnection* connection, const QString& path,
                               const std::atomic<int>* cancel) {
-    return OneCommand(FileOp::DeleteFolder, "RMD", connection, path, cancel);
+    return OneCommand(FileOp::DeleteFolder, "RMD", connection, path, cancel,
+                      [&](RemoteConnection& c) { c.DeleteFolder(path); });
 }
 
-OpResult RenameFtp(CFtpConnection* connection, const QString& from, const QString& to,
+namespace {
+const QString kNameTaken = QStringLiteral("A file or folder of that name exists.");
+
+OpResult RenameOverFtp(CFtpConnection& c, const QString& from, const QString& to) {
+    constexpr FileOp op = FileOp::Rename;
+    QString words;
+    bool lost = false;
+    const FtpFound found = FindNow(c, to, &words, &lost);
+    if (ftp::Interrupted())
+        return Stopped(op, to);
+    if (found == FtpFound::LookupFailed)
+        return OpResult::Error(op, lost ? OpErrorKind::ConnectionLost : OpErrorKind::Failed, to,
+                               words);
+    if (found == FtpFound::Something)
+        return OpResult::Error(op, OpErrorKind::NameTaken, to, kNameTaken);
+    std::string source;
+    std::string target;
+    if (!CommandPath(c.Control(), from, source, &words) ||
+        !CommandPath(c.Control(), to, target, &words))
+        return OpResult::Error(op, OpErrorKind::Failed, to, words);
+    const FtpReply reply = c.RenamePath(from, source, to, target);
+    if (!reply.Is(2))
+        return OpResult::Error(op, OpErrorKind::Failed, reply.Is(3) ? to : from,
+                               ShownWords(reply.text));
+    return OpResult::Done(op);
+}
+} // namespace
+
+OpResult RenameFtp(RemoteConnection* connection, const QString& from, const QString& to,
                    const std::atomic<int>* cancel) {
     constexpr FileOp op = FileOp::Rename;
-    return AsJob(op, to, connection, cancel, [&](CFtpConnection& c) {
-        QString words;
-        bool lost = false;
-        const FtpFound found = FindNow(c, to, &words, &lost);
-        if (ftp::Interrupted())
-            return Stopped(op, to);
-        if (found == FtpFound::LookupFailed)
-            return OpResult::Error(op, lost ? OpErrorKind::ConnectionLost : OpErrorKind::Failed, to,
-                                   words);
-        if (found == FtpFound::Something)
-            return OpResult::Error(op, OpErrorKind::NameTaken, to,
-                                   QStringLiteral("A file or folder of that name exists."));
-        std::string source;
-        std::string target;
-        if (!CommandPath(c.Control(), from, source, &words) ||
-            !CommandPath(c.Control(), to, target, &words))
-            return OpResult::Error(op, OpErrorKind::Failed, to, words);
-        const FtpReply reply = c.RenamePath(from, source, to, target);
-        if (!reply.Is(2))
-            return OpResult::Error(op, OpErrorKind::Failed, reply.Is(3) ? to : from,
-                                   ShownWords(reply.text));
-        return OpResult::Done(op);
-    });
+    return AsJob(
+        op, to, connection, cancel,
+        [&](CFtpConnection& c) { return RenameOverFtp(c, from, to); },
+        [&](RemoteConnection& c) {
+            if (c.Stat(to))
+                return OpResult::Error(op, OpErrorKind::NameTaken, to, kNameTaken);
+            c.Rename(from, to);
+            return OpResult::Done(op);
+        });
 }
 
-FtpFound FindFtpPath(CFtpConnection* connection, const QString& path,
+FtpFound FindFtpPath(RemoteConnection* connection, const QString& path,
                      const std::atomic<int>* cancel) {
     if (!connection)
         return FtpFound::LookupFailed;
     try {
-        return Run([&] { return FindNow(*connection, path, nullptr); }, cancel);
+        return Run(
+            [&] {
+                try {
+                    return connection->Stat(path) ? FtpFound::Something : FtpFound::Nothing;
+                } catch (const RemoteError&) {
+                    return FtpFound::LookupFailed;
+                }
+            },
+            cancel);
     } catch (const std::exception&) {
         return FtpFound::LookupFailed;
     }
+}
+
+FtpLookUp LookUpFtp(RemoteConnection* connection, const QString& path,
+                    const std::atomic<int>* cancel) {
+    FtpLookUp result;
+    if (!connection)
+        return result;
+    try {
+        result.entry = Run([&] { return connection->Stat(path); }, cancel);
+        result.failed = false;
+    } catch (const std::exception&) {
+        result.entry.reset();
+    }
+    return result;
 }
 
 } // namespace core

@@ -2,11 +2,17 @@
 
 #include <QString>
 #include <atomic>
+#include <optional>
 
 #include "OpResult.h"
+#include "RemoteSite.h"
 
 class CFtpConnection;
 class CInternetException;
+
+namespace core {
+class RemoteConnection;
+}
 
 // Create, rename and delete on the FTP side, each as a job: called on the
 // interface thread it runs on a worker while the interface keeps handling its
@@ -16,26 +22,34 @@ class CInternetException;
 // command's; the result then says Cancelled.
 namespace core {
 
-OpResult CreateFtpFolder(CFtpConnection* connection, const QString& path,
+OpResult CreateFtpFolder(RemoteConnection* connection, const QString& path,
                          const std::atomic<int>* cancel = nullptr);
 
 // Never replaces: a name that the server lists already is refused (NameTaken),
 // and so is a rename whose target cannot be looked up, as servers rename over an
 // existing file without a word.
-OpResult RenameFtp(CFtpConnection* connection, const QString& from, const QString& to,
+OpResult RenameFtp(RemoteConnection* connection, const QString& from, const QString& to,
                    const std::atomic<int>* cancel = nullptr);
 
 // One file, or a link (itself, never what it points to).
-OpResult DeleteFtpFile(CFtpConnection* connection, const QString& path,
+OpResult DeleteFtpFile(RemoteConnection* connection, const QString& path,
                        const std::atomic<int>* cancel = nullptr);
 
 // An empty folder.
-OpResult DeleteEmptyFtpFolder(CFtpConnection* connection, const QString& path,
+OpResult DeleteEmptyFtpFolder(RemoteConnection* connection, const QString& path,
                               const std::atomic<int>* cancel = nullptr);
+
+// A path's own entry (a link itself), looked up as a job.
+struct FtpLookUp {
+    bool failed = true; // the look-up itself failed: nothing is known
+    std::optional<RemoteEntry> entry;
+};
+FtpLookUp LookUpFtp(RemoteConnection* connection, const QString& path,
+                    const std::atomic<int>* cancel = nullptr);
 
 // What a lookup of one path found.
 enum class FtpFound { Nothing, Something, LookupFailed };
-FtpFound FindFtpPath(CFtpConnection* connection, const QString& path,
+FtpFound FindFtpPath(RemoteConnection* connection, const QString& path,
                      const std::atomic<int>* cancel = nullptr);
 
 // For work on a worker thread. Sends "verb path" for a command that makes or

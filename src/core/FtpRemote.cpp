@@ -124,7 +124,18 @@ FtpRemote::FtpRemote(CFtpConnection& connection, FtpSite* site)
     : m_connection(connection), m_site(site) {}
 
 FtpRemote::FtpRemote(std::unique_ptr<CFtpConnection> owned, FtpSite* site)
-    : m_owned(std::move(owned)), m_connection(*m_owned), m_site(site) {}
+    : m_owned(std::move(owned)), m_connection(*m_owned), m_site(site) {
+    // A connection of its own serves a scan or a copy's source: a scan needs the
+    // server's names of the folders to tell one met twice. The main connection's
+    // facts are left as the login set them.
+    FtpControl& control = m_connection.Control();
+    try {
+        if (control.HasMlst())
+            control.CommandOk("OPTS MLST type;size;modify;unique;unix.mode;");
+    } catch (const CInternetException&) {
+        // The next command finds the connection as it is, and says so.
+    }
+}
 
 FtpRemote::~FtpRemote() {
     if (!m_owned)
@@ -174,8 +185,10 @@ std::vector<RemoteEntry> FtpRemote::List(const QString& folder) {
     return Guarded([&] {
         // Some servers answer the listing of a folder they may not read, or of one
         // that is gone, with an empty listing and a success reply: a folder that
-        // cannot be entered is not taken for an empty one.
-        if (!m_connection.SetCurrentDirectory(folder)) {
+        // cannot be entered is not taken for an empty one. The main connection's
+        // folder is the one the user looks at, so only a connection of its own
+        // goes in.
+        if (m_owned && !m_connection.SetCurrentDirectory(folder)) {
             ftp::ThrowIfInterrupted();
             throw RemoteError(m_connection.Control().Alive() ? RemoteError::Kind::Refused
                                                              : RemoteError::Kind::Lost,
@@ -259,11 +272,38 @@ void FtpRemote::DeleteFolder(const QString& path) {
     PathCommand("RMD", path);
 }
 
+void FtpRemote::DeleteLink(const QString& path) {
+    // Some servers refuse DELE for a link to a folder and take RMD, which
+    // removes a link and never a folder it points to.
+    try {
+        PathCommand("DELE", path);
+    } catch (const RemoteError& error) {
+        if (error.kind() != RemoteError::Kind::Refused)
+            throw;
+        PathCommand("RMD", path);
+    }
+}
+
+bool FtpRemote::OutcomeUnknown() const {
+    return m_connection.Control().OutcomeUnknown();
+}
+
+bool FtpRemote::Usable() const {
+    const FtpControl& control = m_connection.Control();
+    return control.Alive() || control.ReconnectDue();
+}
+
 void FtpRemote::Rename(const QString& from, const QString& to) {
     Guarded([&] {
         if (Stat(to))
             throw RemoteError(RemoteError::Kind::Refused,
                               QStringLiteral("A file or folder of that name exists."));
+        Replace(from, to);
+    });
+}
+
+void FtpRemote::Replace(const QString& from, const QString& to) {
+    Guarded([&] {
         if (!m_connection.Rename(from, to)) {
             ftp::ThrowIfInterrupted();
             throw RemoteError(m_connection.Control().Alive() ? RemoteError::Kind::Refused

@@ -31,8 +31,12 @@ public:
     bool LeadsToFolder(const QString& path) override;
     void MakeFolder(const QString& path) override;
     void Rename(const QString& from, const QString& to) override;
+    void Replace(const QString& from, const QString& to) override;
     void DeleteFile(const QString& path) override;
     void DeleteFolder(const QString& path) override;
+    void DeleteLink(const QString& path) override;
+    bool OutcomeUnknown() const override;
+    bool Usable() const override;
     std::unique_ptr<RemoteReader> OpenRead(const QString& path, std::uint64_t offset) override;
     std::unique_ptr<RemoteWriter> OpenWrite(const QString& path, WriteStart start,
                                             std::uint64_t offset = 0) override;

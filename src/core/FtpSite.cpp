@@ -1,8 +1,10 @@
 #include "FtpSite.h"
 
 #include "FtpConnection.h"
+#include "FtpRemote.h"
 #include "InternetSession.h"
 #include "Job.h"
+#include "RemoteSite.h"
 
 #include <utility>
 
@@ -12,14 +14,19 @@ namespace {
 // server that has gone silent would hold the window for the whole wait for its
 // answer to QUIT. The connection is out of the site by now, so nobody can find
 // it half closed meanwhile.
-void CloseOffUi(std::unique_ptr<CFtpConnection> connection) {
-    if (!connection)
+void CloseOffUi(std::unique_ptr<RemoteConnection> remote, std::unique_ptr<CFtpConnection> connection) {
+    if (!connection && !remote)
         return;
+    auto close = [&] {
+        remote.reset();
+        if (connection)
+            connection->Close();
+    };
     if (OnUiThread() && !JobRunning()) {
-        Run([&] { connection->Close(); });
+        Run(close);
         return;
     }
-    connection->Close();
+    close();
 }
 } // namespace
 
@@ -49,19 +56,84 @@ void FtpSite::CloseSession() {
 }
 
 void FtpSite::CloseConnection() {
+    std::unique_ptr<RemoteConnection> remote = std::move(m_remote);
     std::unique_ptr<CFtpConnection> connection = std::move(m_connection);
-    if (!connection)
+    m_opener = nullptr;
+    if (!remote && !connection)
         return;
-    emit connectionChanged(false);
-    CloseOffUi(std::move(connection));
+    SetState(false, QString());
+    CloseOffUi(std::move(remote), std::move(connection));
 }
 
 void FtpSite::SetConnection(std::unique_ptr<CFtpConnection> connection) {
-    const bool was = IsConnected();
-    CloseOffUi(std::move(m_connection));
+    std::unique_ptr<RemoteConnection> remote;
+    if (connection) {
+        remote = std::make_unique<FtpRemote>(*connection, this);
+        m_opener = [this]() -> std::unique_ptr<RemoteConnection> {
+            if (!m_session)
+                throw RemoteError(RemoteError::Kind::Lost, QStringLiteral("no session"));
+            const CProfile& profile = m_profile;
+            std::unique_ptr<CFtpConnection> extra;
+            try {
+                extra.reset(m_session->GetFtpConnection(profile.m_address, profile.m_userId,
+                                                        profile.m_password,
+                                                        INTERNET_INVALID_PORT_NUMBER, false));
+            } catch (const CInternetException& e) {
+                throw RemoteError(e.m_dwError == ERROR_INTERNET_OPERATION_CANCELLED
+                                      ? RemoteError::Kind::Cancelled
+                                      : RemoteError::Kind::Lost,
+                                  e.Message());
+            }
+            return std::make_unique<FtpRemote>(std::move(extra), this);
+        };
+    }
+    const QString encryption = remote ? remote->Encryption() : QString();
+    // The old one leaves the site before it is closed, so nobody finds it half gone.
+    std::unique_ptr<RemoteConnection> oldRemote = std::move(m_remote);
+    std::unique_ptr<CFtpConnection> oldConnection = std::move(m_connection);
+    m_remote = std::move(remote);
     m_connection = std::move(connection);
-    if (was != IsConnected())
-        emit connectionChanged(IsConnected());
+    CloseOffUi(std::move(oldRemote), std::move(oldConnection));
+    SetState(m_remote != nullptr, encryption);
+}
+
+void FtpSite::SetRemote(std::unique_ptr<RemoteConnection> remote) {
+    const QString encryption = remote ? remote->Encryption() : QString();
+    std::unique_ptr<RemoteConnection> oldRemote = std::move(m_remote);
+    std::unique_ptr<CFtpConnection> oldConnection = std::move(m_connection);
+    m_remote = std::move(remote);
+    CloseOffUi(std::move(oldRemote), std::move(oldConnection));
+    SetState(m_remote != nullptr, encryption);
+}
+
+void FtpSite::SetOpener(Opener opener) {
+    m_opener = std::move(opener);
+}
+
+std::unique_ptr<RemoteConnection> FtpSite::OpenExtra() const {
+    if (!m_opener)
+        throw RemoteError(RemoteError::Kind::Lost,
+                          QStringLiteral("There is no connection to the server."));
+    return m_opener();
+}
+
+QString FtpSite::Encryption() const {
+    std::lock_guard lock(m_stateMutex);
+    return m_encryption;
+}
+
+void FtpSite::SetState(bool connected, const QString& encryption) {
+    bool encryptionNews = false;
+    {
+        std::lock_guard lock(m_stateMutex);
+        encryptionNews = encryption != m_encryption;
+        m_encryption = encryption;
+    }
+    const bool was = m_connected.exchange(connected);
+    if (was != connected)
+        emit connectionChanged(connected);
+    if (encryptionNews)
+        emit encryptionChanged(encryption);
 }
 
 void FtpSite::Close() {

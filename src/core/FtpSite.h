@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "DirEntry.h"
@@ -13,6 +15,8 @@ class CInternetSession;
 class CFtpConnection;
 
 namespace core {
+
+class RemoteConnection;
 
 // The one FTP site the program is connected to: the session and the main
 // connection it owns, the active profile, the folder the connection is in, the
@@ -30,10 +34,24 @@ public:
     FtpSite(const FtpSite&) = delete;
     FtpSite& operator=(const FtpSite&) = delete;
 
-    // The session and the main connection; null when there is none.
+    // The session and the main connection; null when there is none. Only the
+    // thread of the operation that holds the site may use the connection; any
+    // thread may ask IsConnected and Encryption.
     CInternetSession* Session() const { return m_session.get(); }
+    // Whether a connect has been made (a session, or a connection of a protocol
+    // without one) and not closed since.
+    bool HasSession() const { return m_session != nullptr || m_remote != nullptr; }
     CFtpConnection* Connection() const { return m_connection.get(); }
-    bool IsConnected() const { return m_connection != nullptr; }
+    // The main connection behind the remote-site interface, whatever its protocol.
+    RemoteConnection* Remote() const { return m_remote.get(); }
+    bool IsConnected() const { return m_connected.load(); }
+    // What keeps the main connection private ("TLS", "SSH"), empty in clear.
+    QString Encryption() const;
+    // Makes a further connection to the same server for a copy or a scan; throws
+    // RemoteError. Set with the main connection by the connect step.
+    using Opener = std::function<std::unique_ptr<RemoteConnection>()>;
+    std::unique_ptr<RemoteConnection> OpenExtra() const;
+    void SetOpener(Opener opener);
 
     // Takes the session over; one held before is closed first.
     void SetSession(std::unique_ptr<CInternetSession> session);
@@ -44,6 +62,8 @@ public:
     void CloseSession();
     // Takes the main connection over; one held before is closed first.
     void SetConnection(std::unique_ptr<CFtpConnection> connection);
+    // The same for a connection of another protocol.
+    void SetRemote(std::unique_ptr<RemoteConnection> remote);
     // Closes and deletes the main connection, then the session.
     void Close();
 
@@ -93,6 +113,8 @@ public:
 
 signals:
     void connectionChanged(bool connected);
+    // The main connection's encryption, as Encryption() tells it.
+    void encryptionChanged(const QString& encryption);
     void profileChanged();
     void currentDirChanged(const QString& dir);
     void listingChanged();
@@ -101,9 +123,17 @@ signals:
 
 private:
     void CloseConnection();
+    void SetState(bool connected, const QString& encryption);
 
     std::unique_ptr<CInternetSession> m_session;
+    // The FTP connection, when the site is an FTP one, and the interface over the
+    // main connection (over m_connection for FTP), which goes first.
     std::unique_ptr<CFtpConnection> m_connection;
+    std::unique_ptr<RemoteConnection> m_remote;
+    Opener m_opener;
+    std::atomic<bool> m_connected{false};
+    mutable std::mutex m_stateMutex;
+    QString m_encryption;
     CProfile m_profile;
     int m_profileIndex = 0;
     QString m_currentDir;

@@ -2,14 +2,10 @@
 
 #include <vector>
 
-#include "FtpConnection.h"
-#include "FtpControl.h"
-#include "FtpFileFind.h"
-#include "FtpFileOps.h"
-#include "InternetException.h"
 #include "Interrupt.h"
 #include "Job.h"
 #include "PathRules.h"
+#include "RemoteSite.h"
 #include "ServerWords.h"
 
 namespace core {
@@ -28,47 +24,40 @@ bool FtpTreeDelete::Run(const QString& path) {
     try {
         m_done = DeleteSelf(path);
         return m_done;
-    } catch (const CInternetException& e) {
+    } catch (const RemoteError& e) {
         return FailOn(e);
     } catch (const std::exception& e) {
         return Fail(QString::fromLocal8Bit(e.what()), m_current);
     }
 }
 
-bool FtpTreeDelete::FailOn(const CInternetException& e) {
-    if (IsCancel(e)) {
+bool FtpTreeDelete::FailOn(const RemoteError& e, const QString& reason) {
+    if (e.kind() == RemoteError::Kind::Cancelled || ftp::Interrupted()) {
         Stopped(m_current);
         // Only a stop that came between a command and its reply leaves the
         // command's outcome unknown; one before the command was sent did not.
-        m_inFlight = m_connection->Control().OutcomeUnknown();
-        m_words = e.Message();
+        m_inFlight = m_connection->OutcomeUnknown();
+        m_words = e.words();
         return false;
     }
-    m_lost = IsConnectionLost(*m_connection, e);
-    return Fail(ExplainServerWords(e.Message()), m_current, e.Message());
-}
-
-bool FtpTreeDelete::FindFailed(const CFtpFileFind& find, const QString& reason,
-                               const QString& where) {
-    if (ftp::Interrupted())
-        return Stopped(where);
-    m_lost = find.ConnectionLost();
-    return Fail(reason + ExplainServerWords(find.ErrorText()), where, find.ErrorText());
+    m_lost = e.kind() == RemoteError::Kind::Lost;
+    return Fail(reason + ExplainServerWords(e.words()), m_current, e.words());
 }
 
 bool FtpTreeDelete::DeleteSelf(const QString& path) {
     // The folder's own entry says whether it is a link (a link chosen for a
     // delete or standing where a copy goes), and gives its unique fact.
-    CFtpFileFind find(m_connection);
-    const bool found = find.FindFile(WithoutTrailingSlash(path));
-    if (find.Failed())
-        return FindFailed(find, QString(), path);
-    if (!found || find.Entries().empty())
+    std::optional<RemoteEntry> self;
+    try {
+        self = m_connection->Stat(WithoutTrailingSlash(path));
+    } catch (const RemoteError& e) {
+        return FailOn(e);
+    }
+    if (!self)
         return Fail(QStringLiteral("The server does not list the folder."), path);
-    const FtpListEntry self = find.Entries().front();
-    if (self.isLink)
+    if (self->isLink)
         return DeleteLink(WithoutTrailingSlash(path));
-    return DeleteFolder(path, self.unique, 1);
+    return DeleteFolder(path, self->unique, 1);
 }
 
 bool FtpTreeDelete::DeleteFolder(const QString& path, const std::string& unique, int depth) {
@@ -81,15 +70,13 @@ bool FtpTreeDelete::DeleteFolder(const QString& path, const std::string& unique,
         return Fail(QStringLiteral("The server shows this folder a second time inside itself "
                                    "(a loop)."),
                     path);
-    std::vector<FtpListEntry> entries;
-    {
-        CFtpFileFind find(m_connection);
-        find.FindFile(path + QStringLiteral("*.*"));
-        if (find.Failed())
-            return FindFailed(find, QStringLiteral("The folder could not be read: "), path);
-        entries = find.Entries();
+    std::vector<RemoteEntry> entries;
+    try {
+        entries = m_connection->List(path);
+    } catch (const RemoteError& e) {
+        return FailOn(e, QStringLiteral("The folder could not be read: "));
     }
-    for (const FtpListEntry& entry : entries) {
+    for (const RemoteEntry& entry : entries) {
         if (ftp::Interrupted())
             return Stopped(path);
         if (!DeleteEntry(path, entry, depth))
@@ -100,7 +87,7 @@ bool FtpTreeDelete::DeleteFolder(const QString& path, const std::string& unique,
     return RemoveFolder(path);
 }
 
-bool FtpTreeDelete::DeleteEntry(const QString& folder, const FtpListEntry& entry, int depth) {
+bool FtpTreeDelete::DeleteEntry(const QString& folder, const RemoteEntry& entry, int depth) {
     if (!pathrules::IsPathElement(entry.name))
         return true;
     const QString path = folder + entry.name;
@@ -115,21 +102,34 @@ bool FtpTreeDelete::DeleteEntry(const QString& folder, const FtpListEntry& entry
     return DeleteFolder(path + QLatin1Char('/'), entry.unique, depth + 1);
 }
 
+namespace {
+// Runs one command of the walk; a refusal is told with reason and the server's words.
+template <typename Step>
+bool Refusable(Step&& step, QString& words) {
+    try {
+        step();
+        return true;
+    } catch (const RemoteError& e) {
+        if (e.kind() != RemoteError::Kind::Refused)
+            throw;
+        words = e.words();
+        return false;
+    }
+}
+} // namespace
+
 bool FtpTreeDelete::DeleteFile(const QString& path) {
     m_current = path;
     QString words;
-    if (!FtpPathCommand(*m_connection, "DELE", path, words))
+    if (!Refusable([&] { m_connection->DeleteFile(path); }, words))
         return Fail(QStringLiteral("The server refused to delete the file."), path, words);
     return Gone(path);
 }
 
 bool FtpTreeDelete::DeleteLink(const QString& path) {
     m_current = path;
-    // Some servers refuse DELE for a link to a folder and take RMD, which
-    // removes a link and never a folder it points to.
     QString words;
-    if (!FtpPathCommand(*m_connection, "DELE", path, words) &&
-        !FtpPathCommand(*m_connection, "RMD", path, words))
+    if (!Refusable([&] { m_connection->DeleteLink(path); }, words))
         return Fail(QStringLiteral("The server refused to delete the link."), path, words);
     return Gone(path);
 }
@@ -137,7 +137,7 @@ bool FtpTreeDelete::DeleteLink(const QString& path) {
 bool FtpTreeDelete::RemoveFolder(const QString& path) {
     m_current = path;
     QString words;
-    if (!FtpPathCommand(*m_connection, "RMD", WithoutTrailingSlash(path), words))
+    if (!Refusable([&] { m_connection->DeleteFolder(WithoutTrailingSlash(path)); }, words))
         return Fail(QStringLiteral("The server refused to remove the folder; it may still "
                                    "hold items that were not deleted."),
                     path, words);
@@ -146,8 +146,7 @@ bool FtpTreeDelete::RemoveFolder(const QString& path) {
 
 bool FtpTreeDelete::Stopped(const QString& where) {
     m_cancelled = true;
-    const FtpControl& control = m_connection->Control();
-    m_connectionUsable = control.Alive() || control.ReconnectDue();
+    m_connectionUsable = m_connection->Usable();
     return Fail(kCancelReason, where);
 }
 
@@ -191,7 +190,7 @@ OpResult FtpTreeDelete::Result() const {
     return OpResult::Error(FileOp::DeleteFolder, kind, m_where, m_words, Report());
 }
 
-OpResult DeleteFtpTree(CFtpConnection* connection, const QString& path,
+OpResult DeleteFtpTree(RemoteConnection* connection, const QString& path,
                        const std::atomic<int>* cancel, DeleteProgress progress) {
     try {
         return core::Run(

@@ -8,12 +8,11 @@
 
 #include "OpResult.h"
 
-class CFtpConnection;
-class CInternetException;
-class CFtpFileFind;
-struct FtpListEntry;
-
 namespace core {
+
+class RemoteConnection;
+class RemoteError;
+struct RemoteEntry;
 
 // Called on the worker after each entry that is gone, with the running count
 // and the entry's path.
@@ -29,7 +28,7 @@ class FtpTreeDelete {
 public:
     static constexpr int kMaxDepth = 64;
 
-    explicit FtpTreeDelete(CFtpConnection* connection, DeleteProgress progress = {})
+    explicit FtpTreeDelete(RemoteConnection* connection, DeleteProgress progress = {})
         : m_connection(connection), m_progress(std::move(progress)) {}
 
     // path: the folder, ending in "/". True when it is gone. Runs on the calling
@@ -45,17 +44,16 @@ public:
 private:
     bool DeleteSelf(const QString& path);
     bool DeleteFolder(const QString& path, const std::string& unique, int depth);
-    bool DeleteEntry(const QString& folder, const FtpListEntry& entry, int depth);
+    bool DeleteEntry(const QString& folder, const RemoteEntry& entry, int depth);
     bool DeleteFile(const QString& path);
     bool DeleteLink(const QString& path);
     bool RemoveFolder(const QString& path);
     bool Gone(const QString& path);
     bool Stopped(const QString& where);
     bool Fail(const QString& reason, const QString& where, const QString& words = QString());
-    bool FailOn(const CInternetException& e);
-    bool FindFailed(const CFtpFileFind& find, const QString& reason, const QString& where);
+    bool FailOn(const RemoteError& e, const QString& reason = QString());
 
-    CFtpConnection* m_connection;
+    RemoteConnection* m_connection;
     DeleteProgress m_progress;
     std::set<std::string> m_seen;
     QString m_root;
@@ -73,7 +71,7 @@ private:
 
 // The tree delete as a job (see FtpFileOps.h): off the interface thread, with
 // cancel as its stop request.
-OpResult DeleteFtpTree(CFtpConnection* connection, const QString& path,
+OpResult DeleteFtpTree(RemoteConnection* connection, const QString& path,
                        const std::atomic<int>* cancel = nullptr, DeleteProgress progress = {});
 
 } // namespace core

@@ -89,8 +89,7 @@ void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, b
         return;
     }
     if (g_running > 0)
-        throw CInternetException(ERROR_FTP_TRANSFER_IN_PROGRESS,
-                                 QStringLiteral("Another operation with the server is under way."));
+        throw JobBusy();
     if (g_stoppedForGood)
         cancel = &g_stopped;
     ++g_running;

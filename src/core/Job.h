@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <type_traits>
 
 // Long work off the interface thread. The interface thread keeps handling its
@@ -27,6 +28,14 @@ void PostToUi(std::function<void()> fn);
 // status window's buttons); without it they wait until the work is done.
 void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel = nullptr,
             bool userInput = true);
+
+// Thrown by RunJob for a job started while another one runs: the connection
+// serves one operation at a time, and the second is refused before it has
+// touched anything.
+class JobBusy : public std::runtime_error {
+public:
+    JobBusy() : std::runtime_error("Another operation with the server is under way.") {}
+};
 
 // Whether a job started from the interface thread is running now.
 bool JobRunning();

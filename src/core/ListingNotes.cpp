@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "NameCodec.h"
+
 namespace core {
 namespace {
 std::mutex g_mutex;
@@ -25,6 +27,10 @@ std::size_t LastUnreadableLines() {
 std::string LastRawListing() {
     std::lock_guard lock(g_mutex);
     return g_notes.raw;
+}
+
+QString RawListingText(const std::string& raw) {
+    return names::Decode(raw);
 }
 
 } // namespace core

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <cstddef>
 #include <string>
 
@@ -20,5 +21,7 @@ void RecordListingNotes(ListingNotes notes);
 void ClearListingNotes();
 std::size_t LastUnreadableLines();
 std::string LastRawListing();
+// A listing's bytes as text, read as the server's names are.
+QString RawListingText(const std::string& raw);
 
 } // namespace core

@@ -1,12 +1,11 @@
 #include "RemoteLeftovers.h"
 
-#include "FtpConnection.h"
-#include "FtpFileFind.h"
 #include "FtpTreeDelete.h"
 #include "InternetSession.h"
 #include "Interrupt.h"
 #include "PathRules.h"
 #include "Profile.h"
+#include "RemoteSite.h"
 #include "TempJournal.h"
 #include "TlsLayer.h"
 
@@ -17,26 +16,28 @@ constexpr auto kSweepBound = std::chrono::seconds(5);
 
 enum class Listed { Nothing, File, Folder, Link, Unknown };
 
-Listed LookUp(CFtpConnection* connection, const QString& path) {
-    CFtpFileFind find(connection, 1);
-    const bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
-    if (find.Failed())
+Listed LookUp(RemoteConnection* connection, const QString& path) {
+    std::optional<RemoteEntry> entry;
+    try {
+        entry = connection->Stat(path);
+    } catch (const std::exception&) {
         return Listed::Unknown;
-    if (!found || find.Entries().empty())
+    }
+    if (!entry)
         return Listed::Nothing;
-    const FtpListEntry& entry = find.Entries().front();
-    return entry.isLink ? Listed::Link : entry.isFolder ? Listed::Folder : Listed::File;
+    return entry->isLink ? Listed::Link : entry->isFolder ? Listed::Folder : Listed::File;
 }
 
-bool Delete(CFtpConnection* connection, const QString& path) {
+bool Delete(RemoteConnection* connection, const QString& path) {
     try {
-        return connection->Remove(path);
+        connection->DeleteFile(path);
+        return true;
     } catch (const std::exception&) {
         return false;
     }
 }
 
-tempjournal::Outcome RemoveOne(CFtpConnection* connection, const tempjournal::Entry& entry,
+tempjournal::Outcome RemoveOne(RemoteConnection* connection, const tempjournal::Entry& entry,
                                std::chrono::steady_clock::time_point deadline) {
     using tempjournal::Kind;
     using tempjournal::Outcome;
@@ -54,8 +55,11 @@ tempjournal::Outcome RemoveOne(CFtpConnection* connection, const tempjournal::En
             return Outcome::Kept;
         case Listed::Nothing:
             try {
-                if (connection->Rename(entry.path, entry.replaces))
-                    return Outcome::Restored;
+                connection->Rename(entry.path, entry.replaces);
+                return Outcome::Restored;
+            } catch (const RemoteError& error) {
+                if (error.kind() != RemoteError::Kind::Refused)
+                    return Outcome::Kept;
             } catch (const std::exception&) {
                 return Outcome::Kept;
             }
@@ -99,7 +103,7 @@ QString LeftoverSiteOf(const CProfile& profile) {
     return QStringLiteral("ftp %1 %2 %3").arg(host.toLower()).arg(port).arg(profile.m_userId);
 }
 
-void SweepRemoteLeftovers(const CProfile& profile, CFtpConnection* connection) {
+void SweepRemoteLeftovers(const CProfile& profile, RemoteConnection* connection) {
     const QString site = LeftoverSiteOf(profile);
     if (site.isEmpty() || !connection || !tempjournal::FirstVisit(site))
         return;

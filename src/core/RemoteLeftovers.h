@@ -2,10 +2,11 @@
 
 #include <QString>
 
-class CFtpConnection;
 struct CProfile;
 
 namespace core {
+
+class RemoteConnection;
 
 // The journal's name for an FTP site: its host, port and user. Empty for an
 // address that cannot be read.
@@ -15,6 +16,6 @@ QString LeftoverSiteOf(const CProfile& profile);
 // temporary names that an ended run of the program left there, within a few
 // seconds, over the connection just made. Never throws; what cannot be removed
 // now is tried at a later run.
-void SweepRemoteLeftovers(const CProfile& profile, CFtpConnection* connection);
+void SweepRemoteLeftovers(const CProfile& profile, RemoteConnection* connection);
 
 } // namespace core

@@ -1,10 +1,8 @@
 // The scan of a remote source folder before it is copied. One connection of its
 // own lists the whole tree, so that the main connection stays free and a deep
 // tree costs one login, not one per level.
-#include "FtpConnection.h"
-#include "FtpControl.h"
-#include "FtpFileFind.h"
 #include "FtpSite.h"
+#include "RemoteSite.h"
 #include "Transfer.h"
 #include "TransferPaths.h"
 #include "TreeScan.h"
@@ -13,37 +11,20 @@ using transferpaths::IsUsableListingName;
 using transferpaths::JoinRemote;
 
 bool core::Transfer::ScanRemoteTree(const QString& source, treescan::Result& scan) {
-    ExtraConnection listing;
+    std::unique_ptr<RemoteConnection> listing;
     try {
         listing = OpenExtraConnection();
-        // The scan needs the servers' names of the folders to tell one met twice;
-        // the facts of the other connections are left as they are.
-        FtpControl& control = listing->Control();
-        if (control.HasMlst())
-            control.CommandOk("OPTS MLST type;size;modify;unique;unix.mode;");
     } catch (const std::exception& error) {
         ReportCopyError(error);
         return false;
     }
     m_seenFolders.clear();
-    ScanRemoteFolder(listing.get(), source, QString(), 1, scan);
+    ScanRemoteFolder(*listing, source, QString(), 1, scan);
     m_seenFolders.clear();
     return !ScanStopped(scan);
 }
 
 namespace {
-// Some servers answer the listing of a folder they may not read, or of one that
-// is gone, with an empty listing and a success reply; a folder that cannot be
-// entered is not taken for an empty one. The paths of the scan are absolute, so
-// the change of folder does not disturb them.
-bool EnterFolder(CFtpConnection* connection, const QString& path) {
-    try {
-        return connection->SetCurrentDirectory(path);
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 bool Stopped(treescan::Result& scan, treescan::Stop stop, const QString& where) {
     scan.stop = stop;
     scan.where = where;
@@ -51,26 +32,23 @@ bool Stopped(treescan::Result& scan, treescan::Stop stop, const QString& where) 
 }
 } // namespace
 
-bool core::Transfer::ScanRemoteFolder(CFtpConnection* connection, const QString& path,
+bool core::Transfer::ScanRemoteFolder(RemoteConnection& connection, const QString& path,
                                       const QString& relative, int level, treescan::Result& scan) {
     using treescan::Stop;
     if (level > treescan::kMaxDepth)
         return Stopped(scan, Stop::TooDeep, path);
     if (!PollCancel(Clock::now()))
         return Stopped(scan, Stop::Cancelled, path);
-    if (!EnterFolder(connection, path))
-        return Stopped(scan, Stop::Unreadable, path);
-    std::vector<FtpListEntry> entries;
-    {
-        CFtpFileFind find(connection, 1);
-        find.FindFile(JoinRemote(path, QStringLiteral("*.*")), INTERNET_FLAG_RELOAD);
+    std::vector<RemoteEntry> entries;
+    try {
         // An empty folder is no failure; a listing that failed never stands for one.
-        if (find.Failed())
-            return Stopped(scan, Stop::Unreadable, path);
-        entries = find.Entries();
-        find.Close();
+        entries = connection.List(path);
+    } catch (const RemoteError& error) {
+        if (!PollCancel(Clock::now()))
+            return Stopped(scan, Stop::Cancelled, path);
+        return Stopped(scan, Stop::Unreadable, path);
     }
-    for (const FtpListEntry& entry : entries) {
+    for (const RemoteEntry& entry : entries) {
         if (!IsUsableListingName(entry.name))
             continue;
         const QString child = JoinRemote(path, entry.name);
@@ -104,9 +82,9 @@ bool core::Transfer::ScanRemoteFolder(CFtpConnection* connection, const QString&
 // enter, is a link to a folder and is not copied. Any other link is copied as the
 // file it points to; if the server cannot deliver that, the copy of it fails
 // with its message.
-bool core::Transfer::RemoteLinkIsFolder(CFtpConnection* connection, const FtpListEntry& entry,
+bool core::Transfer::RemoteLinkIsFolder(RemoteConnection& connection, const RemoteEntry& entry,
                                         const QString& path) {
     if (entry.isFolder || entry.linkTarget.endsWith(QLatin1Char('/')))
         return true;
-    return EnterFolder(connection, path);
+    return connection.LeadsToFolder(path);
 }

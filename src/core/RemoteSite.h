@@ -74,7 +74,8 @@ public:
     // Ends the read and takes the server's final word on it: throws when the
     // server says the transfer failed.
     virtual void Close() = 0;
-    // Drops the transfer at once (a cancel or a failure); never throws.
+    // Drops the transfer at once (a cancel or a failure); never throws. After
+    // Close it does nothing.
     virtual void Abandon() noexcept = 0;
 };
 
@@ -86,6 +87,7 @@ public:
     virtual void Write(const void* buffer, std::size_t count) = 0;
     // Ends the write; throws when the server says the data was not stored.
     virtual void Close() = 0;
+    // As RemoteReader's.
     virtual void Abandon() noexcept = 0;
 };
 
@@ -122,8 +124,13 @@ public:
     virtual void MakeFolder(const QString& path) = 0;
     // Never over an existing name: a name that is there already is refused.
     virtual void Rename(const QString& from, const QString& to) = 0;
+    // Moves from onto to, replacing what is there in one step where the server
+    // allows that, with no look first; refused where it does not.
+    virtual void Replace(const QString& from, const QString& to) = 0;
     // A file or a link (the link itself).
     virtual void DeleteFile(const QString& path) = 0;
+    // A link, never what it points to.
+    virtual void DeleteLink(const QString& path) { DeleteFile(path); }
     // An empty folder.
     virtual void DeleteFolder(const QString& path) = 0;
 
@@ -133,6 +140,11 @@ public:
 
     // The folder a login starts in (the user's home).
     virtual QString HomeFolder() = 0;
+
+    // After a stop: whether the last command's outcome is unknown (sent, its
+    // answer not read), and whether the connection can still be used.
+    virtual bool OutcomeUnknown() const { return false; }
+    virtual bool Usable() const { return true; }
 };
 
 } // namespace core

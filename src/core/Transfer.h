@@ -19,25 +19,31 @@
 #include "TransferView.h"
 
 class CFtpConnection;
-class CInternetFile;
 class LocalFile;
 class TransferSource;
 class TransferSink;
 struct ConnectAttempt;
-struct FtpListEntry;
 namespace treescan {
 struct Result;
 }
 
-// Closes and deletes a connection that a copy opened for itself.
-struct ConnectionCloser {
-    void operator()(CFtpConnection* connection) const;
-};
-using ExtraConnection = std::unique_ptr<CFtpConnection, ConnectionCloser>;
-
 namespace core {
 
+// How the reading of a remote folder for the panes went.
+struct FolderRead {
+    bool read = false;
+    // The connection to the server was lost and could not be made again: the
+    // failure says nothing about the folder itself.
+    bool lost = false;
+    QString words; // why it failed, to show
+    bool serverWords = false; // words are the server's or the system's own
+};
+
 class FtpSite;
+class RemoteConnection;
+class RemoteReader;
+class RemoteWriter;
+struct RemoteEntry;
 
 // Asks the user about a certificate that no one vouches for, for connections
 // that are not the main one (those of copies and deletions); set by the views.
@@ -66,6 +72,10 @@ public:
     // Fills the site's listing from the main connection's folder; throws
     // CInternetException with the server's words when the reading fails.
     void ReadFtpDirectory();
+    // Enters path (none: the folder the connection is in) and reads it into the
+    // site's listing. A refused folder never shows the folder the connection was
+    // in before: the listing is then empty.
+    FolderRead ReadFolder(const QString& path);
 
     bool CopyLocalToFtp(const QString& localPath, const QString& remotePath);
     bool CopyFtpToLocal(const QString& remotePath, const QString& localPath);
@@ -135,24 +145,28 @@ private:
     BlockReport MakeReport() const;
     void FlushProgress();
     QString RemoteName(const QString& path) const;
+    // The main connection; null when there is none.
+    RemoteConnection* Remote() const;
     // The server's own entry for a path; nothing when it lists no such entry.
     // failed (when given) says whether the look-up itself failed.
-    std::optional<FtpListEntry> ListedEntry(const QString& remotePath, bool* failed = nullptr);
-    // A further connection to the active profile's server; throws CInternetException.
-    ExtraConnection OpenExtraConnection();
-    bool CloseAfterCopy(bool copied, std::initializer_list<CInternetFile*> files);
+    std::optional<RemoteEntry> ListedEntry(const QString& remotePath, bool* failed = nullptr);
+    // A further connection to the active profile's server; throws RemoteError.
+    std::unique_ptr<RemoteConnection> OpenExtraConnection();
+    bool CloseAfterCopy(bool copied, RemoteWriter* writer, RemoteReader* reader = nullptr);
     // How long clearing up and putting a finished file in place may take.
     static constexpr std::chrono::milliseconds kCleanupGrace{5000};
 
     bool UploadLocal(const QString& localPath, const QString& remotePath, Target target);
     bool CopyRemoteFile(const QString& sourcePath, const QString& destinationPath, Target target);
-    bool DownloadInto(LocalFile& local, CInternetFile& remote, std::uint64_t length);
+    // received: what arrived, whatever the end.
+    bool DownloadInto(LocalFile& local, RemoteReader& remote, std::uint64_t length,
+                      std::uint64_t& received);
     bool CommitDownload(LocalFile& local, const QString& localPath, bool copied,
                         std::uint64_t received, std::optional<std::uint64_t> exact);
     RemoteTarget PlanRemoteTarget(const QString& path, Target target);
     // Opens the upload's data connection; a refused temporary name falls back to
     // the final one, for a new name only.
-    CInternetFile* OpenStore(RemoteTarget& target);
+    std::unique_ptr<RemoteWriter> OpenStore(RemoteTarget& target);
     bool FinishRemoteTarget(const RemoteTarget& target, bool copied);
     bool PlaceNewFile(const RemoteTarget& target);
     // After a rename refused for a new name: once, the copy is made again
@@ -170,10 +184,11 @@ private:
     std::optional<std::uint64_t> ServerSize(const QString& remotePath);
     bool CopyLocalFileThroughLoop(const QString& source, const QString& destination);
 
+    void ReadRemoteFolder(RemoteConnection& remote, const QString& folder);
     bool ScanRemoteTree(const QString& source, treescan::Result& scan);
-    bool ScanRemoteFolder(CFtpConnection* connection, const QString& path, const QString& relative,
-                          int level, treescan::Result& scan);
-    bool RemoteLinkIsFolder(CFtpConnection* connection, const FtpListEntry& entry,
+    bool ScanRemoteFolder(RemoteConnection& connection, const QString& path,
+                          const QString& relative, int level, treescan::Result& scan);
+    bool RemoteLinkIsFolder(RemoteConnection& connection, const RemoteEntry& entry,
                             const QString& path);
     // Tells why a scan stopped (a cancel has been told already); true when it did.
     bool ScanStopped(const treescan::Result& scan);

@@ -9,7 +9,6 @@
 #include <QStatusTipEvent>
 #include <QWindowStateChangeEvent>
 
-#include "FtpConnection.h"
 #include "Job.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
@@ -205,16 +204,23 @@ void CMainFrame::SetPaneText(int pane, const QString& text) {
     // The pane keeps its fixed name; a screen reader reads the text from here.
     m_panes[pane]->setAccessibleDescription(text);
     m_panes[pane]->repaint();
-    const CFtpConnection* ftp = m_app ? m_app->Site().Connection() : nullptr;
-    const QString lock = !ftp                 ? QString()
-                         : ftp->IsEncrypted() ? QStringLiteral("Encrypted (TLS)")
-                                              : QStringLiteral("Not encrypted");
+    // Values the site keeps for any thread: the connection itself belongs to the
+    // operation that runs on it.
+    const bool connected = m_app && m_app->Site().IsConnected();
+    const QString encryption = connected ? m_app->Site().Encryption() : QString();
+    const QString lock = !connected            ? QString()
+                         : !encryption.isEmpty() ? QStringLiteral("Encrypted (%1)").arg(encryption)
+                                                 : QStringLiteral("Not encrypted");
     m_security->setText(lock);
-    m_security->setToolTip(!ftp ? QString()
-                           : ftp->IsEncrypted()
-                               ? QStringLiteral("The connection to the FTP server is encrypted.")
-                               : QStringLiteral("The connection to the FTP server is not "
-                                                "encrypted: passwords and files travel in clear."));
+    const QString server = encryption == QLatin1String("SSH") ? QStringLiteral("SFTP")
+                                                                : QStringLiteral("FTP");
+    m_security->setToolTip(
+        !connected ? QString()
+        : !encryption.isEmpty()
+            ? QStringLiteral("The connection to the %1 server is encrypted.").arg(server)
+            : QStringLiteral("The connection to the %1 server is not encrypted: passwords and "
+                             "files travel in clear.")
+                  .arg(server));
     m_security->setAccessibleDescription(lock);
 }
 

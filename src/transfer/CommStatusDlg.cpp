@@ -13,7 +13,6 @@
 #include "CopyChecks.h"
 #include "FrameBase.h"
 #include "HelpWindow.h"
-#include "InternetException.h"
 #include "Job.h"
 #include "MessageBox.h"
 #include "Messages.h"
@@ -193,12 +192,10 @@ bool CCommStatusDlg::AsJob(const std::function<bool()>& body) {
     bool result = false;
     try {
         core::RunJob([&] { result = body(); }, &m_cancel, m_created);
-    } catch (const CInternetException& error) {
+    } catch (const core::JobBusy&) {
         // The connection serves one operation at a time; a second one started
         // meanwhile (the main window is locked, so only from a timer or a late
         // event) is refused whole, before it has touched anything.
-        if (error.m_dwError != ERROR_FTP_TRANSFER_IN_PROGRESS || !core::JobRunning())
-            throw;
         ReportBusy();
         return false;
     }
@@ -214,6 +211,19 @@ void CCommStatusDlg::ReadFtpDirectory() {
         m_transfer->ReadFtpDirectory();
         return true;
     });
+}
+
+core::FolderRead CCommStatusDlg::ReadFtpFolder(const QString& path) {
+    core::FolderRead result;
+    try {
+        AsJob([&] {
+            result = m_transfer->ReadFolder(path);
+            return result.read;
+        });
+    } catch (const std::exception& e) {
+        result.words = QString::fromLocal8Bit(e.what());
+    }
+    return result;
 }
 
 bool CCommStatusDlg::Refused(const std::optional<core::TransferError>& refusal) {

@@ -93,6 +93,9 @@ public:
     // Fills the site's FTP listing from the main connection's directory; throws
     // CInternetException when the reading fails.
     void ReadFtpDirectory();
+    // Enters path (none: the folder the connection is in) and reads it into the
+    // site's listing.
+    core::FolderRead ReadFtpFolder(const QString& path);
 
     bool CopyLocalToFtp(QString localPath, QString remotePath);
     bool CopyFtpToLocal(QString remotePath, QString localPath);

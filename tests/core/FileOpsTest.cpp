@@ -11,6 +11,7 @@
 
 #include "FtpConnection.h"
 #include "FtpFileOps.h"
+#include "FtpRemote.h"
 #include "FtpLogin.h"
 #include "FtpServer.h"
 #include "InternetSession.h"
@@ -124,6 +125,7 @@ TEST_P(FtpFileOps, RenameOntoAnExistingNameIsRefusedAndTheServersDataStays) {
     FtpLogin s(GetParam());
     ASSERT_TRUE(s.server.IsRunning()) << s.server.Error().toStdString();
     ASSERT_NE(s.connection, nullptr);
+    core::FtpRemote remote(*s.connection, nullptr);
     ASSERT_TRUE(s.server.WriteFile(QStringLiteral("a.txt"), "A"));
     ASSERT_TRUE(s.server.WriteFile(QStringLiteral("b.txt"), "B"));
     ASSERT_TRUE(s.server.MakeDir(QStringLiteral("empty")));
@@ -134,7 +136,7 @@ TEST_P(FtpFileOps, RenameOntoAnExistingNameIsRefusedAndTheServersDataStays) {
         const char* to;
     } cases[] = {{"a.txt", "b.txt"}, {"empty", "full"}, {"full", "empty"}, {"a.txt", "empty"}};
     for (const auto& c : cases) {
-        const core::OpResult r = core::RenameFtp(s.connection.get(), Path(c.from), Path(c.to));
+        const core::OpResult r = core::RenameFtp(&remote, Path(c.from), Path(c.to));
         EXPECT_EQ(r.kind, OpErrorKind::NameTaken) << c.from << " -> " << c.to;
         EXPECT_EQ(r.op, FileOp::Rename);
     }
@@ -143,12 +145,12 @@ TEST_P(FtpFileOps, RenameOntoAnExistingNameIsRefusedAndTheServersDataStays) {
     EXPECT_EQ(s.server.ReadFile(QStringLiteral("full/f")), "F");
     EXPECT_TRUE(QFileInfo(s.server.PathOf(QStringLiteral("empty"))).isDir());
 
-    EXPECT_TRUE(core::RenameFtp(s.connection.get(), Path("a.txt"), Path("c.txt")).Ok());
+    EXPECT_TRUE(core::RenameFtp(&remote, Path("a.txt"), Path("c.txt")).Ok());
     EXPECT_EQ(s.server.ReadFile(QStringLiteral("c.txt")), "A");
     EXPECT_FALSE(QFileInfo::exists(s.server.PathOf(QStringLiteral("a.txt"))));
     // The server refuses a source that is not there, in its own words.
     const core::OpResult missing =
-        core::RenameFtp(s.connection.get(), Path("a.txt"), Path("d.txt"));
+        core::RenameFtp(&remote, Path("a.txt"), Path("d.txt"));
     EXPECT_EQ(missing.kind, OpErrorKind::Failed);
     EXPECT_TRUE(missing.words.startsWith(QLatin1String("550"))) << missing.words.toStdString();
 }
@@ -157,9 +159,10 @@ TEST_P(FtpFileOps, RefusalsCarryTheServersWords) {
     FtpLogin s(GetParam());
     ASSERT_TRUE(s.server.IsRunning()) << s.server.Error().toStdString();
     ASSERT_NE(s.connection, nullptr);
+    core::FtpRemote remote(*s.connection, nullptr);
     ASSERT_TRUE(s.server.MakeDir(QStringLiteral("full")));
     ASSERT_TRUE(s.server.WriteFile(QStringLiteral("full/f"), "F"));
-    CFtpConnection* c = s.connection.get();
+    core::RemoteConnection* c = &remote;
     const struct {
         const char* what;
         core::OpResult result;

@@ -89,8 +89,8 @@ TEST(Job, NestedWorkRunsInPlaceAndASecondJobFromTheInterfaceIsRefused) {
     QTimer::singleShot(20, [&] {
         try {
             core::Run([&] { secondRan = true; });
-        } catch (const CInternetException& e) {
-            refused = e.m_dwError == ERROR_FTP_TRANSFER_IN_PROGRESS;
+        } catch (const core::JobBusy&) {
+            refused = true;
         }
     });
     core::Run([] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); });

@@ -16,6 +16,7 @@
 
 #include "FtpConnection.h"
 #include "FtpFileOps.h"
+#include "FtpRemote.h"
 #include "FtpLogin.h"
 #include "FtpServer.h"
 #include "FtpTreeDelete.h"
@@ -75,12 +76,13 @@ TEST_P(FtpTreeDeleteTest, DeletesEverythingAndCountsEachEntry) {
     FtpLogin s(GetParam());
     ASSERT_TRUE(s.server.IsRunning()) << s.server.Error().toStdString();
     ASSERT_NE(s.connection, nullptr);
+    core::FtpRemote remote(*s.connection, nullptr);
     const int entries = MakeTree(s.server, 3, 5);
     ASSERT_GT(entries, 0);
     ASSERT_TRUE(s.server.WriteFile(QStringLiteral("beside.txt"), "keep"));
     int lastCount = 0;
     bool inOrder = true;
-    const core::OpResult r = core::DeleteFtpTree(s.connection.get(), QStringLiteral("/tree/"),
+    const core::OpResult r = core::DeleteFtpTree(&remote, QStringLiteral("/tree/"),
                                                  nullptr, [&](int deleted, const QString&) {
                                                      inOrder = inOrder && deleted == lastCount + 1;
                                                      lastCount = deleted;
@@ -92,7 +94,7 @@ TEST_P(FtpTreeDeleteTest, DeletesEverythingAndCountsEachEntry) {
     EXPECT_EQ(s.server.ReadFile(QStringLiteral("beside.txt")), "keep");
 
     const core::OpResult missing =
-        core::DeleteFtpTree(s.connection.get(), QStringLiteral("/tree/"));
+        core::DeleteFtpTree(&remote, QStringLiteral("/tree/"));
     EXPECT_EQ(missing.kind, OpErrorKind::Failed);
     EXPECT_EQ(missing.op, FileOp::DeleteFolder);
     EXPECT_TRUE(missing.detail.contains(QLatin1String("Nothing was deleted.")))
@@ -103,6 +105,7 @@ TEST_P(FtpTreeDeleteTest, AStopBetweenEntriesReportsWhatWentAndASecondRunFinishe
     FtpLogin s(GetParam());
     ASSERT_TRUE(s.server.IsRunning()) << s.server.Error().toStdString();
     ASSERT_NE(s.connection, nullptr);
+    core::FtpRemote remote(*s.connection, nullptr);
     const int entries = MakeTree(s.server, 3, 6);
     ASSERT_GT(entries, 0);
     const QString tree = s.server.PathOf(QStringLiteral("tree"));
@@ -112,7 +115,7 @@ TEST_P(FtpTreeDeleteTest, AStopBetweenEntriesReportsWhatWentAndASecondRunFinishe
         const int before = CountUnder(tree);
         std::atomic<int> cancel{0};
         int seen = 0;
-        const core::OpResult r = core::DeleteFtpTree(s.connection.get(), QStringLiteral("/tree/"),
+        const core::OpResult r = core::DeleteFtpTree(&remote, QStringLiteral("/tree/"),
                                                      &cancel, [&](int, const QString&) {
                                                          if (++seen == stopAfter)
                                                              cancel = 1;
@@ -127,7 +130,7 @@ TEST_P(FtpTreeDeleteTest, AStopBetweenEntriesReportsWhatWentAndASecondRunFinishe
         EXPECT_FALSE(r.detail.contains(QLatin1String("not known")));
         EXPECT_FALSE(r.detail.contains(QLatin1String("closed")));
     }
-    const core::OpResult rest = core::DeleteFtpTree(s.connection.get(), QStringLiteral("/tree/"));
+    const core::OpResult rest = core::DeleteFtpTree(&remote, QStringLiteral("/tree/"));
     EXPECT_TRUE(rest.Ok()) << rest.detail.toStdString();
     EXPECT_FALSE(QFileInfo::exists(tree));
 }
@@ -149,7 +152,7 @@ struct StopOutcome {
     int ticks = 0; // of a 10 ms timer on this thread meanwhile
 };
 
-StopOutcome DeleteAndStop(CFtpConnection* connection, int stopAtMs) {
+StopOutcome DeleteAndStop(core::RemoteConnection* connection, int stopAtMs) {
     std::atomic<int> cancel{0};
     QElapsedTimer clock;
     QTimer::singleShot(stopAtMs, [&] {
@@ -174,8 +177,9 @@ TEST(FtpTreeDeleteStop, AStopDuringALateAnswerNeverTakesThatAnswerForAnothers) {
     std::unique_ptr<CFtpConnection> connection(
         session.GetFtpConnection(server.Address(), server.User(), server.Password()));
     ASSERT_NE(connection, nullptr);
+    core::FtpRemote remote(*connection, nullptr);
     const QString tree = server.Root() + QStringLiteral("/tree");
-    const StopOutcome out = DeleteAndStop(connection.get(), 400);
+    const StopOutcome out = DeleteAndStop(&remote, 400);
     ASSERT_EQ(out.result.kind, OpErrorKind::Cancelled) << out.result.detail.toStdString();
     EXPECT_GE(out.stopToReturnMs, 0);
     EXPECT_LT(out.stopToReturnMs, 1000);
@@ -194,10 +198,10 @@ TEST(FtpTreeDeleteStop, AStopDuringALateAnswerNeverTakesThatAnswerForAnothers) {
     EXPECT_FALSE(out.result.detail.contains(QLatin1String("connection to the server was closed")));
     // The late "250" of the cut DELE must never pass for this command's answer.
     const core::OpResult next =
-        core::DeleteEmptyFtpFolder(connection.get(), QStringLiteral("/no-such-folder"));
+        core::DeleteEmptyFtpFolder(&remote, QStringLiteral("/no-such-folder"));
     EXPECT_EQ(next.kind, OpErrorKind::Failed) << next.words.toStdString();
     // The same connection finishes the job.
-    const core::OpResult rest = core::DeleteFtpTree(connection.get(), QStringLiteral("/tree/"));
+    const core::OpResult rest = core::DeleteFtpTree(&remote, QStringLiteral("/tree/"));
     EXPECT_TRUE(rest.Ok()) << rest.detail.toStdString();
     EXPECT_FALSE(QFileInfo::exists(tree));
 }
@@ -210,7 +214,8 @@ TEST(FtpTreeDeleteStop, AStopOnAStalledServerReturnsWithinASecond) {
     std::unique_ptr<CFtpConnection> connection(
         session.GetFtpConnection(server.Address(), server.User(), server.Password()));
     ASSERT_NE(connection, nullptr);
-    const StopOutcome out = DeleteAndStop(connection.get(), 500);
+    core::FtpRemote remote(*connection, nullptr);
+    const StopOutcome out = DeleteAndStop(&remote, 500);
     ASSERT_EQ(out.result.kind, OpErrorKind::Cancelled);
     EXPECT_GE(out.stopToReturnMs, 0);
     EXPECT_LT(out.stopToReturnMs, 1000);

@@ -4,10 +4,7 @@
 #include <sys/stat.h>
 
 #include "CopyMessages.h"
-#include "FtpConnection.h"
-#include "FtpFileFind.h"
 #include "FtpFileOps.h"
-#include "Job.h"
 #include "LocalFileOps.h"
 #include "MyListView.h"
 #include "RemoteLeftovers.h"
@@ -28,28 +25,15 @@ Found LocalKind(const QString& path) {
     return S_ISDIR(st.st_mode) ? Found::Folder : Found::File;
 }
 
-Found FtpKindNow(CFtpConnection* connection, const QString& path) {
-    CFtpFileFind find(connection, 1);
-    const bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
-    if (find.Failed())
-        return Found::LookupFailed;
-    if (!found || find.Entries().empty())
-        return Found::Nothing;
-    const FtpListEntry& entry = find.Entries().front();
-    if (entry.isLink)
-        return Found::Link;
-    return entry.isFolder ? Found::Folder : Found::File;
-}
-
 Found FtpKind(const QString& path) {
-    CFtpConnection* connection = AfxGetApp()->Site().Connection();
-    if (!connection)
+    const core::FtpLookUp found = core::LookUpFtp(AfxGetApp()->Site().Remote(), path);
+    if (found.failed)
         return Found::LookupFailed;
-    try {
-        return core::Run([&] { return FtpKindNow(connection, path); });
-    } catch (const std::exception&) {
-        return Found::LookupFailed;
-    }
+    if (!found.entry)
+        return Found::Nothing;
+    if (found.entry->isLink)
+        return Found::Link;
+    return found.entry->isFolder ? Found::Folder : Found::File;
 }
 
 // One side of the replacement: looks, renames and deletes there.
@@ -72,7 +56,7 @@ public:
     // Never over something: a name that turned up meanwhile is refused, not lost.
     bool Rename(const QString& from, const QString& to) const {
         const core::OpResult result =
-            m_onFtp ? core::RenameFtp(AfxGetApp()->Site().Connection(), from, to)
+            m_onFtp ? core::RenameFtp(AfxGetApp()->Site().Remote(), from, to)
                     : core::RenameLocal(from, to);
         return result.Ok();
     }

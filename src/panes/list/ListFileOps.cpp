@@ -7,7 +7,6 @@
 #include <QSet>
 
 #include "FrameBase.h"
-#include "FtpFileFind.h"
 #include "FtpFileOps.h"
 #include "FtpFolderRead.h"
 #include "Job.h"
@@ -18,7 +17,7 @@
 #include "MessageBox.h"
 #include "Messages.h"
 #include "MyListView.h"
-#include "NameCodec.h"
+#include "ListingNotes.h"
 #include "PaneCommands.h"
 #include "VelmarApp.h"
 #include "VelmarDoc.h"
@@ -63,7 +62,7 @@ QMenu* CMyListView::MakeContextMenu(const QPoint& viewportPos) {
 void CMyListView::CopyRawListing() {
     // The server's bytes as it sent them, read as its names are.
     if (QClipboard* board = QGuiApplication::clipboard())
-        board->setText(names::Decode(m_rawListing));
+        board->setText(core::RawListingText(m_rawListing));
 }
 
 void CMyListView::OnRightClick(const QPoint& viewportPos, const QPoint& globalPos) {
@@ -153,23 +152,11 @@ bool CMyListView::ReadModifiedTime(const QString& path, std::int64_t& time) {
         time = find.Current().lastWriteTime;
         return true;
     }
-    CVelmarApp* app = App();
-    if (!app->Site().Connection())
+    const core::FtpLookUp found = core::LookUpFtp(App()->Site().Remote(), path);
+    if (!found.entry)
         return false;
-    try {
-        return core::Run([&] {
-            CFtpFileFind find(app->Site().Connection(), 1);
-            bool found = find.FindFile(path, INTERNET_FLAG_RELOAD);
-            if (found) {
-                find.FindNextFile();
-                found = find.GetLastWriteTime(time);
-            }
-            find.Close();
-            return found;
-        });
-    } catch (const std::exception&) {
-        return false;
-    }
+    time = found.entry->lastWriteTime;
+    return true;
 }
 
 void CMyListView::StartRename(int row) {
@@ -244,7 +231,7 @@ bool CMyListView::RenameItem(const QString& oldPath, const QString& newPath) {
     // not for that file to be lost.
     const core::OpResult result =
         m_side == 0 ? core::RenameLocal(oldPath, newPath)
-                    : core::RenameFtp(App()->Site().Connection(), oldPath, newPath);
+                    : core::RenameFtp(App()->Site().Remote(), oldPath, newPath);
     ReportIfConnectionLost(this, *App(), result);
     return result.Ok();
 }

@@ -26,7 +26,7 @@ bool CMyListView::CreateLocalFolder(const QString& path) {
 }
 
 bool CMyListView::CreateFtpFolder(const QString& path) {
-    const core::OpResult result = core::CreateFtpFolder(App()->Site().Connection(), path);
+    const core::OpResult result = core::CreateFtpFolder(App()->Site().Remote(), path);
     if (!ReportIfConnectionLost(this, *App(), result))
         ReportOpError(this, result);
     return result.Ok();
@@ -34,7 +34,7 @@ bool CMyListView::CreateFtpFolder(const QString& path) {
 
 bool CMyListView::DeleteOneFile(const QString& path) {
     const core::OpResult result = WorksOnFtp()
-                                      ? core::DeleteFtpFile(App()->Site().Connection(), path)
+                                      ? core::DeleteFtpFile(App()->Site().Remote(), path)
                                       : core::DeleteLocalFile(path);
     if (!ReportIfConnectionLost(this, *App(), result))
         ReportOpError(this, result);
@@ -65,7 +65,7 @@ bool CMyListView::DeleteFtpFolderTree(const QString& path) {
     core::OpResult result;
     {
         DeleteStatus status(m_frame, App(), path);
-        result = core::DeleteFtpTree(App()->Site().Connection(), path, status.Cancel(),
+        result = core::DeleteFtpTree(App()->Site().Remote(), path, status.Cancel(),
                                      status.Progress());
     }
     if (!ReportIfConnectionLost(this, *App(), result))

@@ -7,7 +7,6 @@
 
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
-#include "FtpConnection.h"
 #include "FtpFolderRead.h"
 #include "ListModel.h"
 #include "LocalFind.h"
@@ -278,7 +277,7 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
     {
         CommSession comm(app, m_frame, app->IsStartingUp());
         // A new connection is already in the folder it starts in.
-        const bool enter = app->Site().Session() != nullptr;
+        const bool enter = app->Site().HasSession();
         if (!enter) {
             try {
                 connected = comm->Connect();

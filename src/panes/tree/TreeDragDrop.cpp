@@ -12,8 +12,6 @@
 #include "CommStatusDlg.h"
 #include "FolderReplace.h"
 #include "FrameBase.h"
-#include "FtpConnection.h"
-#include "FtpFileFind.h"
 #include "LocalFind.h"
 #include "MessageBox.h"
 #include "Messages.h"

@@ -202,7 +202,7 @@ bool CMyTreeView::RenameFolder(const QString& oldPath, const QString& newPath) {
     // refused on both sides.
     const core::OpResult result =
         m_side == 0 ? core::RenameLocal(oldPath, newPath)
-                    : core::RenameFtp(App()->Site().Connection(), oldPath, newPath);
+                    : core::RenameFtp(App()->Site().Remote(), oldPath, newPath);
     ReportIfConnectionLost(this, *App(), result);
     return result.Ok();
 }

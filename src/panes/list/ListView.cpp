@@ -8,7 +8,6 @@
 #include "CommStatusDlg.h"
 #include "FrameBase.h"
 #include "FrameLock.h"
-#include "FtpConnection.h"
 #include "FtpFolderRead.h"
 #include "ListColumns.h"
 #include "ListItems.h"
@@ -201,7 +200,7 @@ void CMyListView::ReadFtpEntries(const QString& path) {
     }
     // Without a connection there is nothing to read, and the shared listing may
     // still hold a folder of the connection that went away.
-    if (!app->Site().Connection())
+    if (!app->Site().IsConnected())
         return;
     FtpReadFailure failure;
     bool read = false;

@@ -4,23 +4,26 @@ set -euo pipefail
 VELMAR_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages needed to build and run the program (OpenSSL and the system's
-# trusted authorities for FTP over TLS; QtKeychain and the libsecret it loads at
-# run time for the desktop keyring).
+# trusted authorities for FTP over TLS; libssh2 for SFTP; QtKeychain and the
+# libsecret it loads at run time for the desktop keyring).
 VELMAR_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
   qt6-svg-dev libqt6svg6 libgl-dev libpoco-dev qt6-qpa-plugins libssl-dev ca-certificates
-  qtkeychain-qt6-dev libsecret-1-0)
-# Needed by the tests and benchmarks: real FTP servers, peers, a real X display.
+  qtkeychain-qt6-dev libsecret-1-0 libssh2-1-dev)
+# Needed by the tests and benchmarks: real FTP servers, peers, a real X display;
+# OpenSSH's client tools (ssh-keygen, ssh-agent, sftp) and the asyncssh server.
 VELMAR_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev vsftpd python3-pyftpdlib
   python3 curl lftp iproute2 util-linux xvfb openbox xdotool imagemagick x11-utils dbus-x11 at-spi2-core
   python3-pyatspi python3-gi python3-openssl libcrypt-dev
   libpam-modules db-util
   dbus-daemon dbus-bin gnome-keyring libsecret-tools libglib2.0-bin
-  clang libclang-rt-14-dev)
-# The libraries of pure-ftpd and proftpd, which scripts/fetch-test-servers unpacks
+  clang libclang-rt-14-dev
+  openssh-client python3-asyncssh)
+# The libraries of pure-ftpd, proftpd and sshd, which scripts/fetch-test-servers unpacks
 # without installing them (checked with ldd).
 VELMAR_SERVER_LIB_PACKAGES=(libsodium23 libcap2 libssl3 libcrypt1 libpam0g libacl1
   libhiredis0.14 libidn2-0 libmemcached11 libmemcachedutil2 libncursesw6 libpcre2-8-0
-  libpcre2-posix3 libtinfo6 zlib1g)
+  libpcre2-posix3 libtinfo6 zlib1g
+  libwrap0 libaudit1 libsystemd0 libselinux1 libgssapi-krb5-2 libkrb5-3 libcom-err2)
 # Needed by the first-run demo server.
 VELMAR_RUN_PACKAGES=(python3-pyftpdlib)
 

@@ -1,0 +1,266 @@
+#include "SshServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStringList>
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+unsigned short FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    unsigned short port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool PortAccepts(unsigned short port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Spawned, never forked (threads may already run), with the parent-death signal
+// so that no server outlives a crashed test; output to log. -1 on failure.
+pid_t Spawn(const QStringList& args, const QString& log) {
+    QStringList command = {QStringLiteral("/usr/bin/setpriv"), QStringLiteral("--pdeathsig"),
+                           QStringLiteral("KILL"), QStringLiteral("--")};
+    command += args;
+    std::vector<std::string> storage;
+    for (const QString& a : command)
+        storage.push_back(QFile::encodeName(a).toStdString());
+    std::vector<char*> argv;
+    for (std::string& s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const int fd = ::open(QFile::encodeName(log).constData(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
+    if (fd >= 0) {
+        ::posix_spawn_file_actions_adddup2(&actions, fd, 1);
+        ::posix_spawn_file_actions_adddup2(&actions, fd, 2);
+    }
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    ::posix_spawnattr_setpgroup(&attributes, 0);
+    pid_t pid = -1;
+    const int failed = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attributes);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (fd >= 0)
+        ::close(fd);
+    return failed == 0 ? pid : -1;
+}
+
+void KillGroup(pid_t& pid) {
+    if (pid <= 0)
+        return;
+    ::kill(-pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+QString Run(const QString& program, const QStringList& args, bool* ok = nullptr) {
+    QProcess p;
+    p.start(program, args);
+    const bool done = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit &&
+                      p.exitCode() == 0;
+    if (ok)
+        *ok = done;
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString ReadText(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).trimmed() : QString();
+}
+
+bool WriteText(const QString& path, const QString& text) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) == text.toUtf8().size();
+}
+
+QString CurrentUser() {
+    const passwd* pw = ::getpwuid(::geteuid());
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
+}
+
+} // namespace
+
+SshServer::SshServer(Kind kind, Options options) : m_kind(kind), m_options(options) {
+    m_root = std::make_unique<QTemporaryDir>();
+    m_work = std::make_unique<QTemporaryDir>();
+    m_user = CurrentUser();
+    m_password = QString::number(QRandomGenerator::global()->generate64(), 36);
+    if (!m_root->isValid() || !m_work->isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return;
+    }
+    if (!MakeKey(m_work->filePath(QStringLiteral("host_key")), QStringLiteral("ed25519")) ||
+        !MakeKey(ClientKey(), QStringLiteral("ed25519"))) {
+        m_error = QStringLiteral("ssh-keygen failed");
+        return;
+    }
+    m_port = FreePort();
+    const bool started = m_kind == Kind::OpenSsh ? StartOpenSsh() : StartAsyncSsh();
+    if (started && !WaitForPort(15000)) {
+        m_error = QStringLiteral("the SSH server did not start: ") + QString::fromUtf8(Log());
+        KillGroup(m_pid);
+    }
+}
+
+SshServer::~SshServer() {
+    KillGroup(m_pid);
+    KillGroup(m_agentPid);
+}
+
+bool SshServer::StartOpenSsh() {
+    const QString base = QStringLiteral(VELMAR_SERVERS_DIR "/openssh");
+    const QString sshd = base + QStringLiteral("/usr/sbin/sshd");
+    if (!QFile::exists(sshd)) {
+        m_error = QStringLiteral("no sshd in %1: run scripts/fetch-test-servers").arg(base);
+        return false;
+    }
+    // As root, sshd separates privileges into the "sshd" account and this empty
+    // folder; scripts/fetch-test-servers makes the account.
+    if (::geteuid() == 0)
+        ::mkdir("/run/sshd", 0755);
+    const QString keys = m_work->filePath(QStringLiteral("authorized_keys"));
+    QFile::copy(ClientKey() + QStringLiteral(".pub"), keys);
+    const QString config = QStringLiteral("ListenAddress 127.0.0.1\nPort %1\nHostKey %2\n"
+                                          "UsePAM no\nStrictModes no\nPermitRootLogin yes\n"
+                                          "AuthorizedKeysFile %3\nPidFile none\n"
+                                          "Subsystem sftp %4\nLogLevel VERBOSE\n")
+                               .arg(m_port)
+                               .arg(m_work->filePath(QStringLiteral("host_key")), keys,
+                                    base + QStringLiteral("/usr/lib/openssh/sftp-server"));
+    const QString configPath = m_work->filePath(QStringLiteral("sshd_config"));
+    WriteText(configPath, config);
+    m_pid = Spawn({sshd, QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"),
+                   configPath},
+                  m_work->filePath(QStringLiteral("server.log")));
+    if (m_pid <= 0)
+        m_error = QStringLiteral("cannot start sshd");
+    return m_pid > 0;
+}
+
+bool SshServer::StartAsyncSsh() {
+    const QStringList args = {
+        QStringLiteral("/usr/bin/python3"),
+        QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/asyncssh_server.py"),
+        QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--root"),
+        m_root->path(), QStringLiteral("--host-key"), m_work->filePath(QStringLiteral("host_key")),
+        QStringLiteral("--user"), m_user, QStringLiteral("--password"), m_password,
+        QStringLiteral("--methods"), m_options.methods, QStringLiteral("--drop-after"),
+        QString::number(m_options.dropAfter), QStringLiteral("--stall-after"),
+        QString::number(m_options.stallAfter)};
+    m_pid = Spawn(args, m_work->filePath(QStringLiteral("server.log")));
+    if (m_pid <= 0)
+        m_error = QStringLiteral("cannot start asyncssh_server.py");
+    return m_pid > 0;
+}
+
+bool SshServer::WaitForPort(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return false;
+        }
+        if (PortAccepts(m_port))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+QString SshServer::Root() const {
+    return m_kind == Kind::AsyncSsh ? QStringLiteral("/") : m_root->path();
+}
+
+QString SshServer::ClientKey() const {
+    return m_work->filePath(QStringLiteral("id_ed25519"));
+}
+
+QString SshServer::HostKeyLine() const {
+    const QStringList parts = ReadText(m_work->filePath(QStringLiteral("host_key.pub")))
+                                  .split(QLatin1Char(' '));
+    return parts.size() >= 2 ? parts[0] + QLatin1Char(' ') + parts[1] : QString();
+}
+
+QString SshServer::HostFingerprint() const {
+    const QString out = Run(QStringLiteral("ssh-keygen"),
+                            {QStringLiteral("-l"), QStringLiteral("-E"), QStringLiteral("sha256"),
+                             QStringLiteral("-f"), m_work->filePath(QStringLiteral("host_key.pub"))});
+    const QStringList parts = out.split(QLatin1Char(' '));
+    return parts.size() >= 2 ? parts[1] : QString();
+}
+
+QByteArray SshServer::Log() const {
+    QFile f(m_work->filePath(QStringLiteral("server.log")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString SshServer::AgentSocket() {
+    const QString socket = m_work->filePath(QStringLiteral("agent.sock"));
+    if (m_agentPid > 0)
+        return socket;
+    m_agentPid = Spawn({QStringLiteral("/usr/bin/ssh-agent"), QStringLiteral("-D"),
+                        QStringLiteral("-a"), socket},
+                       m_work->filePath(QStringLiteral("agent.log")));
+    for (int i = 0; i < 250 && !QFile::exists(socket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    QProcess add;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SSH_AUTH_SOCK"), socket);
+    add.setProcessEnvironment(env);
+    add.start(QStringLiteral("ssh-add"), {ClientKey()});
+    add.waitForFinished(30000);
+    return socket;
+}
+
+bool SshServer::MakeKey(const QString& path, const QString& type, const QString& passphrase) {
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral(".pub"));
+    bool ok = false;
+    Run(QStringLiteral("ssh-keygen"),
+        {QStringLiteral("-q"), QStringLiteral("-t"), type, QStringLiteral("-N"), passphrase,
+         QStringLiteral("-C"), QStringLiteral("velmar-test"), QStringLiteral("-f"), path},
+        &ok);
+    return ok;
+}
+
+QString SshServer::FindKnownHost(const QString& file, const QString& host) {
+    return Run(QStringLiteral("ssh-keygen"),
+               {QStringLiteral("-F"), host, QStringLiteral("-f"), file});
+}

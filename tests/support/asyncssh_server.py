@@ -1,0 +1,101 @@
+#!/usr/bin/python3
+"""An SFTP server on 127.0.0.1 for the tests: password and keyboard-interactive
+logins, and faults that a well-behaved server never shows.
+
+  asyncssh_server.py --port P --root DIR --host-key FILE --user U --password PW
+                     [--methods password,kbdint] [--drop-after N] [--stall-after N]
+
+--drop-after N: the connection is cut once N bytes of file data have been read
+or written. --stall-after N: from then on the server answers nothing, holding
+the connection open.
+"""
+import argparse
+import asyncio
+import logging
+import sys
+import warnings
+
+warnings.simplefilter("ignore")
+import asyncssh  # noqa: E402
+
+
+def parse():
+    p = argparse.ArgumentParser()
+    p.add_argument("--port", type=int, required=True)
+    p.add_argument("--root", required=True)
+    p.add_argument("--host-key", required=True)
+    p.add_argument("--user", required=True)
+    p.add_argument("--password", required=True)
+    p.add_argument("--methods", default="password,kbdint")
+    p.add_argument("--drop-after", type=int, default=-1)
+    p.add_argument("--stall-after", type=int, default=-1)
+    return p.parse_args()
+
+
+ARGS = parse()
+MOVED = [0]  # file bytes read and written over every session
+
+
+class Server(asyncssh.SSHServer):
+    def connection_made(self, conn):
+        self._conn = conn
+
+    def begin_auth(self, username):
+        return True
+
+    def password_auth_supported(self):
+        return "password" in ARGS.methods
+
+    def validate_password(self, username, password):
+        ok = username == ARGS.user and password == ARGS.password
+        print("password login %s: %s" % (username, "accepted" if ok else "refused"), flush=True)
+        return ok
+
+    def kbdint_auth_supported(self):
+        return "kbdint" in ARGS.methods
+
+    def get_kbdint_challenge(self, username, lang, submethods):
+        return "", "", "", [("Password: ", False)]
+
+    def validate_kbdint_response(self, username, responses):
+        ok = username == ARGS.user and list(responses) == [ARGS.password]
+        print("kbdint login %s: %s" % (username, "accepted" if ok else "refused"), flush=True)
+        return ok
+
+
+class Sftp(asyncssh.SFTPServer):
+    def __init__(self, chan):
+        super().__init__(chan, chroot=ARGS.root)
+        self._conn = chan.get_connection()
+
+    async def _account(self, count):
+        MOVED[0] += count
+        if 0 <= ARGS.stall_after <= MOVED[0]:
+            print("stalling", flush=True)
+            await asyncio.sleep(3600)
+        if 0 <= ARGS.drop_after <= MOVED[0]:
+            print("dropping", flush=True)
+            self._conn.abort()
+            await asyncio.sleep(3600)
+
+    async def read(self, file_obj, offset, size):
+        data = super().read(file_obj, offset, size)
+        await self._account(len(data))
+        return data
+
+    async def write(self, file_obj, offset, data):
+        await self._account(len(data))
+        return super().write(file_obj, offset, data)
+
+
+async def main():
+    await asyncssh.create_server(
+        Server, "127.0.0.1", ARGS.port, server_host_keys=[ARGS.host_key],
+        sftp_factory=Sftp, allow_scp=False)
+    print("listening on %d" % ARGS.port, flush=True)
+    await asyncio.Event().wait()
+
+
+if __name__ == "__main__":
+    logging.basicConfig(stream=sys.stdout, level=logging.WARNING)
+    asyncio.run(main())

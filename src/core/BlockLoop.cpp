@@ -4,7 +4,6 @@
 // the speed of a thousand-byte system call.
 #include "BlockLoop.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <cstring>
 
@@ -83,21 +82,16 @@ bool core::Transfer::BlockDone(std::uint64_t blockIndex, std::uint64_t length) {
     m_progressPending = true;
     if (m_view.WatchesBlocks())
         m_view.BlockFinished(MakeReport());
-    if (now - m_lastPump >= kRefreshInterval)
+    if (now - m_lastPump >= kRefreshInterval) {
         FlushProgress();
+        m_lastPump = now;
+    }
     return PollCancel(now);
 }
 
-// The cancel check of the copies: the flag is looked at every time, but waiting
-// events (a press on Cancel among them) are let through at most every 50 ms, so
-// that a folder of small files does not spend its time repainting.
-bool core::Transfer::PollCancel(Clock::time_point now) {
-    if (now - m_lastPump >= kRefreshInterval) {
-        // A copy run as a job leaves the events to the interface thread.
-        if (core::OnUiThread())
-            QCoreApplication::processEvents();
-        m_lastPump = Clock::now();
-    }
+// The cancel check of the copies, after every block. A copy runs as a job: the
+// interface thread handles its own events, a press on Cancel among them.
+bool core::Transfer::PollCancel(Clock::time_point /*now*/) {
     if (m_cancel) {
         FlushProgress();
         ShowCancelled();

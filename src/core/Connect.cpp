@@ -36,6 +36,8 @@ struct ConnectAttempt {
     // A question about a certificate that the worker waits on; only the
     // user-interface thread may show it.
     std::condition_variable answered;
+    // Connect waits on this for a question or the end of the attempt.
+    std::condition_variable news;
     std::optional<CertificateVerdict> question;
     bool asking = false;
     std::optional<CertificateAnswer> answer;
@@ -46,6 +48,7 @@ struct ConnectAttempt {
             return CertificateAnswer::Cancel;
         question = verdict;
         answer.reset();
+        news.notify_all();
         answered.wait(lock, [this] { return answer.has_value() || abandoned; });
         question.reset();
         asking = false;
@@ -219,6 +222,7 @@ void core::Transfer::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) 
     attempt->connection = std::move(connection);
     attempt->done = true;
     attempt->site->EndConnectAttempt(connected);
+    attempt->news.notify_all();
 }
 
 bool core::Transfer::Connect() {
@@ -261,13 +265,17 @@ bool core::Transfer::Connect() {
     const bool started =
         g_registry.Start(attempt, [attempt]() mutable { ConnectThreadProc(std::move(attempt)); });
 
-    // Look often, so that a quick server costs no waiting; pump nothing.
+    // The worker wakes this wait at once with its question or its end.
     auto deadline = Clock::now() + std::chrono::milliseconds(kConnectWaitMs);
     std::unique_ptr<CFtpConnection> connection;
     bool answered = false;
     while (started) {
         {
             std::unique_lock lock(attempt->mutex);
+            // Woken by the worker's question or its end; a stop is looked at each step.
+            attempt->news.wait_for(lock, kPollStep, [&] {
+                return attempt->done || (attempt->question && !attempt->asking);
+            });
             if (attempt->question && !attempt->asking) {
                 // The user's thinking time is not the server's: the wait starts anew.
                 attempt->asking = true;
@@ -298,7 +306,6 @@ bool core::Transfer::Connect() {
                 break;
             }
         }
-        std::this_thread::sleep_for(kPollStep);
     }
     if (!connection) {
         if (answered || !started) {

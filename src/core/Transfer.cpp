@@ -2,8 +2,6 @@
 // interface thread, and the cancel checks every operation shares.
 #include "Transfer.h"
 
-#include <QCoreApplication>
-
 #include "Job.h"
 #include "ProgressText.h"
 #include "TransferPaths.h"
@@ -93,8 +91,6 @@ bool Transfer::UpdateProgress(std::uint64_t blockIndex, std::uint64_t totalLengt
 }
 
 bool Transfer::CheckCancel() {
-    if (OnUiThread())
-        QCoreApplication::processEvents();
     m_lastPump = Clock::now();
     if (m_cancel) {
         ShowCancelled();

@@ -1,35 +1,10 @@
 #include "Startup.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
-#include <QWindow>
-
 #include "MainFrame.h"
 #include "ProfileFile.h"
 #include "Splitter2x2.h"
 #include "VelmarApp.h"
 #include "WaitCursor.h"
-
-namespace {
-// The window manager maps a new window a moment after it is shown; the frame is
-// drawn once it is, so that the user sees the program before the first
-// connection, which holds the interface until it ends, is made.
-constexpr int kExposeWaitMs = 1000;
-
-void ShowBeforeConnecting(CMainFrame* frame, const CVelmarApp& app) {
-    frame->setWindowTitle(app.MainTitle());
-    frame->showMaximized();
-    QElapsedTimer waited;
-    waited.start();
-    QWindow* window = frame->windowHandle();
-    while (window && !window->isExposed() && waited.elapsed() < kExposeWaitMs) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        QThread::msleep(5);
-    }
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-}
-} // namespace
 
 bool CreateMainFrame(CVelmarApp& app) {
     auto* frame = new CMainFrame(&app);
@@ -37,7 +12,10 @@ bool CreateMainFrame(CVelmarApp& app) {
     if (!frame->OnCreateClient())
         return false;
     SetWaitCursorTarget(frame->Splitter());
-    ShowBeforeConnecting(frame, app);
+    // Shown before the first connection: that runs as a job, so the frame is
+    // drawn (and the window manager maps it) while it connects.
+    frame->setWindowTitle(app.MainTitle());
+    frame->showMaximized();
     frame->InitialUpdate();
     // The status window had the keyboard while the FTP side connected, and the
     // frame was disabled meanwhile; a keyboard user starts in the first pane.

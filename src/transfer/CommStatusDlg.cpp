@@ -7,7 +7,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QThread>
 #include <QWindow>
 
 #include "CopyChecks.h"
@@ -135,21 +134,8 @@ bool CCommStatusDlg::Create() {
     // above it, grouped with it), but not its child, so never disabled with it.
     if (m_mainFrame && m_mainFrame->windowHandle() && windowHandle())
         windowHandle()->setTransientParent(m_mainFrame->windowHandle());
-    WaitUntilDrawn();
+    // What follows runs as a job, so the window is drawn while it works.
     return true;
-}
-
-// The operations that follow may hold the interface for seconds (a connection
-// waits up to ten without looking at events): the window is drawn first, or the
-// user would look at an empty frame all that time.
-void CCommStatusDlg::WaitUntilDrawn() {
-    constexpr auto kLongest = std::chrono::milliseconds(500);
-    const auto deadline = Clock::now() + kLongest;
-    while (windowHandle() && !windowHandle()->isExposed() && Clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        QThread::msleep(5);
-    }
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void CCommStatusDlg::BuildControls() {

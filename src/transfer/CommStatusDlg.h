@@ -142,7 +142,6 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void BuildControls();
-    void WaitUntilDrawn();
     // Runs an operation as a job: on a worker thread, with this window's Cancel
     // as its stop request, while the windows keep painting. From within a job
     // (a file of a folder copy) it runs at once.

@@ -1,12 +1,13 @@
 # The libraries stand in layers, each using only those below it:
-#   ftp (protocol) < core (jobs, FTP site state, path rules) < platform < app
+#   ftp (protocol) < sftp (protocol, on the FTP layer's waits)
+#   < core (jobs, FTP site state, path rules) < platform < app
 #   < profiles, transfer < panes < frame
 # ftp and core are the part without windows: neither may reach a widget
 # library, however indirectly. Configuring fails when a link breaks that.
 set(VELMAR_LAYERS
-    "velmar_ftp=0" "velmar_core=1" "velmar_platform=2" "velmar_app=3"
+    "velmar_ftp=0" "velmar_sftp=0.5" "velmar_core=1" "velmar_platform=2" "velmar_app=3"
     "velmar_profiles=4" "velmar_transfer=4" "velmar_panes=5" "velmar_frame=6")
-set(VELMAR_WINDOWLESS velmar_ftp velmar_core)
+set(VELMAR_WINDOWLESS velmar_ftp velmar_sftp velmar_core)
 set(VELMAR_WIDGET_LIBRARIES Qt6::Widgets Qt6::Gui Qt6::Svg Qt6::OpenGLWidgets)
 
 function(velmar_layer_of target out)

@@ -3,7 +3,8 @@
 #   < core (jobs, FTP site state, path rules) < platform < app
 #   < profiles, transfer < panes < frame
 # ftp and core are the part without windows: neither may reach a widget
-# library, however indirectly. Configuring fails when a link breaks that.
+# library, however indirectly, and neither may their test programs, which run
+# under QCoreApplication. Configuring fails when a link breaks that.
 set(VELMAR_LAYERS
     "velmar_ftp=0" "velmar_sftp=0.5" "velmar_core=1" "velmar_platform=2" "velmar_app=3"
     "velmar_profiles=4" "velmar_transfer=4" "velmar_panes=5" "velmar_frame=6")
@@ -36,6 +37,10 @@ function(velmar_link_closure target out)
     get_target_property(links ${current} LINK_LIBRARIES)
     get_target_property(interface ${current} INTERFACE_LINK_LIBRARIES)
     foreach(link ${links} ${interface})
+      # A static library's private links reach its users as $<LINK_ONLY:...>.
+      if(link MATCHES "^\\$<LINK_ONLY:([^$<>]+)>$")
+        set(link ${CMAKE_MATCH_1})
+      endif()
       if(link AND NOT link MATCHES "NOTFOUND$" AND NOT link MATCHES "^\\$<")
         list(APPEND todo ${link})
       endif()
@@ -63,6 +68,25 @@ function(velmar_check_layers)
     foreach(widget ${VELMAR_WIDGET_LIBRARIES})
       if(widget IN_LIST closure)
         message(FATAL_ERROR "Layering: ${library} reaches ${widget}; it must link no widgets")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+
+# Marks a test program as one of the core's or the protocol's.
+function(velmar_windowless_test target)
+  set_property(GLOBAL APPEND PROPERTY VELMAR_WINDOWLESS_TEST_TARGETS ${target})
+endfunction()
+
+# Run once every test program is defined.
+function(velmar_check_test_layers)
+  get_property(tests GLOBAL PROPERTY VELMAR_WINDOWLESS_TEST_TARGETS)
+  foreach(test ${tests})
+    velmar_link_closure(${test} closure)
+    foreach(widget ${VELMAR_WIDGET_LIBRARIES})
+      if(widget IN_LIST closure)
+        message(FATAL_ERROR "Layering: the core test ${test} reaches ${widget}; "
+                            "it must run without widgets")
       endif()
     endforeach()
   endforeach()

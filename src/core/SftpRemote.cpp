@@ -148,9 +148,8 @@ public:
         const auto mode = start == WriteStart::New     ? sftp::OpenMode::CreateExclusive
                           : start == WriteStart::Fresh ? sftp::OpenMode::Truncate
                                                        : sftp::OpenMode::AtOffset;
-        auto file = Translate([&] {
-            return Live().Open(path, mode, start == WriteStart::AtOffset ? offset : 0);
-        });
+        auto file = Translate(
+            [&] { return Live().Open(path, mode, start == WriteStart::AtOffset ? offset : 0); });
         return std::make_unique<SftpWriter>(m_session, std::move(file));
     }
     QString HomeFolder() override {
@@ -228,9 +227,9 @@ void Vet(const SftpLogin& login, const sftp::HostKey& key, const HostKeyQuestion
         const bool hashed = sftp::HashKnownHosts(
             login.host, login.sshConfigFiles.value_or(sftp::DefaultSshConfigFiles()));
         if (!known.Remember(login.host, login.port, key, hashed))
-            throw RemoteError(RemoteError::Kind::Refused,
-                              QStringLiteral("The host key could not be written to %1.")
-                                  .arg(known.Path()));
+            throw RemoteError(
+                RemoteError::Kind::Refused,
+                QStringLiteral("The host key could not be written to %1.").arg(known.Path()));
     }
 }
 
@@ -251,8 +250,8 @@ bool ParseSftpAddress(const QString& address, QString& host, int& port) {
 std::unique_ptr<RemoteConnection> ConnectSftp(const SftpLogin& login, HostKeyQuestion askHostKey,
                                               PassphraseQuestion askPassphrase,
                                               PromptQuestion askPrompt) {
-    if (login.user.isEmpty() || login.user.compare(QStringLiteral("anonymous"),
-                                                   Qt::CaseInsensitive) == 0)
+    if (login.user.isEmpty() ||
+        login.user.compare(QStringLiteral("anonymous"), Qt::CaseInsensitive) == 0)
         throw RemoteError(RemoteError::Kind::Refused,
                           QStringLiteral("An SFTP site has no anonymous login: enter a user "
                                          "name in the profile."));

@@ -162,7 +162,7 @@ bool KnownHosts::Remember(const QString& host, int port, const HostKey& key, boo
     mode_t mode = 0644;
     QFile old(path);
     if (old.exists()) {
-        struct stat st{};
+        struct stat st {};
         if (!old.open(QIODevice::ReadOnly) || ::stat(QFile::encodeName(path).constData(), &st) != 0)
             return false;
         data = old.readAll();
@@ -174,8 +174,9 @@ bool KnownHosts::Remember(const QString& host, int port, const HostKey& key, boo
     if (hashed) {
         QByteArray salt(20, Qt::Uninitialized);
         QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(salt.data()), 5);
-        name = QStringLiteral("|1|%1|%2").arg(QString::fromLatin1(salt.toBase64()),
-                                              QString::fromLatin1(HashName(salt, name).toBase64()));
+        name = QStringLiteral("|1|%1|%2")
+                   .arg(QString::fromLatin1(salt.toBase64()),
+                        QString::fromLatin1(HashName(salt, name).toBase64()));
     }
     data += (name + QLatin1Char(' ') + key.name + QLatin1Char(' ') +
              QString::fromLatin1(key.blob.toBase64()) + QLatin1Char('\n'))

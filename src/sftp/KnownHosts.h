@@ -10,8 +10,8 @@ namespace sftp {
 
 // A server's host key as the handshake brought it.
 struct HostKey {
-    QString name;        // the wire name: "ssh-ed25519", "ecdsa-sha2-nistp256", ...
-    QByteArray blob;     // the public key as the server sent it
+    QString name;                // the wire name: "ssh-ed25519", "ecdsa-sha2-nistp256", ...
+    QByteArray blob;             // the public key as the server sent it
     QString Type() const;        // as ssh shows it: "ED25519", "ECDSA", "RSA", "DSA"
     QString Fingerprint() const; // "SHA256:" and the unpadded base64 of its hash
 };

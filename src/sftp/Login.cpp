@@ -85,7 +85,9 @@ void LoginRun::TryAgent() {
     if (agent)
         libssh2_agent_free(agent);
     if (offered > 0)
-        tried << QStringLiteral("publickey (%1 agent key%2)").arg(offered).arg(offered > 1 ? "s" : "");
+        tried << QStringLiteral("publickey (%1 agent key%2)")
+                     .arg(offered)
+                     .arg(offered > 1 ? "s" : "");
 }
 
 void LoginRun::TryKeyFiles() {
@@ -100,8 +102,9 @@ void LoginRun::TryKeyFiles() {
 
 void LoginRun::TryKeyFile(const QString& path) {
     ++keysTried;
-    tried << QStringLiteral("publickey (%1)").arg(QDir(o.keyFolder).dirName() + QLatin1Char('/') +
-                                                  path.section(QLatin1Char('/'), -1));
+    tried << QStringLiteral("publickey (%1)")
+                 .arg(QDir(o.keyFolder).dirName() + QLatin1Char('/') +
+                      path.section(QLatin1Char('/'), -1));
     const QByteArray priv = QFile::encodeName(path);
     const QByteArray pub = QFile::encodeName(path + QStringLiteral(".pub"));
     const bool hasPub = QFile::exists(path + QStringLiteral(".pub"));
@@ -115,9 +118,13 @@ void LoginRun::TryKeyFile(const QString& path) {
             s.m_timeouts.replyMs);
     };
     int rc = attempt(QByteArray(""));
-    // With the public key offered first, a key that cannot be read now is one the
-    // server accepted: only then is its passphrase asked for.
-    for (int asked = 0; rc == LIBSSH2_ERROR_FILE && hasPub && o.passphrase && asked < 3; ++asked) {
+    // The public key goes first; a key the server accepts but that cannot sign
+    // without its passphrase fails in the signing step (a key the server refuses
+    // fails before it): only then is the passphrase asked for.
+    auto locked = [](int code) {
+        return code == LIBSSH2_ERROR_PUBLICKEY_UNVERIFIED || code == LIBSSH2_ERROR_FILE;
+    };
+    for (int asked = 0; locked(rc) && hasPub && o.passphrase && asked < 3; ++asked) {
         const std::optional<QString> phrase = o.passphrase(path);
         if (!phrase)
             break;

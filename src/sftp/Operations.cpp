@@ -180,10 +180,9 @@ void Session::Rename(const QString& from, const QString& to) {
     const std::string t = Encode(to);
     Check(Await(
               [&] {
-                  return libssh2_sftp_rename_ex(m_sftp, f.data(), unsigned(f.size()), t.data(),
-                                                unsigned(t.size()),
-                                                LIBSSH2_SFTP_RENAME_ATOMIC |
-                                                    LIBSSH2_SFTP_RENAME_NATIVE);
+                  return libssh2_sftp_rename_ex(
+                      m_sftp, f.data(), unsigned(f.size()), t.data(), unsigned(t.size()),
+                      LIBSSH2_SFTP_RENAME_ATOMIC | LIBSSH2_SFTP_RENAME_NATIVE);
               },
               m_timeouts.replyMs),
           QStringLiteral("Cannot rename %1 to %2").arg(from, to));

@@ -90,8 +90,7 @@ HostKey Session::Connect(const QString& host, int port) {
         throw Error(ftp::Interrupted() ? Error::Kind::Cancelled : Error::Kind::Lost,
                     QString::fromUtf8(e.what()));
     } catch (const Poco::TimeoutException&) {
-        throw Error(Error::Kind::TimedOut,
-                    QStringLiteral("%1 did not answer in time.").arg(where));
+        throw Error(Error::Kind::TimedOut, QStringLiteral("%1 did not answer in time.").arg(where));
     } catch (const Poco::Exception& e) {
         throw Error(Error::Kind::Lost, QStringLiteral("Cannot connect to %1: %2")
                                            .arg(where, QString::fromStdString(e.displayText())));
@@ -115,8 +114,7 @@ HostKey Session::Connect(const QString& host, int port) {
 void Session::StartSftp() {
     m_sftp = AwaitPtr([&] { return libssh2_sftp_init(m_session); }, m_timeouts.replyMs);
     if (!m_sftp)
-        Fail(libssh2_session_last_errno(m_session),
-             QStringLiteral("The server offers no SFTP"));
+        Fail(libssh2_session_last_errno(m_session), QStringLiteral("The server offers no SFTP"));
 }
 
 void Session::Check(int rc, const QString& what) {
@@ -155,15 +153,15 @@ QString StatusText(unsigned long code) {
 
 void Session::Fail(int rc, const QString& what) {
     if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL && m_sftp)
-        throw Error(Error::Kind::Refused,
-                    QStringLiteral("%1: %2.").arg(what, StatusText(libssh2_sftp_last_error(m_sftp))));
+        throw Error(Error::Kind::Refused, QStringLiteral("%1: %2.").arg(
+                                              what, StatusText(libssh2_sftp_last_error(m_sftp))));
     m_broken = true;
     char* message = nullptr;
     libssh2_session_last_error(m_session, &message, nullptr, 0);
     const QString why = message ? QString::fromUtf8(message) : QString::number(rc);
     if (rc == LIBSSH2_ERROR_TIMEOUT)
-        throw Error(Error::Kind::TimedOut, QStringLiteral("%1: the server did not answer in time.")
-                                               .arg(what));
+        throw Error(Error::Kind::TimedOut,
+                    QStringLiteral("%1: the server did not answer in time.").arg(what));
     throw Error(Error::Kind::Lost,
                 QStringLiteral("%1: the connection to the server was lost (%2).").arg(what, why));
 }

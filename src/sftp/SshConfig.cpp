@@ -28,12 +28,12 @@ struct Reader {
             if (text.isEmpty() || text.startsWith(QLatin1Char('#')) || cut < 0)
                 continue;
             const QString key = text.left(cut).toLower();
-            const QString value = text.mid(cut + 1).trimmed().remove(QRegularExpression(
-                QStringLiteral("^=[ \t]*")));
+            const QString value =
+                text.mid(cut + 1).trimmed().remove(QRegularExpression(QStringLiteral("^=[ \t]*")));
             if (key == QStringLiteral("host"))
-                active = MatchHostPatterns(host, value.split(QRegularExpression(
-                                                                 QStringLiteral("[ \t]+")))
-                                                      .join(QLatin1Char(',')));
+                active = MatchHostPatterns(host,
+                                           value.split(QRegularExpression(QStringLiteral("[ \t]+")))
+                                               .join(QLatin1Char(',')));
             else if (key == QStringLiteral("match"))
                 active = value.toLower() == QStringLiteral("all");
             else if (active && key == QStringLiteral("include")) {

@@ -61,8 +61,8 @@ pid_t Spawn(const QStringList& args, const QString& log) {
     for (std::string& s : storage)
         argv.push_back(s.data());
     argv.push_back(nullptr);
-    const int fd = ::open(QFile::encodeName(log).constData(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(QFile::encodeName(log).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     ::posix_spawn_file_actions_init(&actions);
@@ -93,8 +93,8 @@ void KillGroup(pid_t& pid) {
 QString Run(const QString& program, const QStringList& args, bool* ok = nullptr) {
     QProcess p;
     p.start(program, args);
-    const bool done = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit &&
-                      p.exitCode() == 0;
+    const bool done =
+        p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (ok)
         *ok = done;
     return QString::fromUtf8(p.readAllStandardOutput());
@@ -166,24 +166,33 @@ bool SshServer::StartOpenSsh() {
                                     base + QStringLiteral("/usr/lib/openssh/sftp-server"));
     const QString configPath = m_work->filePath(QStringLiteral("sshd_config"));
     WriteText(configPath, config);
-    m_pid = Spawn({sshd, QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"),
-                   configPath},
-                  m_work->filePath(QStringLiteral("server.log")));
+    m_pid =
+        Spawn({sshd, QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), configPath},
+              m_work->filePath(QStringLiteral("server.log")));
     if (m_pid <= 0)
         m_error = QStringLiteral("cannot start sshd");
     return m_pid > 0;
 }
 
 bool SshServer::StartAsyncSsh() {
-    const QStringList args = {
-        QStringLiteral("/usr/bin/python3"),
-        QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/asyncssh_server.py"),
-        QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--root"),
-        m_root->path(), QStringLiteral("--host-key"), m_work->filePath(QStringLiteral("host_key")),
-        QStringLiteral("--user"), m_user, QStringLiteral("--password"), m_password,
-        QStringLiteral("--methods"), m_options.methods, QStringLiteral("--drop-after"),
-        QString::number(m_options.dropAfter), QStringLiteral("--stall-after"),
-        QString::number(m_options.stallAfter)};
+    const QStringList args = {QStringLiteral("/usr/bin/python3"),
+                              QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/asyncssh_server.py"),
+                              QStringLiteral("--port"),
+                              QString::number(m_port),
+                              QStringLiteral("--root"),
+                              m_root->path(),
+                              QStringLiteral("--host-key"),
+                              m_work->filePath(QStringLiteral("host_key")),
+                              QStringLiteral("--user"),
+                              m_user,
+                              QStringLiteral("--password"),
+                              m_password,
+                              QStringLiteral("--methods"),
+                              m_options.methods,
+                              QStringLiteral("--drop-after"),
+                              QString::number(m_options.dropAfter),
+                              QStringLiteral("--stall-after"),
+                              QString::number(m_options.stallAfter)};
     m_pid = Spawn(args, m_work->filePath(QStringLiteral("server.log")));
     if (m_pid <= 0)
         m_error = QStringLiteral("cannot start asyncssh_server.py");
@@ -213,15 +222,16 @@ QString SshServer::ClientKey() const {
 }
 
 QString SshServer::HostKeyLine() const {
-    const QStringList parts = ReadText(m_work->filePath(QStringLiteral("host_key.pub")))
-                                  .split(QLatin1Char(' '));
+    const QStringList parts =
+        ReadText(m_work->filePath(QStringLiteral("host_key.pub"))).split(QLatin1Char(' '));
     return parts.size() >= 2 ? parts[0] + QLatin1Char(' ') + parts[1] : QString();
 }
 
 QString SshServer::HostFingerprint() const {
-    const QString out = Run(QStringLiteral("ssh-keygen"),
-                            {QStringLiteral("-l"), QStringLiteral("-E"), QStringLiteral("sha256"),
-                             QStringLiteral("-f"), m_work->filePath(QStringLiteral("host_key.pub"))});
+    const QString out =
+        Run(QStringLiteral("ssh-keygen"),
+            {QStringLiteral("-l"), QStringLiteral("-E"), QStringLiteral("sha256"),
+             QStringLiteral("-f"), m_work->filePath(QStringLiteral("host_key.pub"))});
     const QStringList parts = out.split(QLatin1Char(' '));
     return parts.size() >= 2 ? parts[1] : QString();
 }
@@ -235,18 +245,29 @@ QString SshServer::AgentSocket() {
     const QString socket = m_work->filePath(QStringLiteral("agent.sock"));
     if (m_agentPid > 0)
         return socket;
-    m_agentPid = Spawn({QStringLiteral("/usr/bin/ssh-agent"), QStringLiteral("-D"),
-                        QStringLiteral("-a"), socket},
-                       m_work->filePath(QStringLiteral("agent.log")));
+    m_agentPid = Spawn(
+        {QStringLiteral("/usr/bin/ssh-agent"), QStringLiteral("-D"), QStringLiteral("-a"), socket},
+        m_work->filePath(QStringLiteral("agent.log")));
     for (int i = 0; i < 250 && !QFile::exists(socket); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    AddToAgent(ClientKey());
+    return socket;
+}
+
+bool SshServer::AddToAgent(const QString& key) {
     QProcess add;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("SSH_AUTH_SOCK"), socket);
+    env.insert(QStringLiteral("SSH_AUTH_SOCK"), AgentSocket());
     add.setProcessEnvironment(env);
-    add.start(QStringLiteral("ssh-add"), {ClientKey()});
-    add.waitForFinished(30000);
-    return socket;
+    add.start(QStringLiteral("ssh-add"), {key});
+    return add.waitForFinished(30000) && add.exitCode() == 0;
+}
+
+bool SshServer::AuthorizeKey(const QString& publicKey) const {
+    QFile from(publicKey);
+    QFile to(m_work->filePath(QStringLiteral("authorized_keys")));
+    return from.open(QIODevice::ReadOnly) && to.open(QIODevice::Append) &&
+           to.write(from.readAll()) > 0;
 }
 
 bool SshServer::MakeKey(const QString& path, const QString& type, const QString& passphrase) {

@@ -55,6 +55,10 @@ public:
 
     // An ssh-agent holding ClientKey(), started on first use; its socket.
     QString AgentSocket();
+    // Adds a key to that agent.
+    bool AddToAgent(const QString& key);
+    // OpenSsh: one more key (its ".pub" path) the server accepts.
+    bool AuthorizeKey(const QString& publicKey) const;
 
     // Makes a fresh key pair at path (type "ed25519", "ecdsa", "rsa"), with a
     // passphrase when one is given; false when ssh-keygen failed.

@@ -1,0 +1,168 @@
+#include "SftpTestUtil.h"
+
+#include "Interrupt.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <atomic>
+#include <thread>
+
+// Logins in their order (agent, key files, password, keyboard-interactive), and
+// the faults of a server: a dropped session, a silent one, a Cancel meanwhile.
+
+namespace {
+
+QString Words(const std::function<void()>& run, core::RemoteError::Kind* kind = nullptr) {
+    try {
+        run();
+    } catch (const core::RemoteError& e) {
+        if (kind)
+            *kind = e.kind();
+        return e.words();
+    }
+    return QStringLiteral("<no error>");
+}
+
+} // namespace
+
+// Key files against sshd: a plain key logs in, an encrypted one the server
+// accepts asks its passphrase, one it does not accept is never asked about.
+TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
+    SshServer server(SshServer::Kind::OpenSsh);
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    const struct {
+        const char* what;
+        const char* file;
+        const char* passphrase;
+        bool authorized;
+        int asked; // passphrase questions
+        bool loggedIn;
+    } cases[] = {
+        {"plain key", "id_ed25519", "", true, 0, true},
+        {"encrypted, accepted", "id_ecdsa", "secret", true, 1, true},
+        {"encrypted, not accepted", "id_ecdsa", "secret", false, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SftpHome home;
+        ASSERT_TRUE(QDir().mkpath(home.Keys()));
+        const QString key = home.Keys() + QLatin1Char('/') + QLatin1String(c.file);
+        ASSERT_TRUE(SshServer::MakeKey(key, QString::fromLatin1(c.file).mid(3), c.passphrase));
+        if (c.authorized) {
+            ASSERT_TRUE(server.AuthorizeKey(key + QStringLiteral(".pub")));
+        }
+        int asked = 0;
+        auto passphrase = [&](const QString& path) -> std::optional<QString> {
+            ++asked;
+            EXPECT_EQ(path, key);
+            return QString::fromLatin1(c.passphrase);
+        };
+        AcceptOnce accept;
+        core::SftpLogin login = home.LoginFor(server);
+        login.password.clear();
+        const QString words =
+            Words([&] { core::ConnectSftp(login, accept.Question(), passphrase); });
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(words == QStringLiteral("<no error>"), c.loggedIn) << words.toStdString();
+        if (!c.loggedIn) {
+            EXPECT_TRUE(words.contains(QStringLiteral("publickey"))) << words.toStdString();
+        }
+    }
+}
+
+// asyncssh: password and keyboard-interactive, each alone; a wrong password is
+// refused naming what was tried; with a password, at most three keys go first.
+TEST(SftpLoginTest, PasswordAndKeyboardInteractive) {
+    const struct {
+        const char* methods;
+        bool rightPassword;
+        const char* tried;
+    } cases[] = {
+        {"password", true, "password"},
+        {"kbdint", true, "keyboard-interactive"},
+        {"password,kbdint", false, "password, keyboard-interactive"},
+        {"publickey,password", true, "publickey (3 agent keys), password"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.methods);
+        SshServer server(SshServer::Kind::AsyncSsh, {.methods = QString::fromLatin1(c.methods)});
+        ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+        SftpHome home;
+        core::SftpLogin login = home.LoginFor(server);
+        if (!c.rightPassword)
+            login.password += QStringLiteral("x");
+        if (QString::fromLatin1(c.methods).contains(QStringLiteral("publickey"))) {
+            for (int i = 0; i < 4; ++i) {
+                const QString key = home.dir.filePath(QStringLiteral("k%1").arg(i));
+                ASSERT_TRUE(SshServer::MakeKey(key, QStringLiteral("ed25519")));
+                ASSERT_TRUE(server.AddToAgent(key));
+            }
+            login.agentSocket = server.AgentSocket();
+        }
+        AcceptOnce accept;
+        const QString words = Words([&] {
+            auto site = core::ConnectSftp(login, accept.Question(), {});
+            EXPECT_EQ(site->Encryption(), QStringLiteral("SSH"));
+            EXPECT_EQ(site->HomeFolder(), QStringLiteral("/"));
+        });
+        if (c.rightPassword) {
+            EXPECT_EQ(words, QStringLiteral("<no error>"));
+        } else {
+            EXPECT_TRUE(words.contains(QString::fromLatin1(c.tried))) << words.toStdString();
+        }
+        EXPECT_EQ(server.Log().count("key offered"), login.agentSocket->isEmpty() ? 0 : 3);
+    }
+}
+
+// A session dropped in the middle of a read is Lost; a silent server is given up
+// on within the time-out, and a Cancel ends the wait at once.
+TEST(SftpFaultTest, DroppedAndSilentServers) {
+    enum class Fault { Drop, Stall, Cancel };
+    for (const Fault fault : {Fault::Drop, Fault::Stall, Fault::Cancel}) {
+        SCOPED_TRACE(int(fault));
+        SshServer::Options options;
+        (fault == Fault::Drop ? options.dropAfter : options.stallAfter) = 100000;
+        SshServer server(SshServer::Kind::AsyncSsh, options);
+        ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+        QFile big(server.LocalRoot() + QStringLiteral("/big"));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        big.write(QByteArray(4 << 20, 'x'));
+        big.close();
+        SftpHome home;
+        core::SftpLogin login = home.LoginFor(server);
+        login.timeouts.replyMs = 1500;
+        AcceptOnce accept;
+        auto site = core::ConnectSftp(login, accept.Question(), {});
+        std::atomic<int> stop{0};
+        ftp::InterruptScope scope(&stop);
+        QElapsedTimer clock;
+        std::thread canceller([&] {
+            if (fault == Fault::Cancel) {
+                QThread::msleep(500);
+                clock.start();
+                stop = 1;
+            }
+        });
+        core::RemoteError::Kind kind{};
+        if (fault != Fault::Cancel)
+            clock.start();
+        Words(
+            [&] {
+                auto reader = site->OpenRead(QStringLiteral("/big"), 0);
+                char buffer[65536];
+                while (reader->Read(buffer, sizeof buffer) > 0) {
+                }
+            },
+            &kind);
+        const qint64 ms = clock.elapsed();
+        canceller.join();
+        const core::RemoteError::Kind expected[] = {core::RemoteError::Kind::Lost,
+                                                    core::RemoteError::Kind::TimedOut,
+                                                    core::RemoteError::Kind::Cancelled};
+        EXPECT_EQ(kind, expected[int(fault)]);
+        EXPECT_LT(ms, fault == Fault::Cancel ? 150 : 4000);
+        stop = 0;
+    }
+}

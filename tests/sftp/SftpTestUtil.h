@@ -1,0 +1,41 @@
+#pragma once
+
+#include "SftpRemote.h"
+#include "SshServer.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+// A home of the test's own for each login: known_hosts, keys, no agent and no
+// ssh_config unless the test puts them there.
+struct SftpHome {
+    QTemporaryDir dir;
+    QString KnownHosts() const { return dir.filePath(QStringLiteral("known_hosts")); }
+    QString Keys() const { return dir.filePath(QStringLiteral("keys")); }
+
+    core::SftpLogin LoginFor(const SshServer& server) const {
+        core::SftpLogin login;
+        login.host = server.Host();
+        login.port = server.Port();
+        login.user = server.User();
+        login.password = server.Password();
+        login.knownHostsPath = KnownHosts();
+        login.sshConfigFiles = QStringList();
+        login.keyFolder = Keys();
+        login.agentSocket = QString();
+        return login;
+    }
+};
+
+// Takes any host key once; remembers what it was asked.
+struct AcceptOnce {
+    int asked = 0;
+    sftp::HostKeyCheck last;
+    core::HostKeyQuestion Question() {
+        return [this](const sftp::HostKeyCheck& check) {
+            ++asked;
+            last = check;
+            return core::HostKeyAnswer::ConnectOnce;
+        };
+    }
+};

@@ -10,6 +10,7 @@
 #include "Interrupt.h"
 #include "Job.h"
 #include "LocalFile.h"
+#include "Parallel.h"
 #include "RemoteSite.h"
 #include "Transfer.h"
 
@@ -48,6 +49,8 @@ QString core::Transfer::RemoteName(const QString& path) const {
 }
 
 core::RemoteConnection* core::Transfer::Remote() const {
+    if (m_connection)
+        return m_connection;
     return m_site ? m_site->Remote() : nullptr;
 }
 
@@ -67,6 +70,8 @@ std::optional<core::RemoteEntry> core::Transfer::ListedEntry(const QString& remo
 }
 
 std::unique_ptr<core::RemoteConnection> core::Transfer::OpenExtraConnection() {
+    if (m_sourceConnection)
+        return BorrowConnection(*m_sourceConnection);
     return m_site->OpenExtra();
 }
 

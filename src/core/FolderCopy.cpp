@@ -1,14 +1,17 @@
 // Copying a folder with everything below it. The source is scanned whole before
 // anything is made: a listing that fails, a tree deeper than 64 levels or one that
 // leads back into itself ends the copy with its message before a single folder is
-// created. Then the destination folder is made and the items are copied depth
-// first; the first failure ends the whole copy, and nothing already copied is
-// removed. Links are never followed into: a link to a file is copied as the
-// file, a link to a folder is left out. Pipes, sockets and devices are left out
-// too, and named once the copy is done. A server's name that cannot name a local
-// file refuses a download whole, before anything is made: leaving it out would
-// make a copy that replaces the old folder without it.
+// created. Then the destination folder and every folder below it are made, in
+// order, and the files are copied several at once; the first failure ends the
+// whole copy, and nothing already copied is removed. Links are never followed
+// into: a link to a file is copied as the file, a link to a folder is left out.
+// Pipes, sockets and devices are left out too, and named once the copy is done.
+// A server's name that cannot name a local file refuses a download whole, before
+// anything is made: leaving it out would make a copy that replaces the old
+// folder without it.
 #include <QFile>
+#include <QFileInfo>
+#include <algorithm>
 #include <sys/stat.h>
 
 #include "CopyChecks.h"
@@ -16,6 +19,7 @@
 #include "FtpSite.h"
 #include "Job.h"
 #include "LocalFind.h"
+#include "Parallel.h"
 #include "Transfer.h"
 #include "TransferPaths.h"
 #include "TreeScan.h"
@@ -75,19 +79,40 @@ bool core::Transfer::ScanStopped(const treescan::Result& scan) {
 }
 
 namespace {
-// Makes the destination and copies the scanned items into it, in their order.
-template <typename MakeFolder, typename CopyFile>
-bool CopyScanned(const treescan::Result& scan, const QString& destination, MakeFolder makeFolder,
-                 CopyFile copyFile) {
+// Makes the destination and every folder of the scan, in their order, on one
+// connection; then the files as one batch, several at once.
+template <typename MakeFolder>
+bool MakeFolders(const treescan::Result& scan, const QString& destination, MakeFolder makeFolder) {
     if (!makeFolder(destination))
         return false;
-    for (const treescan::Item& item : scan.items) {
-        const bool ok = item.isFolder ? makeFolder(JoinRemote(destination, item.relative))
-                                      : copyFile(item.relative);
-        if (!ok)
+    for (const treescan::Item& item : scan.items)
+        if (item.isFolder && !makeFolder(JoinRemote(destination, item.relative)))
             return false;
-    }
     return true;
+}
+
+std::vector<core::BatchFile> FilesOf(const treescan::Result& scan, core::BatchFile::Way way,
+                                     const QString& source, const QString& destination) {
+    const bool fromLocal = way == core::BatchFile::Way::Upload;
+    const bool toLocal = way == core::BatchFile::Way::Download;
+    std::vector<core::BatchFile> files;
+    for (const treescan::Item& item : scan.items) {
+        if (item.isFolder)
+            continue;
+        core::BatchFile file;
+        file.way = way;
+        file.source =
+            fromLocal ? JoinLocal(source, item.relative) : JoinRemote(source, item.relative);
+        file.destination = toLocal ? JoinLocal(destination, item.relative)
+                                   : JoinRemote(destination, item.relative);
+        file.fresh = true;
+        file.size = item.size;
+        if (fromLocal)
+            file.size =
+                static_cast<std::uint64_t>(std::max<qint64>(QFileInfo(file.source).size(), 0));
+        files.push_back(file);
+    }
+    return files;
 }
 } // namespace
 
@@ -96,12 +121,10 @@ bool core::Transfer::CopyFolderLocalToFtp(const QString& source, const QString& 
         treescan::ScanLocal(source, [this] { return PollCancel(Clock::now()); });
     if (ScanStopped(scan))
         return false;
-    const bool copied = CopyScanned(
-        scan, destination, [this](const QString& path) { return CreateRemoteFolder(path); },
-        [&](const QString& relative) {
-            return UploadLocal(JoinLocal(source, relative), JoinRemote(destination, relative),
-                               Target::Fresh);
-        });
+    const bool copied =
+        MakeFolders(scan, destination,
+                    [this](const QString& path) { return CreateRemoteFolder(path); }) &&
+        CopyBatch(FilesOf(scan, BatchFile::Way::Upload, source, destination));
     if (copied && !scan.skippedSpecial.empty())
         Fail({TransferError::Kind::SpecialSkipped,
               copychecks::SkippedList(source, scan.skippedSpecial),
@@ -136,11 +159,9 @@ bool core::Transfer::CopyFolderFtpToLocal(const QString& source, const QString& 
         Fail(*refusal);
         return false;
     }
-    return CopyScanned(
-        scan, destination, [this](const QString& path) { return CreateLocalFolder(path); },
-        [&](const QString& relative) {
-            return CopyFtpToLocal(JoinRemote(source, relative), JoinLocal(destination, relative));
-        });
+    return MakeFolders(scan, destination,
+                       [this](const QString& path) { return CreateLocalFolder(path); }) &&
+           CopyBatch(FilesOf(scan, BatchFile::Way::Download, source, destination));
 }
 
 bool core::Transfer::CopyFolderFtpToFtp(const QString& source, const QString& destination) {
@@ -149,10 +170,7 @@ bool core::Transfer::CopyFolderFtpToFtp(const QString& source, const QString& de
     treescan::Result scan;
     if (!ScanRemoteTree(source, scan))
         return false;
-    return CopyScanned(
-        scan, destination, [this](const QString& path) { return CreateRemoteFolder(path); },
-        [&](const QString& relative) {
-            return CopyRemoteFile(JoinRemote(source, relative), JoinRemote(destination, relative),
-                                  Target::Fresh);
-        });
+    return MakeFolders(scan, destination,
+                       [this](const QString& path) { return CreateRemoteFolder(path); }) &&
+           CopyBatch(FilesOf(scan, BatchFile::Way::BetweenRemotes, source, destination));
 }

@@ -6,6 +6,7 @@
 #include "Job.h"
 #include "RemoteSite.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace core {
@@ -147,7 +148,20 @@ void FtpSite::SetProfile(const CProfile& profile) {
     m_profile = profile;
     m_refusesRenames = false;
     m_refusesAppend = false;
+    m_connectionLimit = 0;
     emit profileChanged();
+}
+
+void FtpSite::SetTransfers(int transfers) {
+    m_transfers = transfers >= 1 && transfers <= kMaxTransfers ? transfers : kDefaultTransfers;
+}
+
+void FtpSite::NoteConnectionLimit(int connections) {
+    const int limit = std::max(connections, 1);
+    int known = m_connectionLimit.load();
+    while ((known == 0 || limit < known) &&
+           !m_connectionLimit.compare_exchange_weak(known, limit)) {
+    }
 }
 
 void FtpSite::SetProfileIndex(int index) {
@@ -160,6 +174,8 @@ void FtpSite::SetProfileIndex(int index) {
 void FtpSite::SetActiveProfile(const CProfile& profile, int index) {
     if (profile == m_profile && index == m_profileIndex)
         return;
+    if (!(profile == m_profile))
+        m_connectionLimit = 0;
     m_profile = profile;
     m_profileIndex = index;
     emit profileChanged();

@@ -111,6 +111,17 @@ public:
     bool RefusesAppend() const { return m_refusesAppend.load(); }
     void SetRefusesAppend() { m_refusesAppend = true; }
 
+    // How many files a copy moves at once (the user's setting, 1 to 10), and how
+    // many connections the server has let us hold at once, the main one counted:
+    // learnt from a refusal, kept for the session; 0 while none has come.
+    static constexpr int kDefaultTransfers = 4;
+    static constexpr int kMaxTransfers = 10;
+    int Transfers() const { return m_transfers.load(); }
+    void SetTransfers(int transfers);
+    int ConnectionLimit() const { return m_connectionLimit.load(); }
+    // Keeps the lowest limit heard; never below one connection.
+    void NoteConnectionLimit(int connections);
+
 signals:
     void connectionChanged(bool connected);
     // The main connection's encryption, as Encryption() tells it.
@@ -144,6 +155,8 @@ private:
     std::atomic<bool> m_connectDone{false};
     std::atomic<bool> m_refusesRenames{false};
     std::atomic<bool> m_refusesAppend{false};
+    std::atomic<int> m_transfers{kDefaultTransfers};
+    std::atomic<int> m_connectionLimit{0};
 };
 
 } // namespace core

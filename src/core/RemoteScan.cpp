@@ -62,7 +62,7 @@ bool core::Transfer::ScanRemoteFolder(RemoteConnection& connection, const QStrin
             continue;
         }
         if (!entry.isFolder) {
-            scan.items.push_back({childRelative, false});
+            scan.items.push_back({childRelative, false, entry.size});
             continue;
         }
         if (treescan::IsHiddenFolderName(entry.name))

@@ -40,7 +40,9 @@ struct FolderRead {
 };
 
 class FtpSite;
+class ParallelBatch;
 class RemoteConnection;
+struct BatchFile;
 class RemoteReader;
 class RemoteWriter;
 struct RemoteEntry;
@@ -86,6 +88,16 @@ public:
     // Through the block loop like the others; an existing destination is
     // replaced only once the copy is whole.
     bool CopyLocalToLocal(const QString& source, const QString& destination);
+    // Copies the files in their order, up to the site's number of transfers at
+    // once, each on a connection of its own; the first failure stops the others
+    // and is told as a copy one at a time would have told it.
+    bool CopyBatch(const std::vector<BatchFile>& files);
+    // The connection the copies use instead of the site's main one (a pool
+    // connection of a batch); null: the main one again.
+    void UseConnection(RemoteConnection* connection) { m_connection = connection; }
+    // Where the copy of one file between two places on the server reads from
+    // instead of a connection of its own; null: a new connection for each file.
+    void UseSourceConnection(RemoteConnection* connection) { m_sourceConnection = connection; }
 
     // Refuses (SameFolder) a destination that is the source folder or lies below
     // it; both on one side.
@@ -109,6 +121,7 @@ public:
     static constexpr int kConnectWaitMs = 10000;
 
 private:
+    friend class ParallelBatch;
     using Clock = std::chrono::steady_clock;
     enum class LengthRule { Exact, ToEndOfData };
     // Whether a copy's destination may already hold a file of that name. Inside a
@@ -197,6 +210,8 @@ private:
     void ReportCreateFolderError();
 
     FtpSite* m_site;
+    RemoteConnection* m_connection = nullptr;
+    RemoteConnection* m_sourceConnection = nullptr;
     TransferView& m_view;
     const std::atomic<int>& m_cancel;
     // Alive while this transfer is: what was posted to the interface thread

@@ -19,8 +19,25 @@ struct BlockReport {
 
 namespace core {
 
-// The lines of the status window a transfer writes.
-enum class StatusLine { Operation, Activity, Message, From, To, Copied, Rate, Time, TimeLeft };
+// The lines of the status window a transfer writes. Files to InFlight tell a
+// batch of several files as a whole: files and bytes done of all, the rate and
+// time left of all, and the names of the files under way.
+enum class StatusLine {
+    Operation,
+    Activity,
+    Message,
+    From,
+    To,
+    Copied,
+    Rate,
+    Time,
+    TimeLeft,
+    Files,
+    Bytes,
+    TotalRate,
+    TotalTimeLeft,
+    InFlight
+};
 
 // Why a transfer stopped, or what it must tell the user on its way. The view
 // turns each into the message the user reads; the transfer never shows one.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -15,6 +16,7 @@ inline constexpr int kMaxDepth = 64;
 struct Item {
     QString relative; // below the copied folder, joined with "/"
     bool isFolder = false;
+    std::uint64_t size = 0; // a file's listed size, for the totals; 0 where unknown
 };
 
 enum class Stop { None, Unreadable, TooDeep, Cycle, Cancelled };

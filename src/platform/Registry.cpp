@@ -138,6 +138,7 @@ bool CRegKey::Close() {
 namespace settings {
 namespace {
 const QString kKeyringPasswords = QStringLiteral("KeyringPasswords");
+const QString kTransfers = QStringLiteral("Transfers");
 }
 
 std::optional<bool> KeyringPasswords() {
@@ -154,6 +155,27 @@ bool SetKeyringPasswords(bool on) {
     CRegKey key;
     const bool set = key.Create(QString::fromLatin1(kProgramKeyPath)) &&
                      key.SetDword(kKeyringPasswords, on ? 1 : 0);
+    const bool closed = key.IsOpen() && key.Close();
+    return set && closed;
+}
+
+int Transfers() {
+    CRegKey key;
+    QString text;
+    // Read as text: a number past 32 bits must not wrap into the range.
+    if (!key.Open(QString::fromLatin1(kProgramKeyPath)) || !key.QueryString(kTransfers, &text))
+        return kDefaultTransfers;
+    key.Close();
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok);
+    return ok && value >= kMinTransfers && value <= kMaxTransfers ? static_cast<int>(value)
+                                                                   : kDefaultTransfers;
+}
+
+bool SetTransfers(int transfers) {
+    CRegKey key;
+    const bool set =
+        key.Create(QString::fromLatin1(kProgramKeyPath)) && key.SetDword(kTransfers, transfers);
     const bool closed = key.IsOpen() && key.Close();
     return set && closed;
 }

@@ -57,4 +57,11 @@ namespace settings {
 // "KeyringPasswords", 1 or 0) rather than in the profile file.
 std::optional<bool> KeyringPasswords();
 bool SetKeyringPasswords(bool on);
+// How many files a copy moves at once (value "Transfers"), 1 to 10; a value that
+// is missing, out of range or unreadable reads as 4.
+inline constexpr int kMinTransfers = 1;
+inline constexpr int kMaxTransfers = 10;
+inline constexpr int kDefaultTransfers = 4;
+int Transfers();
+bool SetTransfers(int transfers);
 } // namespace settings

@@ -16,6 +16,7 @@
 #include "MessageBox.h"
 #include "Messages.h"
 #include "PathRules.h"
+#include "Registry.h"
 #include "VelmarApp.h"
 #include "WaitCursor.h"
 
@@ -63,10 +64,25 @@ const ControlSpec kControls[] = {
     {1067, Kind::Static, "Time Left:", 104, 104, 50, 9, false, kRight, "Time Left:"},
     {1068, Kind::Static, "", 156, 104, 60, 9, true, kLeft, "Time left for this file"},
     {1066, Kind::Button, "H&elp", 220, 100, 61, 17, false, kCentre, "Help"},
+    // Below the template, for a batch of several files copied at once: the
+    // batch as a whole, and the files under way.
+    {1069, Kind::Static, "Files Copied:", 2, 122, 44, 9, false, kLeft, "Files Copied:"},
+    {1070, Kind::Static, "", 48, 122, 50, 9, false, kLeft, "Files copied"},
+    {1071, Kind::Static, "All Bytes Copied:", 100, 122, 60, 9, false, kRight, "All Bytes Copied:"},
+    {1072, Kind::Static, "", 162, 122, 82, 9, false, kLeft, "All bytes copied"},
+    {1073, Kind::Static, "All Bytes Per Second:", 2, 132, 72, 9, false, kLeft,
+     "All Bytes Per Second:"},
+    {1074, Kind::Static, "", 76, 132, 60, 9, false, kLeft, "All bytes per second"},
+    {1075, Kind::Static, "Time Left (all files):", 138, 132, 72, 9, false, kRight,
+     "Time Left (all files):"},
+    {1076, Kind::Static, "", 212, 132, 60, 9, false, kLeft, "Time left for all files"},
+    {1077, Kind::Static, "Now Copying:", 2, 142, 44, 9, false, kLeft, "Now Copying:"},
+    {1078, Kind::Static, "", 48, 142, 273, 9, false, kLeft, "Files being copied"},
 };
 
 constexpr int kClientWidth = 322;
 constexpr int kClientHeight = 122;
+constexpr int kBatchClientHeight = 154;
 
 // Dialog base units of a font, worked out as the system of the dialog templates
 // does: the average width of the 52 letters, and the font's height.
@@ -101,6 +117,9 @@ CCommStatusDlg::CCommStatusDlg(QWidget* /*parent*/) : QDialog(nullptr) {
     setObjectName(QStringLiteral("184"));
     m_transfer = std::make_unique<core::Transfer>(
         m_app ? &m_app->Site() : nullptr, static_cast<core::TransferView&>(*this), m_cancel);
+    // Read for each operation: a change in Options counts from the next copy on.
+    if (m_app)
+        m_app->Site().SetTransfers(settings::Transfers());
     InstallCertificateQuestion();
 }
 
@@ -308,6 +327,16 @@ int ControlOf(core::StatusLine line) {
         return CCommStatusDlg::IDC_TIME;
     case L::TimeLeft:
         return CCommStatusDlg::IDC_TIME_LEFT;
+    case L::Files:
+        return CCommStatusDlg::IDC_FILES;
+    case L::Bytes:
+        return CCommStatusDlg::IDC_ALL_BYTES;
+    case L::TotalRate:
+        return CCommStatusDlg::IDC_ALL_RATE;
+    case L::TotalTimeLeft:
+        return CCommStatusDlg::IDC_ALL_TIME_LEFT;
+    case L::InFlight:
+        return CCommStatusDlg::IDC_IN_FLIGHT;
     }
     return 0;
 }
@@ -316,7 +345,10 @@ int ControlOf(core::StatusLine line) {
 void CCommStatusDlg::ShowLine(core::StatusLine line, const QString& text) {
     // The paths of a copy carry the server's names, which must not disguise
     // themselves here either.
-    const bool path = line == core::StatusLine::From || line == core::StatusLine::To;
+    const bool path = line == core::StatusLine::From || line == core::StatusLine::To ||
+                      line == core::StatusLine::InFlight;
+    if (line >= core::StatusLine::Files)
+        RevealBatchLines();
     SetDlgItemText(ControlOf(line), path ? pathrules::Escaped(text) : text);
 }
 
@@ -357,6 +389,18 @@ void CCommStatusDlg::RevealTransferControls() {
         Control(id)->setVisible(true);
     m_transferControlsShown = true;
     repaint();
+}
+
+void CCommStatusDlg::RevealBatchLines() {
+    if (!m_created || m_batchLinesShown)
+        return;
+    const BaseUnits units = BaseUnitsOf(font());
+    setFixedSize(units.Width(kClientWidth), units.Height(kBatchClientHeight));
+    for (int id : {IDC_FILES_LABEL, IDC_FILES, IDC_ALL_BYTES_LABEL, IDC_ALL_BYTES,
+                   IDC_ALL_RATE_LABEL, IDC_ALL_RATE, IDC_ALL_TIME_LEFT_LABEL, IDC_ALL_TIME_LEFT,
+                   IDC_IN_FLIGHT_LABEL, IDC_IN_FLIGHT})
+        Control(id)->setVisible(true);
+    m_batchLinesShown = true;
 }
 
 QHash<int, bool> CCommStatusDlg::ShowCancelOnly() {

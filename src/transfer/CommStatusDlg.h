@@ -53,6 +53,17 @@ public:
         IDC_HELP = 1066,
         IDC_TIME_LEFT_LABEL = 1067,
         IDC_TIME_LEFT = 1068,
+        // The lines of a batch of several files as a whole.
+        IDC_FILES_LABEL = 1069,
+        IDC_FILES = 1070,
+        IDC_ALL_BYTES_LABEL = 1071,
+        IDC_ALL_BYTES = 1072,
+        IDC_ALL_RATE_LABEL = 1073,
+        IDC_ALL_RATE = 1074,
+        IDC_ALL_TIME_LEFT_LABEL = 1075,
+        IDC_ALL_TIME_LEFT = 1076,
+        IDC_IN_FLIGHT_LABEL = 1077,
+        IDC_IN_FLIGHT = 1078,
     };
 
     // parent: the main window, which owns the status window.
@@ -142,6 +153,8 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void BuildControls();
+    // The window grows by the lines of a batch the first time one is written.
+    void RevealBatchLines();
     // Runs an operation as a job: on a worker thread, with this window's Cancel
     // as its stop request, while the windows keep painting. From within a job
     // (a file of a folder copy) it runs at once.
@@ -168,6 +181,7 @@ private:
 
     bool m_created = false;
     bool m_transferControlsShown = false;
+    bool m_batchLinesShown = false;
     bool m_hiddenWithOwner = false;
     QPointer<QWidget> m_watchedFrame; // the main window, while it lives
     QHash<int, QWidget*> m_controls;

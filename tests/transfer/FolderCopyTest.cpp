@@ -165,8 +165,9 @@ TEST_P(FolderCopyTest, CancelEndsTheWholeCopyWithOneMessage) {
         else
             ADD_FAILURE() << path.toStdString();
     }
-    // The file being copied at Cancel leaves nothing, not even beside its name.
-    EXPECT_EQ(complete, 1);
+    // The files being copied at Cancel leave nothing, not even beside their
+    // names; several run at once, so those done before it stay whole.
+    EXPECT_LT(complete, 4);
     EXPECT_EQ(partial, 0);
 }
 
@@ -239,7 +240,12 @@ TEST_P(FtpFolderRulesTest, UploadStopsAtTheFirstFailingFileAndKeepsWhatCameBefor
 
     EXPECT_FALSE(dlg->CopyFolderLocalToFtp(src, "/up"));
     EXPECT_EQ(env->boxes.Captions(), QStringList({"Error Copying File"}));
-    const Tree arrived = Snapshot(env->server.PathOf("up/inner"));
+    // The files before it arrived; those after it, copied at the same time, are
+    // whole or not there at all.
+    Tree arrived = Snapshot(env->server.PathOf("up/inner"));
+    for (const QString& later : {order[3], order[4]})
+        if (arrived.count(later) && arrived[later] == files[later])
+            arrived.erase(later);
     EXPECT_EQ(arrived, Tree({{order[0], files[order[0]]}, {order[1], files[order[1]]}}));
 }
 

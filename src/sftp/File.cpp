@@ -49,20 +49,32 @@ void File::Write(const void* buffer, std::size_t count) {
     }
 }
 
-void File::Flush() {
-    while (m_begin < m_end) {
-        // Returns what the server has acknowledged; the rest is in flight and is
-        // passed again unchanged, as libssh2 expects.
+void File::Push() {
+    // Returns what the server has acknowledged; the rest is in flight and is
+    // passed again unchanged, as libssh2 expects. Nothing acknowledged while the
+    // socket is full reads as 0, not as "would block": wait for the socket then.
+    const int timeoutMs = m_session.m_timeouts.replyMs;
+    for (;;) {
         const ssize_t n = m_session.Await(
             [&] {
                 return libssh2_sftp_write(m_handle, m_buffer.data() + m_begin, m_end - m_begin);
             },
-            m_session.m_timeouts.replyMs);
+            timeoutMs);
         if (n < 0)
             m_session.Fail(int(n), QStringLiteral("Writing the file failed"));
-        m_begin += std::size_t(n);
-        m_written += std::uint64_t(n);
+        if (n > 0) {
+            m_begin += std::size_t(n);
+            m_written += std::uint64_t(n);
+            return;
+        }
+        m_session.WaitSocket(std::chrono::steady_clock::now() +
+                             std::chrono::milliseconds(timeoutMs));
     }
+}
+
+void File::Flush() {
+    while (m_begin < m_end)
+        Push();
     m_begin = m_end = 0;
 }
 

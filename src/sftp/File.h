@@ -33,6 +33,7 @@ public:
     static constexpr std::size_t kBufferSize = 4 << 20;
 
 private:
+    void Push();
     void Flush();
 
     Session& m_session;

@@ -248,9 +248,9 @@ QString SshServer::AgentSocket() {
     m_agentPid = Spawn(
         {QStringLiteral("/usr/bin/ssh-agent"), QStringLiteral("-D"), QStringLiteral("-a"), socket},
         m_work->filePath(QStringLiteral("agent.log")));
-    for (int i = 0; i < 250 && !QFile::exists(socket); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    AddToAgent(ClientKey());
+    // The agent takes a moment to listen; ssh-add fails until it does.
+    for (int i = 0; i < 100 && !AddToAgent(ClientKey()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return socket;
 }
 

@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ListModel.h"
 #include "MainFrame.h"
 #include "MessageBox.h"
 #include "MyListView.h"
@@ -35,6 +36,13 @@ int Argument(int argc, char** argv, const char* name, int fallback) {
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// A big folder is ordered on a worker: a fill ends when its rows are in.
+void WaitForRows(CMyListView* list) {
+    while (list->Model()->Filling())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
 }
 
 double TimeMs(const std::function<void()>& run) {
@@ -140,22 +148,22 @@ int main(int argc, char** argv) {
     // Each fill includes the view's answer to it: the first paint of the rows.
     auto fillLocal = [&] {
         local->Populate(path);
-        QCoreApplication::processEvents();
+        WaitForRows(local);
     };
     auto resortLocal = [&] {
         local->Resort();
-        QCoreApplication::processEvents();
+        WaitForRows(local);
     };
     auto fillFtp = [&] {
         app.Site().SetListing(listing);
         ftp->m_skipFtpRead = 1;
         ftp->Populate(QStringLiteral("//"));
-        QCoreApplication::processEvents();
+        WaitForRows(ftp);
     };
     auto fillFtpOnly = [&] {
         ftp->m_skipFtpRead = 1;
         ftp->Populate(QStringLiteral("//"));
-        QCoreApplication::processEvents();
+        WaitForRows(ftp);
     };
 
     // Warm-up: the folder in the page cache, the code paged in.

@@ -107,19 +107,11 @@ void ListColumns::Fit(CMyListView* list) {
     auto* self = list->findChild<ListColumns*>(QString(), Qt::FindDirectChildrenOnly);
     if (!self)
         return;
+    // The model knows its largest size from the build: a million rows are not
+    // walked here.
     const CListModel* model = list->Model();
-    std::uint64_t largest = 0;
-    bool anyFile = false;
-    for (int r = 0; r < model->rowCount(); ++r) {
-        const ListRow& row = model->Row(r);
-        if (row.entry < 0 || row.entry >= static_cast<int>(list->m_entries.size()))
-            continue;
-        const DirEntry& entry = list->m_entries[static_cast<std::size_t>(row.entry)];
-        if (!entry.IsFolder()) {
-            largest = std::max(largest, entry.size);
-            anyFile = true;
-        }
-    }
+    const bool anyFile = model->HasFiles();
+    const std::uint64_t largest = model->LargestFileSize();
     const int needed = anyFile ? WidthForSize(list, largest) : 0;
     self->SetWidth(CListModel::ColSize, std::max(self->m_userWidth[CListModel::ColSize], needed));
 }

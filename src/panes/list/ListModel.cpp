@@ -3,45 +3,24 @@
 #include <QApplication>
 #include <QPalette>
 #include <algorithm>
-#include <numeric>
+#include <utility>
 
 #include "ListItems.h"
 #include "PathRules.h"
 
 std::vector<ListRow> BuildListRows(const std::vector<DirEntry>& entries, ListSort sort,
                                    int folderImage, int fileImage) {
-    // The sort keys, case-folded once, compared by code unit: "." before digits
-    // before letters, and letter case never decides.
-    std::vector<QString> keys;
-    std::vector<int> shown;
-    keys.reserve(entries.size());
-    shown.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (!IsShownName(entries[i].name))
-            continue;
-        keys.push_back(ListSortKey(entries[i], sort).toCaseFolded());
-        shown.push_back(static_cast<int>(i));
-    }
-    std::vector<std::size_t> order(keys.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    // Equal keys keep the order the entries were read in.
-    std::stable_sort(order.begin(), order.end(),
-                     [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    std::vector<ListRow> rows(order.size());
-    for (std::size_t r = 0; r < order.size(); ++r) {
-        const int i = shown[order[r]];
-        const DirEntry& entry = entries[static_cast<std::size_t>(i)];
-        ListRow& row = rows[r];
-        // The key turned back is the name itself: the item shows the entry's name.
-        row.name = entry.name;
-        row.image = entry.IsFolder() ? folderImage : fileImage;
-        row.entry = i;
-    }
-    return rows;
+    return BuildRowsWithSizes(entries, sort, folderImage, fileImage).rows;
 }
 
 CListModel::CListModel(const std::vector<DirEntry>* entries, QList<QIcon> icons, QObject* parent)
     : QAbstractTableModel(parent), m_entries(entries), m_icons(std::move(icons)) {}
+
+QModelIndex CListModel::index(int row, int column, const QModelIndex& parent) const {
+    if (parent.isValid() || !Valid(row) || column < 0 || column >= ColumnCount)
+        return QModelIndex();
+    return createIndex(row, column);
+}
 
 int CListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
@@ -52,8 +31,10 @@ int CListModel::columnCount(const QModelIndex& parent) const {
 }
 
 bool CListModel::IndexOk(const QModelIndex& index) const {
-    return index.isValid() && index.model() == this && !index.parent().isValid() &&
-           Valid(index.row()) && index.column() >= 0 && index.column() < ColumnCount;
+    // Every index of this model is made by index() at the top level, so it has no
+    // parent to ask for: the view asks this for each of a million rows.
+    return index.isValid() && index.model() == this && Valid(index.row()) && index.column() >= 0 &&
+           index.column() < ColumnCount;
 }
 
 const DirEntry* CListModel::EntryOf(const ListRow& row) const {
@@ -148,18 +129,48 @@ bool CListModel::setData(const QModelIndex& index, const QVariant& value, int ro
     return false;
 }
 
+void CListModel::Fill(const std::vector<DirEntry>& entries, ListSort sort, int folderImage,
+                      int fileImage) {
+    if (entries.size() <= kInlineFillEntries) {
+        m_sorter.Forget();
+        Replace(BuildRowsWithSizes(entries, sort, folderImage, fileImage));
+        emit rowsBuilt();
+        return;
+    }
+    m_sorter.Start(entries, sort, folderImage, fileImage, [this](BuiltRows built) {
+        Replace(std::move(built));
+        emit rowsBuilt();
+    });
+}
+
 void CListModel::Clear() {
     SetRows({});
 }
 
 void CListModel::SetRows(std::vector<ListRow> rows) {
+    BuiltRows built;
+    for (const ListRow& row : rows)
+        if (const DirEntry* entry = EntryOf(row); entry && !entry->IsFolder()) {
+            built.largestFileSize = std::max(built.largestFileSize, entry->size);
+            built.anyFile = true;
+        }
+    built.rows = std::move(rows);
+    m_sorter.Forget();
+    Replace(std::move(built));
+}
+
+void CListModel::Replace(BuiltRows built) {
     beginResetModel();
-    m_rows = std::move(rows);
+    std::vector<ListRow> old = std::exchange(m_rows, std::move(built.rows));
+    m_largestFileSize = built.largestFileSize;
+    m_anyFile = built.anyFile;
     m_dropTarget = -1;
     endResetModel();
+    ListSorter::DisposeLater(std::move(old));
 }
 
 void CListModel::AppendRow(ListRow row) {
+    m_sorter.Forget();
     const int at = static_cast<int>(m_rows.size());
     beginInsertRows(QModelIndex(), at, at);
     m_rows.push_back(std::move(row));
@@ -169,6 +180,7 @@ void CListModel::AppendRow(ListRow row) {
 void CListModel::SetName(int row, const QString& name) {
     if (!Valid(row))
         return;
+    m_sorter.Forget();
     m_rows[static_cast<std::size_t>(row)].name = name;
     emit dataChanged(index(row, ColName), index(row, ColName));
 }

@@ -9,6 +9,7 @@
 
 #include "DirEntry.h"
 #include "ListItems.h"
+#include "ListSorter.h"
 
 // One row of the list pane. Size and date texts of a row that stands for an
 // entry are made when a view first asks for them: a folder of 100,000 entries
@@ -30,6 +31,11 @@ std::vector<ListRow> BuildListRows(const std::vector<DirEntry>& entries, ListSor
 
 // The list pane's model: three columns over a vector of rows, ordered once when
 // filled and never re-sorted by the view.
+//
+// A folder of many entries is ordered on a worker thread (Fill): the rows stay
+// as they are until the new ones come, and then change in one reset. Any other
+// change of the rows (Clear, SetRows, AppendRow, SetName) overtakes a fill
+// still running, whose rows are then never shown.
 class CListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -38,6 +44,10 @@ public:
     // entries: the pane's copy of the folder, which the rows index.
     CListModel(const std::vector<DirEntry>* entries, QList<QIcon> icons, QObject* parent = nullptr);
 
+    // The view lays out every row after a reset; this index costs no calls of
+    // rowCount and columnCount.
+    QModelIndex index(int row, int column,
+                      const QModelIndex& parent = QModelIndex()) const override;
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -47,6 +57,21 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
     Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
+
+    // Up to this many entries are ordered at once on the calling thread: it takes
+    // a few milliseconds, and the rows are there when Fill returns.
+    static constexpr std::size_t kInlineFillEntries = 10000;
+
+    // Shows entries in the order of sort; rowsBuilt follows once the rows are
+    // in, before Fill returns for a small folder. The rows index entries, which
+    // must stay as they are until then, or until the rows are changed otherwise
+    // (a Clear first, as the pane does before it reads a folder).
+    void Fill(const std::vector<DirEntry>& entries, ListSort sort, int folderImage, int fileImage);
+    bool Filling() const { return m_sorter.Busy(); }
+    // The largest size of a file among the rows' entries, and whether there is
+    // a file at all.
+    std::uint64_t LargestFileSize() const { return m_largestFileSize; }
+    bool HasFiles() const { return m_anyFile; }
 
     void Clear();
     void SetRows(std::vector<ListRow> rows);
@@ -63,7 +88,12 @@ public:
     // model never takes the text itself.
     std::function<void(int, const QString&)> m_onRename;
 
+signals:
+    // The rows of the last Fill are shown.
+    void rowsBuilt();
+
 private:
+    void Replace(BuiltRows built);
     bool Valid(int row) const { return row >= 0 && row < static_cast<int>(m_rows.size()); }
     const DirEntry* EntryOf(const ListRow& row) const;
     bool IndexOk(const QModelIndex& index) const;
@@ -71,5 +101,8 @@ private:
     const std::vector<DirEntry>* m_entries;
     QList<QIcon> m_icons;
     std::vector<ListRow> m_rows;
+    std::uint64_t m_largestFileSize = 0;
+    bool m_anyFile = false;
     int m_dropTarget = -1;
+    ListSorter m_sorter{this};
 };

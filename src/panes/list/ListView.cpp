@@ -40,6 +40,7 @@ CMyListView::CMyListView(CVelmarDoc* doc, CFrameBase* frame, QWidget* parent)
     : QTreeView(parent), m_frame(frame), m_doc(doc) {
     m_model = new CListModel(&m_entries, doc ? doc->m_smallImageList : QList<QIcon>(), this);
     m_model->m_onRename = [this](int row, const QString& text) { OnLabelEditCommitted(row, text); };
+    connect(m_model, &CListModel::rowsBuilt, this, &CMyListView::ShowFilled);
     setModel(m_model);
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -144,7 +145,11 @@ void CMyListView::BeginFill() {
 }
 
 void CMyListView::EndFill() {
+    // A huge folder is ordered on a worker; ShowFilled follows when its rows are in.
     FillRows();
+}
+
+void CMyListView::ShowFilled() {
     ListColumns::Fit(this);
     if (ItemCount() > 0)
         selectionModel()->setCurrentIndex(
@@ -224,9 +229,8 @@ void CMyListView::ReadFtpEntries(const QString& path) {
 
 void CMyListView::FillRows() {
     const bool local = m_side == 0;
-    m_model->SetRows(BuildListRows(m_entries, CurrentListSort(*App()),
-                                   local ? IMG_LOCAL_FOLDER : IMG_FTP_FOLDER,
-                                   local ? IMG_LOCAL_FILE : IMG_FTP_FILE));
+    m_model->Fill(m_entries, CurrentListSort(*App()), local ? IMG_LOCAL_FOLDER : IMG_FTP_FOLDER,
+                  local ? IMG_LOCAL_FILE : IMG_FTP_FILE);
 }
 
 void CMyListView::ShowCount() {

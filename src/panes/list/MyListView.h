@@ -150,6 +150,7 @@ private:
     // Around every filling: the rows go first, and come back from m_entries.
     void BeginFill();
     void EndFill();
+    void ShowFilled(); // the rows of a filling are in
     void ShowCount();
     void TakeListingNotes();
     void CopyRawListing();

@@ -20,13 +20,14 @@ namespace stall {
 
 std::vector<Outcome> DeleteTree(const Sizes& sizes);  // StallPaneCases.cpp
 std::vector<Outcome> StalledData(const Sizes& sizes); // StallPaneCases.cpp
+std::vector<Outcome> HugeList(const Sizes& sizes);    // StallListCases.cpp
 
 Sizes BenchSizes() {
-    return {qint64(1) << 30, 10000, 100000, 2000, 2000};
+    return {qint64(1) << 30, 10000, 100000, 2000, 2000, 1000000};
 }
 
 Sizes TestSizes() {
-    return {qint64(64) << 20, 1000, 10000, 500, 1000};
+    return {qint64(64) << 20, 1000, 10000, 500, 1000, 100000};
 }
 
 Outcome Measure(const QString& name, const std::function<bool()>& op) {
@@ -222,7 +223,7 @@ const std::vector<Case>& Cases() {
         {"transfers", UpAndDown},          {"folder-copy", FolderCopy},
         {"silent-connect", SilentConnect}, {"silent-close", SilentClose},
         {"stalled-data", StalledData},     {"listing", Listing},
-        {"delete-tree", DeleteTree},
+        {"delete-tree", DeleteTree},       {"huge-list", HugeList},
     };
     return cases;
 }

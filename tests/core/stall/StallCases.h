@@ -10,6 +10,8 @@
 #include <functional>
 #include <vector>
 
+#include "DirEntry.h"
+
 namespace stall {
 
 struct Sizes {
@@ -18,6 +20,7 @@ struct Sizes {
     int listingEntries = 0;
     int deleteFiles = 0;   // the FTP tree deleted through the list pane
     int cancelAfterMs = 0; // Cancel pressed this long into a stalled download
+    int listRows = 0;      // the FTP list pane filled and sorted again
 };
 Sizes BenchSizes();
 Sizes TestSizes();
@@ -53,6 +56,10 @@ struct CancelTimeline {
     bool localKept = false; // the older local copy is as it was
 };
 CancelTimeline StalledDownload(int cancelAfterMs);
+
+// A listing of that many entries whose names, sizes and times each sort in an
+// order of their own, with a folder among every hundred.
+std::vector<DirEntry> HugeListing(int entries);
 
 // Runs op with a StallMeter; done is what op returned.
 Outcome Measure(const QString& name, const std::function<bool()>& op);

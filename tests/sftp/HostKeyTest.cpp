@@ -9,23 +9,10 @@
 
 namespace {
 
-void Write(const QString& path, const QString& text) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text.toUtf8());
-}
-
 QString OtherKeyLine(const QString& type) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("k"));
-    EXPECT_TRUE(SshServer::MakeKey(path, type));
-    QFile f(path + QStringLiteral(".pub"));
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-    return QString::fromUtf8(f.readAll()).section(QLatin1Char(' '), 0, 1);
-}
-
-bool LoggedIn(const SshServer& server) {
-    return server.Log().contains("Accepted publickey for " + server.User().toUtf8());
+    EXPECT_TRUE(SshServer::MakeKey(dir.filePath(QStringLiteral("k")), type));
+    return QString::fromUtf8(Get(dir.filePath(QStringLiteral("k.pub")))).section(' ', 0, 1);
 }
 
 // Whether sshd has seen any login attempt at all.
@@ -77,7 +64,7 @@ TEST_F(HostKeyTest, KnownHostsDecideTheQuestion) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Write(home.KnownHosts(), c.knownHosts);
+        PutText(home.KnownHosts(), c.knownHosts);
         AcceptOnce accept;
         try {
             auto site = core::ConnectSftp(home.LoginFor(server), accept.Question(), {});
@@ -108,11 +95,11 @@ TEST_F(HostKeyTest, RememberAppendsAsSshDoes) {
     const QString config = home.dir.filePath(QStringLiteral("ssh_config"));
     for (const bool hashed : {true, false}) {
         SCOPED_TRACE(hashed ? "hashed" : "plain");
-        Write(config, QStringLiteral("Host nothing-else\n  HashKnownHosts no\nHost *\n  "
-                                     "HashKnownHosts %1\n")
-                          .arg(hashed ? "yes" : "no"));
-        Write(home.KnownHosts(),
-              QStringLiteral("# kept\nsomehost %1").arg(OtherKeyLine("ed25519")));
+        PutText(config, QStringLiteral("Host nothing-else\n  HashKnownHosts no\nHost *\n  "
+                                       "HashKnownHosts %1\n")
+                            .arg(hashed ? "yes" : "no"));
+        PutText(home.KnownHosts(),
+                QStringLiteral("# kept\nsomehost %1").arg(OtherKeyLine("ed25519")));
         QFile::setPermissions(home.KnownHosts(), QFile::ReadOwner | QFile::WriteOwner);
         core::SftpLogin login = home.LoginFor(server);
         login.sshConfigFiles = QStringList{config};
@@ -153,7 +140,7 @@ TEST_F(HostKeyTest, NoLoginBeforeTheAnswer) {
             QThread::msleep(20);
         EXPECT_EQ(AnyLogin(server.Log().mid(before)), answer != core::HostKeyAnswer::Cancel);
     }
-    EXPECT_TRUE(LoggedIn(server));
+    EXPECT_TRUE(server.Log().contains("Accepted publickey for " + server.User().toUtf8()));
 }
 
 TEST(SshConfigTest, HashKnownHostsFirstValueWins) {
@@ -161,10 +148,10 @@ TEST(SshConfigTest, HashKnownHostsFirstValueWins) {
     const QString user = dir.filePath(QStringLiteral("config"));
     const QString system = dir.filePath(QStringLiteral("ssh_config"));
     const QString included = dir.filePath(QStringLiteral("inc.conf"));
-    Write(included, QStringLiteral("Host inc\n HashKnownHosts=yes\n"));
-    Write(user, QStringLiteral("Include inc.conf\nHost a.example !b.example\n HashKnownHosts no\n"
-                               "Match host x\n HashKnownHosts yes\n"));
-    Write(system, QStringLiteral("Host *\n    HashKnownHosts yes\n"));
+    PutText(included, QStringLiteral("Host inc\n HashKnownHosts=yes\n"));
+    PutText(user, QStringLiteral("Include inc.conf\nHost a.example !b.example\n HashKnownHosts no\n"
+                                 "Match host x\n HashKnownHosts yes\n"));
+    PutText(system, QStringLiteral("Host *\n    HashKnownHosts yes\n"));
     const struct {
         const char* host;
         bool hashed;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QThread>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 // Logins in their order (agent, key files, password, keyboard-interactive), and
@@ -126,10 +127,7 @@ TEST(SftpFaultTest, DroppedAndSilentServers) {
         (fault == Fault::Drop ? options.dropAfter : options.stallAfter) = 100000;
         SshServer server(SshServer::Kind::AsyncSsh, options);
         ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
-        QFile big(server.LocalRoot() + QStringLiteral("/big"));
-        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
-        big.write(QByteArray(4 << 20, 'x'));
-        big.close();
+        Put(server.LocalRoot() + QStringLiteral("/big"), QByteArray(4 << 20, 'x'));
         SftpHome home;
         core::SftpLogin login = home.LoginFor(server);
         login.timeouts.replyMs = 1500;
@@ -165,4 +163,29 @@ TEST(SftpFaultTest, DroppedAndSilentServers) {
         EXPECT_LT(ms, fault == Fault::Cancel ? 150 : 4000);
         stop = 0;
     }
+}
+
+// A listing with names that would reach outside the folder, or carry control
+// characters, gives only the usable ones; a name that is not UTF-8 is shown
+// decoded and its bytes go back to the server unchanged.
+TEST(SftpFaultTest, HostileAndForeignNames) {
+    SshServer server(SshServer::Kind::AsyncSsh, {.hostileNames = true});
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    const QByteArray rawPath = QFile::encodeName(server.LocalRoot()) + "/caf\xe9";
+    FILE* f = std::fopen(rawPath.constData(), "w");
+    ASSERT_TRUE(f);
+    std::fputs("latin", f);
+    std::fclose(f);
+    SftpHome home;
+    AcceptOnce accept;
+    auto site = core::ConnectSftp(home.LoginFor(server), accept.Question(), {});
+    const std::vector<core::RemoteEntry> entries = site->List(QStringLiteral("/"));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, QStringLiteral("caf") + QChar(0xE9));
+    EXPECT_EQ(entries[0].rawName, "caf\xe9");
+    auto reader = site->OpenRead(QStringLiteral("/") + entries[0].name, 0);
+    char buffer[16];
+    EXPECT_EQ(reader->Read(buffer, sizeof buffer), 5u);
+    reader->Close();
+    std::remove(rawPath.constData()); // a name Qt cannot remove
 }

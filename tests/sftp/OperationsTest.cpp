@@ -37,21 +37,9 @@ Tree HashTree(const QString& root) {
 }
 
 QByteArray Random(qsizetype size) {
-    QByteArray data(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        data[i] = char(QRandomGenerator::global()->bounded(256));
-    return data;
-}
-
-void Put(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
-
-QByteArray Get(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    QByteArray data((size + 3) / 4 * 4, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(data.data()), data.size() / 4);
+    return data.left(size);
 }
 
 QByteArray ReadAll(core::RemoteConnection& site, const QString& path, std::uint64_t offset) {

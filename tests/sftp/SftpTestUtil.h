@@ -3,8 +3,23 @@
 #include "SftpRemote.h"
 #include "SshServer.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+inline void Put(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+}
+
+inline void PutText(const QString& path, const QString& text) {
+    Put(path, text.toUtf8());
+}
+
+inline QByteArray Get(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
 
 // A home of the test's own for each login: known_hosts, keys, no agent and no
 // ssh_config unless the test puts them there.

@@ -175,24 +175,26 @@ bool SshServer::StartOpenSsh() {
 }
 
 bool SshServer::StartAsyncSsh() {
-    const QStringList args = {QStringLiteral("/usr/bin/python3"),
-                              QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/asyncssh_server.py"),
-                              QStringLiteral("--port"),
-                              QString::number(m_port),
-                              QStringLiteral("--root"),
-                              m_root->path(),
-                              QStringLiteral("--host-key"),
-                              m_work->filePath(QStringLiteral("host_key")),
-                              QStringLiteral("--user"),
-                              m_user,
-                              QStringLiteral("--password"),
-                              m_password,
-                              QStringLiteral("--methods"),
-                              m_options.methods,
-                              QStringLiteral("--drop-after"),
-                              QString::number(m_options.dropAfter),
-                              QStringLiteral("--stall-after"),
-                              QString::number(m_options.stallAfter)};
+    QStringList args = {QStringLiteral("/usr/bin/python3"),
+                        QStringLiteral(VELMAR_SOURCE_DIR "/tests/support/asyncssh_server.py"),
+                        QStringLiteral("--port"),
+                        QString::number(m_port),
+                        QStringLiteral("--root"),
+                        m_root->path(),
+                        QStringLiteral("--host-key"),
+                        m_work->filePath(QStringLiteral("host_key")),
+                        QStringLiteral("--user"),
+                        m_user,
+                        QStringLiteral("--password"),
+                        m_password,
+                        QStringLiteral("--methods"),
+                        m_options.methods,
+                        QStringLiteral("--drop-after"),
+                        QString::number(m_options.dropAfter),
+                        QStringLiteral("--stall-after"),
+                        QString::number(m_options.stallAfter)};
+    if (m_options.hostileNames)
+        args << QStringLiteral("--hostile-names");
     m_pid = Spawn(args, m_work->filePath(QStringLiteral("server.log")));
     if (m_pid <= 0)
         m_error = QStringLiteral("cannot start asyncssh_server.py");

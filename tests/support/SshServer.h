@@ -23,6 +23,7 @@ public:
         QString methods = QStringLiteral("password,kbdint"); // AsyncSsh logins
         long long dropAfter = -1;  // AsyncSsh: cut after this many file bytes
         long long stallAfter = -1; // AsyncSsh: silent after this many file bytes
+        bool hostileNames = false; // AsyncSsh: listings add names no client may use
     };
 
     explicit SshServer(Kind kind) : SshServer(kind, Options()) {}

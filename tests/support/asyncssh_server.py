@@ -7,7 +7,8 @@ logins, and faults that a well-behaved server never shows.
 
 --drop-after N: the connection is cut once N bytes of file data have been read
 or written. --stall-after N: from then on the server answers nothing, holding
-the connection open.
+the connection open. --hostile-names: every listing also holds names no client
+may use as paths ("..", "a/b", control characters, NUL, empty).
 """
 import argparse
 import asyncio
@@ -29,11 +30,13 @@ def parse():
     p.add_argument("--methods", default="password,kbdint")
     p.add_argument("--drop-after", type=int, default=-1)
     p.add_argument("--stall-after", type=int, default=-1)
+    p.add_argument("--hostile-names", action="store_true")
     return p.parse_args()
 
 
 ARGS = parse()
-MOVED = [0]  # file bytes read and written over every session
+MOVED = [0]
+HOSTILE = [b".", b"..", b"", b"a/b", b"../up", b"/abs", b"esc\x1b[31m", b"nul\x00in", b"tab\there"]  # file bytes read and written over every session
 
 
 class Server(asyncssh.SSHServer):
@@ -84,6 +87,13 @@ class Sftp(asyncssh.SFTPServer):
             print("dropping", flush=True)
             self._conn.abort()
             await asyncio.sleep(3600)
+
+    def listdir(self, path):
+        names = list(super().listdir(path))
+        if ARGS.hostile_names:
+            attrs = asyncssh.SFTPAttrs(permissions=0o100644, size=1)
+            names += [asyncssh.SFTPName(n, attrs=attrs) for n in HOSTILE]
+        return names
 
     async def read(self, file_obj, offset, size):
         data = super().read(file_obj, offset, size)

@@ -37,6 +37,7 @@ std::size_t File::Read(void* buffer, std::size_t count) {
 
 void File::Write(const void* buffer, std::size_t count) {
     const char* p = static_cast<const char*>(buffer);
+    m_writing = true;
     m_buffer.resize(kBufferSize);
     while (count > 0) {
         const std::size_t n = std::min(count, kBufferSize - m_end);
@@ -81,7 +82,9 @@ void File::Flush() {
 void File::Close() {
     if (!m_handle)
         return;
-    Flush();
+    // What a read left in the buffer is not to be sent anywhere.
+    if (m_writing)
+        Flush();
     if (m_cutAtClose) {
         // Bytes of an older, longer file past what was written are not this file's.
         LIBSSH2_SFTP_ATTRIBUTES attrs{};

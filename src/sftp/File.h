@@ -45,6 +45,7 @@ private:
     std::size_t m_begin = 0; // unread (read) or unsent (write) bytes: [m_begin, m_end)
     std::size_t m_end = 0;
     bool m_eof = false;
+    bool m_writing = false; // the buffer holds data to send, not data read
 
     friend class Session;
 };

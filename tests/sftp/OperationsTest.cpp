@@ -201,6 +201,11 @@ TEST_F(SftpOperationsTest, ReadsAndWritesWholeAndFromOffsets) {
         WriteAll(*site, At(name), fresh, core::WriteStart::Fresh);
         EXPECT_EQ(Get(At(name)), fresh);
     }
+    // A read closed before the end leaves the file as it was.
+    auto partial = site->OpenRead(At("f10000000"), 0);
+    char some[10];
+    EXPECT_EQ(partial->Read(some, sizeof some), sizeof some);
+    partial->Close();
     const Tree before = HashTree(root);
     EXPECT_THROW(WriteAll(*site, At("f1"), "x", core::WriteStart::New), core::RemoteError);
     EXPECT_THROW(ReadAll(*site, At("absent"), 0), core::RemoteError);

@@ -247,9 +247,12 @@ QString SshServer::AgentSocket() {
     const QString socket = m_work->filePath(QStringLiteral("agent.sock"));
     if (m_agentPid > 0)
         return socket;
-    m_agentPid = Spawn(
-        {QStringLiteral("/usr/bin/ssh-agent"), QStringLiteral("-D"), QStringLiteral("-a"), socket},
-        m_work->filePath(QStringLiteral("agent.log")));
+    // A copy without the packaged one's set-group-ID bit, which would clear the
+    // parent-death signal and let the agent outlive a crashed test.
+    const QString agent = m_work->filePath(QStringLiteral("ssh-agent"));
+    QFile::copy(QStringLiteral("/usr/bin/ssh-agent"), agent);
+    m_agentPid = Spawn({agent, QStringLiteral("-D"), QStringLiteral("-a"), socket},
+                       m_work->filePath(QStringLiteral("agent.log")));
     // The agent takes a moment to listen; ssh-add fails until it does.
     for (int i = 0; i < 100 && !AddToAgent(ClientKey()); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

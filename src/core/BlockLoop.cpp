@@ -100,22 +100,44 @@ bool core::Transfer::PollCancel(Clock::time_point /*now*/) {
     return true;
 }
 
+bool core::Transfer::IsResumable(const std::exception& error) {
+    const auto* remote = dynamic_cast<const RemoteError*>(&error);
+    if (!remote)
+        return false;
+    switch (remote->kind()) {
+    case RemoteError::Kind::Lost:
+    case RemoteError::Kind::Broken:
+    case RemoteError::Kind::TimedOut:
+        return true;
+    case RemoteError::Kind::Refused:
+        // A transient reply (4xx) in the middle of a file; a 5xx is the server's no.
+        return remote->words().startsWith(QLatin1Char('4'));
+    case RemoteError::Kind::Cancelled:
+    case RemoteError::Kind::NoResume:
+        break;
+    }
+    return false;
+}
+
 // Copies source to sink. With LengthRule::Exact exactly length bytes are taken
 // from the source (a source that ends sooner is an error); with ToEndOfData
 // everything the source delivers is copied, and length only drives the texts.
 // Every failure is reported here; false means the copy failed or was cancelled,
 // and the sink's data is then a part that the caller throws away.
 bool core::Transfer::RunBlockLoop(std::uint64_t length, TransferSource& source, TransferSink& sink,
-                                  LengthRule rule) {
+                                  LengthRule rule, std::uint64_t start, bool* broken) {
     ShowLine(core::StatusLine::Activity, QStringLiteral("Transferring Data"));
-    m_fileStart = Clock::now();
+    // A resumed copy keeps its file's clock: the rate and the time are the file's.
+    if (start == 0)
+        m_fileStart = Clock::now();
     m_progressPending = false;
     if (m_buffer.size() != kBufferSize)
         m_buffer.resize(kBufferSize);
     char* const buffer = m_buffer.data();
     const std::uint64_t listedBlocks = length / kBlock;
-    std::uint64_t block = 0;
-    std::uint64_t received = 0;
+    // A resume starts at a block boundary.
+    std::uint64_t block = start / kBlock;
+    std::uint64_t received = start;
     std::size_t filled = 0; // bytes in the buffer
     std::size_t done = 0;   // of those, the bytes of finished blocks not yet written
     bool ended = false;
@@ -160,6 +182,20 @@ bool core::Transfer::RunBlockLoop(std::uint64_t length, TransferSource& source, 
             sink.Write(buffer, done);
     } catch (const std::exception& error) {
         FlushProgress();
+        // A connection that broke is the caller's to mend, not yet the user's news.
+        if (broken && !m_cancel && IsResumable(error)) {
+            *broken = true;
+            m_lastBreak = QString::fromLocal8Bit(error.what());
+            // What arrived before the break is kept on the local disk, for the
+            // resume to go on from; a remote sink that broke gets nothing more.
+            if (dynamic_cast<LocalFileSink*>(&sink))
+                try {
+                    sink.Write(buffer, filled);
+                } catch (const std::exception&) {
+                    // The resume finds the part as it is and starts from its blocks.
+                }
+            return false;
+        }
         ReportCopyError(error);
         return false;
     }

@@ -11,6 +11,7 @@
 #include "Job.h"
 #include "LocalFile.h"
 #include "Parallel.h"
+#include "ProgressText.h"
 #include "RemoteSite.h"
 #include "Transfer.h"
 
@@ -127,10 +128,44 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
         return false;
     }
     const std::uint64_t length = local.Length();
-    LocalFileSource source(local);
-    RemoteSink sink(*remote);
-    bool copied = RunBlockLoop(length, source, sink, LengthRule::Exact);
-    copied = CloseAfterCopy(copied, remote.get());
+    const auto stamp = local.Stamp();
+    std::uint64_t start = 0;
+    bool copied = false;
+    for (int attempt = 0;;) {
+        if (!remote) {
+            try {
+                remote.reset(Remote()
+                                 ->OpenWrite(destination.store,
+                                             start > 0 ? WriteStart::AtOffset : WriteStart::Fresh,
+                                             start)
+                                 .release());
+            } catch (const RemoteError& error) {
+                if (error.kind() == RemoteError::Kind::NoResume && start > 0) {
+                    start = 0; // the server will not go on: the file starts over
+                    local.ContinueAt(0, false);
+                    continue;
+                }
+                if (!m_cancel && IsResumable(error)) {
+                    m_lastBreak = error.words();
+                    if (!WaitToResume(++attempt, start, length))
+                        break;
+                    continue;
+                }
+                ReportCopyError(error);
+                break;
+            }
+        }
+        bool broken = false;
+        LocalFileSource source(local);
+        RemoteSink sink(*remote);
+        copied = RunBlockLoop(length, source, sink, LengthRule::Exact, start, &broken);
+        if (!broken && !CloseOrBreak(copied, *remote))
+            break;
+        remote.reset();
+        if (!WaitToResume(++attempt, start, length))
+            break;
+        start = UploadResumePoint(destination, local, stamp, length);
+    }
     copied = copied && StoredWhole(destination.store, length);
     if (FinishRemoteTarget(destination, copied))
         return true;
@@ -156,15 +191,20 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
     }
     std::uint64_t length = 0;
     std::optional<std::uint64_t> exact;
+    // The entry of a file worth resuming, to tell at a resume that it has not
+    // changed; a small file simply starts over.
+    std::optional<RemoteEntry> stamp;
     RemoteIn remote;
     try {
         // SIZE is exact and costs no data connection; a listed size may be rounded,
         // so it only drives the progress.
         exact = ServerSize(remotePath);
+        if (!exact || *exact >= kResumeFloor)
+            stamp = ListedEntry(remotePath);
         if (exact)
             length = *exact;
-        else if (const auto entry = ListedEntry(remotePath))
-            length = entry->size;
+        else if (stamp)
+            length = stamp->size;
         // The server must deliver the file before anything local is made.
         remote.reset(Remote()->OpenRead(remotePath, 0).release());
     } catch (const std::exception& error) {
@@ -179,18 +219,124 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
         ReportCopyError();
         return false;
     }
-    std::uint64_t received = 0;
-    const bool copied = DownloadInto(local, *remote, length, received);
-    return CommitDownload(local, localPath, copied, received, exact);
+    std::uint64_t start = 0;
+    bool copied = false;
+    for (int attempt = 0;;) {
+        if (!remote) {
+            try {
+                remote.reset(Remote()->OpenRead(remotePath, start).release());
+            } catch (const RemoteError& error) {
+                if (error.kind() == RemoteError::Kind::NoResume && start > 0) {
+                    start = 0; // the server will not go on: the file starts over
+                    local.ContinueAt(0, true);
+                    continue;
+                }
+                if (!m_cancel && IsResumable(error)) {
+                    m_lastBreak = error.words();
+                    if (!WaitToResume(++attempt, local.Length(), length))
+                        break;
+                    continue;
+                }
+                ReportCopyError(error);
+                break;
+            }
+        }
+        bool broken = false;
+        RemoteSource source(*remote);
+        LocalFileSink sink(local);
+        copied = RunBlockLoop(length, source, sink, LengthRule::ToEndOfData, start, &broken);
+        if (!broken && !CloseOrBreak(copied, *remote))
+            break;
+        remote.reset();
+        if (!WaitToResume(++attempt, local.Length(), length))
+            break;
+        start = DownloadResumePoint(remotePath, stamp, local);
+    }
+    return CommitDownload(local, localPath, copied, local.Length(), exact);
 }
 
-bool core::Transfer::DownloadInto(LocalFile& local, RemoteReader& remote, std::uint64_t length,
-                                  std::uint64_t& received) {
-    RemoteSource source(remote);
-    LocalFileSink sink(local);
-    bool copied = RunBlockLoop(length, source, sink, LengthRule::ToEndOfData);
-    received = source.Received();
-    return CloseAfterCopy(copied, nullptr, &remote);
+template <typename File>
+bool core::Transfer::CloseOrBreak(bool& copied, File& file) {
+    if (!copied) {
+        file.Abandon();
+        return false;
+    }
+    // The final reply tells whether the server kept or sent it all; one lost
+    // with the connection is a break like any other.
+    try {
+        file.Close();
+        return false;
+    } catch (const std::exception& error) {
+        if (!m_cancel && IsResumable(error)) {
+            m_lastBreak = QString::fromLocal8Bit(error.what());
+            return true;
+        }
+        ReportCopyError(error);
+        copied = false;
+        return false;
+    }
+}
+
+template bool core::Transfer::CloseOrBreak(bool&, RemoteReader&);
+template bool core::Transfer::CloseOrBreak(bool&, RemoteWriter&);
+
+std::uint64_t core::Transfer::DownloadResumePoint(const QString& remotePath,
+                                                  const std::optional<RemoteEntry>& stamp,
+                                                  LocalFile& local) {
+    // Only whole blocks are kept, and only of a source that is as it was.
+    const std::uint64_t have = local.Length() / progress::kBlockSize * progress::kBlockSize;
+    bool same = false;
+    if (stamp && have > 0) {
+        try {
+            const auto now = Remote()->Stat(remotePath);
+            same = now && now->size == stamp->size && now->lastWriteTime == stamp->lastWriteTime &&
+                   now->unique == stamp->unique;
+        } catch (const std::exception&) {
+            same = false;
+        }
+    }
+    const std::uint64_t at = same ? have : 0;
+    local.ContinueAt(at, true);
+    return at;
+}
+
+std::uint64_t core::Transfer::UploadResumePoint(const RemoteTarget& target, LocalFile& local,
+                                                std::pair<std::uint64_t, std::int64_t> stamp,
+                                                std::uint64_t length) {
+    // The server's count of what it stored, in whole blocks; a source that
+    // changed meanwhile, or a file under its final name, starts over.
+    std::uint64_t at = 0;
+    if (target.viaTemp && local.Stamp() == stamp)
+        if (const auto stored = ServerSize(target.store))
+            at = std::min(*stored, length) / progress::kBlockSize * progress::kBlockSize;
+    local.ContinueAt(at, false);
+    return at;
+}
+
+bool core::Transfer::WaitToResume(int attempt, std::uint64_t copied, std::uint64_t length) {
+    if (m_cancel) {
+        ShowCancelled();
+        return false;
+    }
+    if (attempt > kResumeTries) {
+        ReportCopyError(std::runtime_error(
+            QStringLiteral("%1\n\nThe connection broke %2 times. %3 of %4 bytes had been copied; "
+                           "the copy was not put in place, and any file of that name is as it was.")
+                .arg(m_lastBreak)
+                .arg(kResumeTries + 1)
+                .arg(copied)
+                .arg(length)
+                .toStdString()));
+        return false;
+    }
+    ShowLine(core::StatusLine::Activity,
+             QStringLiteral("Reconnecting (%1 of %2)").arg(attempt).arg(kResumeTries));
+    // 1, 2, 4, 8 and 16 seconds: a server that restarts gets the time to.
+    if (!ftp::PauseUnlessStopped(std::chrono::seconds(1 << (attempt - 1))) || m_cancel) {
+        ShowCancelled();
+        return false;
+    }
+    return true;
 }
 
 bool core::Transfer::CopyFtpToFtp(const QString& sourcePath, const QString& destinationPath) {

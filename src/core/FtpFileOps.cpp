@@ -40,6 +40,7 @@ OpErrorKind KindOfRemote(const RemoteError& e) {
         return OpErrorKind::ConnectionLost;
     case RemoteError::Kind::Refused:
     case RemoteError::Kind::Broken:
+    case RemoteError::Kind::NoResume:
         break;
     }
     return OpErrorKind::Failed;

@@ -41,6 +41,12 @@ RemoteEntry EntryOf(const FtpListEntry& found) {
                       find.ErrorText());
 }
 
+// What the sockets threw in the middle of a transfer (a reset, a broken pipe).
+RemoteError Broke(const std::exception& e) {
+    return RemoteError(ftp::Interrupted() ? RemoteError::Kind::Cancelled : RemoteError::Kind::Broken,
+                       QString::fromLocal8Bit(e.what()));
+}
+
 // Where a RemoteFile's transfer stands, and its end, whichever way it goes.
 class FtpStream {
 public:
@@ -81,6 +87,10 @@ public:
             return m_stream.File().Read(buffer, unsigned(std::min<std::size_t>(count, 1u << 30)));
         } catch (const CInternetException& e) {
             throw FtpRemote::Translate(m_stream.Connection(), e);
+        } catch (const RemoteError&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Broke(e);
         }
     }
     void Close() override {
@@ -88,6 +98,10 @@ public:
             m_stream.Close();
         } catch (const CInternetException& e) {
             throw FtpRemote::Translate(m_stream.Connection(), e);
+        } catch (const RemoteError&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Broke(e);
         }
     }
     void Abandon() noexcept override { m_stream.Abandon(); }
@@ -104,6 +118,10 @@ public:
             m_stream.File().Write(buffer, unsigned(count));
         } catch (const CInternetException& e) {
             throw FtpRemote::Translate(m_stream.Connection(), e);
+        } catch (const RemoteError&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Broke(e);
         }
     }
     void Close() override {
@@ -111,6 +129,10 @@ public:
             m_stream.Close();
         } catch (const CInternetException& e) {
             throw FtpRemote::Translate(m_stream.Connection(), e);
+        } catch (const RemoteError&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Broke(e);
         }
     }
     void Abandon() noexcept override { m_stream.Abandon(); }
@@ -153,6 +175,8 @@ RemoteError FtpRemote::Translate(CFtpConnection& connection, const CInternetExce
         return RemoteError(RemoteError::Kind::TimedOut, e.Message());
     if (IsConnectionLost(connection, e))
         return RemoteError(RemoteError::Kind::Lost, e.Message());
+    if (e.m_dwError == ERROR_FTP_NO_RESTART)
+        return RemoteError(RemoteError::Kind::NoResume, e.Message());
     // Only the server's own no is a refusal: the fall-backs it allows (another
     // name, another command) must never follow a broken connection.
     const bool refused =
@@ -172,6 +196,7 @@ auto FtpRemote::Guarded(Step&& step) -> decltype(step()) {
 
 RemoteCaps FtpRemote::Caps() const {
     RemoteCaps caps;
+    caps.resume = true; // REST, which a server may still refuse: NoResume then
     caps.uniqueIds = m_connection.Control().HasMlst();
     caps.links = true;
     return caps;
@@ -314,21 +339,23 @@ void FtpRemote::Replace(const QString& from, const QString& to) {
 }
 
 std::unique_ptr<RemoteReader> FtpRemote::OpenRead(const QString& path, std::uint64_t offset) {
-    if (offset != 0)
-        throw RemoteError(RemoteError::Kind::Refused,
-                          QStringLiteral("A read from an offset is not offered here."));
     return Guarded([&] {
         return std::make_unique<FtpReader>(
             m_connection,
-            m_connection.OpenFile(path, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1));
+            m_connection.OpenFile(path, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1, offset));
     });
 }
 
 std::unique_ptr<RemoteWriter> FtpRemote::OpenWrite(const QString& path, WriteStart start,
                                                   std::uint64_t offset) {
     if (start == WriteStart::AtOffset && offset != 0)
-        throw RemoteError(RemoteError::Kind::Refused,
-                          QStringLiteral("A write from an offset is not offered here."));
+        // REST then STOR: a SIZE read while a dropped session still writes would
+        // make APPE add bytes twice; STOR from a set offset cannot.
+        return Guarded([&]() -> std::unique_ptr<RemoteWriter> {
+            return std::make_unique<FtpWriter>(
+                m_connection, m_connection.OpenFile(path, GENERIC_WRITE,
+                                                    FTP_TRANSFER_TYPE_BINARY, 1, offset));
+        });
     return Guarded([&]() -> std::unique_ptr<RemoteWriter> {
         // A new name is created with APPE where the server has it: a STOR
         // truncates, and some servers write a truncated file out whole first.

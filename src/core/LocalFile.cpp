@@ -155,6 +155,21 @@ std::uint64_t LocalFile::Length() const {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+void LocalFile::ContinueAt(std::uint64_t offset, bool cut) {
+    if (cut && ::ftruncate(m_fd, static_cast<off_t>(offset)) != 0)
+        Fail("truncate");
+    if (::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        Fail("seek");
+}
+
+std::pair<std::uint64_t, std::int64_t> LocalFile::Stamp() const {
+    struct stat st {};
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+        return {0, 0};
+    return {static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 std::size_t LocalFile::Read(char* buffer, std::size_t count) {
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, count);

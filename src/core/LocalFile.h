@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <utility>
 #include <sys/types.h>
 
 // A failed read or write of a local file (disk full, I/O error).
@@ -48,6 +49,12 @@ public:
     void DiscardTemp();
 
     std::uint64_t Length() const;
+    // Reads and writes go on from offset; a file being written is cut there
+    // (a resumed download drops what it cannot be sure of). Throws LocalFileError.
+    void ContinueAt(std::uint64_t offset, bool cut);
+    // The size and modification time of the open file, to tell that it has not
+    // changed since a copy of it began.
+    std::pair<std::uint64_t, std::int64_t> Stamp() const;
     // Returns 0 only at the end of the file; throws LocalFileError.
     std::size_t Read(char* buffer, std::size_t count);
     // Writes all count bytes; throws LocalFileError.

@@ -54,6 +54,7 @@ public:
         TimedOut,  // the server went silent past the time-outs
         Cancelled, // the stop request came
         Broken,    // a transfer or a data connection broke, the session itself may stand
+        NoResume,  // the server will not start a transfer from an offset
     };
     RemoteError(Kind kind, const QString& words)
         : std::runtime_error(words.toStdString()), m_kind(kind), m_words(words) {}

@@ -149,10 +149,24 @@ private:
     void FlushTexts();
 
     static void ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt);
+    // An SFTP site: host key, login, the opener of further connections.
+    bool ConnectSftp(const QString& host, int port);
+    bool FinishRemoteConnect();
     bool FinishConnect(CFtpConnection* connection);
 
+    // start: the bytes copied before (a block boundary), for a resumed copy.
+    // broken (when given): a connection that breaks is not reported but set
+    // here, its words in m_lastBreak, for the caller to resume.
     bool RunBlockLoop(std::uint64_t length, TransferSource& source, TransferSink& sink,
-                      LengthRule rule);
+                      LengthRule rule, std::uint64_t start = 0, bool* broken = nullptr);
+    static bool IsResumable(const std::exception& error);
+    // Ends a copy's transfer: true when its connection broke on the way (to be
+    // resumed); otherwise copied tells how it ended, a failure reported.
+    template <typename File>
+    bool CloseOrBreak(bool& copied, File& file);
+    // Before the next try of a copy whose connection broke: false (and the
+    // copy's message given) after the last try, or on Cancel.
+    bool WaitToResume(int attempt, std::uint64_t copied, std::uint64_t length);
     bool BlockDone(std::uint64_t blockIndex, std::uint64_t length);
     bool PollCancel(Clock::time_point now);
     BlockReport MakeReport() const;
@@ -171,9 +185,13 @@ private:
 
     bool UploadLocal(const QString& localPath, const QString& remotePath, Target target);
     bool CopyRemoteFile(const QString& sourcePath, const QString& destinationPath, Target target);
-    // received: what arrived, whatever the end.
-    bool DownloadInto(LocalFile& local, RemoteReader& remote, std::uint64_t length,
-                      std::uint64_t& received);
+    // Where a resumed copy goes on: the local part cut to whole blocks of a
+    // source that has not changed, else 0 (the file starts over).
+    std::uint64_t DownloadResumePoint(const QString& remotePath,
+                                      const std::optional<RemoteEntry>& stamp, LocalFile& local);
+    std::uint64_t UploadResumePoint(const RemoteTarget& target, LocalFile& local,
+                                    std::pair<std::uint64_t, std::int64_t> stamp,
+                                    std::uint64_t length);
     bool CommitDownload(LocalFile& local, const QString& localPath, bool copied,
                         std::uint64_t received, std::optional<std::uint64_t> exact);
     RemoteTarget PlanRemoteTarget(const QString& path, Target target);
@@ -238,6 +256,13 @@ private:
     bool m_progressPending = false;
 
     bool m_directRetry = false;
+    QString m_lastBreak; // why the last resumable copy broke
+
+    // Resumed copies: how many tries after a break, and the waits before them.
+    static constexpr int kResumeTries = 5;
+    // Smaller files start over after a break rather than resume: a look-up more
+    // per file costs them more than it could save.
+    static constexpr std::uint64_t kResumeFloor = 1024 * 1024;
 
     // The MLSD "unique" facts of the folders a remote scan has entered.
     std::set<std::string> m_seenFolders;

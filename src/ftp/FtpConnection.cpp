@@ -152,7 +152,8 @@ bool CFtpConnection::Rename(const QString& from, const QString& to) {
     return UnlessStopped([&] { return RenamePath(from, source, to, target).Is(2); });
 }
 
-CInternetFile* CFtpConnection::OpenFile(const QString& path, unsigned access, unsigned, int) {
+CInternetFile* CFtpConnection::OpenFile(const QString& path, unsigned access, unsigned, int,
+                                        std::uint64_t offset) {
     if (m_control->m_openFile)
         throw CInternetException(ERROR_FTP_TRANSFER_IN_PROGRESS,
                                  QStringLiteral("A file is already open on this connection."));
@@ -162,7 +163,7 @@ CInternetFile* CFtpConnection::OpenFile(const QString& path, unsigned access, un
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR, why);
     const bool upload = (access & GENERIC_WRITE) != 0;
     const char* verb = !upload ? "RETR " : (access & GENERIC_WRITE_NEW) ? "APPE " : "STOR ";
-    Poco::Net::StreamSocket data = m_control->OpenData(verb + arg);
+    Poco::Net::StreamSocket data = m_control->OpenData(verb + arg, offset);
     auto channel = std::make_unique<FtpDataChannel>(m_control.get(), data,
                                                     upload ? FtpDataChannel::Direction::Upload
                                                            : FtpDataChannel::Direction::Download);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -47,8 +48,11 @@ public:
 
     // Opens a remote file for GENERIC_READ or GENERIC_WRITE, binary. Returns a new
     // file owned by the caller; throws CInternetException when the server refuses.
+    // offset: the transfer starts there (REST); a server that refuses throws
+    // ERROR_FTP_NO_RESTART.
     CInternetFile* OpenFile(const QString& path, unsigned access = GENERIC_READ,
-                            unsigned flags = FTP_TRANSFER_TYPE_BINARY, int context = 1);
+                            unsigned flags = FTP_TRANSFER_TYPE_BINARY, int context = 1,
+                            std::uint64_t offset = 0);
 
     void Close();
 

@@ -10,6 +10,7 @@
 #include <Poco/Net/StreamSocket.h>
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,7 +58,9 @@ public:
     // and reads the server's preliminary reply. Throws CInternetException when the
     // server refuses (the refusal's reply in the message) or no data connection can
     // be made.
-    Poco::Net::StreamSocket OpenData(const std::string& command);
+    // offset: the transfer starts there (REST, sent last before command); a
+    // server that refuses it throws ERROR_FTP_NO_RESTART.
+    Poco::Net::StreamSocket OpenData(const std::string& command, std::uint64_t offset = 0);
     // Reads the reply that ends a transfer.
     FtpReply ReadReply();
     // Gets the control channel back in step after an abandoned transfer; when the
@@ -150,6 +153,9 @@ private:
                            FtpReply& refusal);
     bool AcceptFromPeer(int listenFd, Clock::time_point deadline, bool* controlReady);
     Poco::Net::StreamSocket OpenPassive(const std::string& command);
+    // REST for the transfer about to start, when it starts from an offset.
+    void Restart();
+    std::uint64_t m_restartAt = 0;
     Poco::Net::SocketAddress PassiveAddress();
 
     std::string m_host;

@@ -61,6 +61,7 @@ FtpControl::ActiveResult FtpControl::TryActive(const std::string& command, Strea
     }
     if (!Command(PortCommand(listener.address())).Is(2))
         return ActiveResult::Unavailable;
+    Restart();
     Send(command);
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeouts.activeAcceptMs);
     bool preliminary = false;
@@ -148,6 +149,12 @@ StreamSocket FtpControl::OpenPassive(const std::string& command) {
         // The server is left waiting for a connection; its next command ends that.
         RethrowAsInternetException(ERROR_INTERNET_CANNOT_CONNECT);
     }
+    try {
+        Restart();
+    } catch (...) {
+        data.close();
+        throw;
+    }
     FtpReply reply = Command(command);
     if (!reply.Is(1)) {
         data.close();
@@ -156,8 +163,24 @@ StreamSocket FtpControl::OpenPassive(const std::string& command) {
     return data;
 }
 
+void FtpControl::Restart() {
+    if (m_restartAt == 0)
+        return;
+    const FtpReply reply = Command("REST " + std::to_string(m_restartAt));
+    if (reply.code != 350)
+        throw CInternetException(ERROR_FTP_NO_RESTART,
+                                 QStringLiteral("The server will not start a transfer from an "
+                                                "offset: ") +
+                                     FromServer(reply.text));
+}
+
 // The one place where data connections are made.
-StreamSocket FtpControl::OpenData(const std::string& command) {
+StreamSocket FtpControl::OpenData(const std::string& command, std::uint64_t offset) {
+    m_restartAt = offset;
+    struct Reset {
+        std::uint64_t& at;
+        ~Reset() { at = 0; }
+    } reset{m_restartAt};
     StreamSocket data;
     try {
         if (!m_passive) {

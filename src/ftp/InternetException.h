@@ -32,4 +32,6 @@ enum : int {
     ERROR_INTERNET_OPERATION_CANCELLED = 12017,
     ERROR_FTP_TRANSFER_IN_PROGRESS = 12110,
     ERROR_FTP_DROPPED = 12111,
+    // The server will not start a transfer from an offset (REST refused).
+    ERROR_FTP_NO_RESTART = 12112,
 };

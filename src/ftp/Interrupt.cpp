@@ -2,6 +2,9 @@
 
 #include "InternetException.h"
 
+#include <algorithm>
+#include <poll.h>
+
 namespace ftp {
 namespace {
 thread_local const std::atomic<int>* t_flag = nullptr;
@@ -32,6 +35,20 @@ bool Interrupted() {
     if (t_flag && t_flag->load(std::memory_order_relaxed) != 0)
         return true;
     return t_hasDeadline && InterruptScope::Clock::now() >= t_deadline;
+}
+
+bool PauseUnlessStopped(std::chrono::milliseconds pause) {
+    using Clock = InterruptScope::Clock;
+    const auto until = Clock::now() + pause;
+    while (!Interrupted()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return true;
+        // The same short steps as every other wait of the FTP classes.
+        ::poll(nullptr, 0, int(std::min<long long>(left, kInterruptStepMs)));
+    }
+    return false;
 }
 
 bool CanBeInterrupted() {

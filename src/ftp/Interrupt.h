@@ -38,6 +38,10 @@ void ThrowIfInterrupted();
 // Whether a stop request is installed on this thread at all (set or not).
 bool CanBeInterrupted();
 
+// Waits out a pause (a back-off before the next try) on a worker thread; false
+// as soon as the stop request comes.
+bool PauseUnlessStopped(std::chrono::milliseconds pause);
+
 // The longest a wait sleeps before it looks at the stop request again.
 constexpr int kInterruptStepMs = 50;
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
@@ -215,5 +216,100 @@ TEST_F(TransferTest, CancelIsToldOnceAndMakesNothing) {
     EXPECT_FALSE(QFile::exists(Local("remote.txt")));
     EXPECT_EQ(server.ReadFile("remote.txt"), QByteArray(5000, 'y'));
 }
+
+// A session dropped in the middle of a file: the copy goes on by itself, from
+// where it was where the server allows REST, from the start where it does not,
+// and ends byte-identical.
+class ResumeTest : public testing::TestWithParam<bool> {
+protected:
+    bool Start(int dropAt, bool noRest) {
+        QStringList arguments{QStringLiteral(VELMAR_SOURCE_DIR "/tests/core/resume_server.py"),
+                              QStringLiteral("--root"), root.path(), QStringLiteral("--drop-at"),
+                              QString::number(dropAt), QStringLiteral("--log"), LogPath()};
+        if (noRest)
+            arguments << QStringLiteral("--no-rest");
+        server.start(QStringLiteral("/usr/bin/python3"), arguments);
+        if (!server.waitForStarted() || !server.waitForReadyRead(10000))
+            return false;
+        CProfile profile;
+        profile.m_name = QStringLiteral("test");
+        profile.m_address = QStringLiteral("127.0.0.1:") + server.readLine().trimmed();
+        profile.m_userId = QStringLiteral("anonymous");
+        profile.m_password = QStringLiteral("guest");
+        site.SetProfile(profile);
+        return Run([&] { return transfer.Connect(); });
+    }
+    void TearDown() override {
+        site.Close();
+        server.kill();
+        server.waitForFinished();
+    }
+    bool Run(const std::function<bool()>& body) {
+        bool result = false;
+        core::RunJob([&] { result = body(); }, &cancel, true);
+        return result;
+    }
+    QString LogPath() const { return local.filePath(QStringLiteral("server.log")); }
+    // The bytes the server's data connections moved, by verb.
+    qint64 Moved(const QByteArray& verb) const {
+        QFile log(LogPath());
+        qint64 total = 0;
+        if (log.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : log.readAll().split('\n'))
+                if (line.startsWith(verb + ' '))
+                    total += line.mid(verb.size() + 1).toLongLong();
+        return total;
+    }
+
+    QTemporaryDir root;
+    QTemporaryDir local;
+    QProcess server;
+    core::FtpSite site;
+    RecordingView view;
+    std::atomic<int> cancel{0};
+    core::Transfer transfer{&site, view, cancel};
+};
+
+TEST_P(ResumeTest, ADroppedSessionIsResumedByItselfInBothDirections) {
+    const bool rest = GetParam();
+    constexpr int kSize = 3 * 1024 * 1024 + 777;
+    ASSERT_TRUE(Start(kSize / 2, !rest));
+    QByteArray data(kSize, Qt::Uninitialized);
+    for (int i = 0; i < kSize; ++i)
+        data[i] = char((unsigned(i) * 7919u) >> 3);
+    {
+        QFile source(local.filePath(QStringLiteral("up.bin")));
+        ASSERT_TRUE(source.open(QIODevice::WriteOnly));
+        ASSERT_EQ(source.write(data), kSize);
+    }
+    // An old file of the same name stays whole until the new one is.
+    QFile old(root.filePath(QStringLiteral("up.bin")));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    ASSERT_TRUE(Run([&] { return transfer.CopyLocalToFtp(local.filePath("up.bin"), "/up.bin"); }))
+        << (view.errors.empty() ? "" : view.errors.front().detail.toStdString());
+    ASSERT_TRUE(Run([&] { return transfer.CopyFtpToLocal("/up.bin", local.filePath("down.bin")); }))
+        << (view.errors.empty() ? "" : view.errors.front().detail.toStdString());
+    EXPECT_TRUE(view.errors.empty());
+    for (const QString& path : {root.filePath("up.bin"), local.filePath("down.bin")}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+        EXPECT_TRUE(file.readAll() == data) << path.toStdString();
+    }
+    EXPECT_EQ(QDir(root.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_EQ(view.Line(core::StatusLine::Activity), QStringLiteral("Transferring Data"));
+    bool reconnecting = false;
+    for (const auto& [line, text] : view.lines)
+        reconnecting |= text == QStringLiteral("Reconnecting (1 of 5)");
+    EXPECT_TRUE(reconnecting);
+    // Resumed, a file moves little more than once; started over, once and a half.
+    const qint64 limit = rest ? kSize * 11 / 10 : kSize * 16 / 10;
+    EXPECT_LT(Moved("STOR"), limit);
+    EXPECT_LT(Moved("RETR"), limit);
+    EXPECT_GE(Moved("RETR"), kSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rest, ResumeTest, testing::Bool(),
+                         [](const auto& info) { return info.param ? "rest" : "no_rest"; });
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "InternetSession.h"
 #include "Job.h"
 #include "RemoteLeftovers.h"
+#include "SftpRemote.h"
 #include "Transfer.h"
 
 // What the worker and Connect share. The worker never touches the site once
@@ -228,6 +229,10 @@ void core::Transfer::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) 
 bool core::Transfer::Connect() {
     // There is nothing to keep: a caller connects only without a session.
     m_site->Close();
+    QString sshHost;
+    int sshPort = 0;
+    if (ParseSftpAddress(m_site->Profile().m_address, sshHost, sshPort))
+        return ConnectSftp(sshHost, sshPort);
 
     Post([this] {
         m_view.ShowConnectStep(QStringLiteral("Opening Internet Connection - Please Wait"));

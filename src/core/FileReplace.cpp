@@ -187,12 +187,10 @@ bool core::Transfer::TakeDirectRetry() {
 namespace {
 enum class Renamed { Done, Refused, Failed };
 
-// Onto to, replacing it where the server does so in one step.
-Renamed RenameQuietly(core::RemoteConnection* remote, const QString& from, const QString& to) {
-    if (!remote)
-        return Renamed::Failed;
+template <typename Step>
+Renamed Quietly(Step&& step) {
     try {
-        remote->Replace(from, to);
+        step();
         return Renamed::Done;
     } catch (const core::RemoteError& error) {
         return error.kind() == core::RemoteError::Kind::Refused ? Renamed::Refused
@@ -201,13 +199,31 @@ Renamed RenameQuietly(core::RemoteConnection* remote, const QString& from, const
         return Renamed::Failed;
     }
 }
+
+// Onto to, replacing it where the server does so in one step.
+Renamed RenameQuietly(core::RemoteConnection* remote, const QString& from, const QString& to) {
+    if (!remote)
+        return Renamed::Failed;
+    return Quietly([&] { remote->Replace(from, to); });
+}
+
+// Onto a name that nothing holds: a server that replaces nothing in one step
+// (SFTP's plain rename) still moves a file to a free name.
+Renamed MoveQuietly(core::RemoteConnection* remote, const QString& from, const QString& to) {
+    if (!remote)
+        return Renamed::Failed;
+    const Renamed replaced = Quietly([&] { remote->Replace(from, to); });
+    if (replaced != Renamed::Refused)
+        return replaced;
+    return Quietly([&] { remote->Rename(from, to); });
+}
 } // namespace
 
 bool core::Transfer::PlaceNewFile(const RemoteTarget& target) {
     Renamed renamed = Renamed::Failed;
     {
         ftp::InterruptScope place(kCleanupGrace);
-        renamed = RenameQuietly(Remote(), target.store, target.path);
+        renamed = MoveQuietly(Remote(), target.store, target.path);
         if (renamed == Renamed::Done) {
             ForgetRemote(m_site, target.store);
             return true;
@@ -242,14 +258,14 @@ bool core::Transfer::SwapRemoteFile(const QString& store, const QString& path) {
     // first, and comes back if the new one cannot take its place.
     const QString aside = transferpaths::TempSibling(path, QStringLiteral("old"));
     NoteRemote(m_site, aside, path);
-    if (RenameQuietly(connection, path, aside) != Renamed::Done) {
+    if (MoveQuietly(connection, path, aside) != Renamed::Done) {
         ForgetRemote(m_site, aside);
         RemoveUnfinished(store);
         ReportCopyError();
         return false;
     }
-    if (RenameQuietly(connection, store, path) != Renamed::Done) {
-        const bool back = RenameQuietly(connection, aside, path) == Renamed::Done;
+    if (MoveQuietly(connection, store, path) != Renamed::Done) {
+        const bool back = MoveQuietly(connection, aside, path) == Renamed::Done;
         // An old file that could not go back is the user's only copy now: it is
         // named to the user and never removed as a leftover.
         ForgetRemote(m_site, aside);

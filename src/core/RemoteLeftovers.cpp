@@ -6,6 +6,7 @@
 #include "PathRules.h"
 #include "Profile.h"
 #include "RemoteSite.h"
+#include "SftpRemote.h"
 #include "TempJournal.h"
 #include "TlsLayer.h"
 
@@ -94,6 +95,10 @@ tempjournal::Outcome RemoveOne(RemoteConnection* connection, const tempjournal::
 } // namespace
 
 QString LeftoverSiteOf(const CProfile& profile) {
+    QString sshHost;
+    int sshPort = 0;
+    if (ParseSftpAddress(profile.m_address, sshHost, sshPort))
+        return QStringLiteral("sftp %1 %2 %3").arg(sshHost.toLower()).arg(sshPort).arg(profile.m_userId);
     QString rest, host;
     TlsMode mode = TlsMode::Auto;
     unsigned short port = 0;

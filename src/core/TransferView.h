@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
+#include <optional>
 
 #include "Certificate.h"
 
@@ -60,11 +62,22 @@ struct TransferError {
         SpecialSkipped,   // path: what a folder copy left out as not regular files, a line each
         UnsafeName,       // path (escaped): a server's name that would hide what it is
         NameTooLong,      // path: a server's name too long for a local file
+        HostKeyChanged,   // path: the host; detail: the warning with both fingerprints
     };
     Kind kind = Kind::CopyFile;
     QString path;
     QString aside;
     QString detail;
+};
+
+// An SSH server's host key that the user's known_hosts does not hold, as the
+// question about it shows it (the words and forms of OpenSSH's ssh).
+struct HostKeyInfo {
+    QString host;        // as known_hosts names it: "host" or "[host]:port"
+    QString type;        // "ED25519", "ECDSA", "RSA"
+    QString fingerprint; // "SHA256:..."
+    QStringList knownTypes; // keys of other types already remembered for the host
+    QString knownHostsPath;
 };
 
 // What watches a transfer: the status window, or a test. Every call comes on
@@ -85,6 +98,14 @@ public:
     // Tells the user; the transfer waits until the user has read it.
     virtual void Failed(const TransferError& error) = 0;
     virtual CertificateAnswer AskAboutCertificate(const CertificateVerdict& verdict) = 0;
+    // The questions of an SFTP login: an unknown host key (accept once, remember,
+    // cancel), the passphrase of a key the server takes, a prompt of the server's.
+    // Without an answer the login goes without.
+    virtual CertificateAnswer AskAboutHostKey(const HostKeyInfo& /*key*/) {
+        return CertificateAnswer::Cancel;
+    }
+    virtual std::optional<QString> AskPassphrase(const QString& /*keyPath*/) { return {}; }
+    virtual std::optional<QString> AskPrompt(const QString& /*prompt*/) { return {}; }
     // Whether there is a window to show progress in.
     virtual bool ShowsProgress() const = 0;
     // Whether the program is still starting up (the first connection).

@@ -50,8 +50,13 @@ void PressEscape(QMessageBox& box) {
 }
 
 int RunAcceptBox(QMessageBox& box, const MessageBoxCall& call) {
-    QPushButton* once = box.addButton(QStringLiteral("Accept &Once"), QMessageBox::AcceptRole);
-    QPushButton* always = box.addButton(QStringLiteral("&Always Accept"), QMessageBox::YesRole);
+    const bool ssh = (call.flags & 0xF) == MB_CONNECTONCEREMEMBERCANCEL;
+    QPushButton* once = box.addButton(ssh ? QStringLiteral("Connect &Once")
+                                          : QStringLiteral("Accept &Once"),
+                                      QMessageBox::AcceptRole);
+    QPushButton* always = box.addButton(ssh ? QStringLiteral("Connect and &Remember")
+                                            : QStringLiteral("&Always Accept"),
+                                        QMessageBox::YesRole);
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton((call.flags & MB_DEFBUTTONLAST) ? cancel : once);
     box.setEscapeButton(cancel);
@@ -84,7 +89,7 @@ int RunRealBox(const MessageBoxCall& call) {
         break;
     }
     const unsigned buttons = call.flags & 0xF;
-    if (buttons == MB_ACCEPTONCEALWAYSCANCEL)
+    if (buttons == MB_ACCEPTONCEALWAYSCANCEL || buttons == MB_CONNECTONCEREMEMBERCANCEL)
         return RunAcceptBox(box, call);
     if (buttons == MB_OKCANCEL) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);

@@ -13,6 +13,9 @@ enum : unsigned {
     MB_YESNO = 0x4,
     // Accept Once, Always Accept, Cancel: the question about a server's certificate.
     MB_ACCEPTONCEALWAYSCANCEL = 0x7,
+    // Connect Once, Connect and Remember, Cancel: the question about an SSH
+    // server's host key (answered IDACCEPTONCE, IDACCEPTALWAYS, IDCANCEL).
+    MB_CONNECTONCEREMEMBERCANCEL = 0x8,
     MB_ICONHAND = 0x10,
     MB_ICONSTOP = MB_ICONHAND,
     MB_ICONQUESTION = 0x20,

@@ -174,6 +174,9 @@ private:
     void RevealTransferControls() override;
     void Failed(const core::TransferError& error) override;
     CertificateAnswer AskAboutCertificate(const CertificateVerdict& verdict) override;
+    CertificateAnswer AskAboutHostKey(const core::HostKeyInfo& key) override;
+    std::optional<QString> AskPassphrase(const QString& keyPath) override;
+    std::optional<QString> AskPrompt(const QString& prompt) override;
     bool ShowsProgress() const override { return m_created; }
     bool StartingUp() const override;
     bool WatchesBlocks() const override { return static_cast<bool>(m_blockObserver); }

@@ -1,5 +1,8 @@
 // The messages and questions of a transfer: each typed error becomes the box
 // the user reads, with its caption, text and owner.
+#include <QInputDialog>
+#include <QLineEdit>
+
 #include "CommStatusDlg.h"
 #include "CopyMessages.h"
 #include "FrameBase.h"
@@ -64,6 +67,11 @@ void CCommStatusDlg::Failed(const core::TransferError& error) {
         MessageBox(BoxOwner(), kCannotConnect + QStringLiteral("\n\n") + error.detail,
                    QStringLiteral("WARNING: Encryption No Longer Offered"), MB_OK | MB_ICONWARNING);
         break;
+    case Kind::HostKeyChanged:
+        // No way through: the user removes the old key, as ssh tells.
+        MessageBox(BoxOwner(), error.detail, QStringLiteral("WARNING: Host Key Changed"),
+                   MB_OK | MB_ICONWARNING);
+        break;
     case Kind::InitialDir:
         Stop(BoxOwner(), QStringLiteral("The selected Initial Directory does not exist."),
              QStringLiteral("Error with Initial Directory"));
@@ -110,6 +118,47 @@ void CCommStatusDlg::ReportBusy() {
 
 CertificateAnswer CCommStatusDlg::AskAboutCertificate(const CertificateVerdict& verdict) {
     return AskCertificate(BoxOwner(), verdict);
+}
+
+CertificateAnswer CCommStatusDlg::AskAboutHostKey(const core::HostKeyInfo& key) {
+    // In ssh's own words, so that a user who knows the one knows the other.
+    QString text = QStringLiteral("The authenticity of host '%1' can't be established.\n"
+                                  "%2 key fingerprint is %3.")
+                       .arg(key.host, key.type, key.fingerprint);
+    if (!key.knownTypes.isEmpty())
+        text += QStringLiteral("\nbut keys of different type are already known for this host "
+                               "(%1).")
+                    .arg(key.knownTypes.join(QStringLiteral(", ")));
+    text += QStringLiteral("\n\nConnect and Remember adds the key to %1.").arg(key.knownHostsPath);
+    switch (MessageBox(BoxOwner(), text, QStringLiteral("Unknown Host Key"),
+                       MB_CONNECTONCEREMEMBERCANCEL | MB_ICONQUESTION)) {
+    case IDACCEPTONCE:
+        return CertificateAnswer::AcceptOnce;
+    case IDACCEPTALWAYS:
+        return CertificateAnswer::AcceptAlways;
+    default:
+        return CertificateAnswer::Cancel;
+    }
+}
+
+namespace {
+std::optional<QString> AskSecret(QWidget* owner, const QString& caption, const QString& label) {
+    bool ok = false;
+    const QString given =
+        QInputDialog::getText(owner, caption, label, QLineEdit::Password, QString(), &ok);
+    if (!ok)
+        return std::nullopt;
+    return given;
+}
+} // namespace
+
+std::optional<QString> CCommStatusDlg::AskPassphrase(const QString& keyPath) {
+    return AskSecret(BoxOwner(), QStringLiteral("Key Passphrase"),
+                     QStringLiteral("Enter the passphrase for key '%1':").arg(keyPath));
+}
+
+std::optional<QString> CCommStatusDlg::AskPrompt(const QString& prompt) {
+    return AskSecret(BoxOwner(), QStringLiteral("SFTP Login"), prompt);
 }
 
 void CCommStatusDlg::InstallCertificateQuestion() {

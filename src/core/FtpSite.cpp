@@ -60,6 +60,7 @@ void FtpSite::CloseConnection() {
     std::unique_ptr<RemoteConnection> remote = std::move(m_remote);
     std::unique_ptr<CFtpConnection> connection = std::move(m_connection);
     m_opener = nullptr;
+    m_poolOpener = nullptr;
     if (!remote && !connection)
         return;
     SetState(false, QString());
@@ -70,23 +71,10 @@ void FtpSite::SetConnection(std::unique_ptr<CFtpConnection> connection) {
     std::unique_ptr<RemoteConnection> remote;
     if (connection) {
         remote = std::make_unique<FtpRemote>(*connection, this);
-        m_opener = [this]() -> std::unique_ptr<RemoteConnection> {
-            if (!m_session)
-                throw RemoteError(RemoteError::Kind::Lost, QStringLiteral("no session"));
-            const CProfile& profile = m_profile;
-            std::unique_ptr<CFtpConnection> extra;
-            try {
-                extra.reset(m_session->GetFtpConnection(profile.m_address, profile.m_userId,
-                                                        profile.m_password,
-                                                        INTERNET_INVALID_PORT_NUMBER, false));
-            } catch (const CInternetException& e) {
-                throw RemoteError(e.m_dwError == ERROR_INTERNET_OPERATION_CANCELLED
-                                      ? RemoteError::Kind::Cancelled
-                                      : RemoteError::Kind::Lost,
-                                  e.Message());
-            }
-            return std::make_unique<FtpRemote>(std::move(extra), this);
-        };
+        m_opener = FtpOpener(false);
+        // Several transfers at once go passive: some servers lose the data of
+        // simultaneous connections they make back to the client.
+        m_poolOpener = FtpOpener(true);
     }
     const QString encryption = remote ? remote->Encryption() : QString();
     // The old one leaves the site before it is closed, so nobody finds it half gone.
@@ -96,6 +84,26 @@ void FtpSite::SetConnection(std::unique_ptr<CFtpConnection> connection) {
     m_connection = std::move(connection);
     CloseOffUi(std::move(oldRemote), std::move(oldConnection));
     SetState(m_remote != nullptr, encryption);
+}
+
+FtpSite::Opener FtpSite::FtpOpener(bool passive) {
+    return [this, passive]() -> std::unique_ptr<RemoteConnection> {
+        if (!m_session)
+            throw RemoteError(RemoteError::Kind::Lost, QStringLiteral("no session"));
+        const CProfile& profile = m_profile;
+        std::unique_ptr<CFtpConnection> extra;
+        try {
+            extra.reset(m_session->GetFtpConnection(profile.m_address, profile.m_userId,
+                                                    profile.m_password,
+                                                    INTERNET_INVALID_PORT_NUMBER, passive));
+        } catch (const CInternetException& e) {
+            throw RemoteError(e.m_dwError == ERROR_INTERNET_OPERATION_CANCELLED
+                                  ? RemoteError::Kind::Cancelled
+                                  : RemoteError::Kind::Lost,
+                              e.Message());
+        }
+        return std::make_unique<FtpRemote>(std::move(extra), this);
+    };
 }
 
 void FtpSite::SetRemote(std::unique_ptr<RemoteConnection> remote) {
@@ -109,6 +117,11 @@ void FtpSite::SetRemote(std::unique_ptr<RemoteConnection> remote) {
 
 void FtpSite::SetOpener(Opener opener) {
     m_opener = std::move(opener);
+    m_poolOpener = nullptr;
+}
+
+std::unique_ptr<RemoteConnection> FtpSite::OpenPoolConnection() const {
+    return m_poolOpener ? m_poolOpener() : OpenExtra();
 }
 
 std::unique_ptr<RemoteConnection> FtpSite::OpenExtra() const {

@@ -52,6 +52,8 @@ public:
     using Opener = std::function<std::unique_ptr<RemoteConnection>()>;
     std::unique_ptr<RemoteConnection> OpenExtra() const;
     void SetOpener(Opener opener);
+    // A further connection for one of several transfers at once.
+    std::unique_ptr<RemoteConnection> OpenPoolConnection() const;
 
     // Takes the session over; one held before is closed first.
     void SetSession(std::unique_ptr<CInternetSession> session);
@@ -135,6 +137,7 @@ signals:
 private:
     void CloseConnection();
     void SetState(bool connected, const QString& encryption);
+    Opener FtpOpener(bool passive);
 
     std::unique_ptr<CInternetSession> m_session;
     // The FTP connection, when the site is an FTP one, and the interface over the
@@ -142,6 +145,7 @@ private:
     std::unique_ptr<CFtpConnection> m_connection;
     std::unique_ptr<RemoteConnection> m_remote;
     Opener m_opener;
+    Opener m_poolOpener;
     std::atomic<bool> m_connected{false};
     mutable std::mutex m_stateMutex;
     QString m_encryption;

@@ -23,7 +23,7 @@ struct ParallelBatch::Worker {
     std::atomic<int> stop{0};  // its transfer's stop request
     std::unique_ptr<WorkerView> view;
     std::unique_ptr<Transfer> transfer;
-    std::unique_ptr<RemoteConnection> own;    // none for the first: it has the main one
+    std::unique_ptr<RemoteConnection> own;    // none: the first worker on the main one
     std::unique_ptr<RemoteConnection> source; // a copy between two places on the server
     std::thread thread;
 };
@@ -46,7 +46,8 @@ int ParallelBatch::WorkerCount() const {
     // A copy between two places on the server holds two connections per worker.
     const int perWorker = m_files.front().way == BatchFile::Way::BetweenRemotes ? 2 : 1;
     const int limit = site ? site->ConnectionLimit() : 0;
-    const int allowed = limit > 0 ? std::max(1, limit / perWorker) : wanted;
+    // The main connection stays open beside the workers'.
+    const int allowed = limit > 0 ? std::max(1, (limit - 1) / perWorker) : wanted;
     return std::max(1, std::min({wanted, allowed, static_cast<int>(m_files.size())}));
 }
 
@@ -166,14 +167,16 @@ void ParallelBatch::Work(Worker& worker) {
     m_workerEnded.notify_all();
 }
 
-// The first worker has the main connection; the others open theirs. A refusal
-// (the server's limit, a 421 or 530, a connection closed at once) only leaves
-// that worker out; a copy between remotes falls back to a connection per file.
+// Each worker opens a connection of its own; the main one, which may make its
+// data connections the other way, serves the first only where the server
+// refuses another. A refusal (the server's limit, a 421 or 530, a connection
+// closed at once) only leaves that worker out; a copy between remotes falls
+// back to a connection per file.
 bool ParallelBatch::OpenPool(Worker& worker) {
     const bool betweenRemotes = m_files.front().way == BatchFile::Way::BetweenRemotes;
     auto open = [&](std::unique_ptr<RemoteConnection>& into) {
         try {
-            into = m_owner.m_site->OpenExtra();
+            into = m_owner.m_site->OpenPoolConnection();
         } catch (const std::exception&) {
             if (!worker.stop)
                 m_refused = true;
@@ -186,16 +189,21 @@ bool ParallelBatch::OpenPool(Worker& worker) {
     };
     if (!m_owner.m_site)
         return worker.slot == 0;
-    if (worker.slot > 0) {
-        if (!open(worker.own))
-            return false;
+    if (open(worker.own))
         worker.transfer->UseConnection(worker.own.get());
-    }
-    if (betweenRemotes) {
-        if (open(worker.source))
-            worker.transfer->UseSourceConnection(worker.source.get());
-        else if (worker.slot > 0)
-            return false;
+    else if (worker.slot > 0)
+        return false;
+    if (!betweenRemotes)
+        return true;
+    if (open(worker.source)) {
+        worker.transfer->UseSourceConnection(worker.source.get());
+    } else if (worker.slot > 0) {
+        return false;
+    } else if (worker.own) {
+        // Two connections in all: the main one takes the data in.
+        worker.source = std::move(worker.own);
+        worker.transfer->UseConnection(nullptr);
+        worker.transfer->UseSourceConnection(worker.source.get());
     }
     return true;
 }

@@ -4,6 +4,7 @@
 
 class CVelmarApp;
 class QCheckBox;
+class QSpinBox;
 class QVBoxLayout;
 
 // The program's settings that the user changes. Each setting is one row: its
@@ -16,15 +17,19 @@ public:
     explicit COptionsDlg(CVelmarApp* app, QWidget* parent = nullptr);
 
     QCheckBox* KeyringBox() const { return m_keyring; }
+    QSpinBox* TransfersBox() const { return m_transfers; }
 
     void accept() override;
 
 private:
     void AddSetting(QWidget* control, const QString& help);
+    void AddTransfersRow();
     bool ApplyKeyring();
+    bool ApplyTransfers();
 
     CVelmarApp* m_app;
     QVBoxLayout* m_rows = nullptr;
     QCheckBox* m_keyring = nullptr;
     bool m_keyringWas = false;
+    QSpinBox* m_transfers = nullptr;
 };

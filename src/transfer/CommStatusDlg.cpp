@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
+#include <algorithm>
 
 #include "CopyChecks.h"
 #include "FrameBase.h"
@@ -252,6 +253,30 @@ bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
 
 bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
     return AsJob([&] { return m_transfer->CopyFtpToFtp(sourcePath, destinationPath); });
+}
+
+bool CCommStatusDlg::CopyFiles(std::vector<core::BatchFile> files) {
+    using Way = core::BatchFile::Way;
+    if (files.size() == 1) {
+        const core::BatchFile& file = files.front();
+        if (file.way == Way::Upload)
+            return CopyLocalToFtp(file.source, file.destination);
+        return file.way == Way::Download ? CopyFtpToLocal(file.source, file.destination)
+                                         : CopyFtpToFtp(file.source, file.destination);
+    }
+    // The files before the first refused one are copied; then it is told.
+    std::optional<core::TransferError> refusal;
+    auto refused = [&](const core::BatchFile& file) {
+        if (file.way == Way::Upload)
+            refusal = copychecks::SourceRefusal(file.source);
+        else if (file.way == Way::Download)
+            refusal = copychecks::DownloadRefusal(file.source, file.destination);
+        return refusal.has_value();
+    };
+    files.erase(std::find_if(files.begin(), files.end(), refused), files.end());
+    if (!files.empty() && !AsJob([&] { return m_transfer->CopyBatch(files); }))
+        return false;
+    return !Refused(refusal);
 }
 
 bool CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {

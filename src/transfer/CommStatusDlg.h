@@ -11,7 +11,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "Parallel.h"
 #include "Transfer.h"
 
 class CFrameBase;
@@ -111,6 +113,10 @@ public:
     bool CopyLocalToFtp(QString localPath, QString remotePath);
     bool CopyFtpToLocal(QString remotePath, QString localPath);
     bool CopyFtpToFtp(QString sourcePath, QString destinationPath);
+
+    // Several files of one direction, as one operation that copies a few at a
+    // time; each file is refused or replaced as its copy on its own would be.
+    bool CopyFiles(std::vector<core::BatchFile> files);
 
     bool CopyFolderLocalToFtp(QString source, QString destination);
     bool CopyFolderFtpToLocal(QString source, QString destination);

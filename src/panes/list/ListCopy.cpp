@@ -112,11 +112,33 @@ bool CMyListView::CopyItems(CMyListView* source, const QString& destFolder, bool
 
 bool CMyListView::CopyEntries(const QList<ClipItem>& items, bool sourceFtp,
                               const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg) {
+    using Way = core::BatchFile::Way;
     const bool sameSide = sourceFtp == destIsFtp;
     LocalCopyWindow local(this, !sourceFtp && !destIsFtp ? dlg : nullptr);
+    // Files next to each other in the selection go as one batch, a few at a time.
+    const bool batches = sourceFtp || destIsFtp;
+    const Way way = !sourceFtp ? Way::Upload : destIsFtp ? Way::BetweenRemotes : Way::Download;
+    std::vector<core::BatchFile> batch;
+    auto flush = [&] {
+        const bool ok = batch.empty() || dlg->CopyFiles(batch);
+        batch.clear();
+        return ok;
+    };
     for (const ClipItem& item : items) {
         const QString& src = item.path;
         const QString dst = destFolder + item.name;
+        if (!item.folder && sameSide && pathrules::IsSamePath(src, dst)) {
+            // A file copied onto itself would be emptied by its own copy.
+            if (flush())
+                ReportCopyFileError(this);
+            return false;
+        }
+        if (!item.folder && batches) {
+            batch.push_back({way, src, dst, false, 0});
+            continue;
+        }
+        if (!flush())
+            return false;
         bool ok = false;
         if (item.folder) {
             if (RefuseSameFolder(src, dst, sameSide))
@@ -129,20 +151,12 @@ bool CMyListView::CopyEntries(const QList<ClipItem>& items, bool sourceFtp,
                                  : dlg->CopyFolderFtpToLocal(src, into);
             });
         } else {
-            if (sameSide && pathrules::IsSamePath(src, dst)) {
-                // A file copied onto itself would be emptied by its own copy.
-                ReportCopyFileError(this);
-                return false;
-            }
-            if (!sourceFtp)
-                ok = destIsFtp ? dlg->CopyLocalToFtp(src, dst) : CopyLocalFile(src, dst);
-            else
-                ok = destIsFtp ? dlg->CopyFtpToFtp(src, dst) : dlg->CopyFtpToLocal(src, dst);
+            ok = CopyLocalFile(src, dst);
         }
         if (!ok)
             return false;
     }
-    return true;
+    return flush();
 }
 
 bool CMyListView::CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg) {

@@ -47,7 +47,20 @@ velmar_install() {
 }
 
 # The run-time options of the sanitized builds (scripts/test-sanitized, scripts/fuzz).
+# "velmar_sanitizer_env thread": those of the ThreadSanitizer build instead. Any
+# report ends the program (exit code 66), so a race fails its test; the second
+# stack of a lock-order report and a longer history make both sides of a race
+# readable; Qt's own reports are suppressed, each with its reason, in
+# tests/tsan/suppressions.txt.
 velmar_sanitizer_env() {
+  if [ "${1:-}" = thread ]; then
+    # die_after_fork=0: the servers of the tests are started by posix_spawn or
+    # QProcess, whose child only execs; the runtime still marked the test program
+    # itself as "after fork" and killed it at its next thread (seen with
+    # faults_copy_test), so the check is off.
+    export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:history_size=4:die_after_fork=0:suppressions=$VELMAR_ROOT/tests/tsan/suppressions.txt:print_suppressions=0"
+    return
+  fi
   export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:strict_init_order=1:check_initialization_order=1"
   export LSAN_OPTIONS="suppressions=$VELMAR_ROOT/scripts/sanitizers/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

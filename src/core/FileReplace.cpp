@@ -48,6 +48,8 @@ void ForgetRemote(core::FtpSite* site, const QString& path) {
 } // namespace
 
 std::optional<std::uint64_t> core::Transfer::ServerSize(const QString& remotePath) {
+    if (m_listedSize && remotePath == m_listedPath)
+        return m_listedSize;
     RemoteConnection* remote = Remote();
     return remote ? remote->Size(remotePath) : std::nullopt;
 }

@@ -107,6 +107,7 @@ std::vector<core::BatchFile> FilesOf(const treescan::Result& scan, core::BatchFi
                                    : JoinRemote(destination, item.relative);
         file.fresh = true;
         file.size = item.size;
+        file.sizeExact = item.sizeExact;
         if (fromLocal)
             file.size =
                 static_cast<std::uint64_t>(std::max<qint64>(QFileInfo(file.source).size(), 0));

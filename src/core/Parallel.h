@@ -18,6 +18,7 @@ struct BatchFile {
     // there, so nothing is looked up.
     bool fresh = false;
     std::uint64_t size = 0; // for the totals; 0 where unknown
+    bool sizeExact = false; // a remote source's size as the server stores it now
 };
 
 // A connection lent to code that owns the connections it opens: letting go of

@@ -211,6 +211,11 @@ bool ParallelBatch::OpenPool(Worker& worker) {
 bool ParallelBatch::CopyOne(Transfer& transfer, const BatchFile& file) {
     const Transfer::Target target =
         file.fresh ? Transfer::Target::Fresh : Transfer::Target::MayExist;
+    // What the scan listed exactly is not asked again.
+    transfer.m_listedPath = file.source;
+    transfer.m_listedSize.reset();
+    if (file.sizeExact && file.way != BatchFile::Way::Upload)
+        transfer.m_listedSize = file.size;
     switch (file.way) {
     case BatchFile::Way::Upload:
         return transfer.UploadLocal(file.source, file.destination, target);

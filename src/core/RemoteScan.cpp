@@ -62,7 +62,8 @@ bool core::Transfer::ScanRemoteFolder(RemoteConnection& connection, const QStrin
             continue;
         }
         if (!entry.isFolder) {
-            scan.items.push_back({childRelative, false, entry.size});
+            // An MLSD entry (it carries "unique") gives the exact size.
+            scan.items.push_back({childRelative, false, entry.size, !entry.unique.empty()});
             continue;
         }
         if (treescan::IsHiddenFolderName(entry.name))

@@ -230,6 +230,10 @@ private:
     FtpSite* m_site;
     RemoteConnection* m_connection = nullptr;
     RemoteConnection* m_sourceConnection = nullptr;
+    // The exact size a scan listed for the file being copied: SIZE would only
+    // repeat it.
+    QString m_listedPath;
+    std::optional<std::uint64_t> m_listedSize;
     TransferView& m_view;
     const std::atomic<int>& m_cancel;
     // Alive while this transfer is: what was posted to the interface thread

@@ -17,6 +17,7 @@ struct Item {
     QString relative; // below the copied folder, joined with "/"
     bool isFolder = false;
     std::uint64_t size = 0; // a file's listed size, for the totals; 0 where unknown
+    bool sizeExact = false; // listed by MLSD, as exact as SIZE would tell it
 };
 
 enum class Stop { None, Unreadable, TooDeep, Cycle, Cancelled };

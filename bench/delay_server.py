@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""An FTP server far away, on loopback: pyftpdlib whose every reply, and the first
-byte of every data connection it sends on, is held back by a set delay. Nothing
-sleeps: the held replies wait on the server's own timers, so the server serves
-its other sessions meanwhile, as a real distant one does. Replies keep their
-order.
+"""An FTP server far away, on loopback: pyftpdlib whose every reply (but the
+goodbye), and the first byte of every data connection it sends on, is held back
+by a set delay. Nothing sleeps: the held replies wait on the server's own
+timers, so the server serves its other sessions meanwhile, as a real distant one
+does. Replies keep their order.
 
 usage: delay_server.py --root DIR --port N --user U --password P --delay-ms N
 """
@@ -66,10 +66,20 @@ def main():
         dtp_handler = FarDTPHandler
 
         def push(self, data):
+            if getattr(self, "_leaving", False):
+                return FTPHandler.push(self, data)
             self.hold(FTPHandler.push, self, data)
 
         def close_when_done(self):
+            if getattr(self, "_leaving", False):
+                return FTPHandler.close_when_done(self)
             self.hold(FTPHandler.close_when_done, self)
+
+        def ftp_QUIT(self, line):
+            # The goodbye goes at once: held, pyftpdlib sometimes sent it only
+            # once the client had given up waiting, which no real server does.
+            self._leaving = True
+            FTPHandler.ftp_QUIT(self, line)
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")

@@ -15,11 +15,11 @@
 #include <sys/stat.h>
 
 #include "CopyChecks.h"
-#include "RemoteSite.h"
 #include "FtpSite.h"
 #include "Job.h"
 #include "LocalFind.h"
 #include "Parallel.h"
+#include "RemoteSite.h"
 #include "Transfer.h"
 #include "TransferPaths.h"
 #include "TreeScan.h"
@@ -80,7 +80,7 @@ bool core::Transfer::ScanStopped(const treescan::Result& scan) {
 
 namespace {
 // Makes the destination and every folder of the scan, in their order, on one
-// connection; then the files as one batch, several at once.
+// connection: the batch's first step, before any of its files.
 template <typename MakeFolder>
 bool MakeFolders(const treescan::Result& scan, const QString& destination, MakeFolder makeFolder) {
     if (!makeFolder(destination))
@@ -122,10 +122,10 @@ bool core::Transfer::CopyFolderLocalToFtp(const QString& source, const QString& 
         treescan::ScanLocal(source, [this] { return PollCancel(Clock::now()); });
     if (ScanStopped(scan))
         return false;
-    const bool copied =
-        MakeFolders(scan, destination,
-                    [this](const QString& path) { return CreateRemoteFolder(path); }) &&
-        CopyBatch(FilesOf(scan, BatchFile::Way::Upload, source, destination));
+    const bool copied = CopyBatch(FilesOf(scan, BatchFile::Way::Upload, source, destination), [&] {
+        return MakeFolders(scan, destination,
+                           [this](const QString& path) { return CreateRemoteFolder(path); });
+    });
     if (copied && !scan.skippedSpecial.empty())
         Fail({TransferError::Kind::SpecialSkipped,
               copychecks::SkippedList(source, scan.skippedSpecial),
@@ -160,9 +160,10 @@ bool core::Transfer::CopyFolderFtpToLocal(const QString& source, const QString& 
         Fail(*refusal);
         return false;
     }
-    return MakeFolders(scan, destination,
-                       [this](const QString& path) { return CreateLocalFolder(path); }) &&
-           CopyBatch(FilesOf(scan, BatchFile::Way::Download, source, destination));
+    return CopyBatch(FilesOf(scan, BatchFile::Way::Download, source, destination), [&] {
+        return MakeFolders(scan, destination,
+                           [this](const QString& path) { return CreateLocalFolder(path); });
+    });
 }
 
 bool core::Transfer::CopyFolderFtpToFtp(const QString& source, const QString& destination) {
@@ -171,7 +172,8 @@ bool core::Transfer::CopyFolderFtpToFtp(const QString& source, const QString& de
     treescan::Result scan;
     if (!ScanRemoteTree(source, scan))
         return false;
-    return MakeFolders(scan, destination,
-                       [this](const QString& path) { return CreateRemoteFolder(path); }) &&
-           CopyBatch(FilesOf(scan, BatchFile::Way::BetweenRemotes, source, destination));
+    return CopyBatch(FilesOf(scan, BatchFile::Way::BetweenRemotes, source, destination), [&] {
+        return MakeFolders(scan, destination,
+                           [this](const QString& path) { return CreateRemoteFolder(path); });
+    });
 }

@@ -28,15 +28,16 @@ struct ParallelBatch::Worker {
     std::thread thread;
 };
 
-bool Transfer::CopyBatch(const std::vector<BatchFile>& files) {
+bool Transfer::CopyBatch(const std::vector<BatchFile>& files, const std::function<bool()>& first) {
     if (files.empty())
-        return true;
-    ParallelBatch batch(*this, files);
+        return !first || first();
+    ParallelBatch batch(*this, files, first);
     return batch.Run();
 }
 
-ParallelBatch::ParallelBatch(Transfer& owner, const std::vector<BatchFile>& files)
-    : m_owner(owner), m_files(files), m_outcomes(files.size()) {}
+ParallelBatch::ParallelBatch(Transfer& owner, const std::vector<BatchFile>& files,
+                             const std::function<bool()>& first)
+    : m_owner(owner), m_files(files), m_first(first), m_outcomes(files.size()) {}
 
 ParallelBatch::~ParallelBatch() = default;
 
@@ -73,10 +74,14 @@ bool ParallelBatch::Run() {
         m_workers.push_back(std::move(worker));
     }
     m_running = count;
-    m_opening = count;
+    m_opening = count + 1; // the first step counts as one more
     m_failedAt = static_cast<int>(m_files.size());
     for (auto& worker : m_workers)
         worker->thread = std::thread([this, w = worker.get()] { Work(*w); });
+    const bool firstDone = !m_first || m_first();
+    if (!firstDone)
+        StopAll();
+    OneOpened();
     WaitForWorkers();
     NoteConnections();
     // Whatever the workers posted is shown first; their transfers go on the
@@ -85,15 +90,21 @@ bool ParallelBatch::Run() {
         ShowTotals(true);
         m_workers.clear();
     });
-    const bool copied = Tell();
+    // A first step that failed has told why.
+    const bool copied = firstDone && Tell();
     m_owner.ShowStatus(QStringLiteral("Ready"));
     return copied;
 }
 
-void ParallelBatch::AllOpened() {
-    std::unique_lock lock(m_mutex);
+void ParallelBatch::OneOpened() {
+    std::lock_guard lock(m_mutex);
     if (--m_opening == 0)
         m_workerEnded.notify_all();
+}
+
+void ParallelBatch::AllOpened() {
+    OneOpened();
+    std::unique_lock lock(m_mutex);
     while (m_opening > 0 && !m_cancelled)
         m_workerEnded.wait_for(lock, kCancelLook);
 }
@@ -109,6 +120,12 @@ void ParallelBatch::StopAfter(int item) {
     for (auto& worker : m_workers)
         if (worker->item > item)
             worker->stop = 1;
+}
+
+void ParallelBatch::StopAll() {
+    m_failedAt = -1; // no file starts from now on
+    for (auto& worker : m_workers)
+        worker->stop = 1;
 }
 
 void ParallelBatch::WaitForWorkers() {
@@ -189,7 +206,9 @@ bool ParallelBatch::OpenPool(Worker& worker) {
     };
     if (!m_owner.m_site)
         return worker.slot == 0;
-    if (open(worker.own))
+    // Alone, a worker needs no connection beside the main one.
+    const bool alone = m_workers.size() == 1;
+    if (!alone && open(worker.own))
         worker.transfer->UseConnection(worker.own.get());
     else if (worker.slot > 0)
         return false;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -58,7 +59,8 @@ private:
 // every other worker, as Cancel does.
 class ParallelBatch {
 public:
-    ParallelBatch(Transfer& owner, const std::vector<BatchFile>& files);
+    ParallelBatch(Transfer& owner, const std::vector<BatchFile>& files,
+                  const std::function<bool()>& first);
     ~ParallelBatch();
     ParallelBatch(const ParallelBatch&) = delete;
     ParallelBatch& operator=(const ParallelBatch&) = delete;
@@ -74,7 +76,7 @@ public:
     // The user's Cancel, passed on to every worker; asked after each block.
     void LookAtCancel() {
         if (m_owner.m_cancel && !m_cancelled.exchange(true))
-            StopAfter(-1);
+            StopAll();
     }
     void BlockFinished(const BlockReport& report);
 
@@ -92,9 +94,12 @@ private:
     bool OpenPool(Worker& worker);
     bool CopyOne(Transfer& transfer, const BatchFile& file);
     void WaitForWorkers();
-    // Stops every worker on a file past item; -1: all of them.
+    // Stops every worker on a file past item.
     void StopAfter(int item);
+    // Stops every worker, and nothing more starts.
+    void StopAll();
     void AllOpened();
+    void OneOpened();
     // A file's copy failed: the workers on later files stop.
     void Failed(int item);
     void NoteConnections();
@@ -108,6 +113,7 @@ private:
 
     Transfer& m_owner;
     const std::vector<BatchFile>& m_files;
+    const std::function<bool()>& m_first;
     std::vector<Outcome> m_outcomes;
     std::vector<std::unique_ptr<Worker>> m_workers;
     std::atomic<bool> m_cancelled{false};

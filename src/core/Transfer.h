@@ -90,8 +90,10 @@ public:
     bool CopyLocalToLocal(const QString& source, const QString& destination);
     // Copies the files in their order, up to the site's number of transfers at
     // once, each on a connection of its own; the first failure stops the others
-    // and is told as a copy one at a time would have told it.
-    bool CopyBatch(const std::vector<BatchFile>& files);
+    // and is told as a copy one at a time would have told it. first (when
+    // given) runs before any file, on the main connection, while the others
+    // log in; false from it (told already) ends the batch.
+    bool CopyBatch(const std::vector<BatchFile>& files, const std::function<bool()>& first = {});
     // The connection the copies use instead of the site's main one (a pool
     // connection of a batch); null: the main one again.
     void UseConnection(RemoteConnection* connection) { m_connection = connection; }

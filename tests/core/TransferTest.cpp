@@ -3,11 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -223,33 +223,29 @@ TEST_F(TransferTest, CancelIsToldOnceAndMakesNothing) {
 class ResumeTest : public testing::TestWithParam<bool> {
 protected:
     bool Start(int dropAt, bool noRest) {
-        QStringList arguments{QStringLiteral(VELMAR_SOURCE_DIR "/tests/core/resume_server.py"),
-                              QStringLiteral("--root"), root.path(), QStringLiteral("--drop-at"),
-                              QString::number(dropAt), QStringLiteral("--log"), LogPath()};
-        if (noRest)
-            arguments << QStringLiteral("--no-rest");
-        server.start(QStringLiteral("/usr/bin/python3"), arguments);
-        if (!server.waitForStarted() || !server.waitForReadyRead(10000))
+        FtpServer::Options options;
+        options.dropAt = dropAt;
+        options.noRest = noRest;
+        options.transferLog = LogPath();
+        server = std::make_unique<FtpServer>(FtpServer::Kind::Pyftpdlib, options);
+        if (!server->IsRunning())
             return false;
         CProfile profile;
         profile.m_name = QStringLiteral("test");
-        profile.m_address = QStringLiteral("127.0.0.1:") + server.readLine().trimmed();
-        profile.m_userId = QStringLiteral("anonymous");
-        profile.m_password = QStringLiteral("guest");
+        profile.m_address = server->Address();
+        profile.m_userId = server->User();
+        profile.m_password = server->Password();
         site.SetProfile(profile);
         return Run([&] { return transfer.Connect(); });
     }
-    void TearDown() override {
-        site.Close();
-        server.kill();
-        server.waitForFinished();
-    }
+    void TearDown() override { site.Close(); }
     bool Run(const std::function<bool()>& body) {
         bool result = false;
         core::RunJob([&] { result = body(); }, &cancel, true);
         return result;
     }
     QString LogPath() const { return local.filePath(QStringLiteral("server.log")); }
+    QString OnServer(const QString& name) const { return server->Root() + QLatin1Char('/') + name; }
     // The bytes the server's data connections moved, by verb.
     qint64 Moved(const QByteArray& verb) const {
         QFile log(LogPath());
@@ -261,9 +257,8 @@ protected:
         return total;
     }
 
-    QTemporaryDir root;
     QTemporaryDir local;
-    QProcess server;
+    std::unique_ptr<FtpServer> server;
     core::FtpSite site;
     RecordingView view;
     std::atomic<int> cancel{0};
@@ -283,7 +278,7 @@ TEST_P(ResumeTest, ADroppedSessionIsResumedByItselfInBothDirections) {
         ASSERT_EQ(source.write(data), kSize);
     }
     // An old file of the same name stays whole until the new one is.
-    QFile old(root.filePath(QStringLiteral("up.bin")));
+    QFile old(OnServer(QStringLiteral("up.bin")));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
     old.close();
     ASSERT_TRUE(Run([&] { return transfer.CopyLocalToFtp(local.filePath("up.bin"), "/up.bin"); }))
@@ -291,12 +286,12 @@ TEST_P(ResumeTest, ADroppedSessionIsResumedByItselfInBothDirections) {
     ASSERT_TRUE(Run([&] { return transfer.CopyFtpToLocal("/up.bin", local.filePath("down.bin")); }))
         << (view.errors.empty() ? "" : view.errors.front().detail.toStdString());
     EXPECT_TRUE(view.errors.empty());
-    for (const QString& path : {root.filePath("up.bin"), local.filePath("down.bin")}) {
+    for (const QString& path : {OnServer("up.bin"), local.filePath("down.bin")}) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
         EXPECT_TRUE(file.readAll() == data) << path.toStdString();
     }
-    EXPECT_EQ(QDir(root.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_EQ(QDir(server->Root()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_EQ(view.Line(core::StatusLine::Activity), QStringLiteral("Transferring Data"));
     bool reconnecting = false;
     for (const auto& [line, text] : view.lines)

@@ -42,6 +42,12 @@ public:
         // vsftpd, proftpd: a session idle this long is ended by the server (421);
         // 0: the server's own default.
         int idleSeconds = 0;
+        // pyftpdlib: the session closes once in RETR and once in STOR at this
+        // many bytes of the file (-1: never); REST refused; a line per data
+        // transfer (verb, bytes) in this file.
+        long long dropAt = -1;
+        bool noRest = false;
+        QString transferLog;
     };
 
     explicit FtpServer(Kind kind) : FtpServer(kind, Options()) {}

@@ -197,6 +197,12 @@ FtpServerLaunch PyftpdlibLaunch(const FtpServerSetup& setup, bool silent) {
     if (setup.options.lateMs > 0)
         args << QStringLiteral("--late-ms") << QString::number(setup.options.lateMs)
              << QStringLiteral("--late-verbs") << setup.options.lateVerbs;
+    if (setup.options.dropAt >= 0)
+        args << QStringLiteral("--drop-at") << QString::number(setup.options.dropAt);
+    if (setup.options.noRest)
+        args << QStringLiteral("--no-rest");
+    if (!setup.options.transferLog.isEmpty())
+        args << QStringLiteral("--transfer-log") << setup.options.transferLog;
     return FtpServerLaunch{args, {}};
 }
 

@@ -5,6 +5,7 @@ usage: pyftpd_server.py --root DIR --port N [--user U --password P]
                         [--refuse-active | --blackhole-active] [--no-mlsd] [--silent]
                         [--max-per-ip N] [--raw-names]
                         [--late-ms N --late-verbs DELE,MKD,...]
+                        [--drop-at BYTES] [--no-rest] [--transfer-log FILE]
 
 --raw-names acts like a server without UTF-8: names go out and come in as the
 bytes they have on disk, and FEAT does not offer UTF8. The environment variable
@@ -13,6 +14,10 @@ VELMAR_PYFTPD_RAW_NAMES=1 sets it too.
 --late-ms with --late-verbs makes those commands answer that late, the server
 handling nothing else meanwhile: an ABOR sent during the wait is answered after
 the late reply, as a busy server would.
+
+--drop-at closes the whole session once in RETR and once in STOR when that many
+bytes of the file have moved; --no-rest refuses REST; --transfer-log gets a line
+per data transfer, its verb and the bytes it moved.
 
 --blackhole-active acts like a server behind a firewall that drops its connections
 back to the client: PORT/EPRT are accepted, the data command then waits for a
@@ -37,6 +42,48 @@ def run_silent(port):
     while True:
         conn, _ = listener.accept()
         held.append(conn)
+
+
+def add_drops(handler, args):
+    # The whole session, control and data, closes once in RETR and once in STOR
+    # when that many bytes of the file have moved, as when a link goes down.
+    from pyftpdlib.handlers import DTPHandler
+    armed = {"RETR": args.drop_at >= 0, "STOR": args.drop_at >= 0}
+
+    def note(verb, count):
+        if args.transfer_log:
+            with open(args.transfer_log, "a") as log:
+                log.write("%s %d\n" % (verb, count))
+
+    class DroppingDTP(DTPHandler):
+        def handle_read(self):
+            DTPHandler.handle_read(self)
+            self.drop_once("STOR", self.tot_bytes_received)
+
+        # pyftpdlib calls the event by this name, bound to its own handle_read.
+        handle_read_event = handle_read
+
+        def send(self, data):
+            sent = DTPHandler.send(self, data)
+            self.drop_once("RETR", self.tot_bytes_sent)
+            return sent
+
+        def drop_once(self, verb, count):
+            if not armed[verb] or count < args.drop_at:
+                return
+            armed[verb] = False
+            control = self.cmd_channel
+            self.close()
+            control.close()
+
+        def close(self):
+            if not self._closed:
+                note("STOR" if self.receive else "RETR",
+                     self.tot_bytes_received if self.receive else self.tot_bytes_sent)
+            DTPHandler.close(self)
+
+    handler.dtp_handler = DroppingDTP
+    handler.use_sendfile = False  # every byte sent goes through DroppingDTP.send
 
 
 def run_ftp(args):
@@ -116,6 +163,14 @@ def run_ftp(args):
                 del self.push
         Handler.ftp_FEAT = feat_without_utf8
 
+    if args.drop_at >= 0 or args.transfer_log:
+        add_drops(Handler, args)
+
+    if args.no_rest:
+        def no_rest(self, line):
+            self.respond("502 REST not implemented.")
+        Handler.ftp_REST = no_rest
+
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
@@ -139,6 +194,9 @@ def main():
     parser.add_argument("--max-per-ip", type=int, default=0)
     parser.add_argument("--late-ms", type=int, default=0)
     parser.add_argument("--late-verbs", default="DELE")
+    parser.add_argument("--drop-at", type=int, default=-1)
+    parser.add_argument("--no-rest", action="store_true")
+    parser.add_argument("--transfer-log", default="")
     parser.add_argument("--raw-names", action="store_true",
                         default=os.environ.get("VELMAR_PYFTPD_RAW_NAMES") == "1")
     args = parser.parse_args()

@@ -3,10 +3,10 @@
 // else changes on the server.
 #include <QDir>
 #include <algorithm>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "Spawned.h"
 #include "TransferFixture.h"
 #include "TreeHashes.h"
 
@@ -15,32 +15,21 @@ namespace {
 // no_replace_rename_server.py over a temporary folder, for the life of the object.
 class NoReplaceServer {
 public:
-    explicit NoReplaceServer(const QString& quirks = QString()) {
-        m_process.setProgram(QStringLiteral("/usr/bin/python3"));
-        m_process.setArguments(
-            {QStringLiteral(VELMAR_SOURCE_DIR "/tests/transfer/no_replace_rename_server.py"),
-             m_root.path(), QStringLiteral("user"), QStringLiteral("secret"), quirks});
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start();
-        if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(10000))
-            return;
-        const QByteArray line = m_process.readLine().trimmed();
-        if (line.startsWith("port "))
+    explicit NoReplaceServer(const QString& quirks = QString())
+        : m_process({QStringLiteral("/usr/bin/python3"),
+                     QStringLiteral(VELMAR_SOURCE_DIR "/tests/transfer/no_replace_rename_server.py"),
+                     m_root.path(), QStringLiteral("user"), QStringLiteral("secret"), quirks}) {
+        const QByteArray line = m_process.WaitForLine("port ", 10000).trimmed();
+        if (!line.isEmpty())
             m_port = line.mid(5).toInt();
-    }
-    ~NoReplaceServer() {
-        m_process.kill();
-        m_process.waitForFinished(5000);
     }
     int Port() const { return m_port; }
     QString Root() const { return m_root.path(); }
     QString PathOf(const QString& rel) const { return m_root.path() + "/" + rel; }
     // The renames the server refused so far.
-    QStringList Refusals() {
-        m_process.waitForReadyRead(200);
-        m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+    QStringList Refusals() const {
         QStringList refused;
-        for (const QString& line : m_output.split('\n'))
+        for (const QString& line : QString::fromUtf8(m_process.Output()).split('\n'))
             if (line.startsWith("refused RNTO "))
                 refused << line.mid(13);
         return refused;
@@ -48,8 +37,7 @@ public:
 
 private:
     QTemporaryDir m_root;
-    QProcess m_process;
-    QString m_output;
+    Spawned m_process;
     int m_port = 0;
 };
 

@@ -15,11 +15,14 @@ bool core::Transfer::ScanRemoteTree(const QString& source, treescan::Result& sca
     try {
         listing = OpenExtraConnection();
     } catch (const std::exception& error) {
-        ReportCopyError(error);
-        return false;
+        // A server that allows no further connection is listed on the main one.
+        if (m_cancel || !Remote()) {
+            ReportCopyError(error);
+            return false;
+        }
     }
     m_seenFolders.clear();
-    ScanRemoteFolder(*listing, source, QString(), 1, scan);
+    ScanRemoteFolder(listing ? *listing : *Remote(), source, QString(), 1, scan);
     m_seenFolders.clear();
     return !ScanStopped(scan);
 }

@@ -4,8 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "FtpSite.h"
 #include "Job.h"
 #include "Registry.h"
 #include "TransferFixture.h"
@@ -32,8 +34,8 @@ int ConnectionsTo(unsigned short port) {
 
 class ParallelTest : public testing::Test {
 protected:
-    void Start(FtpServer::Kind kind, FtpServer::Options options = {}) {
-        ASSERT_TRUE(settings::SetTransfers(4));
+    void Start(FtpServer::Kind kind, FtpServer::Options options = {}, int transfers = 4) {
+        ASSERT_TRUE(settings::SetTransfers(transfers));
         env = std::make_unique<TransferEnv>(kind, options);
         ASSERT_TRUE(env->server.IsRunning()) << env->server.Error().toStdString();
         ASSERT_TRUE(env->Connect());
@@ -69,11 +71,14 @@ protected:
     std::unique_ptr<CCommStatusDlg> dlg;
 };
 
-// Every direction on both servers; the window ends on the whole batch.
+// Every direction on both servers, one file at a time and four; the window ends
+// on the whole batch.
 TEST_F(ParallelTest, FolderCopiesInEveryDirectionArriveWhole) {
-    for (FtpServer::Kind kind : {FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd}) {
-        SCOPED_TRACE(FtpServer::KindName(kind));
-        Start(kind);
+    for (const auto& [kind, transfers] :
+         {std::pair{FtpServer::Kind::Pyftpdlib, 4}, std::pair{FtpServer::Kind::Vsftpd, 4},
+          std::pair{FtpServer::Kind::Vsftpd, 1}}) {
+        SCOPED_TRACE(std::string(FtpServer::KindName(kind)) + " " + std::to_string(transfers));
+        Start(kind, {}, transfers);
         ASSERT_TRUE(LocalTree("src"));
         const TreeHashes source = HashTree(env->Local("src"));
         ASSERT_TRUE(dlg->CopyFolderLocalToFtp(env->Local("src"), "/up"))
@@ -175,6 +180,45 @@ TEST_F(ParallelTest, CancelLeavesEveryOldFileWholeAndNoConnectionBehind) {
         EXPECT_EQ(hash, HashOf(env->server.ReadFile(name))) << name.toStdString();
     }
     EXPECT_LT(replaced, 8);
+}
+
+// Four files, the third a pipe: the two before it go, the pipe is refused with
+// its one message, and nothing after it starts.
+TEST_F(ParallelTest, RefusedFileInABatchEndsItThere) {
+    Start(FtpServer::Kind::Vsftpd);
+    std::vector<core::BatchFile> files;
+    for (const char* name : {"a", "b", "c", "d"}) {
+        const QString path = env->Local(name);
+        if (QByteArray(name) == "c")
+            ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            ASSERT_TRUE(TransferEnv::WriteLocal(path, RandomBytes(5000)));
+        files.push_back({core::BatchFile::Way::Upload, path, QStringLiteral("/") + name});
+    }
+    EXPECT_FALSE(dlg->CopyFiles(files));
+    EXPECT_EQ(env->boxes.Count(), 1);
+    const TreeHashes after = HashTree(env->server.Root());
+    EXPECT_EQ(after, (TreeHashes{{"a", HashTree(env->Local("")).at("a")},
+                                 {"b", HashTree(env->Local("")).at("b")}}));
+}
+
+// The site keeps the lowest connection limit heard until the profile changes,
+// and reads the number of transfers as the setting does.
+TEST(ParallelSite, LimitLastsForTheProfileAndTransfersStayInRange) {
+    core::FtpSite site;
+    EXPECT_EQ(site.ConnectionLimit(), 0);
+    for (const auto& [heard, kept] : {std::pair{3, 3}, {5, 3}, {2, 2}, {0, 1}}) {
+        site.NoteConnectionLimit(heard);
+        EXPECT_EQ(site.ConnectionLimit(), kept) << heard;
+    }
+    CProfile other;
+    other.m_name = QStringLiteral("other");
+    site.SetProfile(other);
+    EXPECT_EQ(site.ConnectionLimit(), 0);
+    for (const auto& [set, read] : {std::pair{1, 1}, {10, 10}, {0, 4}, {11, 4}, {-1, 4}}) {
+        site.SetTransfers(set);
+        EXPECT_EQ(site.Transfers(), read) << set;
+    }
 }
 
 TEST(TransfersSetting, ReadsFourUnlessSetWithinOneToTen) {

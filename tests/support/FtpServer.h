@@ -47,7 +47,7 @@ public:
         // transfer (verb, bytes) in this file.
         long long dropAt = -1;
         bool noRest = false;
-        QString transferLog;
+        QString transferLog = {};
     };
 
     explicit FtpServer(Kind kind) : FtpServer(kind, Options()) {}

@@ -3,6 +3,7 @@ made with the keyboard alone, files pasted from the desktop's clipboard, sizes
 shown whole, the status window's first half second, and the start-up order."""
 import filecmp
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -284,6 +285,14 @@ def rate_from_the_first_half_second(w):
     for source, size in zip(sources, sizes):
         with open(source, "wb") as f:
             f.truncate(size)
+    # One file at a time (the Transfers setting at 1), so that the second file's
+    # start is the window's news; the program reads the setting at each copy.
+    ini = os.path.join(w.config, "Velmar98", "registry.ini")
+    with open(ini) as f:
+        settings = f.read()
+    with open(ini, "w") as f:
+        f.write(re.sub(r"(?m)^\[SOFTWARE\]$", r"[SOFTWARE]\nVelmar98a\\Transfers=1", settings,
+                       count=1))
     try:
         w.app.menu("Refresh")
         w.wait_ready()
@@ -336,6 +345,10 @@ def rate_from_the_first_half_second(w):
         for source, target in zip(sources, targets):
             check(same_item(source, target), f"{target} differs from its source")
     finally:
+        with open(ini) as f:
+            settings = f.read()
+        with open(ini, "w") as f:
+            f.write(re.sub(r"(?m)^Velmar98a\\Transfers=1\n", "", settings))
         for path in sources + targets:
             if os.path.exists(path):
                 os.unlink(path)

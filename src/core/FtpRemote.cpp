@@ -146,18 +146,7 @@ FtpRemote::FtpRemote(CFtpConnection& connection, FtpSite* site)
     : m_connection(connection), m_site(site) {}
 
 FtpRemote::FtpRemote(std::unique_ptr<CFtpConnection> owned, FtpSite* site)
-    : m_owned(std::move(owned)), m_connection(*m_owned), m_site(site) {
-    // A connection of its own serves a scan or a copy's source: a scan needs the
-    // server's names of the folders to tell one met twice. The main connection's
-    // facts are left as the login set them.
-    FtpControl& control = m_connection.Control();
-    try {
-        if (control.HasMlst())
-            control.CommandOk("OPTS MLST type;size;modify;unique;unix.mode;");
-    } catch (const CInternetException&) {
-        // The next command finds the connection as it is, and says so.
-    }
-}
+    : m_owned(std::move(owned)), m_connection(*m_owned), m_site(site) {}
 
 FtpRemote::~FtpRemote() {
     if (!m_owned)

@@ -30,10 +30,16 @@ bool Deliverable(const std::string& raw) {
 } // namespace
 
 std::string Session::Encode(const QString& path) const {
+    // The panes join a folder and a name with a slash even where the folder is
+    // the root ("//name"): an FTP server reads that as one slash, and some SFTP
+    // servers do not. No name holds a slash, so runs of them are one.
+    QString clean = path;
+    while (clean.contains(QStringLiteral("//")))
+        clean.replace(QStringLiteral("//"), QStringLiteral("/"));
     if (m_rawNames.empty())
-        return path.toStdString();
+        return clean.toStdString();
     std::string out;
-    const QStringList parts = path.split(QLatin1Char('/'));
+    const QStringList parts = clean.split(QLatin1Char('/'));
     for (qsizetype i = 0; i < parts.size(); ++i) {
         const auto raw = m_rawNames.find(parts[i]);
         out += raw != m_rawNames.end() ? raw->second : parts[i].toStdString();

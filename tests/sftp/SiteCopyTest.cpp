@@ -150,4 +150,41 @@ TEST_F(SftpSiteTest, AHostKeyNotAcceptedLogsNothingIn) {
     EXPECT_FALSE(server.Log().contains("Accepted")) << server.Log().toStdString();
 }
 
+// A password login (asyncssh) through the engine: a file up, then down over an
+// existing one.
+TEST(SftpPasswordSite, AFileGoesUpAndDownOverAnExistingOne) {
+    SshServer server(SshServer::Kind::AsyncSsh);
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    QTemporaryDir home;
+    QTemporaryDir local;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("SSH_AUTH_SOCK", QByteArray());
+    core::FtpSite site;
+    CProfile profile;
+    profile.m_name = QStringLiteral("ssh");
+    profile.m_address = QStringLiteral("sftp://127.0.0.1:%1").arg(server.Port());
+    profile.m_userId = server.User();
+    profile.m_password = server.Password();
+    site.SetProfile(profile);
+    SftpView view;
+    view.answer = CertificateAnswer::AcceptOnce;
+    std::atomic<int> cancel{0};
+    core::Transfer transfer{&site, view, cancel};
+    auto run = [&](const std::function<bool()>& body) {
+        bool result = false;
+        core::RunJob([&] { result = body(); }, &cancel, true);
+        return result;
+    };
+    auto why = [&] { return view.errors.empty() ? std::string() : view.errors.back().detail.toStdString(); };
+    ASSERT_TRUE(run([&] { return transfer.Connect(); })) << why();
+    Put(local.filePath("a.txt"), QByteArray(5000, 'a'));
+    Put(local.filePath("b.txt"), "old");
+    // As the panes name a file of the root folder: the folder's slash, then the name's.
+    const QString remote = server.Root() + QStringLiteral("//a.txt");
+    ASSERT_TRUE(run([&] { return transfer.CopyLocalToFtp(local.filePath("a.txt"), remote); })) << why();
+    ASSERT_TRUE(run([&] { return transfer.CopyFtpToLocal(remote, local.filePath("b.txt")); })) << why();
+    EXPECT_EQ(Get(local.filePath("b.txt")), QByteArray(5000, 'a'));
+    site.Close();
+}
+
 } // namespace

@@ -131,11 +131,18 @@ SshServer::SshServer(Kind kind, Options options) : m_kind(kind), m_options(optio
         m_error = QStringLiteral("ssh-keygen failed");
         return;
     }
-    m_port = FreePort();
-    const bool started = m_kind == Kind::OpenSsh ? StartOpenSsh() : StartAsyncSsh();
-    if (started && !WaitForPort(15000)) {
+    // A free port may be taken by another test between the look and the bind:
+    // a server that ends at once is started again on another.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_port = FreePort();
+        const bool started = m_kind == Kind::OpenSsh ? StartOpenSsh() : StartAsyncSsh();
+        if (!started)
+            return;
+        if (WaitForPort(15000))
+            return;
         m_error = QStringLiteral("the SSH server did not start: ") + QString::fromUtf8(Log());
         KillGroup(m_pid);
+        m_pid = -1;
     }
 }
 

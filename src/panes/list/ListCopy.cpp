@@ -190,6 +190,7 @@ bool CMyListView::CopySelectedTo(const QString& destPath, int destIsFtp) {
 
 bool CMyListView::UploadLocalPaths(const QStringList& paths, const QString& destPath) {
     CommScope comm(m_frame, App(), CommScope::Operation(false, true));
+    QList<ClipItem> items;
     for (const QString& path : paths) {
         const QString src = pathrules::WithoutTrailingSlash(path);
         const QString name = src.section(QLatin1Char('/'), -1);
@@ -197,16 +198,8 @@ bool CMyListView::UploadLocalPaths(const QStringList& paths, const QString& dest
         // copy after.
         if (!src.startsWith(QLatin1Char('/')) || !pathrules::IsPathElement(name))
             continue;
-        const QString dst = destPath + name;
-        bool ok;
-        if (QFileInfo(src).isDir())
-            ok = CopyFolderReplacing(this, true, dst, [&](const QString& into) {
-                return comm.Dlg()->CopyFolderLocalToFtp(src, into);
-            });
-        else
-            ok = comm.Dlg()->CopyLocalToFtp(src, dst);
-        if (!ok)
-            return false;
+        items.append({src, name, QFileInfo(src).isDir()});
     }
-    return true;
+    // As a drop from the local pane: files next to each other go as one batch.
+    return CopyEntries(items, false, destPath, true, comm.Dlg());
 }

@@ -319,14 +319,16 @@ bool core::Transfer::WaitToResume(int attempt, std::uint64_t copied, std::uint64
         return false;
     }
     if (attempt > kResumeTries) {
-        ReportCopyError(std::runtime_error(
-            QStringLiteral("%1\n\nThe connection broke %2 times. %3 of %4 bytes had been copied; "
-                           "the copy was not put in place, and any file of that name is as it was.")
-                .arg(m_lastBreak)
-                .arg(kResumeTries + 1)
-                .arg(copied)
-                .arg(length)
-                .toStdString()));
+        Fail({TransferError::Kind::ResumeGaveUp,
+              {},
+              {},
+              QStringLiteral("The connection broke %1 times (%2). %3 of %4 bytes had been "
+                             "copied; the copy was not put in place, and any file of that name "
+                             "is as it was.")
+                  .arg(kResumeTries + 1)
+                  .arg(m_lastBreak)
+                  .arg(copied)
+                  .arg(length)});
         return false;
     }
     ShowLine(core::StatusLine::Activity,

@@ -63,6 +63,7 @@ struct TransferError {
         UnsafeName,       // path (escaped): a server's name that would hide what it is
         NameTooLong,      // path: a server's name too long for a local file
         HostKeyChanged,   // path: the host; detail: the warning with both fingerprints
+        ResumeGaveUp,     // a copy whose connection kept breaking; detail: what was copied
     };
     Kind kind = Kind::CopyFile;
     QString path;

@@ -67,6 +67,13 @@ void CCommStatusDlg::Failed(const core::TransferError& error) {
         MessageBox(BoxOwner(), kCannotConnect + QStringLiteral("\n\n") + error.detail,
                    QStringLiteral("WARNING: Encryption No Longer Offered"), MB_OK | MB_ICONWARNING);
         break;
+    case Kind::ResumeGaveUp:
+        // The copy's own message, with what the tries came to.
+        Stop(frame,
+             QStringLiteral("The program was unable to copy the selected file(s).\n\n") +
+                 error.detail,
+             QStringLiteral("Error Copying File"));
+        break;
     case Kind::HostKeyChanged:
         // No way through: the user removes the old key, as ssh tells.
         MessageBox(BoxOwner(), error.detail, QStringLiteral("WARNING: Host Key Changed"),

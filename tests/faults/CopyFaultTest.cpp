@@ -199,6 +199,10 @@ TEST(CopyFault, EndsInTimeWithAnErrorAndNothingExistingChanges) {
         const bool resumed = std::string_view(row.scenario) == "stall-data";
         EXPECT_LT(ms, resumed ? 6 * kTimeoutMs + 31000 + kMarginMs : waits * kTimeoutMs + kMarginMs);
         EXPECT_GT(ms, resumed ? 31000 : 0);
+        if (resumed && env.boxes.Count() > 0) { // the message says what the tries came to
+            EXPECT_TRUE(env.boxes.Calls().first().text.contains(QLatin1String("broke 6 times")))
+                << env.boxes.Calls().first().text.toStdString();
+        }
         EXPECT_FALSE(ok);
         EXPECT_EQ(env.boxes.Count(), 1);
         EXPECT_EQ(env.boxes.CountCaption(QString::fromLatin1(row.caption)), 1);

@@ -106,8 +106,12 @@ void File::Abandon() noexcept {
         return;
     LIBSSH2_SFTP_HANDLE* handle = m_handle;
     m_handle = nullptr;
-    if (m_session.Broken())
-        return; // freed with the session
+    if (m_session.Broken()) {
+        // Its socket is shut: the close fails at once and frees the requests
+        // still queued for the handle.
+        libssh2_sftp_close_handle(handle);
+        return;
+    }
     // A short grace of its own: a stalled server must not hold up a Cancel.
     ftp::InterruptScope grace(std::chrono::milliseconds(500));
     try {

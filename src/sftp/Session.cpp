@@ -11,6 +11,8 @@
 #include <libssh2.h>
 #include <libssh2_sftp.h>
 #include <mutex>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace sftp {
 
@@ -49,8 +51,18 @@ Session::~Session() {
             Await([&] { return libssh2_session_disconnect(m_session, "bye"); }, 300);
     } catch (const Error&) {
     }
-    if (m_session)
-        libssh2_session_free(m_session);
+    if (!m_session)
+        return;
+    // A broken session's socket is shut (MarkBroken): these fail at once, and
+    // free what they hold rather than wait for the server.
+    if (m_sftp && m_broken)
+        libssh2_sftp_shutdown(m_sftp);
+    for (int tries = 0; tries < 50; ++tries) {
+        if (libssh2_session_free(m_session) != LIBSSH2_ERROR_EAGAIN)
+            return;
+        pollfd ready{m_fd, POLLOUT, 0};
+        ::poll(&ready, 1, 10);
+    }
 }
 
 void Session::WaitSocket(Clock::time_point deadline) {
@@ -65,12 +77,21 @@ void Session::WaitSocket(Clock::time_point deadline) {
         return;
     case ftp::WaitResult::TimedOut:
         // libssh2 is left in the middle of a step: the session cannot go on.
-        m_broken = true;
+        MarkBroken();
         throw Error(Error::Kind::TimedOut, QStringLiteral("The server did not answer in time."));
     case ftp::WaitResult::Stopped:
-        m_broken = true;
+        MarkBroken();
         throw Error(Error::Kind::Cancelled, QStringLiteral("The operation was cancelled."));
     }
+}
+
+void Session::MarkBroken() {
+    m_broken = true;
+    // Nothing more is owed to a broken session: with its socket shut, whatever
+    // libssh2 would still send to free its state fails at once instead of
+    // asking to be tried again.
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_RDWR);
 }
 
 void Session::EnsureUsable() const {
@@ -155,7 +176,7 @@ void Session::Fail(int rc, const QString& what) {
     if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL && m_sftp)
         throw Error(Error::Kind::Refused, QStringLiteral("%1: %2.").arg(
                                               what, StatusText(libssh2_sftp_last_error(m_sftp))));
-    m_broken = true;
+    MarkBroken();
     char* message = nullptr;
     libssh2_session_last_error(m_session, &message, nullptr, 0);
     const QString why = message ? QString::fromUtf8(message) : QString::number(rc);

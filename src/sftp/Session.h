@@ -106,6 +106,7 @@ private:
     [[noreturn]] void Fail(int rc, const QString& what);
     void Check(int rc, const QString& what);
     void EnsureUsable() const;
+    void MarkBroken();
     void StartSftp();
     std::string Encode(const QString& path) const;
     QString Decode(const std::string& bytes);

@@ -20,10 +20,10 @@ std::vector<DirEntry> HugeListing(int entries) {
         DirEntry e;
         // Names, sizes and times each in an order of their own.
         e.name = QStringLiteral("Remote%1.%2")
-                     .arg((i * 7919) % entries, 7, 10, QLatin1Char('0'))
+                     .arg(int((std::int64_t(i) * 7919) % entries), 7, 10, QLatin1Char('0'))
                      .arg(QLatin1String(exts[i % 6]));
         e.attributes = i % 100 == 0 ? DirEntry::kFolder : 0;
-        e.size = std::uint64_t((i * 104729) % entries) * 4099;
+        e.size = std::uint64_t((std::int64_t(i) * 104729) % entries) * 4099;
         e.lastWriteTime = 900000000 + std::int64_t((i * 15485863LL) % entries) * 61;
         listing.push_back(e);
     }

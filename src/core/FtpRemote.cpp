@@ -57,7 +57,20 @@ public:
     FtpStream& operator=(const FtpStream&) = delete;
 
     CInternetFile& File() { return *m_file; }
-    CFtpConnection& Connection() { return m_connection; }
+    // Runs a step of the transfer; what the FTP classes or the sockets throw
+    // leaves as a RemoteError.
+    template <typename Step>
+    auto Guard(Step&& step) -> decltype(step()) {
+        try {
+            return step();
+        } catch (const CInternetException& e) {
+            throw FtpRemote::Translate(m_connection, e);
+        } catch (const RemoteError&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Broke(e);
+        }
+    }
     void Close() {
         if (!m_file)
             return;
@@ -83,26 +96,13 @@ class FtpReader : public RemoteReader {
 public:
     FtpReader(CFtpConnection& connection, CInternetFile* file) : m_stream(connection, file) {}
     std::size_t Read(void* buffer, std::size_t count) override {
-        try {
-            return m_stream.File().Read(buffer, unsigned(std::min<std::size_t>(count, 1u << 30)));
-        } catch (const CInternetException& e) {
-            throw FtpRemote::Translate(m_stream.Connection(), e);
-        } catch (const RemoteError&) {
-            throw;
-        } catch (const std::exception& e) {
-            throw Broke(e);
-        }
+        return m_stream.Guard([&] {
+            return std::size_t(
+                m_stream.File().Read(buffer, unsigned(std::min<std::size_t>(count, 1u << 30))));
+        });
     }
     void Close() override {
-        try {
-            m_stream.Close();
-        } catch (const CInternetException& e) {
-            throw FtpRemote::Translate(m_stream.Connection(), e);
-        } catch (const RemoteError&) {
-            throw;
-        } catch (const std::exception& e) {
-            throw Broke(e);
-        }
+        m_stream.Guard([&] { m_stream.Close(); });
     }
     void Abandon() noexcept override { m_stream.Abandon(); }
 
@@ -114,26 +114,10 @@ class FtpWriter : public RemoteWriter {
 public:
     FtpWriter(CFtpConnection& connection, CInternetFile* file) : m_stream(connection, file) {}
     void Write(const void* buffer, std::size_t count) override {
-        try {
-            m_stream.File().Write(buffer, unsigned(count));
-        } catch (const CInternetException& e) {
-            throw FtpRemote::Translate(m_stream.Connection(), e);
-        } catch (const RemoteError&) {
-            throw;
-        } catch (const std::exception& e) {
-            throw Broke(e);
-        }
+        m_stream.Guard([&] { m_stream.File().Write(buffer, unsigned(count)); });
     }
     void Close() override {
-        try {
-            m_stream.Close();
-        } catch (const CInternetException& e) {
-            throw FtpRemote::Translate(m_stream.Connection(), e);
-        } catch (const RemoteError&) {
-            throw;
-        } catch (const std::exception& e) {
-            throw Broke(e);
-        }
+        m_stream.Guard([&] { m_stream.Close(); });
     }
     void Abandon() noexcept override { m_stream.Abandon(); }
 

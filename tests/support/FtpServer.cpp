@@ -1,6 +1,7 @@
 #include "FtpServer.h"
 
 #include "FtpServerConfig.h"
+#include "Spawned.h"
 
 #include <QDir>
 #include <QFile>
@@ -191,42 +192,12 @@ bool FtpServer::StartOnPort() {
 }
 
 bool FtpServer::StartProcess(const QStringList& args) {
-    // Spawned, never forked: a fork copies a process whose other threads (Qt's,
-    // the test's workers) may hold locks, and ThreadSanitizer refuses such a
-    // child. setpriv gives the child the parent-death signal that a forked child
-    // would set itself, so no server outlives a crashed test.
-    QStringList command = {QStringLiteral("/usr/bin/setpriv"), QStringLiteral("--pdeathsig"),
-                           QStringLiteral("KILL"), QStringLiteral("--")};
-    command += args;
-    std::vector<std::string> storage;
-    for (const QString& a : command)
-        storage.push_back(QFile::encodeName(a).toStdString());
-    std::vector<char*> argv;
-    for (std::string& s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    const QByteArray logPath = QFile::encodeName(m_work->path() + QStringLiteral("/server.log"));
-    const int log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawnattr_init(&attributes);
-    if (log >= 0) {
-        ::posix_spawn_file_actions_adddup2(&actions, log, 1);
-        ::posix_spawn_file_actions_adddup2(&actions, log, 2);
-    }
-    // Its own group, so that a kill of the group reaches every session process.
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    ::posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    ::posix_spawnattr_destroy(&attributes);
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (log >= 0)
-        ::close(log);
-    if (failed != 0) {
+    int failed = 0;
+    const pid_t pid =
+        SpawnLogged(args, m_work->path() + QStringLiteral("/server.log"), false, &failed);
+    if (pid <= 0) {
         m_error = QStringLiteral("cannot start %1: %2")
-                      .arg(QString::fromUtf8(argv[0]), QString::fromUtf8(std::strerror(failed)));
+                      .arg(args.value(0), QString::fromUtf8(std::strerror(failed)));
         return false;
     }
     m_pid = pid;

@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-Spawned::Spawned(const QStringList& command) {
+pid_t SpawnLogged(const QStringList& command, const QString& log, bool append, int* error) {
     // setpriv gives the child the parent-death signal a forked child would set itself.
     QStringList full = {QStringLiteral("/usr/bin/setpriv"), QStringLiteral("--pdeathsig"),
                         QStringLiteral("KILL"), QStringLiteral("--")};
@@ -25,21 +25,32 @@ Spawned::Spawned(const QStringList& command) {
     for (std::string& s : storage)
         argv.push_back(s.data());
     argv.push_back(nullptr);
-    const QByteArray out = QFile::encodeName(m_work.filePath(QStringLiteral("output")));
-    const int fd = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(QFile::encodeName(log).constData(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0644);
     posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
     ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
     if (fd >= 0) {
         ::posix_spawn_file_actions_adddup2(&actions, fd, 1);
         ::posix_spawn_file_actions_adddup2(&actions, fd, 2);
     }
+    // Its own group, so that a kill of the group reaches every process it starts.
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    ::posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
-        m_pid = pid;
+    const int failed = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (fd >= 0)
         ::close(fd);
+    if (error)
+        *error = failed;
+    return failed == 0 ? pid : -1;
 }
+
+Spawned::Spawned(const QStringList& command)
+    : m_pid(SpawnLogged(command, m_work.filePath(QStringLiteral("output")), false)) {}
 
 Spawned::~Spawned() {
     if (m_pid <= 0)

@@ -1,5 +1,7 @@
 #include "SshServer.h"
 
+#include "Spawned.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -48,38 +50,9 @@ bool PortAccepts(unsigned short port) {
     return ok;
 }
 
-// Spawned, never forked (threads may already run), with the parent-death signal
-// so that no server outlives a crashed test; output to log. -1 on failure.
+// Output appended to log, the process its own group's leader. -1 on failure.
 pid_t Spawn(const QStringList& args, const QString& log) {
-    QStringList command = {QStringLiteral("/usr/bin/setpriv"), QStringLiteral("--pdeathsig"),
-                           QStringLiteral("KILL"), QStringLiteral("--")};
-    command += args;
-    std::vector<std::string> storage;
-    for (const QString& a : command)
-        storage.push_back(QFile::encodeName(a).toStdString());
-    std::vector<char*> argv;
-    for (std::string& s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    const int fd =
-        ::open(QFile::encodeName(log).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawnattr_init(&attributes);
-    if (fd >= 0) {
-        ::posix_spawn_file_actions_adddup2(&actions, fd, 1);
-        ::posix_spawn_file_actions_adddup2(&actions, fd, 2);
-    }
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    ::posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    ::posix_spawnattr_destroy(&attributes);
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (fd >= 0)
-        ::close(fd);
-    return failed == 0 ? pid : -1;
+    return SpawnLogged(args, log, true);
 }
 
 void KillGroup(pid_t& pid) {

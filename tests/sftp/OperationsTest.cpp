@@ -211,3 +211,32 @@ TEST_F(SftpOperationsTest, ReadsAndWritesWholeAndFromOffsets) {
     EXPECT_THROW(ReadAll(*site, At("absent"), 0), core::RemoteError);
     EXPECT_EQ(HashTree(root), before);
 }
+
+// Reads run ahead on a thread of their own; two files read in turns, with other
+// steps of the same connection in between, still arrive whole and in order, and
+// a read dropped halfway leaves the connection usable.
+TEST_F(SftpOperationsTest, ReadsInTurnWithOtherSteps) {
+    const QByteArray one = Random(9000000), two = Random(5000000);
+    Put(At("one"), one);
+    Put(At("two"), two);
+    auto a = site->OpenRead(At("one"), 0);
+    auto b = site->OpenRead(At("two"), 0);
+    QByteArray gotA, gotB;
+    char buffer[300000];
+    for (int turn = 0; gotA.size() < one.size() || gotB.size() < two.size(); ++turn) {
+        auto [reader, got] = turn % 2 ? std::tie(a, gotA) : std::tie(b, gotB);
+        got.append(buffer, qsizetype(reader->Read(buffer, sizeof buffer)));
+        if (turn % 7 == 0) {
+            EXPECT_EQ(site->List(root).size(), std::size_t(2 + turn / 7 % 2));
+        }
+        if (turn % 7 == 3)
+            turn / 7 % 2 ? site->DeleteFile(At("three"))
+                         : WriteAll(*site, At("three"), "3", core::WriteStart::New);
+    }
+    EXPECT_EQ(a->Read(buffer, sizeof buffer), 0u);
+    a->Close();
+    b->Close();
+    EXPECT_TRUE(gotA == one && gotB == two);
+    site->OpenRead(At("one"), 0)->Read(buffer, 10);
+    EXPECT_EQ(ReadAll(*site, At("two"), 4000000), two.mid(4000000));
+}

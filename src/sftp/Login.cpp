@@ -1,3 +1,4 @@
+#include "RsaSha2.h"
 #include "SessionWait.h"
 
 #include <QDir>
@@ -33,6 +34,12 @@ private:
     bool Allowed(const char* method) const { return methods.contains(QLatin1String(method)); }
     bool Done() const { return libssh2_userauth_authenticated(s.m_session) != 0; }
     bool Failed(int rc);
+    // OpenSSH (8.8 on) refuses the SHA-1 RSA logins of libssh2 1.10 and reads a
+    // key blob renamed rsa-sha2-256 (RsaSha2.h); other servers get libssh2's.
+    bool RsaSha2() const {
+        const char* banner = libssh2_session_banner_get(s.m_session);
+        return banner && std::strncmp(banner, "SSH-2.0-OpenSSH_", 16) == 0;
+    }
     void TryAgent();
     void TryKeyFiles();
     void TryKeyFile(const QString& path);
@@ -76,8 +83,16 @@ void LoginRun::TryAgent() {
                libssh2_agent_get_identity(agent, &identity, previous) == 0) {
             ++keysTried;
             ++offered;
-            Failed(s.Await([&] { return libssh2_agent_userauth(agent, user.c_str(), identity); },
-                           s.m_timeouts.replyMs));
+            const QByteArray blob(reinterpret_cast<const char*>(identity->blob),
+                                  qsizetype(identity->blob_len));
+            const rsa::Signer sign = rsa::AgentSigner(o.agentSocket, blob);
+            const bool sha2 = rsa::IsRsa(blob) && RsaSha2();
+            Failed(s.Await(
+                [&] {
+                    return sha2 ? rsa::Login(s.m_session, user, blob, sign)
+                                : libssh2_agent_userauth(agent, user.c_str(), identity);
+                },
+                s.m_timeouts.replyMs));
             previous = identity;
         }
         libssh2_agent_disconnect(agent);
@@ -108,9 +123,14 @@ void LoginRun::TryKeyFile(const QString& path) {
     const QByteArray priv = QFile::encodeName(path);
     const QByteArray pub = QFile::encodeName(path + QStringLiteral(".pub"));
     const bool hasPub = QFile::exists(path + QStringLiteral(".pub"));
+    const std::optional<QByteArray> rsaBlob =
+        RsaSha2() && rsa::CanSign(path) ? rsa::KeyFileBlob(path) : std::nullopt;
     auto attempt = [&](const QByteArray& passphrase) {
+        const rsa::Signer sign = rsa::KeyFileSigner(path, passphrase);
         return s.Await(
             [&] {
+                if (rsaBlob)
+                    return rsa::Login(s.m_session, user, *rsaBlob, sign);
                 return libssh2_userauth_publickey_fromfile_ex(
                     s.m_session, user.c_str(), unsigned(user.size()),
                     hasPub ? pub.constData() : nullptr, priv.constData(), passphrase.constData());
@@ -124,7 +144,7 @@ void LoginRun::TryKeyFile(const QString& path) {
     auto locked = [](int code) {
         return code == LIBSSH2_ERROR_PUBLICKEY_UNVERIFIED || code == LIBSSH2_ERROR_FILE;
     };
-    for (int asked = 0; locked(rc) && hasPub && o.passphrase && asked < 3; ++asked) {
+    for (int asked = 0; locked(rc) && (hasPub || rsaBlob) && o.passphrase && asked < 3; ++asked) {
         const std::optional<QString> phrase = o.passphrase(path);
         if (!phrase)
             break;

@@ -28,11 +28,14 @@ QString Words(const std::function<void()>& run, core::RemoteError::Kind* kind = 
 
 } // namespace
 
-// Key files against sshd: a plain key logs in, an encrypted one the server
-// accepts asks its passphrase, one it does not accept is never asked about.
+// Keys against sshd: a plain key logs in, an encrypted one the server accepts
+// asks its passphrase, one it does not accept is never asked about. RSA keys,
+// from files of either format and from the agent, sign with SHA-256: sshd 8.8 and
+// later refuse SHA-1.
 TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
     SshServer server(SshServer::Kind::OpenSsh);
     ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    enum class Where { File, PemFile, Agent };
     const struct {
         const char* what;
         const char* file;
@@ -40,17 +43,25 @@ TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
         bool authorized;
         int asked; // passphrase questions
         bool loggedIn;
+        Where where;
     } cases[] = {
-        {"plain key", "id_ed25519", "", true, 0, true},
-        {"encrypted, accepted", "id_ecdsa", "secret", true, 1, true},
-        {"encrypted, not accepted", "id_ecdsa", "secret", false, 0, false},
+        {"plain key", "id_ed25519", "", true, 0, true, Where::File},
+        {"encrypted, accepted", "id_ecdsa", "secret", true, 1, true, Where::File},
+        {"encrypted, not accepted", "id_ecdsa", "secret", false, 0, false, Where::File},
+        {"RSA", "id_rsa", "", true, 0, true, Where::File},
+        {"RSA, encrypted PEM", "id_rsa", "secret", true, 1, true, Where::PemFile},
+        {"RSA, not accepted", "id_rsa", "", false, 0, false, Where::File},
+        {"RSA in the agent", "id_rsa", "", true, 0, true, Where::Agent},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SftpHome home;
         ASSERT_TRUE(QDir().mkpath(home.Keys()));
-        const QString key = home.Keys() + QLatin1Char('/') + QLatin1String(c.file);
-        ASSERT_TRUE(SshServer::MakeKey(key, QString::fromLatin1(c.file).mid(3), c.passphrase));
+        // An agent's key is not in the key folder too.
+        const QString key = (c.where == Where::Agent ? home.dir.path() : home.Keys()) +
+                            QLatin1Char('/') + QLatin1String(c.file);
+        const QString type = QString::fromLatin1(c.file).mid(3);
+        ASSERT_TRUE(SshServer::MakeKey(key, type, c.passphrase, c.where == Where::PemFile));
         if (c.authorized) {
             ASSERT_TRUE(server.AuthorizeKey(key + QStringLiteral(".pub")));
         }
@@ -63,12 +74,21 @@ TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
         AcceptOnce accept;
         core::SftpLogin login = home.LoginFor(server);
         login.password.clear();
+        if (c.where == Where::Agent) {
+            login.agentSocket = server.AgentSocket();
+            ASSERT_TRUE(server.ClearAgent() && server.AddToAgent(key));
+        }
         const QString words =
             Words([&] { core::ConnectSftp(login, accept.Question(), passphrase); });
         EXPECT_EQ(asked, c.asked);
         EXPECT_EQ(words == QStringLiteral("<no error>"), c.loggedIn) << words.toStdString();
         if (!c.loggedIn) {
             EXPECT_TRUE(words.contains(QStringLiteral("publickey"))) << words.toStdString();
+        } else {
+            const QByteArray log = server.Log();
+            const QByteArray accepted = log.mid(log.lastIndexOf("Accepted publickey"));
+            EXPECT_TRUE(accepted.left(accepted.indexOf('\n')).contains(type.toUpper().toLatin1()))
+                << accepted.toStdString();
         }
     }
 }

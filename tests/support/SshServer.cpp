@@ -255,6 +255,15 @@ bool SshServer::AddToAgent(const QString& key) {
     return ok;
 }
 
+bool SshServer::ClearAgent() {
+    bool ok = false;
+    Run(QStringLiteral("env"),
+        {QStringLiteral("SSH_AUTH_SOCK=") + AgentSocket(),
+         QStandardPaths::findExecutable(QStringLiteral("ssh-add")), QStringLiteral("-D")},
+        &ok);
+    return ok;
+}
+
 bool SshServer::AuthorizeKey(const QString& publicKey) const {
     QFile from(publicKey);
     QFile to(m_work->filePath(QStringLiteral("authorized_keys")));
@@ -262,14 +271,17 @@ bool SshServer::AuthorizeKey(const QString& publicKey) const {
            to.write(from.readAll()) > 0;
 }
 
-bool SshServer::MakeKey(const QString& path, const QString& type, const QString& passphrase) {
+bool SshServer::MakeKey(const QString& path, const QString& type, const QString& passphrase,
+                        bool pem) {
     QFile::remove(path);
     QFile::remove(path + QStringLiteral(".pub"));
     bool ok = false;
-    Run(QStringLiteral("ssh-keygen"),
-        {QStringLiteral("-q"), QStringLiteral("-t"), type, QStringLiteral("-N"), passphrase,
-         QStringLiteral("-C"), QStringLiteral("velmar-test"), QStringLiteral("-f"), path},
-        &ok);
+    QStringList args{QStringLiteral("-q"),          QStringLiteral("-t"), type,
+                     QStringLiteral("-N"),          passphrase,           QStringLiteral("-C"),
+                     QStringLiteral("velmar-test"), QStringLiteral("-f"), path};
+    if (pem)
+        args << QStringLiteral("-m") << QStringLiteral("PEM");
+    Run(QStringLiteral("ssh-keygen"), args, &ok);
     return ok;
 }
 

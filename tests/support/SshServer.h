@@ -58,13 +58,16 @@ public:
     QString AgentSocket();
     // Adds a key to that agent.
     bool AddToAgent(const QString& key);
+    // Empties that agent (ClientKey() too).
+    bool ClearAgent();
     // OpenSsh: one more key (its ".pub" path) the server accepts.
     bool AuthorizeKey(const QString& publicKey) const;
 
     // Makes a fresh key pair at path (type "ed25519", "ecdsa", "rsa"), with a
-    // passphrase when one is given; false when ssh-keygen failed.
+    // passphrase when one is given, in OpenSSH's own format or PEM; false when
+    // ssh-keygen failed.
     static bool MakeKey(const QString& path, const QString& type,
-                        const QString& passphrase = QString());
+                        const QString& passphrase = QString(), bool pem = false);
     // ssh-keygen's -F look-up of host in a known_hosts file: the lines it finds.
     static QString FindKnownHost(const QString& file, const QString& host);
 

@@ -25,7 +25,7 @@ VELMAR_SERVER_LIB_PACKAGES=(libsodium23 libcap2 libssl3 libcrypt1 libpam0g libac
   libpcre2-posix3 libtinfo6 zlib1g
   libwrap0 libaudit1 libsystemd0 libselinux1 libgssapi-krb5-2 libkrb5-3 libcom-err2)
 # Needed by the first-run demo server.
-VELMAR_RUN_PACKAGES=(python3-pyftpdlib)
+VELMAR_RUN_PACKAGES=(python3-pyftpdlib python3-asyncssh)
 
 velmar_sudo() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -3,18 +3,23 @@
 
 Starts a small FTP server on 127.0.0.1 (pyftpdlib, a free port) that serves a
 folder of sample files and folders, points the "Demo Server" profile of the demo
-working folder at it and runs the program from that folder. When the program
-ends, the server ends with it.
+working folder at it and runs the program from that folder. The same folder is
+served over SFTP too (asyncssh, user "demo" with a password made for the run),
+as the profile "Demo SFTP Server". When the program ends, the servers end with
+it.
 
 usage: demo.py --program PATH --dir DIR [-- program arguments]
 
-DIR holds site/ (what the server serves, made on the first run, refilled when
-empty) and work/ (the program's working folder, with its Profiles.dat). The
-profiles the user adds there are kept from run to run: only the Demo Server's
-address is rewritten, since the port changes with every run.
+DIR holds site/ (what the servers serve, made on the first run, refilled when
+empty), work/ (the program's working folder, with its Profiles.dat) and the SFTP
+server's host key. The profiles the user adds there are kept from run to run:
+only the demo profiles' addresses (and the SFTP one's password) are rewritten,
+since the ports change with every run.
 """
 import argparse
+import hmac
 import os
+import secrets
 import signal
 import socket
 import struct
@@ -24,6 +29,8 @@ import tempfile
 import threading
 
 DEMO_NAME = b"Demo Server"
+SFTP_NAME = b"Demo SFTP Server"
+SFTP_USER = "demo"
 
 # The profile that the program itself writes when it finds no profile file.
 SAMPLE = {
@@ -124,17 +131,32 @@ def demo_profile(address, default):
     }
 
 
-def updated_profiles(existing, address):
-    """The profile list for this run: the Demo Server at `address`."""
-    if existing is None:
-        return [dict(SAMPLE), demo_profile(address, 1)]
-    profiles = [dict(p) for p in existing]
+def sftp_profile(address, password):
+    return {
+        "name": SFTP_NAME, "address": address.encode(), "anonymous": 0,
+        "user": SFTP_USER.encode(), "password": password.encode(), "initial_dir": b"",
+        "comment": b"The same sample files over SFTP, served by scripts/run",
+        "default": 0, "active": 0,
+    }
+
+
+def updated_profiles(existing, address, sftp=None):
+    """The profile list for this run: the Demo Server at `address`, and with
+    `sftp` (address, password) the Demo SFTP Server."""
+    profiles = [dict(SAMPLE), demo_profile(address, 1)] if existing is None \
+        else [dict(p) for p in existing]
     demo = [p for p in profiles if p["name"] == DEMO_NAME]
     for p in demo:
         p["address"] = address.encode()
     if not demo:
         # The user removed it once; bring it back, but leave their default alone.
         profiles.append(demo_profile(address, 0))
+    if sftp is not None:
+        ours = [p for p in profiles if p["name"] == SFTP_NAME]
+        for p in ours:
+            p["address"], p["password"] = sftp[0].encode(), sftp[1].encode()
+        if not ours:
+            profiles.append(sftp_profile(*sftp))
     return profiles
 
 
@@ -153,8 +175,8 @@ def write_atomically(path, data):
         raise
 
 
-def point_profiles_at(path, address):
-    """Writes the Demo Server's address into the profile file at `path`.
+def point_profiles_at(path, address, sftp=None):
+    """Writes the demo profiles' addresses into the profile file at `path`.
 
     Returns False (and changes nothing) when the file is damaged: it may hold the
     user's only copy of their profiles."""
@@ -168,7 +190,7 @@ def point_profiles_at(path, address):
             print(f"demo: {path} cannot be read ({e}); it is left as it is",
                   file=sys.stderr)
             return False
-    write_atomically(path, encode_profiles(updated_profiles(existing, address)))
+    write_atomically(path, encode_profiles(updated_profiles(existing, address, sftp)))
     return True
 
 
@@ -233,6 +255,59 @@ def start_server(site):
     return server, port
 
 
+def start_sftp_server(site, folder, password):
+    """Serves `site` over SFTP on 127.0.0.1 to the user "demo" with `password`;
+    returns the port. The host key is kept in `folder`, and the last run's port
+    is taken again when it is free, so that a key remembered for
+    [127.0.0.1]:port still holds."""
+    import asyncio
+    import warnings
+    warnings.simplefilter("ignore")
+    import asyncssh
+
+    key = os.path.join(folder, "sftp_host_key")
+    if not os.path.exists(key):
+        asyncssh.generate_private_key("ssh-ed25519").write_private_key(key)
+
+    class Server(asyncssh.SSHServer):
+        def begin_auth(self, username):
+            return True
+
+        def password_auth_supported(self):
+            return True
+
+        def validate_password(self, username, given):
+            return username == SFTP_USER and hmac.compare_digest(given.encode(),
+                                                                 password.encode())
+
+    class Sftp(asyncssh.SFTPServer):
+        def __init__(self, chan):
+            super().__init__(chan, chroot=site)
+
+    loop = asyncio.new_event_loop()
+    port_file = os.path.join(folder, "sftp_port")
+    try:
+        with open(port_file) as f:
+            ports = [int(f.read().strip()), 0]
+    except (OSError, ValueError):
+        ports = [0]
+    server = None
+    for port in ports:
+        try:
+            server = loop.run_until_complete(asyncssh.create_server(
+                Server, "127.0.0.1", port, server_host_keys=[key], sftp_factory=Sftp,
+                allow_scp=False))
+            break
+        except OSError:
+            if port == 0:
+                raise
+    port = server.sockets[0].getsockname()[1]
+    with open(port_file, "w") as f:
+        f.write(f"{port}\n")
+    threading.Thread(target=loop.run_forever, daemon=True).start()
+    return port
+
+
 def run(program, folder, args):
     site = os.path.join(folder, "site")
     work = os.path.join(folder, "work")
@@ -244,10 +319,20 @@ def run(program, folder, args):
         print("demo: pyftpdlib is missing (Debian package python3-pyftpdlib); "
               "starting without the demo server", file=sys.stderr)
         server, port = None, None
+    sftp = None
     if server is not None:
-        point_profiles_at(os.path.join(work, "Profiles.dat"), f"127.0.0.1:{port}")
+        try:
+            password = secrets.token_urlsafe(12)
+            sftp = (f"sftp://127.0.0.1:{start_sftp_server(site, folder, password)}", password)
+        except ImportError:
+            print("demo: asyncssh is missing (Debian package python3-asyncssh); "
+                  "starting without the demo SFTP server", file=sys.stderr)
+        point_profiles_at(os.path.join(work, "Profiles.dat"), f"127.0.0.1:{port}", sftp)
         print(f"demo: serving {site} on 127.0.0.1:{port} as the profile "
               f"\"Demo Server\"", file=sys.stderr)
+        if sftp:
+            print(f"demo: and over SFTP on {sftp[0]} as the profile \"Demo SFTP Server\" "
+                  f"(user {SFTP_USER}, password {sftp[1]})", file=sys.stderr)
 
     child = subprocess.Popen([program] + args, cwd=work)
 
@@ -256,7 +341,7 @@ def run(program, folder, args):
 
     for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(sig, forward)
-    # The server thread ends with this process.
+    # The server threads end with this process.
     return child.wait()
 
 

@@ -761,6 +761,9 @@ def run_demo(w, folder):
     check(len(demo_entry) == 1, "the demo profile file lost its Demo Server")
     port = int(demo_entry[0]["address"].decode().rsplit(":", 1)[1])
     check(not h.port_accepts(port), "the demo server still listens after the program ended")
+    sftp = [p for p in profiles if p["name"] == b"Demo SFTP Server"]
+    check(len(sftp) == 1 and not h.port_accepts(int(sftp[0]["address"].rsplit(b":", 1)[1])),
+          "the demo SFTP server is missing or still listens after the program ended")
     return profiles
 
 
@@ -771,16 +774,17 @@ def first_run_demo(w):
     folder = os.path.join(w.base, "demo")
     profiles = run_demo(w, folder)
     names = [p["name"] for p in profiles]
-    check(names == [b"Sample Profile", b"Demo Server"], f"the demo profile file holds {names}")
+    check(names == [b"Sample Profile", b"Demo Server", b"Demo SFTP Server"],
+          f"the demo profile file holds {names}")
     check(profiles[1]["default"] == 1, "the Demo Server is not the default profile")
     mine = w.profile("My Site", w.py.address, default=0)
     with open(os.path.join(folder, "work", "Profiles.dat"), "wb") as f:
         f.write(w.demo.encode_profiles(profiles + [mine]))
     profiles = run_demo(w, folder)
     names = [p["name"] for p in profiles]
-    check(names == [b"Sample Profile", b"Demo Server", b"My Site"],
+    check(names == [b"Sample Profile", b"Demo Server", b"Demo SFTP Server", b"My Site"],
           f"after a second run the demo profile file holds {names}")
-    check(profiles[2]["address"] == w.py.address.encode(), "the user's profile was changed")
+    check(profiles[3]["address"] == w.py.address.encode(), "the user's profile was changed")
 
 
 def snapshot(path):

@@ -1,7 +1,6 @@
 #include "File.h"
 
 #include "Interrupt.h"
-#include "ReadAhead.h"
 #include "SessionWait.h"
 
 #include <algorithm>
@@ -18,9 +17,22 @@ File::~File() {
 }
 
 std::size_t File::Read(void* buffer, std::size_t count) {
-    if (!m_readAhead)
-        m_readAhead = std::make_unique<ReadAhead>(m_session, m_handle);
-    return m_readAhead->Read(buffer, count);
+    if (m_begin == m_end && !m_eof) {
+        // One big read: libssh2 keeps a request in flight for each part of it.
+        m_buffer.resize(kBufferSize);
+        const ssize_t n = m_session.Await(
+            [&] { return libssh2_sftp_read(m_handle, m_buffer.data(), m_buffer.size()); },
+            m_session.m_timeouts.replyMs);
+        if (n < 0)
+            m_session.Fail(int(n), QStringLiteral("Reading the file failed"));
+        m_begin = 0;
+        m_end = std::size_t(n);
+        m_eof = n == 0;
+    }
+    const std::size_t n = std::min(count, m_end - m_begin);
+    std::memcpy(buffer, m_buffer.data() + m_begin, n);
+    m_begin += n;
+    return n;
 }
 
 void File::Write(const void* buffer, std::size_t count) {
@@ -70,8 +82,7 @@ void File::Flush() {
 void File::Close() {
     if (!m_handle)
         return;
-    if (m_readAhead)
-        m_readAhead->Stop();
+    // What a read left in the buffer is not to be sent anywhere.
     if (m_writing)
         Flush();
     if (m_cutAtClose) {
@@ -95,16 +106,14 @@ void File::Abandon() noexcept {
         return;
     LIBSSH2_SFTP_HANDLE* handle = m_handle;
     m_handle = nullptr;
-    // A short grace of its own: a stalled server must not hold up a Cancel.
-    ftp::InterruptScope grace(std::chrono::milliseconds(500));
-    if (m_readAhead)
-        m_readAhead->Stop();
     if (m_session.Broken()) {
         // Its socket is shut: the close fails at once and frees the requests
         // still queued for the handle.
         libssh2_sftp_close_handle(handle);
         return;
     }
+    // A short grace of its own: a stalled server must not hold up a Cancel.
+    ftp::InterruptScope grace(std::chrono::milliseconds(500));
     try {
         m_session.Await([&] { return libssh2_sftp_close_handle(handle); }, 500);
     } catch (const Error&) {

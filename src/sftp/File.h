@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 struct _LIBSSH2_SFTP_HANDLE;
@@ -10,11 +9,10 @@ struct _LIBSSH2_SFTP_HANDLE;
 namespace sftp {
 
 class Session;
-class ReadAhead;
 
-// An open remote file. Reads and writes go through buffers of a few MiB that
+// An open remote file. Reads and writes go through a buffer of a few MiB that
 // libssh2 turns into many requests in flight, so a transfer is not paced by the
-// round trip; reads run ahead on a thread of their own (ReadAhead).
+// round trip.
 class File {
 public:
     File(Session& session, _LIBSSH2_SFTP_HANDLE* handle, bool cutAtClose);
@@ -43,11 +41,11 @@ private:
     bool m_cutAtClose;
     std::uint64_t m_written = 0; // bytes acknowledged since the open offset
     std::uint64_t m_offset = 0;  // the open offset
-    std::unique_ptr<ReadAhead> m_readAhead;
     std::vector<char> m_buffer;
-    std::size_t m_begin = 0; // the unsent bytes: [m_begin, m_end)
+    std::size_t m_begin = 0; // unread (read) or unsent (write) bytes: [m_begin, m_end)
     std::size_t m_end = 0;
-    bool m_writing = false; // the buffer holds data to send
+    bool m_eof = false;
+    bool m_writing = false; // the buffer holds data to send, not data read
 
     friend class Session;
 };

@@ -3,7 +3,6 @@
 #include "File.h"
 #include "InternetException.h"
 #include "Interrupt.h"
-#include "ReadAhead.h"
 #include "SessionWait.h"
 #include "SocketWait.h"
 
@@ -30,9 +29,6 @@ QString KeyName(const QByteArray& blob) {
     return length <= quint32(blob.size() - 4) ? QString::fromLatin1(blob.mid(4, length))
                                               : QString();
 }
-
-// The session whose reading thread the current thread is, if any.
-thread_local const Session* t_readerOf = nullptr;
 
 void InitOnce() {
     static std::once_flag once;
@@ -67,21 +63,6 @@ Session::~Session() {
         pollfd ready{m_fd, POLLOUT, 0};
         ::poll(&ready, 1, 10);
     }
-}
-
-Session::ReaderScope::ReaderScope(const Session& session) : m_previous(t_readerOf) {
-    t_readerOf = &session;
-}
-
-Session::ReaderScope::~ReaderScope() {
-    t_readerOf = m_previous;
-}
-
-void Session::Claim() {
-    // The reading thread never looks at m_readAhead: only the threads that
-    // start and stop it do.
-    if (t_readerOf != this && m_readAhead)
-        m_readAhead->Stop();
 }
 
 void Session::WaitSocket(Clock::time_point deadline) {

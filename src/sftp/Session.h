@@ -4,7 +4,6 @@
 #include "SftpError.h"
 
 #include <QString>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -68,7 +67,6 @@ enum class OpenMode {
 };
 
 class File;
-class ReadAhead;
 
 class Session {
 public:
@@ -101,20 +99,6 @@ public:
 private:
     friend class File;
     friend class LoginRun;
-    friend class ReadAhead;
-
-    // Marks the current thread as the session's reading thread (ReadAhead) for
-    // the life of the scope.
-    class ReaderScope {
-    public:
-        explicit ReaderScope(const Session& session);
-        ~ReaderScope();
-        ReaderScope(const ReaderScope&) = delete;
-        ReaderScope& operator=(const ReaderScope&) = delete;
-
-    private:
-        const Session* m_previous;
-    };
 
     template <class F> auto Await(F call, int timeoutMs);
     template <class F> auto AwaitPtr(F call, int timeoutMs);
@@ -122,8 +106,6 @@ private:
     [[noreturn]] void Fail(int rc, const QString& what);
     void Check(int rc, const QString& what);
     void EnsureUsable() const;
-    // Stops a file's reading thread before another thread uses the session.
-    void Claim();
     void MarkBroken();
     void StartSftp();
     std::string Encode(const QString& path) const;
@@ -136,8 +118,7 @@ private:
     int m_fd = -1;
     _LIBSSH2_SESSION* m_session = nullptr;
     _LIBSSH2_SFTP* m_sftp = nullptr;
-    std::atomic<bool> m_broken = false;
-    ReadAhead* m_readAhead = nullptr; // the file whose reading thread runs
+    bool m_broken = false;
     QString m_tried;
     // Names seen in listings that are not UTF-8: the bytes to send back for them.
     std::unordered_map<QString, std::string> m_rawNames;

@@ -8,7 +8,6 @@
 namespace sftp {
 
 template <class F> auto Session::Await(F call, int timeoutMs) {
-    Claim();
     EnsureUsable();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -22,7 +21,6 @@ template <class F> auto Session::Await(F call, int timeoutMs) {
 }
 
 template <class F> auto Session::AwaitPtr(F call, int timeoutMs) {
-    Claim();
     EnsureUsable();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <unistd.h>
 
 #include "SftpRemote.h"
 #include "SshServer.h"
@@ -36,8 +37,14 @@ bool WriteRandomFile(const QString& path, qint64 size) {
     return true;
 }
 
-// Seconds one run took; a failed run ends the benchmark.
-double Time(const std::function<bool()>& run, const char* what) {
+// Seconds one run that writes target took; a failed run ends the benchmark.
+// Each run starts on the same ground: target gone, as the program writes each
+// copy under a new temporary name (cutting an old 1 GiB file short inside the
+// timed copy added up to a second), and the disk's backlog written out (the
+// copies before it leave gigabytes of dirty pages).
+double Time(const QString& target, const std::function<bool()>& run, const char* what) {
+    QFile::remove(target);
+    ::sync();
     QElapsedTimer timer;
     timer.start();
     if (!run()) {
@@ -152,16 +159,18 @@ int main(int argc, char** argv) {
     bool same = true;
     double worst = 0;
     for (int round = 1; round <= rounds; ++round) {
-        const double oursDown = Time([&] { return Download(*site, remote, down); }, "download");
+        const double oursDown = Time(
+            down, [&] { return Download(*site, remote, down); }, "download");
         const bool downOk = Same(remote, down);
-        const double theirsDown =
-            Time([&] { return OpenSshSftp(server, knownHosts, "get " + remote + ' ' + down); },
-                 "sftp get");
-        const double oursUp = Time([&] { return Upload(*site, source, up); }, "upload");
+        const double theirsDown = Time(
+            down, [&] { return OpenSshSftp(server, knownHosts, "get " + remote + ' ' + down); },
+            "sftp get");
+        const double oursUp = Time(
+            up, [&] { return Upload(*site, source, up); }, "upload");
         const bool upOk = Same(source, up);
-        const double theirsUp =
-            Time([&] { return OpenSshSftp(server, knownHosts, "put " + source + ' ' + up); },
-                 "sftp put");
+        const double theirsUp = Time(
+            up, [&] { return OpenSshSftp(server, knownHosts, "put " + source + ' ' + up); },
+            "sftp put");
         std::printf("%-6d %-10s %10.2f %12.2f %8.2f%s\n", round, "download", oursDown, theirsDown,
                     oursDown / theirsDown, downOk ? "" : "  (CONTENT DIFFERS)");
         std::printf("%-6d %-10s %10.2f %12.2f %8.2f%s\n", round, "upload", oursUp, theirsUp,

@@ -34,11 +34,9 @@ private:
     bool Allowed(const char* method) const { return methods.contains(QLatin1String(method)); }
     bool Done() const { return libssh2_userauth_authenticated(s.m_session) != 0; }
     bool Failed(int rc);
-    // OpenSSH (8.8 on) refuses the SHA-1 RSA logins of libssh2 1.10 and reads a
-    // key blob renamed rsa-sha2-256 (RsaSha2.h); other servers get libssh2's.
     bool RsaSha2() const {
         const char* banner = libssh2_session_banner_get(s.m_session);
-        return banner && std::strncmp(banner, "SSH-2.0-OpenSSH_", 16) == 0;
+        return rsa::ServerReadsRenamedBlob(QByteArray(banner ? banner : ""));
     }
     void TryAgent();
     void TryKeyFiles();

@@ -1,6 +1,7 @@
 #include "RsaSha2.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <cstdlib>
 #include <cstring>
 #include <libssh2.h>
@@ -280,6 +281,15 @@ std::optional<QByteArray> AgentSign(const QString& socketPath, const QByteArray&
 }
 
 } // namespace
+
+bool ServerReadsRenamedBlob(const QByteArray& banner) {
+    static const QRegularExpression openSsh(QStringLiteral("^SSH-2\\.0-OpenSSH_(\\d+)\\.(\\d+)"));
+    const QRegularExpressionMatch m = openSsh.match(QString::fromLatin1(banner));
+    if (!m.hasMatch())
+        return false;
+    const int major = m.captured(1).toInt(), minor = m.captured(2).toInt();
+    return major > 7 || (major == 7 && minor >= 2);
+}
 
 bool IsRsa(const QByteArray& blob) {
     return Reader{blob}.String() == kRsa;

@@ -20,6 +20,11 @@ namespace sftp::rsa {
 // be made (a locked key, an agent that says no).
 using Signer = std::function<std::optional<QByteArray>(const QByteArray& data)>;
 
+// Whether the server of this banner takes the renamed blob: OpenSSH from 7.2
+// (its first with rsa-sha2-256); it refuses SHA-1 RSA logins from 8.8 on. Other
+// servers, and older OpenSSH, get libssh2's SHA-1 login.
+bool ServerReadsRenamedBlob(const QByteArray& banner);
+
 // Whether a public key blob is an RSA key's.
 bool IsRsa(const QByteArray& blob);
 

@@ -100,3 +100,19 @@ TEST(SftpRsaKeyTest, EachFormatSignsOrGivesNothing) {
         }
     }
 }
+
+TEST(SftpRsaKeyTest, RenamedBlobOnlyForOpenSshThatReadsIt) {
+    const std::pair<const char*, bool> banners[] = {
+        {"SSH-2.0-OpenSSH_9.2p1 Debian-2+deb12u3", true},
+        {"SSH-2.0-OpenSSH_10.0", true},
+        {"SSH-2.0-OpenSSH_7.2", true},
+        {"SSH-2.0-OpenSSH_7.1p2", false},
+        {"SSH-2.0-OpenSSH_6.6.1p1 Ubuntu", false},
+        {"SSH-2.0-AsyncSSH_2.10.1", false},
+        {"SSH-2.0-dropbear_2022.83", false},
+        {"SSH-2.0-OpenSSH_", false},
+        {"", false},
+    };
+    for (const auto& [banner, expected] : banners)
+        EXPECT_EQ(sftp::rsa::ServerReadsRenamedBlob(banner), expected) << banner;
+}

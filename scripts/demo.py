@@ -327,6 +327,9 @@ def run(program, folder, args):
         except ImportError:
             print("demo: asyncssh is missing (Debian package python3-asyncssh); "
                   "starting without the demo SFTP server", file=sys.stderr)
+        except Exception as e:  # the FTP demo goes on without it
+            print(f"demo: the demo SFTP server did not start ({e}); starting without it",
+                  file=sys.stderr)
         point_profiles_at(os.path.join(work, "Profiles.dat"), f"127.0.0.1:{port}", sftp)
         print(f"demo: serving {site} on 127.0.0.1:{port} as the profile "
               f"\"Demo Server\"", file=sys.stderr)

@@ -13,6 +13,7 @@
 #include "InternetFile.h"
 #include "Interrupt.h"
 #include "NameCodec.h"
+#include "TransferPaths.h"
 
 namespace core {
 namespace {
@@ -226,10 +227,16 @@ std::optional<std::uint64_t> FtpRemote::Size(const QString& path) {
         return std::nullopt;
     FtpReply reply;
     try {
-        if (!control.CommandOk("SIZE " + arg, 2, &reply) || reply.code != 213)
+        // The size of a temporary name is asked just before it is renamed into
+        // place: its RNFR goes along, and saves the rename a round trip.
+        if (transferpaths::IsTempPath(path) && !control.m_openFile)
+            reply = control.SizeAndRenameFrom(arg);
+        else if (!control.CommandOk("SIZE " + arg, 2, &reply))
+            return std::nullopt;
+        if (reply.code != 213)
             return std::nullopt;
     } catch (const CInternetException&) {
-        return std::nullopt; // the connection is lost: the next step finds it so and says it
+        return std::nullopt; // the connection is lost, or a stop: the next step finds it so
     }
     const std::string digits = reply.text.size() > 4 ? reply.text.substr(4) : std::string();
     char* end = nullptr;
@@ -240,9 +247,16 @@ std::optional<std::uint64_t> FtpRemote::Size(const QString& path) {
 }
 
 bool FtpRemote::LeadsToFolder(const QString& path) {
-    // A change of folder is the one answer every server gives about a link.
+    // A change of folder is the one answer every server gives about a link. The
+    // main connection's folder is the one the user looks at: it goes back there.
     try {
-        return m_connection.SetCurrentDirectory(path);
+        QString was;
+        if (!m_owned && !m_connection.GetCurrentDirectory(was))
+            return false;
+        const bool entered = m_connection.SetCurrentDirectory(path);
+        if (entered && !m_owned)
+            m_connection.SetCurrentDirectory(was);
+        return entered;
     } catch (const std::exception&) {
         return false;
     }

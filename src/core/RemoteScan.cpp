@@ -1,6 +1,8 @@
-// The scan of a remote source folder before it is copied. One connection of its
-// own lists the whole tree, so that the main connection stays free and a deep
-// tree costs one login, not one per level.
+// The scan of a remote source folder before it is copied. Where the server has
+// MLSD, which fails for a folder it cannot list, the main connection lists the
+// tree by paths and never leaves the user's folder. Otherwise one connection of
+// its own lists it, entering each folder first: some servers answer a LIST of
+// a folder they may not read with an empty listing and a success reply.
 #include "FtpSite.h"
 #include "RemoteSite.h"
 #include "Transfer.h"
@@ -13,7 +15,9 @@ using transferpaths::JoinRemote;
 bool core::Transfer::ScanRemoteTree(const QString& source, treescan::Result& scan) {
     std::unique_ptr<RemoteConnection> listing;
     try {
-        listing = OpenExtraConnection();
+        // A login less, which a distant server makes worth the while.
+        if (!Remote() || !Remote()->Caps().uniqueIds)
+            listing = OpenExtraConnection();
     } catch (const std::exception& error) {
         // A server that allows no further connection is listed on the main one.
         if (m_cancel || !Remote()) {

@@ -75,6 +75,13 @@ FtpReply CFtpConnection::Change(const char* verb, const QString& path, const std
 FtpReply CFtpConnection::RenamePath(const QString& from, const std::string& source,
                                     const QString& to, const std::string& target) {
     auto send = [&] {
+        // An RNFR sent along with the SIZE just before: RNTO alone completes
+        // it. A server that says it holds no RNFR (503) gets both again.
+        if (m_control->TakeRenameFrom(source)) {
+            FtpReply reply = m_control->Command("RNTO " + target);
+            if (reply.code != 503 || !m_control->Alive())
+                return reply;
+        }
         FtpReply reply = m_control->Command("RNFR " + source);
         return reply.Is(3) ? m_control->Command("RNTO " + target) : reply;
     };

@@ -312,6 +312,7 @@ void FtpControl::Send(const std::string& line, Clock::time_point deadline) {
                                  m_givenUp && !m_lostReason.isEmpty() ? LostText() : kClosed);
     // Owed from the first byte on: even a line cut halfway may have reached the server.
     m_replyOwed = true;
+    ++m_sent;
     SendRaw(line + "\r\n", deadline);
 }
 

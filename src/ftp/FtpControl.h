@@ -63,6 +63,11 @@ public:
     Poco::Net::StreamSocket OpenData(const std::string& command, std::uint64_t offset = 0);
     // Reads the reply that ends a transfer.
     FtpReply ReadReply();
+    // At the end of a download's data: the next transfer's passive port is asked
+    // for now, so that its reply comes with the final one (ReadTransferEnd).
+    void AskPassiveAhead();
+    // The final reply of a transfer, and the answer to AskPassiveAhead if asked.
+    FtpReply ReadTransferEnd();
     // Gets the control channel back in step after an abandoned transfer; when the
     // replies cannot be matched up, logs in afresh on a new control connection.
     // preliminaryDue: the transfer command's first reply has not been read yet.
@@ -70,6 +75,14 @@ public:
     // short of an answer in step, leaves the connection closed (Alive() false)
     // with a fresh login due at the next command (ReconnectDue()).
     void AbortTransfer(bool preliminaryDue = false);
+
+    // SIZE of a file, and its RNFR in the same go: a rename of it that comes
+    // next needs only its RNTO (TakeRenameFrom). An RNFR left unused moves
+    // nothing; the server forgets it at its next RNFR, and with the session.
+    FtpReply SizeAndRenameFrom(const std::string& arg);
+    // Whether the server holds an RNFR of arg from SizeAndRenameFrom, with
+    // nothing sent since and no fresh login between; asked once.
+    bool TakeRenameFrom(const std::string& arg);
 
     // Runs a listing command to the end; false when the server refuses it.
     bool FetchListing(const std::string& command, std::string& text);
@@ -153,6 +166,14 @@ private:
                            FtpReply& refusal);
     bool AcceptFromPeer(int listenFd, Clock::time_point deadline, bool* controlReady);
     Poco::Net::StreamSocket OpenPassive(const std::string& command);
+    Poco::Net::StreamSocket OpenPassivePipelined(const std::string& command);
+    Poco::Net::StreamSocket OpenPassiveAhead(const std::string& command);
+    void NoteAhead(const FtpReply& reply);
+    bool m_aheadAsked = false;
+    std::uint16_t m_aheadPort = 0; // the port an EPSV asked ahead named
+    std::uint64_t m_aheadSent = 0;
+    int m_aheadLogin = 0;
+    FtpReply FirstOfTwo(const std::string& first, const std::string& second);
     // REST for the transfer about to start, when it starts from an offset.
     void Restart();
     std::uint64_t m_restartAt = 0;
@@ -183,6 +204,11 @@ private:
     bool m_cutShort = false;
     bool m_passive = false;
     bool m_noEpsv = false;
+    std::uint64_t m_sent = 0; // sends so far, to tell that nothing went between two
+    std::string m_renameFrom; // the path of an RNFR the server holds, sent as m_sent
+    std::uint64_t m_renameSent = 0;
+    int m_renameLogin = 0;
+    bool m_epsvWorks = false; // an EPSV of this connection was answered with a port
     bool m_hasMlst = false;
     bool m_listNoDashA = false;
 };

@@ -59,6 +59,8 @@ FtpControl::ActiveResult FtpControl::TryActive(const std::string& command, Strea
     } catch (...) {
         return ActiveResult::Unavailable;
     }
+    // PORT is never sent along with the command: some servers answer it only
+    // once they have connected, after the command's own reply.
     if (!Command(PortCommand(listener.address())).Is(2))
         return ActiveResult::Unavailable;
     Restart();
@@ -124,6 +126,7 @@ SocketAddress FtpControl::PassiveAddress() {
                     ERROR_INTERNET_EXTENDED_ERROR,
                     QStringLiteral("The server's passive reply is malformed: ") +
                         FromServer(reply.text));
+            m_epsvWorks = true;
             return SocketAddress(m_peer.host(), port);
         }
         m_noEpsv = true;
@@ -141,6 +144,13 @@ SocketAddress FtpControl::PassiveAddress() {
 }
 
 StreamSocket FtpControl::OpenPassive(const std::string& command) {
+    if (m_aheadPort != 0) {
+        StreamSocket data = OpenPassiveAhead(command);
+        if (data.impl()->initialized())
+            return data;
+    }
+    if (m_epsvWorks && m_restartAt == 0)
+        return OpenPassivePipelined(command);
     const SocketAddress addr = PassiveAddress();
     StreamSocket data;
     try {

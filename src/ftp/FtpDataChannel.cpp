@@ -104,7 +104,7 @@ FtpReply FtpDataChannel::FinalReply() {
         throw CInternetException(ERROR_FTP_DROPPED,
                                  QStringLiteral("The connection to the server is closed."));
     try {
-        return m_control->ReadReply();
+        return m_control->ReadTransferEnd();
     } catch (...) {
         RethrowAsInternetException(ERROR_INTERNET_CONNECTION_ABORTED);
     }
@@ -116,6 +116,8 @@ void FtpDataChannel::ReachedEnd() {
     m_socket.close();
     m_finished = true;
     Release();
+    if (m_control)
+        m_control->AskPassiveAhead();
     FtpReply reply;
     try {
         reply = FinalReply();

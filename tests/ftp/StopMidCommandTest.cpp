@@ -156,6 +156,16 @@ TEST(StopMidCommand, TheConnectionWorksAgainInItsFolderAndTheLateReplyIsNeverTak
         {"SIZE", "SIZE",
          [](CFtpConnection& c) { return c.Control().Command("SIZE victim").code == 213; },
          [](CFtpConnection& c, const SlowServer&) { EXPECT_EQ(SizeOf(c, "other"), "213 11"); }},
+        // The RNFR that goes along with a SIZE is never completed by a lone RNTO
+        // after the stop: the fresh login holds no RNFR, so a rename sends its own.
+        {"SIZE", "SIZE with RNFR",
+         [](CFtpConnection& c) { return c.Control().SizeAndRenameFrom("victim").code == 213; },
+         [](CFtpConnection& c, const SlowServer& s) {
+             EXPECT_FALSE(c.Control().TakeRenameFrom("victim"));
+             EXPECT_TRUE(s.Has("sub/victim"));
+             EXPECT_TRUE(c.Rename(QStringLiteral("victim"), QStringLiteral("moved")));
+             EXPECT_TRUE(s.Has("sub/moved"));
+         }},
         {"CWD", "CWD",
          [](CFtpConnection& c) { return c.SetCurrentDirectory(QStringLiteral("empty")); },
          [](CFtpConnection& c, const SlowServer&) {

@@ -142,6 +142,9 @@ bool core::Transfer::RunBlockLoop(std::uint64_t length, TransferSource& source, 
     std::size_t done = 0;   // of those, the bytes of finished blocks not yet written
     bool ended = false;
     bool cancelled = false;
+    // A remote sink takes what came at once: where a copy between two servers
+    // breaks, the destination then holds all that had arrived, to resume from.
+    const bool streams = dynamic_cast<RemoteSink*>(&sink) != nullptr;
     try {
         for (;;) {
             while (filled - done >= kBlock &&
@@ -154,7 +157,7 @@ bool core::Transfer::RunBlockLoop(std::uint64_t length, TransferSource& source, 
             }
             if (cancelled || ended)
                 break;
-            if (kBufferSize - filled < kReadChunk) {
+            if (kBufferSize - filled < kReadChunk || (streams && done > 0)) {
                 sink.Write(buffer, done);
                 std::memmove(buffer, buffer + done, filled - done);
                 filled -= done;

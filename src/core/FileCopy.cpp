@@ -1,4 +1,4 @@
-// Copying one file: local to FTP, FTP to local, and FTP to FTP on the same server.
+// Copying one file: local to FTP and FTP to local (FTP to FTP: RemoteCopy.cpp).
 // Every file, find and connection is owned by the call and released on every path.
 #include <QFile>
 #include <memory>
@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "BlockLoop.h"
+#include "CopyGuards.h"
 #include "FtpSite.h"
 #include "Interrupt.h"
 #include "Job.h"
@@ -15,35 +16,10 @@
 #include "RemoteSite.h"
 #include "Transfer.h"
 
-namespace {
-const QString kCopying = QStringLiteral("Copying Files - Please Wait");
-const QString kReady = QStringLiteral("Ready");
-const QString kRetrieving = QStringLiteral("Retrieving Length of FTP File");
-
-// Pane 0 ends every copy with "Ready", however the copy ends.
-class PaneReady {
-public:
-    explicit PaneReady(core::Transfer& dlg) : m_dlg(dlg) { m_dlg.ShowStatus(kCopying); }
-    ~PaneReady() { m_dlg.ShowStatus(kReady); }
-    PaneReady(const PaneReady&) = delete;
-    PaneReady& operator=(const PaneReady&) = delete;
-
-private:
-    core::Transfer& m_dlg;
-};
-
-// An open remote file that is dropped when it goes out of scope on a path that
-// did not close it; the copy has failed (and said so) already.
-template <typename File>
-struct Abandoning {
-    void operator()(File* file) const {
-        file->Abandon();
-        delete file;
-    }
-};
-using RemoteIn = std::unique_ptr<core::RemoteReader, Abandoning<core::RemoteReader>>;
-using RemoteOut = std::unique_ptr<core::RemoteWriter, Abandoning<core::RemoteWriter>>;
-} // namespace
+using copyguards::kRetrieving;
+using copyguards::PaneReady;
+using copyguards::RemoteIn;
+using copyguards::RemoteOut;
 
 QString core::Transfer::RemoteName(const QString& path) const {
     return m_site->Profile().m_name + QLatin1Char(':') + path;
@@ -133,6 +109,7 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
     bool copied = false;
     for (int attempt = 0;;) {
         if (!remote) {
+            copied = false; // what a try before the break copied is not whole
             try {
                 remote.reset(Remote()
                                  ->OpenWrite(destination.store,
@@ -223,6 +200,7 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
     bool copied = false;
     for (int attempt = 0;;) {
         if (!remote) {
+            copied = false; // what a try before the break copied is not whole
             try {
                 remote.reset(Remote()->OpenRead(remotePath, start).release());
             } catch (const RemoteError& error) {
@@ -339,72 +317,4 @@ bool core::Transfer::WaitToResume(int attempt, std::uint64_t copied, std::uint64
         return false;
     }
     return true;
-}
-
-bool core::Transfer::CopyFtpToFtp(const QString& sourcePath, const QString& destinationPath) {
-    return CopyRemoteFile(sourcePath, destinationPath, Target::MayExist);
-}
-
-bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& destinationPath,
-                                    Target target) {
-    PaneReady pane(*this);
-    ShowLine(core::StatusLine::Operation,
-             QStringLiteral("Copying files from FTP Server to FTP Server - Please Wait"));
-    ShowLine(core::StatusLine::Activity, kRetrieving);
-    ShowTransferControls();
-    ShowLine(core::StatusLine::From, RemoteName(sourcePath));
-    ShowLine(core::StatusLine::To, RemoteName(destinationPath));
-    if (!Remote()) {
-        ReportCopyError();
-        return false;
-    }
-    std::optional<std::uint64_t> exact;
-    std::optional<std::uint64_t> listed;
-    RemoteTarget store;
-    std::unique_ptr<RemoteConnection> second;
-    RemoteIn source;
-    RemoteOut destination;
-    try {
-        exact = ServerSize(sourcePath);
-        listed = exact;
-        if (!listed)
-            if (const auto entry = ListedEntry(sourcePath))
-                listed = entry->size;
-        store = PlanRemoteTarget(destinationPath, target);
-        // The main connection carries the destination; the source needs its own.
-        auto openSource = [&] {
-            second = OpenExtraConnection();
-            source.reset(second->OpenRead(sourcePath, 0).release());
-        };
-        // A source the server knows nothing of may not exist: it is opened before
-        // the destination is made. A known one, and its connection, come last, once
-        // the destination's data connection stands: some single-process servers
-        // stall a connection that logs in, or a download that runs, while they
-        // connect out for the upload.
-        if (!listed)
-            openSource();
-        destination.reset(OpenStore(store).release());
-        if (listed)
-            openSource();
-    } catch (const std::exception& error) {
-        const bool stored = destination != nullptr;
-        destination.reset();
-        ReportCopyError(error);
-        if (stored) // a store under the final name is always a new one
-            RemoveUnfinished(store.store);
-        return false;
-    }
-    RemoteSource from(*source);
-    RemoteSink to(*destination);
-    bool copied = RunBlockLoop(listed.value_or(0), from, to, LengthRule::ToEndOfData);
-    // The destination first: its final reply says whether the server kept the data.
-    copied = CloseAfterCopy(copied, destination.get(), source.get());
-    const std::uint64_t received = from.Received();
-    copied = copied && ArrivedWhole(received, exact) && StoredWhole(store.store, received);
-    if (FinishRemoteTarget(store, copied))
-        return true;
-    destination.reset();
-    source.reset();
-    second.reset();
-    return TakeDirectRetry() && CopyRemoteFile(sourcePath, destinationPath, target);
 }

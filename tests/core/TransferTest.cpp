@@ -1,19 +1,23 @@
 // The copy engine with no window at all: what a view hears from it, on which
 // thread, and which typed error each failure turns into, against a real server.
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <gtest/gtest.h>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "FtpServer.h"
 #include "FtpSite.h"
 #include "Job.h"
+#include "TempJournal.h"
 #include "Transfer.h"
 
 namespace {
@@ -26,6 +30,8 @@ public:
     void ShowLine(core::StatusLine line, const QString& text) override {
         Note();
         lines.emplace_back(line, text);
+        if (onLine)
+            onLine(text);
     }
     void ShowStatus(const QString& text) override {
         Note();
@@ -62,6 +68,7 @@ public:
     }
 
     std::vector<std::pair<core::StatusLine, QString>> lines;
+    std::function<void(const QString&)> onLine;
     std::vector<QString> status;
     std::vector<core::TransferError> errors;
     int lastPosition = -1;
@@ -220,11 +227,14 @@ TEST_F(TransferTest, CancelIsToldOnceAndMakesNothing) {
 // A session dropped in the middle of a file: the copy goes on by itself, from
 // where it was where the server allows REST, from the start where it does not,
 // and ends byte-identical.
-class ResumeTest : public testing::TestWithParam<bool> {
+class ResumeFixture : public testing::Test {
 protected:
-    bool Start(int dropAt, bool noRest) {
+    bool Start(int dropAt, bool noRest, const QString& dropIn = {}) {
+        site.Close();
+        QFile::remove(LogPath());
         FtpServer::Options options;
         options.dropAt = dropAt;
+        options.dropIn = dropIn;
         options.noRest = noRest;
         options.transferLog = LogPath();
         server = std::make_unique<FtpServer>(FtpServer::Kind::Pyftpdlib, options);
@@ -264,6 +274,8 @@ protected:
     std::atomic<int> cancel{0};
     core::Transfer transfer{&site, view, cancel};
 };
+
+class ResumeTest : public ResumeFixture, public testing::WithParamInterface<bool> {};
 
 TEST_P(ResumeTest, ADroppedSessionIsResumedByItselfInBothDirections) {
     const bool rest = GetParam();
@@ -306,5 +318,74 @@ TEST_P(ResumeTest, ADroppedSessionIsResumedByItselfInBothDirections) {
 
 INSTANTIATE_TEST_SUITE_P(Rest, ResumeTest, testing::Bool(),
                          [](const auto& info) { return info.param ? "rest" : "no_rest"; });
+
+// Each file of a folder by name, with the hash of its bytes.
+QMap<QString, QByteArray> Tree(const QString& root) {
+    QMap<QString, QByteArray> tree;
+    for (const QString& name : QDir(root).entryList(QDir::Files | QDir::Hidden)) {
+        QFile file(root + QLatin1Char('/') + name);
+        tree[name] = file.open(QIODevice::ReadOnly)
+                         ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                         : QByteArray("unreadable");
+    }
+    return tree;
+}
+
+// A copy from one place on the server to another whose source (RETR) or
+// destination (STOR) session drops goes on from where the destination's part
+// ends; where the server stays away, the copy gives up, and the part it could
+// not remove is named and stays in the journal for the next login.
+TEST_F(ResumeFixture, AServerCopyResumesWhicheverSideDropsAndAGiveUpNamesItsPart) {
+    constexpr int kSize = 3 * 1024 * 1024 + 777;
+    QByteArray data(kSize, Qt::Uninitialized);
+    for (int i = 0; i < kSize; ++i)
+        data[i] = char((unsigned(i) * 40503u) >> 5);
+    struct Case {
+        const char* dropIn;
+        bool gone; // the server is killed at the first reconnect and stays away
+    } cases[] = {{"RETR", false}, {"STOR", false}, {"STOR", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.dropIn) + (c.gone ? ", gone" : ""));
+        ASSERT_TRUE(Start(kSize / 2, false, QString::fromLatin1(c.dropIn)));
+        ASSERT_TRUE(server->WriteFile("src.bin", data));
+        ASSERT_TRUE(server->WriteFile("copy.bin", "old"));
+        const auto before = Tree(server->Root());
+        view.errors.clear();
+        view.lines.clear();
+        view.onLine = [&](const QString& text) {
+            if (c.gone && text == QStringLiteral("Reconnecting (1 of 5)"))
+                server->Kill();
+        };
+        const bool copied = Run([&] { return transfer.CopyFtpToFtp("/src.bin", "/copy.bin"); });
+        view.onLine = nullptr;
+        auto after = Tree(server->Root());
+        if (c.gone) {
+            EXPECT_FALSE(copied);
+            ASSERT_EQ(view.errors.size(), 2u);
+            EXPECT_EQ(view.errors[0].kind, Kind::ResumeGaveUp);
+            EXPECT_EQ(view.errors[1].kind, Kind::PartialLeft);
+            const QString part = view.errors[1].path;
+            EXPECT_EQ(after.remove(part.mid(1)), 1) << part.toStdString();
+            EXPECT_EQ(after, before); // the old file and the source as they were
+            bool journalled = false;
+            for (const auto& entry : tempjournal::Journal().Entries())
+                journalled |= entry.path == part;
+            EXPECT_TRUE(journalled);
+            continue;
+        }
+        EXPECT_TRUE(copied) << (view.errors.empty() ? "" : view.errors[0].detail.toStdString());
+        EXPECT_TRUE(view.errors.empty());
+        const QByteArray whole = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
+        EXPECT_EQ(after, (QMap<QString, QByteArray>{{"copy.bin", whole}, {"src.bin", whole}}));
+        bool reconnecting = false;
+        for (const auto& [line, text] : view.lines)
+            reconnecting |= text == QStringLiteral("Reconnecting (1 of 5)");
+        EXPECT_TRUE(reconnecting);
+        EXPECT_LT(Moved("STOR"), kSize * 11 / 10);
+        // Where the destination broke, what the source had in flight is read again.
+        EXPECT_LT(Moved("RETR"),
+                  std::string_view(c.dropIn) == "RETR" ? kSize * 11 / 10 : kSize * 16 / 10);
+    }
+}
 
 } // namespace

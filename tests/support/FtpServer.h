@@ -46,6 +46,7 @@ public:
         // many bytes of the file (-1: never); REST refused; a line per data
         // transfer (verb, bytes) in this file.
         long long dropAt = -1;
+        QString dropIn = {}; // "RETR" or "STOR": the drop in that one only
         bool noRest = false;
         QString transferLog = {};
     };

@@ -199,6 +199,8 @@ FtpServerLaunch PyftpdlibLaunch(const FtpServerSetup& setup, bool silent) {
              << QStringLiteral("--late-verbs") << setup.options.lateVerbs;
     if (setup.options.dropAt >= 0)
         args << QStringLiteral("--drop-at") << QString::number(setup.options.dropAt);
+    if (!setup.options.dropIn.isEmpty())
+        args << QStringLiteral("--drop-in") << setup.options.dropIn;
     if (setup.options.noRest)
         args << QStringLiteral("--no-rest");
     if (!setup.options.transferLog.isEmpty())

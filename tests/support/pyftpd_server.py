@@ -5,7 +5,8 @@ usage: pyftpd_server.py --root DIR --port N [--user U --password P]
                         [--refuse-active | --blackhole-active] [--no-mlsd] [--silent]
                         [--max-per-ip N] [--raw-names]
                         [--late-ms N --late-verbs DELE,MKD,...]
-                        [--drop-at BYTES] [--no-rest] [--transfer-log FILE]
+                        [--drop-at BYTES [--drop-in RETR|STOR]] [--no-rest]
+                        [--transfer-log FILE]
 
 --raw-names acts like a server without UTF-8: names go out and come in as the
 bytes they have on disk, and FEAT does not offer UTF8. The environment variable
@@ -15,9 +16,10 @@ VELMAR_PYFTPD_RAW_NAMES=1 sets it too.
 handling nothing else meanwhile: an ABOR sent during the wait is answered after
 the late reply, as a busy server would.
 
---drop-at closes the whole session once in RETR and once in STOR when that many
-bytes of the file have moved; --no-rest refuses REST; --transfer-log gets a line
-per data transfer, its verb and the bytes it moved.
+--drop-at closes the whole session once in RETR and once in STOR (or only in the
+verb --drop-in names) when that many bytes of the file have moved; --no-rest
+refuses REST; --transfer-log gets a line per data transfer, its verb and the
+bytes it moved.
 
 --blackhole-active acts like a server behind a firewall that drops its connections
 back to the client: PORT/EPRT are accepted, the data command then waits for a
@@ -48,7 +50,7 @@ def add_drops(handler, args):
     # The whole session, control and data, closes once in RETR and once in STOR
     # when that many bytes of the file have moved, as when a link goes down.
     from pyftpdlib.handlers import DTPHandler
-    armed = {"RETR": args.drop_at >= 0, "STOR": args.drop_at >= 0}
+    armed = {verb: args.drop_at >= 0 and args.drop_in in ("", verb) for verb in ("RETR", "STOR")}
 
     def note(verb, count):
         if args.transfer_log:
@@ -195,6 +197,7 @@ def main():
     parser.add_argument("--late-ms", type=int, default=0)
     parser.add_argument("--late-verbs", default="DELE")
     parser.add_argument("--drop-at", type=int, default=-1)
+    parser.add_argument("--drop-in", default="", choices=["", "RETR", "STOR"])
     parser.add_argument("--no-rest", action="store_true")
     parser.add_argument("--transfer-log", default="")
     parser.add_argument("--raw-names", action="store_true",

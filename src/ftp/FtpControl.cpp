@@ -353,7 +353,7 @@ FtpReply FtpControl::Command(const std::string& command) {
             // One fresh login per command: a connection that breaks again right
             // after it is not made a third time.
             if (lost && (attempt > 0 || m_reconnects != reconnects)) {
-                m_givenUp = true;
+                GiveUpAfterLoss();
                 m_lostReason = e.Message();
             }
             if (!lost || m_givenUp || !Repeatable(command))
@@ -396,6 +396,7 @@ bool FtpControl::CommandOk(const std::string& command, int replyClass, FtpReply*
 
 void FtpControl::Quit() {
     m_givenUp = true; // closed on purpose: nothing makes it afresh, not even for QUIT
+    m_lossGivenUp = false;
     if (!Alive())
         return;
     try {

@@ -199,6 +199,9 @@ private:
     bool m_up = false;      // logged in once: a loss from then on may be made good
     bool m_dialing = false; // a fresh login runs
     bool m_givenUp = false; // closed on purpose, or a fresh login failed
+    bool m_lossGivenUp = false; // given up after a loss: tried again a while later
+    Clock::time_point m_givenUpAt{};
+    void GiveUpAfterLoss();
     QString m_lostReason;   // why it was given up after a loss
     bool m_replyOwed = false;
     bool m_cutShort = false;

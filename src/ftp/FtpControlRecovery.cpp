@@ -13,6 +13,7 @@ namespace {
 constexpr std::size_t kMaxTrail = 256;
 // What an abort may take once the user has asked to stop: the window waits for it.
 constexpr int kStoppedAbortMs = 500;
+constexpr std::chrono::seconds kLoginAgainAfter{1};
 
 } // namespace
 
@@ -131,10 +132,19 @@ bool FtpControl::Reconnect() {
         m_cwdTrail = trail;
         // A stop leaves the next try to the next command (ReconnectDue); a server
         // that cannot be reached or refuses the login is not tried again.
-        m_givenUp = !ftp::Interrupted() && e.m_dwError != ERROR_INTERNET_OPERATION_CANCELLED;
+        if (!ftp::Interrupted() && e.m_dwError != ERROR_INTERNET_OPERATION_CANCELLED)
+            GiveUpAfterLoss();
+        else
+            m_givenUp = false;
         m_lostReason = e.Message();
         return false;
     }
+}
+
+void FtpControl::GiveUpAfterLoss() {
+    m_givenUp = true;
+    m_lossGivenUp = true;
+    m_givenUpAt = Clock::now();
 }
 
 bool FtpControl::WillRedial() const {
@@ -175,6 +185,13 @@ bool FtpControl::ClosedWhileIdle() {
 
 void FtpControl::RedialIfLost() {
     ftp::ThrowIfInterrupted();
+    // A server that went away may be back a moment later: a connection given up
+    // after a failed fresh login tries one again once a second has passed (a
+    // resumed copy waits 1 to 16 s between its tries); sooner, it fails at once.
+    if (m_givenUp && m_lossGivenUp && Clock::now() - m_givenUpAt >= kLoginAgainAfter) {
+        m_givenUp = false;
+        m_lossGivenUp = false;
+    }
     if (m_dialing || m_givenUp || !m_up || m_reconnectDue)
         return;
     if (Alive() && !ClosedWhileIdle())

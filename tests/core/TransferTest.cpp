@@ -340,12 +340,16 @@ TEST_F(ResumeFixture, AServerCopyResumesWhicheverSideDropsAndAGiveUpNamesItsPart
     QByteArray data(kSize, Qt::Uninitialized);
     for (int i = 0; i < kSize; ++i)
         data[i] = char((unsigned(i) * 40503u) >> 5);
+    // The server is killed at the first reconnect, and back at the second
+    // (Brief) or never (ForGood).
+    enum class Away { No, Brief, ForGood };
     struct Case {
         const char* dropIn;
-        bool gone; // the server is killed at the first reconnect and stays away
-    } cases[] = {{"RETR", false}, {"STOR", false}, {"STOR", true}};
+        Away away;
+    } cases[] = {
+        {"RETR", Away::No}, {"STOR", Away::No}, {"STOR", Away::Brief}, {"STOR", Away::ForGood}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.dropIn) + (c.gone ? ", gone" : ""));
+        SCOPED_TRACE(std::string(c.dropIn) + " away " + std::to_string(int(c.away)));
         ASSERT_TRUE(Start(kSize / 2, false, QString::fromLatin1(c.dropIn)));
         ASSERT_TRUE(server->WriteFile("src.bin", data));
         ASSERT_TRUE(server->WriteFile("copy.bin", "old"));
@@ -353,13 +357,15 @@ TEST_F(ResumeFixture, AServerCopyResumesWhicheverSideDropsAndAGiveUpNamesItsPart
         view.errors.clear();
         view.lines.clear();
         view.onLine = [&](const QString& text) {
-            if (c.gone && text == QStringLiteral("Reconnecting (1 of 5)"))
+            if (c.away != Away::No && text == QStringLiteral("Reconnecting (1 of 5)"))
                 server->Kill();
+            if (c.away == Away::Brief && text == QStringLiteral("Reconnecting (2 of 5)"))
+                server->Restart();
         };
         const bool copied = Run([&] { return transfer.CopyFtpToFtp("/src.bin", "/copy.bin"); });
         view.onLine = nullptr;
         auto after = Tree(server->Root());
-        if (c.gone) {
+        if (c.away == Away::ForGood) {
             EXPECT_FALSE(copied);
             ASSERT_EQ(view.errors.size(), 2u);
             EXPECT_EQ(view.errors[0].kind, Kind::ResumeGaveUp);
@@ -381,6 +387,8 @@ TEST_F(ResumeFixture, AServerCopyResumesWhicheverSideDropsAndAGiveUpNamesItsPart
         for (const auto& [line, text] : view.lines)
             reconnecting |= text == QStringLiteral("Reconnecting (1 of 5)");
         EXPECT_TRUE(reconnecting);
+        if (c.away == Away::Brief)
+            continue; // the server back drops again: the bytes add up differently
         EXPECT_LT(Moved("STOR"), kSize * 11 / 10);
         // Where the destination broke, what the source had in flight is read again.
         EXPECT_LT(Moved("RETR"),

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "FtpConnection.h"
 #include "FtpSite.h"
 #include "Interrupt.h"
 #include "Job.h"
@@ -206,8 +207,13 @@ bool ParallelBatch::OpenPool(Worker& worker) {
     };
     if (!m_owner.m_site)
         return worker.slot == 0;
-    // Alone, a worker needs no connection beside the main one.
-    const bool alone = m_workers.size() == 1;
+    // Alone, a worker needs no connection beside the main one for one file, nor
+    // beside a main one that takes its data passively. For several, an active
+    // main one costs each file a round trip (PORT) that a passive pool
+    // connection saves: one login buys that back after a few files.
+    const CFtpConnection* main = m_owner.m_site->Connection();
+    const bool alone = m_workers.size() == 1 &&
+                       (m_files.size() == 1 || !main || main->IsPassive());
     if (!alone && open(worker.own))
         worker.transfer->UseConnection(worker.own.get());
     else if (worker.slot > 0)

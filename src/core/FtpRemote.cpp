@@ -227,9 +227,11 @@ std::optional<std::uint64_t> FtpRemote::Size(const QString& path) {
         return std::nullopt;
     FtpReply reply;
     try {
-        // The size of a temporary name is asked just before it is renamed into
-        // place: its RNFR goes along, and saves the rename a round trip.
-        if (transferpaths::IsTempPath(path) && !control.m_openFile)
+        // The size of a temporary name just stored is asked before it is renamed
+        // into place: its RNFR goes along, and saves the rename a round trip. (A
+        // resume's SIZE is followed by REST, which a strict server might refuse
+        // after an RNFR.)
+        if (transferpaths::IsTempPath(path) && !control.m_openFile && control.StoredJustNow())
             reply = control.SizeAndRenameFrom(arg);
         else if (!control.CommandOk("SIZE " + arg, 2, &reply))
             return std::nullopt;

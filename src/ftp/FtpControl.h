@@ -80,6 +80,10 @@ public:
     // next needs only its RNTO (TakeRenameFrom). An RNFR left unused moves
     // nothing; the server forgets it at its next RNFR, and with the session.
     FtpReply SizeAndRenameFrom(const std::string& arg);
+    // An upload's final reply said the file is stored; StoredJustNow() holds
+    // until the next command: the file's rename is what usually follows.
+    void NoteStored() { m_storedSent = m_sent, m_storedLogin = m_reconnects; }
+    bool StoredJustNow() const { return m_storedSent == m_sent && m_storedLogin == m_reconnects; }
     // Whether the server holds an RNFR of arg from SizeAndRenameFrom, with
     // nothing sent since and no fresh login between; asked once.
     bool TakeRenameFrom(const std::string& arg);
@@ -196,18 +200,20 @@ private:
     int m_reconnects = 0;
     bool m_dead = true;
     bool m_reconnectDue = false;
-    bool m_up = false;      // logged in once: a loss from then on may be made good
-    bool m_dialing = false; // a fresh login runs
-    bool m_givenUp = false; // closed on purpose, or a fresh login failed
+    bool m_up = false;          // logged in once: a loss from then on may be made good
+    bool m_dialing = false;     // a fresh login runs
+    bool m_givenUp = false;     // closed on purpose, or a fresh login failed
     bool m_lossGivenUp = false; // given up after a loss: tried again a while later
     Clock::time_point m_givenUpAt{};
     void GiveUpAfterLoss();
-    QString m_lostReason;   // why it was given up after a loss
+    QString m_lostReason; // why it was given up after a loss
     bool m_replyOwed = false;
     bool m_cutShort = false;
     bool m_passive = false;
     bool m_noEpsv = false;
     std::uint64_t m_sent = 0; // sends so far, to tell that nothing went between two
+    std::uint64_t m_storedSent = ~std::uint64_t(0); // m_sent when the last upload ended
+    int m_storedLogin = 0;
     std::string m_renameFrom; // the path of an RNFR the server holds, sent as m_sent
     std::uint64_t m_renameSent = 0;
     int m_renameLogin = 0;

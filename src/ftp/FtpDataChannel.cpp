@@ -241,4 +241,6 @@ void FtpDataChannel::Close() {
         throw CInternetException(ERROR_INTERNET_EXTENDED_ERROR,
                                  QStringLiteral("The server did not store the file: ") +
                                      ReplyText(reply));
+    if (m_control)
+        m_control->NoteStored();
 }

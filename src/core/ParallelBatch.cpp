@@ -208,12 +208,14 @@ bool ParallelBatch::OpenPool(Worker& worker) {
     if (!m_owner.m_site)
         return worker.slot == 0;
     // Alone, a worker needs no connection beside the main one for one file, nor
-    // beside a main one that takes its data passively. For several, an active
-    // main one costs each file a round trip (PORT) that a passive pool
+    // beside a main one that takes its data passively, nor where the server
+    // limits connections (one just closed may still count). For several, an
+    // active main one costs each file a round trip (PORT) that a passive pool
     // connection saves: one login buys that back after a few files.
     const CFtpConnection* main = m_owner.m_site->Connection();
     const bool alone = m_workers.size() == 1 &&
-                       (m_files.size() == 1 || !main || main->IsPassive());
+                       (m_files.size() == 1 || !main || main->IsPassive() ||
+                        m_owner.m_site->ConnectionLimit() > 0);
     if (!alone && open(worker.own))
         worker.transfer->UseConnection(worker.own.get());
     else if (worker.slot > 0)

@@ -231,9 +231,18 @@ std::optional<std::uint64_t> FtpRemote::Size(const QString& path) {
         // into place: its RNFR goes along, and saves the rename a round trip. (A
         // resume's SIZE is followed by REST, which a strict server might refuse
         // after an RNFR.)
-        if (transferpaths::IsTempPath(path) && !control.m_openFile && control.StoredJustNow())
-            reply = control.SizeAndRenameFrom(arg);
-        else if (!control.CommandOk("SIZE " + arg, 2, &reply))
+        bool asked = false;
+        if (transferpaths::IsTempPath(path) && !control.m_openFile && control.StoredJustNow()) {
+            try {
+                reply = control.SizeAndRenameFrom(arg);
+                asked = true;
+            } catch (const CInternetException&) {
+                if (!control.WillRedial())
+                    throw; // a stop, or no way back: as a lone SIZE would end
+            }
+        }
+        // Alone, SIZE is sent again on a fresh login after a loss.
+        if (!asked && !control.CommandOk("SIZE " + arg, 2, &reply))
             return std::nullopt;
         if (reply.code != 213)
             return std::nullopt;

@@ -6,6 +6,7 @@
 // usage: shaped_bench [--size-mib N] [--rounds N] [--rate 40mbit] [--burst 256kb]
 //                     [--only vsftpd|pyftpdlib]
 #include <QApplication>
+#include "Await.h"
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -90,14 +91,14 @@ bool Measure(const Served& site, const QString& big, qint64 size, int rounds, co
     auto gone = [](const QString& path) { return [path] { QFile::remove(path); }; };
 
     const double upOurs = Best(rounds, gone(site.root + "/ours.bin"), [&] {
-        return dlg.CopyLocalToFtp(big, "/ours.bin") && whole(site.root + "/ours.bin");
+        return Await(dlg.CopyLocalToFtp(big, "/ours.bin")) && whole(site.root + "/ours.bin");
     });
     const double upCurl = Best(rounds, gone(site.root + "/curl.bin"), [&] {
         return Run("curl", curl + QStringList{"-T", big, url + "curl.bin"}) &&
                whole(site.root + "/curl.bin");
     });
     const double downOurs = Best(rounds, gone(dir + "/down-ours.bin"), [&] {
-        return dlg.CopyFtpToLocal("/ours.bin", dir + "/down-ours.bin") &&
+        return Await(dlg.CopyFtpToLocal("/ours.bin", dir + "/down-ours.bin")) &&
                whole(dir + "/down-ours.bin");
     });
     const double downCurl = Best(rounds, gone(dir + "/down-curl.bin"), [&] {

@@ -4,6 +4,7 @@
 //
 // usage: tls_bench [--size-mib N] [--rounds N] [--curl-tls12]
 #include <QApplication>
+#include "Await.h"
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -139,7 +140,7 @@ int main(int argc, char** argv) {
                 rounds, g_curlTls12 ? ", curl held to TLS 1.2" : "");
     const double upOurs = Best(
         rounds, removing(served + "ours.bin"),
-        [&] { return dlg.CopyLocalToFtp(big, "/ours.bin") && sizeIs(served + "ours.bin"); },
+        [&] { return Await(dlg.CopyLocalToFtp(big, "/ours.bin")) && sizeIs(served + "ours.bin"); },
         "our upload");
     const double upCurl = Best(
         rounds, removing(served + "curl.bin"),
@@ -152,7 +153,7 @@ int main(int argc, char** argv) {
     const QString downCurl = local.path() + "/down-curl.bin";
     const double dOurs = Best(
         rounds, removing(downOurs),
-        [&] { return dlg.CopyFtpToLocal("/ours.bin", downOurs) && sizeIs(downOurs); },
+        [&] { return Await(dlg.CopyFtpToLocal("/ours.bin", downOurs)) && sizeIs(downOurs); },
         "our download");
     const double dCurl = Best(
         rounds, removing(downCurl),

@@ -6,6 +6,7 @@
 //
 // usage: transfer_bench [--size-mib N] [--rounds N]
 #include <QApplication>
+#include "Await.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -152,7 +153,7 @@ int main(int argc, char** argv) {
     std::printf("file of %lld MiB, best of %d rounds, vsftpd on 127.0.0.1\n", sizeMiB, rounds);
     const double upOurs = Best(
         rounds, removeServed("ours.bin"),
-        [&] { return dlg.CopyLocalToFtp(big, "/ours.bin") && SizeOf(served + "ours.bin") == size; },
+        [&] { return Await(dlg.CopyLocalToFtp(big, "/ours.bin")) && SizeOf(served + "ours.bin") == size; },
         "our upload");
     const double upCurl = Best(
         rounds, removeServed("curl.bin"),
@@ -166,7 +167,7 @@ int main(int argc, char** argv) {
     const double downOurs = Best(
         rounds, removeLocal("down-ours.bin"),
         [&] {
-            return dlg.CopyFtpToLocal("/ours.bin", local.path() + "/down-ours.bin") &&
+            return Await(dlg.CopyFtpToLocal("/ours.bin", local.path() + "/down-ours.bin")) &&
                    SizeOf(local.path() + "/down-ours.bin") == size;
         },
         "our download");
@@ -198,7 +199,7 @@ int main(int argc, char** argv) {
     int round = 0;
     const double folderOurs = Best(
         rounds, [&] { ++round; },
-        [&] { return dlg.CopyFolderLocalToFtp(tree, QStringLiteral("/ours%1").arg(round)); },
+        [&] { return Await(dlg.CopyFolderLocalToFtp(tree, QStringLiteral("/ours%1").arg(round))); },
         "our folder copy");
     int lftpRound = 0;
     const double folderLftp = Best(

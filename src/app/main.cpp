@@ -107,6 +107,8 @@ int main(int argc, char** argv) {
         delete app.m_pMainWnd;
         app.m_pMainWnd = nullptr;
         const int exitCode = app.ExitInstance();
+        // The goodbyes to the servers, sent off the interface thread, end here.
+        core::JoinBackgroundWork();
         if (result == 0)
             result = exitCode;
     }

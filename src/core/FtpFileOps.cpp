@@ -46,17 +46,17 @@ OpErrorKind KindOfRemote(const RemoteError& e) {
     return OpErrorKind::Failed;
 }
 
-// Runs step as a job and turns what it throws into the operation's result. An
+// Runs step with cancel as its stop request and turns what it throws into the
+// operation's result. An
 // FTP connection takes ftpStep, with the FTP classes' own account of a failure;
 // any other takes step over the remote-site interface.
 template <typename FtpStep, typename Step>
-OpResult AsJob(FileOp op, const QString& path, RemoteConnection* remote,
+OpResult Guarded(FileOp op, const QString& path, RemoteConnection* remote,
                const std::atomic<int>* cancel, FtpStep&& ftpStep, Step&& step) {
     if (!remote)
         return OpResult::Error(op, OpErrorKind::Failed, path, kNoConnection);
     auto* ftp = dynamic_cast<FtpRemote*>(remote);
-    try {
-        return Run(
+    return RunHere(
             [&]() -> OpResult {
                 if (ftp::Interrupted())
                     return Stopped(op, path);
@@ -75,16 +75,12 @@ OpResult AsJob(FileOp op, const QString& path, RemoteConnection* remote,
                 }
             },
             cancel);
-    } catch (const std::exception& e) {
-        // Another operation holds the connection: nothing was done.
-        return OpResult::Error(op, OpErrorKind::Failed, path, QString::fromLocal8Bit(e.what()));
-    }
 }
 
 template <typename Generic>
 OpResult OneCommand(FileOp op, const char* verb, RemoteConnection* connection,
                     const QString& path, const std::atomic<int>* cancel, Generic generic) {
-    return AsJob(
+    return Guarded(
         op, path, connection, cancel,
         [&](CFtpConnection& c) {
             QString words;
@@ -198,7 +194,7 @@ OpResult RenameOverFtp(CFtpConnection& c, const QString& from, const QString& to
 OpResult RenameFtp(RemoteConnection* connection, const QString& from, const QString& to,
                    const std::atomic<int>* cancel) {
     constexpr FileOp op = FileOp::Rename;
-    return AsJob(
+    return Guarded(
         op, to, connection, cancel,
         [&](CFtpConnection& c) { return RenameOverFtp(c, from, to); },
         [&](RemoteConnection& c) {
@@ -213,19 +209,15 @@ FtpFound FindFtpPath(RemoteConnection* connection, const QString& path,
                      const std::atomic<int>* cancel) {
     if (!connection)
         return FtpFound::LookupFailed;
-    try {
-        return Run(
-            [&] {
-                try {
-                    return connection->Stat(path) ? FtpFound::Something : FtpFound::Nothing;
-                } catch (const RemoteError&) {
-                    return FtpFound::LookupFailed;
-                }
-            },
-            cancel);
-    } catch (const std::exception&) {
-        return FtpFound::LookupFailed;
-    }
+    return RunHere(
+        [&] {
+            try {
+                return connection->Stat(path) ? FtpFound::Something : FtpFound::Nothing;
+            } catch (const RemoteError&) {
+                return FtpFound::LookupFailed;
+            }
+        },
+        cancel);
 }
 
 FtpLookUp LookUpFtp(RemoteConnection* connection, const QString& path,
@@ -234,7 +226,7 @@ FtpLookUp LookUpFtp(RemoteConnection* connection, const QString& path,
     if (!connection)
         return result;
     try {
-        result.entry = Run([&] { return connection->Stat(path); }, cancel);
+        result.entry = RunHere([&] { return connection->Stat(path); }, cancel);
         result.failed = false;
     } catch (const std::exception&) {
         result.entry.reset();

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <optional>
 
+#include "Job.h"
 #include "OpResult.h"
 #include "RemoteSite.h"
 
@@ -14,10 +15,9 @@ namespace core {
 class RemoteConnection;
 }
 
-// Create, rename and delete on the FTP side, each as a job: called on the
-// interface thread it runs on a worker while the interface keeps handling its
-// events; called on a worker already it runs there. cancel, when given, is the
-// stop request. A stop that comes while the server's reply is due closes the
+// Create, rename and delete on the remote side, each on the calling thread: a
+// job's worker (the views await them through core::Job). cancel, when given, is
+// the stop request. A stop that comes while the server's reply is due closes the
 // connection (the FTP classes do so), so that reply is never read as another
 // command's; the result then says Cancelled.
 namespace core {
@@ -39,7 +39,7 @@ OpResult DeleteFtpFile(RemoteConnection* connection, const QString& path,
 OpResult DeleteEmptyFtpFolder(RemoteConnection* connection, const QString& path,
                               const std::atomic<int>* cancel = nullptr);
 
-// A path's own entry (a link itself), looked up as a job.
+// A path's own entry (a link itself).
 struct FtpLookUp {
     bool failed = true; // the look-up itself failed: nothing is known
     std::optional<RemoteEntry> entry;
@@ -62,6 +62,20 @@ FtpFound FindFtpPath(RemoteConnection* connection, const QString& path,
 // is sent once it has come).
 bool FtpPathCommand(CFtpConnection& connection, const char* verb, const QString& path,
                     QString& words, int replyClass = 2);
+
+// One of the operations above as a job, for a task of the views: a job refused
+// because another one holds the connection comes back as a failure of op at path
+// that touched nothing.
+template <typename Fn>
+Task<OpResult> OpJob(FileOp op, Fn fn, QString path, const std::atomic<int>* cancel = nullptr) {
+    QString busy;
+    try {
+        co_return co_await Job(std::move(fn), cancel);
+    } catch (const JobBusy& e) {
+        busy = QString::fromLocal8Bit(e.what());
+    }
+    co_return OpResult::Error(op, OpErrorKind::Failed, path, busy);
+}
 
 // Whether an exception from the FTP classes is a stop on request.
 bool IsCancel(const CInternetException& e);

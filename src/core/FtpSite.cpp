@@ -7,6 +7,7 @@
 #include "RemoteSite.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace core {
@@ -18,16 +19,18 @@ namespace {
 void CloseOffUi(std::unique_ptr<RemoteConnection> remote, std::unique_ptr<CFtpConnection> connection) {
     if (!connection && !remote)
         return;
-    auto close = [&] {
-        remote.reset();
-        if (connection)
-            connection->Close();
+    auto shared = std::make_shared<std::pair<std::unique_ptr<RemoteConnection>,
+                                             std::unique_ptr<CFtpConnection>>>(
+        std::move(remote), std::move(connection));
+    auto close = [shared] {
+        shared->first.reset();
+        if (shared->second)
+            shared->second->Close();
     };
-    if (OnUiThread() && !JobRunning()) {
-        Run(close);
-        return;
-    }
-    close();
+    if (OnUiThread())
+        RunInBackground(close);
+    else
+        close();
 }
 } // namespace
 

@@ -192,19 +192,13 @@ OpResult FtpTreeDelete::Result() const {
 
 OpResult DeleteFtpTree(RemoteConnection* connection, const QString& path,
                        const std::atomic<int>* cancel, DeleteProgress progress) {
-    try {
-        return core::Run(
-            [&] {
-                FtpTreeDelete walk(connection, std::move(progress));
-                walk.Run(path);
-                return walk.Result();
-            },
-            cancel);
-    } catch (const std::exception& e) {
-        // Another operation holds the connection: nothing was deleted.
-        return OpResult::Error(FileOp::DeleteFolder, OpErrorKind::Failed, path,
-                               QString::fromLocal8Bit(e.what()));
-    }
+    return RunHere(
+        [&] {
+            FtpTreeDelete walk(connection, std::move(progress));
+            walk.Run(path);
+            return walk.Result();
+        },
+        cancel);
 }
 
 } // namespace core

@@ -69,8 +69,8 @@ private:
     bool m_lost = false; // the connection was lost and could not be made again
 };
 
-// The tree delete as a job (see FtpFileOps.h): off the interface thread, with
-// cancel as its stop request.
+// The tree delete on the calling thread (see FtpFileOps.h), with cancel as its
+// stop request.
 OpResult DeleteFtpTree(RemoteConnection* connection, const QString& path,
                        const std::atomic<int>* cancel = nullptr, DeleteProgress progress = {});
 

@@ -113,12 +113,7 @@ OpResult DeleteLocalTreeNow(const QString& path, const DeleteProgress& progress)
 
 OpResult DeleteLocalTree(const QString& path, const std::atomic<int>* cancel,
                          DeleteProgress progress) {
-    try {
-        return Run([&] { return DeleteLocalTreeNow(path, progress); }, cancel);
-    } catch (const std::exception& e) {
-        return OpResult::Error(FileOp::DeleteFolder, OpErrorKind::Failed, path,
-                               QString::fromLocal8Bit(e.what()));
-    }
+    return RunHere([&] { return DeleteLocalTreeNow(path, progress); }, cancel);
 }
 
 } // namespace core

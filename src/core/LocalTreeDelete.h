@@ -18,7 +18,7 @@ namespace core {
 // entry; a stopped walk reports what it deleted and what is left.
 OpResult DeleteLocalTreeNow(const QString& path, const DeleteProgress& progress = {});
 
-// The same as a job, off the interface thread, with cancel as its stop request.
+// The same with cancel as its stop request.
 OpResult DeleteLocalTree(const QString& path, const std::atomic<int>* cancel = nullptr,
                          DeleteProgress progress = {});
 

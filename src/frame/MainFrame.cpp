@@ -1,5 +1,7 @@
 #include "MainFrame.h"
 
+#include <QAbstractItemDelegate>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,6 +11,7 @@
 #include <QStatusTipEvent>
 #include <QWindowStateChangeEvent>
 
+#include "InputHold.h"
 #include "Job.h"
 #include "MyListView.h"
 #include "MyTreeView.h"
@@ -23,6 +26,7 @@ const char* const kPaneSizers[3] = {"", "Local: 10000 Items ", "FTP: 15000 Items
 
 CMainFrame::CMainFrame(CVelmarApp* app) : m_app(app) {
     setObjectName(QStringLiteral("mainFrame"));
+    new InputHold(this);
     setWindowIcon(CVelmarDoc::AppIcon());
     setWindowTitle(QStringLiteral("Velmar98"));
     auto* bar = new QStatusBar(this);
@@ -71,6 +75,11 @@ void CMainFrame::ListenToTheSite() {
 
 CMainFrame::~CMainFrame() {
     SaveSettings();
+    // The window is hidden on its way out while the panes still stand; a label
+    // edit left open would end then, and call back into a frame that is gone.
+    for (QAbstractItemView* view : findChildren<QAbstractItemView*>())
+        if (QAbstractItemDelegate* delegate = view->itemDelegate())
+            delegate->disconnect(view);
 }
 
 QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, const QString& prompt) {

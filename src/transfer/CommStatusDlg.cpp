@@ -194,14 +194,24 @@ void CCommStatusDlg::BuildControls() {
     connect(button(IDC_HELP), &QPushButton::clicked, this, &CCommStatusDlg::OnHelp);
 }
 
-bool CCommStatusDlg::AsJob(const std::function<bool()>& body) {
-    bool result = false;
+template <typename Body>
+core::Task<bool> CCommStatusDlg::AsJob(Body body) {
     try {
-        core::RunJob([&] { result = body(); }, &m_cancel, m_created);
+        co_return co_await core::Job(body, &m_cancel);
     } catch (const core::JobBusy&) {
         // The connection serves one operation at a time; a second one started
         // meanwhile (the main window is locked, so only from a timer or a late
         // event) is refused whole, before it has touched anything.
+    }
+    ReportBusy();
+    co_return false;
+}
+
+bool CCommStatusDlg::AsBlockingJob(const std::function<bool()>& body) {
+    bool result = false;
+    try {
+        core::RunJob([&] { result = body(); }, &m_cancel, m_created);
+    } catch (const core::JobBusy&) {
         ReportBusy();
         return false;
     }
@@ -209,11 +219,11 @@ bool CCommStatusDlg::AsJob(const std::function<bool()>& body) {
 }
 
 bool CCommStatusDlg::Connect() {
-    return AsJob([this] { return m_transfer->Connect(); });
+    return AsBlockingJob([this] { return m_transfer->Connect(); });
 }
 
 void CCommStatusDlg::ReadFtpDirectory() {
-    AsJob([this] {
+    AsBlockingJob([this] {
         m_transfer->ReadFtpDirectory();
         return true;
     });
@@ -222,7 +232,7 @@ void CCommStatusDlg::ReadFtpDirectory() {
 core::FolderRead CCommStatusDlg::ReadFtpFolder(const QString& path) {
     core::FolderRead result;
     try {
-        AsJob([&] {
+        AsBlockingJob([&] {
             result = m_transfer->ReadFolder(path);
             return result.read;
         });
@@ -238,31 +248,33 @@ bool CCommStatusDlg::Refused(const std::optional<core::TransferError>& refusal) 
     return refusal.has_value();
 }
 
-bool CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
+core::Task<bool> CCommStatusDlg::CopyLocalToFtp(QString localPath, QString remotePath) {
     if (Refused(copychecks::SourceRefusal(localPath)))
-        return false;
-    return AsJob([&] { return m_transfer->CopyLocalToFtp(localPath, remotePath); });
+        co_return false;
+    co_return co_await AsJob([&] { return m_transfer->CopyLocalToFtp(localPath, remotePath); });
 }
 
-bool CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
+core::Task<bool> CCommStatusDlg::CopyFtpToLocal(QString remotePath, QString localPath) {
     // Before the server is asked for anything: nothing is fetched to be thrown away.
     if (Refused(copychecks::DownloadRefusal(remotePath, localPath)))
-        return false;
-    return AsJob([&] { return m_transfer->CopyFtpToLocal(remotePath, localPath); });
+        co_return false;
+    co_return co_await AsJob([&] { return m_transfer->CopyFtpToLocal(remotePath, localPath); });
 }
 
-bool CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
-    return AsJob([&] { return m_transfer->CopyFtpToFtp(sourcePath, destinationPath); });
+core::Task<bool> CCommStatusDlg::CopyFtpToFtp(QString sourcePath, QString destinationPath) {
+    co_return co_await AsJob(
+        [&] { return m_transfer->CopyFtpToFtp(sourcePath, destinationPath); });
 }
 
-bool CCommStatusDlg::CopyFiles(std::vector<core::BatchFile> files) {
+core::Task<bool> CCommStatusDlg::CopyFiles(std::vector<core::BatchFile> files) {
     using Way = core::BatchFile::Way;
     if (files.size() == 1) {
-        const core::BatchFile& file = files.front();
+        const core::BatchFile file = files.front();
         if (file.way == Way::Upload)
-            return CopyLocalToFtp(file.source, file.destination);
-        return file.way == Way::Download ? CopyFtpToLocal(file.source, file.destination)
-                                         : CopyFtpToFtp(file.source, file.destination);
+            co_return co_await CopyLocalToFtp(file.source, file.destination);
+        if (file.way == Way::Download)
+            co_return co_await CopyFtpToLocal(file.source, file.destination);
+        co_return co_await CopyFtpToFtp(file.source, file.destination);
     }
     // The files before the first refused one are copied; then it is told.
     std::optional<core::TransferError> refusal;
@@ -274,25 +286,28 @@ bool CCommStatusDlg::CopyFiles(std::vector<core::BatchFile> files) {
         return refusal.has_value();
     };
     files.erase(std::find_if(files.begin(), files.end(), refused), files.end());
-    if (!files.empty() && !AsJob([&] { return m_transfer->CopyBatch(files); }))
-        return false;
-    return !Refused(refusal);
+    if (!files.empty()) {
+        const bool copied = co_await AsJob([&] { return m_transfer->CopyBatch(files); });
+        if (!copied)
+            co_return false;
+    }
+    co_return !Refused(refusal);
 }
 
-bool CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {
-    return AsJob([&] { return m_transfer->CopyFolderLocalToFtp(source, destination); });
+core::Task<bool> CCommStatusDlg::CopyFolderLocalToFtp(QString source, QString destination) {
+    co_return co_await AsJob([&] { return m_transfer->CopyFolderLocalToFtp(source, destination); });
 }
 
-bool CCommStatusDlg::CopyFolderFtpToLocal(QString source, QString destination) {
-    return AsJob([&] { return m_transfer->CopyFolderFtpToLocal(source, destination); });
+core::Task<bool> CCommStatusDlg::CopyFolderFtpToLocal(QString source, QString destination) {
+    co_return co_await AsJob([&] { return m_transfer->CopyFolderFtpToLocal(source, destination); });
 }
 
-bool CCommStatusDlg::CopyFolderFtpToFtp(QString source, QString destination) {
-    return AsJob([&] { return m_transfer->CopyFolderFtpToFtp(source, destination); });
+core::Task<bool> CCommStatusDlg::CopyFolderFtpToFtp(QString source, QString destination) {
+    co_return co_await AsJob([&] { return m_transfer->CopyFolderFtpToFtp(source, destination); });
 }
 
-bool CCommStatusDlg::CopyLocalToLocal(QString source, QString destination) {
-    return AsJob([&] { return m_transfer->CopyLocalToLocal(source, destination); });
+core::Task<bool> CCommStatusDlg::CopyLocalToLocal(QString source, QString destination) {
+    co_return co_await AsJob([&] { return m_transfer->CopyLocalToLocal(source, destination); });
 }
 
 void CCommStatusDlg::SetDlgItemText(int id, const QString& text) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Parallel.h"
+#include "Task.h"
 #include "Transfer.h"
 
 class CFrameBase;
@@ -110,21 +111,21 @@ public:
     // site's listing.
     core::FolderRead ReadFtpFolder(const QString& path);
 
-    bool CopyLocalToFtp(QString localPath, QString remotePath);
-    bool CopyFtpToLocal(QString remotePath, QString localPath);
-    bool CopyFtpToFtp(QString sourcePath, QString destinationPath);
+    core::Task<bool> CopyLocalToFtp(QString localPath, QString remotePath);
+    core::Task<bool> CopyFtpToLocal(QString remotePath, QString localPath);
+    core::Task<bool> CopyFtpToFtp(QString sourcePath, QString destinationPath);
 
     // Several files of one direction, as one operation that copies a few at a
     // time; each file is refused or replaced as its copy on its own would be.
-    bool CopyFiles(std::vector<core::BatchFile> files);
+    core::Task<bool> CopyFiles(std::vector<core::BatchFile> files);
 
-    bool CopyFolderLocalToFtp(QString source, QString destination);
-    bool CopyFolderFtpToLocal(QString source, QString destination);
-    bool CopyFolderFtpToFtp(QString source, QString destination);
+    core::Task<bool> CopyFolderLocalToFtp(QString source, QString destination);
+    core::Task<bool> CopyFolderFtpToLocal(QString source, QString destination);
+    core::Task<bool> CopyFolderFtpToFtp(QString source, QString destination);
     // A file copied between two local folders through the block loop, with the
     // window's progress and Cancel; an existing destination is replaced only once
     // the copy is whole.
-    bool CopyLocalToLocal(QString source, QString destination);
+    core::Task<bool> CopyLocalToLocal(QString source, QString destination);
 
     static bool WaitForConnectWorkers(int timeoutMs) {
         return core::Transfer::WaitForConnectWorkers(timeoutMs);
@@ -164,7 +165,10 @@ private:
     // Runs an operation as a job: on a worker thread, with this window's Cancel
     // as its stop request, while the windows keep painting. From within a job
     // (a file of a folder copy) it runs at once.
-    bool AsJob(const std::function<bool()>& body);
+    template <typename Body>
+    core::Task<bool> AsJob(Body body);
+    // The same, waited for where it is called (the reads and the connect).
+    bool AsBlockingJob(const std::function<bool()>& body);
     // Tells a copy's refusal, made before the copy starts; true when there is one.
     bool Refused(const std::optional<core::TransferError>& refusal);
     QWidget* BoxOwner() const;

@@ -1,6 +1,7 @@
 // Copy and paste with the keys and the context menus, in the whole program
 // offscreen, on real folders and a real FTP server.
 #include <QApplication>
+#include "Await.h"
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
@@ -30,7 +31,7 @@ void Select(CMyListView* list, const QStringList& names) {
 
 void Key(QWidget* pane, QKeySequence::StandardKey key) {
     const QKeySequence sequence(key);
-    QTest::keyClick(pane, static_cast<Qt::Key>(sequence[0].key()), sequence[0].keyboardModifiers());
+    QTest::keyClick(pane, static_cast<Qt::Key>(sequence[0].key()), sequence[0].keyboardModifiers()); AwaitSpawned();
 }
 
 QStringList MenuTexts(QMenu* menu) {
@@ -89,7 +90,7 @@ TEST(Paste, OntoItselfOrItsOwnFolderIsRefusedAndLosesNothing) {
         ASSERT_TRUE(CopyListSelection(list));
         f->Boxes().Clear();
         const int row = c.pasteRow == -2 ? RowOf(list, "box") : -1;
-        EXPECT_FALSE(PasteIntoList(list, row)) << c.item.toStdString();
+        EXPECT_FALSE(Await(PasteIntoList(list, row))) << c.item.toStdString();
         EXPECT_EQ(f->Boxes().Captions(), (QStringList{"Confirm File Copy", c.caption}))
             << c.item.toStdString();
         EXPECT_EQ(dir.Read("same.txt"), "keep me");
@@ -206,7 +207,7 @@ TEST(PasteLocal, ALocalCopyRunsInTheStatusWindowAndItsCancelKeepsTheOldFile) {
     ASSERT_TRUE(CopyListSelection(f->LocalList()));
     Show(f->LocalList(), to.Path());
     CancelWhenUnderWay hand;
-    EXPECT_FALSE(PasteIntoList(f->LocalList(), -1));
+    EXPECT_FALSE(Await(PasteIntoList(f->LocalList(), -1)));
     EXPECT_EQ(hand.operation, "Copying files from Local Computer to Local Computer - Please Wait");
     EXPECT_GT(hand.barAtCancel, 0);
     EXPECT_LT(hand.barAtCancel, 100) << "the copy ended before Cancel could be pressed";

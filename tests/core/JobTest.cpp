@@ -1,6 +1,6 @@
-// Jobs: the work runs off the interface thread, which keeps handling its events,
-// and the caller still sees one call with its result, its exception and every
-// text the work posted on its way.
+// Jobs: the work runs off the interface thread, which goes on with its own loop,
+// and the task that awaits it gets its result, its exception and every text the
+// work posted on its way.
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
@@ -11,16 +11,23 @@
 
 #include "InternetException.h"
 #include "Interrupt.h"
+#include "Await.h"
 #include "Job.h"
 
 namespace {
+
+// A job awaited by a task, the way the windows await one.
+template <typename Fn>
+auto RunAwaited(Fn fn, const std::atomic<int>* cancel = nullptr) {
+    return Await(core::Job(std::move(fn), cancel));
+}
 
 TEST(Job, RunsOffTheInterfaceThreadAndHandsBackResultOrException) {
     QThread* ui = QThread::currentThread();
     ASSERT_TRUE(core::OnUiThread());
     QThread* ranOn = nullptr;
     bool onUiInside = true;
-    const int result = core::Run([&] {
+    const int result = RunAwaited([&] {
         ranOn = QThread::currentThread();
         onUiInside = core::OnUiThread();
         return 42;
@@ -30,7 +37,7 @@ TEST(Job, RunsOffTheInterfaceThreadAndHandsBackResultOrException) {
     EXPECT_FALSE(onUiInside);
     EXPECT_FALSE(core::JobRunning());
 
-    EXPECT_THROW(core::Run([]() -> int { throw std::runtime_error("broken"); }),
+    EXPECT_THROW(RunAwaited([]() -> int { throw std::runtime_error("broken"); }),
                  std::runtime_error);
     EXPECT_FALSE(core::JobRunning()); // a failed job is not left counted
 }
@@ -40,7 +47,7 @@ TEST(Job, TheInterfaceThreadKeepsHandlingEventsMeanwhile) {
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(5);
-    core::Run([] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+    RunAwaited([] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
     timer.stop();
     EXPECT_GE(ticks, 10); // a frozen thread would have let none through
 }
@@ -50,7 +57,7 @@ TEST(Job, WhatTheWorkShowsOnItsWayIsShownBeforeTheCallReturns) {
     // posted texts must still be handled first.
     for (int round = 0; round < 50; ++round) {
         int shown = 0;
-        core::Run([&] {
+        RunAwaited([&] {
             for (int i = 0; i < 5; ++i)
                 core::PostToUi([&shown] { ++shown; });
         });
@@ -60,11 +67,11 @@ TEST(Job, WhatTheWorkShowsOnItsWayIsShownBeforeTheCallReturns) {
 
 TEST(Job, QuestionsAreAskedOnTheInterfaceThread) {
     bool askedOnUi = false;
-    core::Run([&] { core::CallOnUi([&] { askedOnUi = core::OnUiThread(); }); });
+    RunAwaited([&] { core::CallOnUi([&] { askedOnUi = core::OnUiThread(); }); });
     EXPECT_TRUE(askedOnUi);
     // An exception of the question reaches the work that asked.
     bool caught = false;
-    core::Run([&] {
+    RunAwaited([&] {
         try {
             core::CallOnUi([] { throw std::runtime_error("refused"); });
         } catch (const std::runtime_error&) {
@@ -76,9 +83,9 @@ TEST(Job, QuestionsAreAskedOnTheInterfaceThread) {
 
 TEST(Job, NestedWorkRunsInPlaceAndASecondJobFromTheInterfaceIsRefused) {
     std::thread::id outer, inner;
-    core::Run([&] {
+    RunAwaited([&] {
         outer = std::this_thread::get_id();
-        core::Run([&] { inner = std::this_thread::get_id(); });
+        RunAwaited([&] { inner = std::this_thread::get_id(); });
     });
     EXPECT_EQ(inner, outer);
 
@@ -88,12 +95,12 @@ TEST(Job, NestedWorkRunsInPlaceAndASecondJobFromTheInterfaceIsRefused) {
     bool secondRan = false;
     QTimer::singleShot(20, [&] {
         try {
-            core::Run([&] { secondRan = true; });
+            RunAwaited([&] { secondRan = true; });
         } catch (const core::JobBusy&) {
             refused = true;
         }
     });
-    core::Run([] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); });
+    RunAwaited([] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); });
     EXPECT_TRUE(refused);
     EXPECT_FALSE(secondRan);
 }
@@ -103,7 +110,7 @@ TEST(Job, TheStopRequestReachesTheWorkAndAGraceEndsByItself) {
     const auto started = std::chrono::steady_clock::now();
     QTimer::singleShot(50, [&] { cancel = 1; });
     bool stopped = false;
-    core::Run(
+    RunAwaited(
         [&] {
             while (!ftp::Interrupted())
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -120,29 +127,22 @@ TEST(Job, TheStopRequestReachesTheWorkAndAGraceEndsByItself) {
     EXPECT_FALSE(ftp::Interrupted()); // nothing is left installed on this thread
 }
 
-TEST(Job, InputLetThroughMidJobKeepsTheWaitGoingToTheEnd) {
-    core::LetUserInputThrough(); // no job: nothing to change, nothing breaks
-    bool letThrough = false;
-    int ticksAfter = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { ticksAfter += letThrough ? 1 : 0; });
-    ticker.start(5);
-    QTimer::singleShot(50, [&] {
-        core::LetUserInputThrough();
-        core::LetUserInputThrough(); // a second call changes nothing more
-        letThrough = true;
-    });
+TEST(Job, TheWaitIsNoNestedLoopAndTheOldBlockingWayStillEnds) {
+    // Spawned, the task is suspended at its job: the caller is back at once.
     bool finished = false;
-    const int result = core::Run([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        finished = true;
-        return 7;
-    });
+    auto task = [](bool& done) -> core::Task<void> {
+        co_await core::Job([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
+        done = true;
+    };
+    task(finished).Spawn();
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(core::JobRunning());
+    AwaitSpawned();
     EXPECT_TRUE(finished);
-    EXPECT_EQ(result, 7);
-    EXPECT_GE(ticksAfter, 10); // the wait went on, handling its timers
     EXPECT_FALSE(core::JobRunning());
-    EXPECT_EQ(core::Run([] { return 8; }), 8);
+    int result = 0;
+    core::RunJob([&] { result = 8; });
+    EXPECT_EQ(result, 8);
 }
 
 } // namespace

@@ -11,6 +11,9 @@
 #include <QTimer>
 #include <atomic>
 #include <gtest/gtest.h>
+
+#include "Await.h"
+#include "Job.h"
 #include <memory>
 #include <unistd.h>
 
@@ -163,7 +166,8 @@ StopOutcome DeleteAndStop(core::RemoteConnection* connection, int stopAtMs) {
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++out.ticks; });
     ticker.start(10);
-    out.result = core::DeleteFtpTree(connection, QStringLiteral("/tree/"), &cancel);
+    out.result = Await(core::Job(
+        [&] { return core::DeleteFtpTree(connection, QStringLiteral("/tree/"), &cancel); }));
     out.stopToReturnMs = clock.isValid() ? clock.elapsed() : -1;
     return out;
 }

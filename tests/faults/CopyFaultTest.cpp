@@ -2,6 +2,7 @@
 // time-out plus a small margin, the user is told through a message box, the main
 // window is enabled again, and no existing file changes, local or remote.
 #include <QElapsedTimer>
+#include "Await.h"
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -117,10 +118,10 @@ bool RunOp(CopyFault& env, Op op) {
     bool ok = false;
     switch (op) {
     case Op::Download:
-        ok = dlg->CopyFtpToLocal(QStringLiteral("/remote.bin"), env.Local("remote.bin"));
+        ok = Await(dlg->CopyFtpToLocal(QStringLiteral("/remote.bin"), env.Local("remote.bin")));
         break;
     case Op::DownloadFresh:
-        ok = dlg->CopyFtpToLocal(QStringLiteral("/remote.bin"), env.Local("fresh.bin"));
+        ok = Await(dlg->CopyFtpToLocal(QStringLiteral("/remote.bin"), env.Local("fresh.bin")));
         break;
     case Op::DownloadCancelled:
         // The user presses Cancel once some of the file has come.
@@ -128,10 +129,10 @@ bool RunOp(CopyFault& env, Op op) {
             if (block.blockIndex == 200)
                 d->OnCancelCommunication();
         };
-        ok = dlg->CopyFtpToLocal(QStringLiteral("/remote.bin"), env.Local("fresh.bin"));
+        ok = Await(dlg->CopyFtpToLocal(QStringLiteral("/remote.bin"), env.Local("fresh.bin")));
         break;
     case Op::Upload:
-        ok = dlg->CopyLocalToFtp(env.Local("upload.bin"), QStringLiteral("/upload.bin"));
+        ok = Await(dlg->CopyLocalToFtp(env.Local("upload.bin"), QStringLiteral("/upload.bin")));
         break;
     case Op::Listing:
         try {

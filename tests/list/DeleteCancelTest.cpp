@@ -2,6 +2,8 @@
 // its Cancel stops the delete, and what is left stays where it was. One that
 // ends sooner shows nothing at all.
 #include <QDirIterator>
+#include "Await.h"
+#include "Job.h"
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QThread>
@@ -112,7 +114,7 @@ private:
                     m_frame->isEnabled()};
         } else if (m_pressAfter >= 0 && pressedAtMs < 0 && Now() >= seen.atMs + m_pressAfter) {
             pressedAtMs = Now();
-            QTest::mouseClick(dlg->Control(Dlg::IDC_CANCEL), Qt::LeftButton);
+            QTest::mouseClick(dlg->Control(Dlg::IDC_CANCEL), Qt::LeftButton); AwaitSpawned();
         }
     }
     QWidget* m_frame;
@@ -139,7 +141,7 @@ TEST(DeleteCancel, ASlowFtpDeleteShowsTheWindowAndItsCancelKeepsTheRest) {
     list->SelectRows({RowOf(list, QStringLiteral("tree"))});
     f.Boxes().Clear();
     Watcher watch(f.Frame(), 400);
-    list->DeleteSelected();
+    list->DeleteSelected(); AwaitSpawned();
     const qint64 returnedMs = watch.Now();
 
     EXPECT_GE(watch.seen.atMs, 900);
@@ -187,9 +189,9 @@ TEST(DeleteCancel, AQuickDeleteShowsNoWindowAndNeverGreysTheFrame) {
     CMyListView* list = f->FtpList();
     // The primitive itself: the lists' reading afterwards greys the frame anyway.
     Watcher watch(f->Frame(), -1);
-    EXPECT_TRUE(list->DeleteFolderTree(list->m_path + QStringLiteral("a/")));
-    EXPECT_TRUE(list->DeleteFolderTree(list->m_path + QStringLiteral("c/")));
-    EXPECT_TRUE(f->LocalList()->DeleteFolderTree(d.PathOf(QStringLiteral("l/"))));
+    EXPECT_TRUE(Await(list->DeleteFolderTree(list->m_path + QStringLiteral("a/"))));
+    EXPECT_TRUE(Await(list->DeleteFolderTree(list->m_path + QStringLiteral("c/"))));
+    EXPECT_TRUE(Await(f->LocalList()->DeleteFolderTree(d.PathOf(QStringLiteral("l/")))));
     EXPECT_FALSE(QFileInfo::exists(server.PathOf(QStringLiteral("a"))));
     EXPECT_FALSE(QFileInfo::exists(server.PathOf(QStringLiteral("c"))));
     EXPECT_FALSE(d.Exists(QStringLiteral("l")));
@@ -202,10 +204,12 @@ TEST(DeleteCancel, AQuickDeleteShowsNoWindowAndNeverGreysTheFrame) {
 core::OpResult SlowLocalDelete(CMainFrame* frame, CVelmarApp& app, const QString& path) {
     DeleteStatus status(frame, &app, path);
     const core::DeleteProgress toWindow = status.Progress();
-    return core::DeleteLocalTree(path, status.Cancel(), [&](int n, const QString& gone) {
-        toWindow(n, gone);
-        QThread::msleep(20);
-    });
+    return Await(core::Job([&] {
+        return core::DeleteLocalTree(path, status.Cancel(), [&](int n, const QString& gone) {
+            toWindow(n, gone);
+            QThread::msleep(20);
+        });
+    }));
 }
 
 TEST(DeleteCancel, ALocalDeleteIsCancelledTheSameWay) {

@@ -1,6 +1,7 @@
 // Copying by drag and drop onto folder items of the list panes, in the four
 // directions, through the panes' own drag events, with real folders and servers.
 #include <QApplication>
+#include "Await.h"
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QLabel>
@@ -109,7 +110,7 @@ void Leave(CMyListView* target) {
 bool Drop(CMyListView* target, const QPoint& pos, const QMimeData* mime) {
     QDropEvent drop(pos, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target->viewport(), &drop);
-    QCoreApplication::processEvents();
+    AwaitSpawned();
     return drop.isAccepted();
 }
 
@@ -297,7 +298,7 @@ TEST_P(DropCopy, CopySelectedToReplacesOnTheDestinationSide) {
     source->SelectRows(
         {RowOf(source, QStringLiteral("tree")), RowOf(source, QStringLiteral("one.txt"))});
     const QString destPath = target->m_path + QStringLiteral("dest/");
-    EXPECT_TRUE(source->CopySelectedTo(destPath, GetParam().destFtp ? 1 : 0));
+    EXPECT_TRUE(Await(source->CopySelectedTo(destPath, GetParam().destFtp ? 1 : 0)));
     EXPECT_TRUE(f->Boxes().Calls().isEmpty());
     EXPECT_FALSE(HasAtDest(QStringLiteral("dest/tree/old.txt")));
     EXPECT_EQ(AtDest(QStringLiteral("dest/tree/sub/b.txt")), QByteArray("B"));
@@ -379,7 +380,7 @@ TEST(LocalFolderCopy, LinksInsideAreNotFollowedAndLinksToFilesArriveAsFiles) {
     Show(list, local.Path());
     const TreeHashes before = HashTree(local.Path());
     list->SelectRows({RowOf(list, QStringLiteral("src"))});
-    EXPECT_TRUE(list->CopySelectedTo(local.PathOf(QStringLiteral("dest/")), 0));
+    EXPECT_TRUE(Await(list->CopySelectedTo(local.PathOf(QStringLiteral("dest/")), 0)));
     EXPECT_EQ(f->Boxes().Count(), 0);
     TreeHashes expected = before;
     expected["dest/src"] = "<folder>";
@@ -402,13 +403,13 @@ TEST(LocalFileCopy, AFileReplacedOnAFullDiskStaysAsItWas) {
     ASSERT_TRUE(local.File(QStringLiteral("small.bin"), "small"));
     auto f = StartOffline();
     const TreeHashes before = HashTree(local.Path());
-    EXPECT_FALSE(f->LocalList()->CopyLocalFile(local.PathOf(QStringLiteral("big.bin")),
-                                               local.PathOf(QStringLiteral("disk/keep.bin"))));
+    EXPECT_FALSE(Await(f->LocalList()->CopyLocalFile(local.PathOf(QStringLiteral("big.bin")),
+                                               local.PathOf(QStringLiteral("disk/keep.bin")))));
     EXPECT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Error Copying File")});
     EXPECT_EQ(HashTree(local.Path()), before);
     // A copy that fits replaces it.
-    EXPECT_TRUE(f->LocalList()->CopyLocalFile(local.PathOf(QStringLiteral("small.bin")),
-                                              local.PathOf(QStringLiteral("disk/keep.bin"))));
+    EXPECT_TRUE(Await(f->LocalList()->CopyLocalFile(local.PathOf(QStringLiteral("small.bin")),
+                                              local.PathOf(QStringLiteral("disk/keep.bin")))));
     EXPECT_EQ(local.Read(QStringLiteral("disk/keep.bin")), QByteArray("small"));
     EXPECT_EQ(HashTree(local.PathOf(QStringLiteral("disk"))).size(), 1u);
 }
@@ -450,7 +451,7 @@ TEST_P(SameSideRefusal, TreeFolderDroppedOnItsParentsItemOrAnAncestorsDeletesNot
     f->Boxes().Clear();
     const QString deep = root + QStringLiteral("tree/sub/deeper/sub") + (ftp ? "" : "/");
     mime = TreeDragData(*f, ftp, deep, QStringLiteral("sub"));
-    EXPECT_TRUE(target->DropOn(RowOf(target, QStringLiteral("tree")), mime.get()) == false);
+    EXPECT_TRUE(Await(target->DropOn(RowOf(target, QStringLiteral("tree")), std::move(mime))) == false);
     EXPECT_EQ(f->Boxes().Captions(), (QStringList{kConfirmCopy, kErrorCopyFolder}));
     EXPECT_EQ(Get(ftp, QStringLiteral("tree/sub/deeper/sub/x.txt")), QByteArray("x"));
     EXPECT_EQ(Get(ftp, QStringLiteral("tree/sub/deeper/c.txt")), QByteArray("C"));
@@ -460,11 +461,11 @@ TEST_P(SameSideRefusal, TreeFolderDroppedOnItsParentsItemOrAnAncestorsDeletesNot
 TEST_P(SameSideRefusal, CopySelectedToTheFolderShownOrIntoTheSourceDeletesNothing) {
     const bool ftp = GetParam().sourceFtp;
     source->SelectRows({RowOf(source, QStringLiteral("tree"))});
-    EXPECT_FALSE(source->CopySelectedTo(source->m_path, ftp ? 1 : 0));
-    EXPECT_FALSE(source->CopySelectedTo(source->m_path + QStringLiteral("tree/sub/"), ftp ? 1 : 0));
+    EXPECT_FALSE(Await(source->CopySelectedTo(source->m_path, ftp ? 1 : 0)));
+    EXPECT_FALSE(Await(source->CopySelectedTo(source->m_path + QStringLiteral("tree/sub/"), ftp ? 1 : 0)));
     EXPECT_EQ(f->Boxes().Captions(), (QStringList{kErrorCopyFolder, kErrorCopyFolder}));
     source->SelectRows({RowOf(source, QStringLiteral("one.txt"))});
-    EXPECT_FALSE(source->CopySelectedTo(source->m_path, ftp ? 1 : 0));
+    EXPECT_FALSE(Await(source->CopySelectedTo(source->m_path, ftp ? 1 : 0)));
     EXPECT_EQ(f->Boxes().Captions().value(2), QStringLiteral("Error Copying File"));
     EXPECT_EQ(Get(ftp, QStringLiteral("one.txt")), QByteArray("first file"));
     EXPECT_EQ(Get(ftp, QStringLiteral("tree/sub/deeper/c.txt")), QByteArray("C"));
@@ -540,9 +541,9 @@ TEST_P(UriUpload, TheSharedRoutineUploadsForTheTree) {
     ASSERT_TRUE(desk.File(QStringLiteral("one"), "1"));
     ASSERT_TRUE(desk.Dir(QStringLiteral("two/three")));
     EXPECT_TRUE(
-        f->FtpList()->UploadLocalPaths({desk.PathOf(QStringLiteral("one")),
+        Await(f->FtpList()->UploadLocalPaths({desk.PathOf(QStringLiteral("one")),
                                         desk.PathOf(QStringLiteral("two")), QStringLiteral("/")},
-                                       f->FtpList()->m_path + QStringLiteral("dest/")));
+                                       f->FtpList()->m_path + QStringLiteral("dest/"))));
     EXPECT_EQ(server->ReadFile(QStringLiteral("dest/one")), QByteArray("1"));
     EXPECT_TRUE(QFileInfo(server->PathOf(QStringLiteral("dest/two/three"))).isDir());
     EXPECT_TRUE(f->Boxes().Calls().isEmpty());

@@ -1,6 +1,7 @@
 // The list pane's file operations on real local folders: the context menu, the
 // keys, New Folder, rename by label editing and delete.
 #include <QApplication>
+#include "Await.h"
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,7 +28,7 @@ void TypeName(CMyListView* list, int row, const QString& text, Qt::Key key = Qt:
     QLineEdit* editor = Editor(list, row);
     ASSERT_NE(editor, nullptr) << "no editor open on row " << row;
     editor->setText(text);
-    QTest::keyClick(editor, key);
+    QTest::keyClick(editor, key); AwaitSpawned();
     // The editor hands its text over from the event loop.
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
@@ -50,7 +51,7 @@ bool RunWithPopup(const std::function<void()>& open,
         QAction* action = choice.isEmpty() ? nullptr : menu->findChild<QAction*>(choice);
         if (action) {
             menu->setActiveAction(action);
-            QTest::keyClick(menu, Qt::Key_Return);
+            QTest::keyClick(menu, Qt::Key_Return); AwaitSpawned();
         } else {
             menu->close();
         }
@@ -151,7 +152,7 @@ TEST(ListFileOps, NewFolderTakesTheFirstNumberNotShownAndGoesLast) {
     ASSERT_TRUE(o.d.File(QStringLiteral("zz.txt")));
     ASSERT_TRUE(o.d.File(QStringLiteral("newfolder2"))); // case counts
     o.ShowIt();
-    ASSERT_TRUE(o.list->NewFolder());
+    ASSERT_TRUE(Await(o.list->NewFolder()));
     EXPECT_TRUE(QFileInfo(o.d.PathOf(QStringLiteral("NewFolder2"))).isDir());
     EXPECT_EQ(Names(o.list).last(), QStringLiteral("NewFolder2"));
     EXPECT_EQ(o.list->ItemCount(), 5);
@@ -164,7 +165,7 @@ TEST(ListFileOps, NewFolderOverAnExistingNameNotShownAddsNothing) {
     o.ShowIt();
     ASSERT_TRUE(o.d.Dir(QStringLiteral("NewFolder1"))); // made after the folder was read
     ASSERT_TRUE(o.d.File(QStringLiteral("NewFolder1/keep"), "data"));
-    EXPECT_FALSE(o.list->NewFolder());
+    EXPECT_FALSE(Await(o.list->NewFolder()));
     EXPECT_EQ(o.f->Boxes().Captions(), QStringList{QStringLiteral("Error Creating Directory")});
     EXPECT_EQ(o.f->Boxes().Calls().value(0).text,
               QStringLiteral("The program was unable to create the new directory."));
@@ -220,7 +221,7 @@ TEST(ListFileOps, RenameToAnExistingOrInvalidNameKeepsBothAndReopensTheEditor) {
         EXPECT_EQ(editor->text(), QStringLiteral("a.txt"));
         EXPECT_EQ(o.list->m_editing, 1);
         // Escape leaves it as it was.
-        QTest::keyClick(editor, Qt::Key_Escape);
+        QTest::keyClick(editor, Qt::Key_Escape); AwaitSpawned();
         QCoreApplication::processEvents();
         EXPECT_EQ(o.list->m_editing, 0);
         EXPECT_EQ(o.list->ItemName(row), QStringLiteral("a.txt"));
@@ -236,10 +237,10 @@ TEST(ListFileOps, DeleteKeyInsideAnOpenLabelEditBelongsToTheEditor) {
     QLineEdit* editor = Editor(o.list, 0);
     ASSERT_NE(editor, nullptr);
     editor->setCursorPosition(0);
-    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClick(editor, Qt::Key_Delete); AwaitSpawned();
     EXPECT_EQ(editor->text(), QStringLiteral("bc"));
     // Reaching the pane itself while the edit is open, it deletes nothing either.
-    QTest::keyClick(o.list, Qt::Key_Delete);
+    QTest::keyClick(o.list, Qt::Key_Delete); AwaitSpawned();
     EXPECT_TRUE(o.f->Boxes().Calls().isEmpty());
     EXPECT_TRUE(o.d.Exists(QStringLiteral("abc")));
 }
@@ -256,7 +257,7 @@ TEST(ListFileOps, DeleteKeyAsksThenDeletesTheSelectionTopToBottomAndReadsAgain) 
     o.list->SelectRows({RowOf(o.list, QStringLiteral("a.txt")), RowOf(o.list, QStringLiteral("m")),
                         RowOf(o.list, QStringLiteral("z.txt"))});
     StatusRecorder status(o.f->Frame());
-    QTest::keyClick(o.list, Qt::Key_Delete);
+    QTest::keyClick(o.list, Qt::Key_Delete); AwaitSpawned();
     EXPECT_EQ(o.f->Boxes().Captions(), QStringList{kConfirmDelete});
     const MessageBoxCall ask = o.f->Boxes().Calls().value(0);
     EXPECT_EQ(ask.text, QStringLiteral("Are you sure you want to delete the selected item(s)?"));
@@ -277,7 +278,7 @@ TEST(ListFileOps, CancelOnTheConfirmationDeletesNothing) {
     o.ShowIt();
     o.list->SelectRows({0, 1});
     o.f->Boxes().Answer(IDCANCEL);
-    o.list->OnCommand(ID_DELETE);
+    o.list->OnCommand(ID_DELETE); AwaitSpawned();
     EXPECT_EQ(o.f->Boxes().Count(), 1);
     EXPECT_TRUE(o.d.Exists(QStringLiteral("a.txt")));
     EXPECT_TRUE(o.d.Exists(QStringLiteral("dir")));
@@ -297,7 +298,7 @@ TEST(ListFileOps, DeleteStopsAtTheFirstFailureAndKeepsWhatFollows) {
     ASSERT_TRUE(o.d.File(QStringLiteral("z.txt")));
     o.ShowIt();
     o.list->SelectRows({0, 1, 2}); // m, a.txt, z.txt
-    o.list->DeleteSelected();
+    o.list->DeleteSelected(); AwaitSpawned();
     EXPECT_EQ(o.f->Boxes().Captions(),
               (QStringList{kConfirmDelete, QStringLiteral("Error Deleting Folder")}));
     EXPECT_EQ(o.f->Boxes().Calls().value(1).text,
@@ -323,7 +324,7 @@ TEST(ListFileOps, DeletingAFolderRemovesLinksInsideItButNeverWhatTheyPointTo) {
                         QFile::encodeName(o.d.PathOf(QStringLiteral("gone/dangling"))).constData()),
               0);
     o.ShowIt();
-    EXPECT_TRUE(o.list->DeleteFolderTree(o.d.PathOf(QStringLiteral("gone/"))));
+    EXPECT_TRUE(Await(o.list->DeleteFolderTree(o.d.PathOf(QStringLiteral("gone/")))));
     EXPECT_FALSE(o.d.Exists(QStringLiteral("gone")));
     EXPECT_EQ(outside.Read(QStringLiteral("precious")), QByteArray("keep me"));
     EXPECT_TRUE(o.f->Boxes().Calls().isEmpty());
@@ -363,9 +364,9 @@ TEST(ListFileOps, ALinkToAFolderIsDeletedAsALinkWhereverTheDeleteMeetsIt) {
         const QString target = QString::fromLatin1(c.target);
         if (c.asListItem) {
             o.list->SelectRows({RowOf(o.list, target)});
-            o.list->DeleteSelected();
+            o.list->DeleteSelected(); AwaitSpawned();
         } else {
-            EXPECT_TRUE(o.list->DeleteFolderTree(o.d.PathOf(target)));
+            EXPECT_TRUE(Await(o.list->DeleteFolderTree(o.d.PathOf(target))));
         }
         EXPECT_EQ(treehash::Take(outside.Path()), outsideBefore);
         const QString gone = target.endsWith(QLatin1Char('/')) ? target.chopped(1) : target;
@@ -400,7 +401,7 @@ TEST(ListFileOps, ReadOnlyFileStopsADelete) {
         ASSERT_EQ(::setegid(nobody), 0);
         ASSERT_EQ(::seteuid(nobody), 0);
     }
-    o.list->DeleteSelected();
+    o.list->DeleteSelected(); AwaitSpawned();
     if (root) {
         ASSERT_EQ(::seteuid(0), 0);
         ASSERT_EQ(::setegid(0), 0);
@@ -430,7 +431,7 @@ TEST(ListFileOps, TabAndShiftTabGoToTheTreePanes) {
     for (const auto& c : cases) {
         frame->SetActiveView(c.from);
         ASSERT_EQ(frame->focusWidget(), c.from);
-        QTest::keyClick(c.from, Qt::Key_Tab, c.shift ? Qt::ShiftModifier : Qt::NoModifier);
+        QTest::keyClick(c.from, Qt::Key_Tab, c.shift ? Qt::ShiftModifier : Qt::NoModifier); AwaitSpawned();
         EXPECT_EQ(frame->focusWidget(), c.to) << c.from->m_side << " shift " << c.shift;
     }
 }
@@ -443,12 +444,12 @@ TEST(ListFileOps, NewFolderRenameAndDeleteKeepTheTreeInStep) {
     ASSERT_EQ(o.list->m_treeItem, base);
     base->setExpanded(true);
     ASSERT_EQ(Labels(base), QStringList{QStringLiteral("old")});
-    ASSERT_TRUE(o.list->NewFolder());
+    ASSERT_TRUE(Await(o.list->NewFolder()));
     EXPECT_EQ(Labels(base), (QStringList{QStringLiteral("NewFolder1"), QStringLiteral("old")}));
     TypeName(o.list, 1, QStringLiteral("fresh"));
     EXPECT_EQ(Labels(base), (QStringList{QStringLiteral("fresh"), QStringLiteral("old")}));
     o.list->SelectRows({RowOf(o.list, QStringLiteral("old"))});
-    o.list->DeleteSelected();
+    o.list->DeleteSelected(); AwaitSpawned();
     EXPECT_EQ(Labels(base), QStringList{QStringLiteral("fresh")});
     EXPECT_EQ(Names(o.list), QStringList{QStringLiteral("fresh")});
 }
@@ -458,7 +459,7 @@ TEST(ListFileOps, ClickOnTheSelectedItemOpensItsName) {
     ASSERT_TRUE(o.d.File(QStringLiteral("a")));
     o.ShowIt();
     const QPoint cell = o.list->visualRect(o.list->Model()->index(0, 0)).center();
-    QTest::mouseClick(o.list->viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+    QTest::mouseClick(o.list->viewport(), Qt::LeftButton, Qt::NoModifier, cell); AwaitSpawned();
     QTRY_COMPARE(o.list->m_editing, 1);
     EXPECT_NE(Editor(o.list, 0), nullptr);
 }

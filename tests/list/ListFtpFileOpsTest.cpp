@@ -1,5 +1,6 @@
 // The list pane's file operations on the FTP side, against real servers.
 #include <QLineEdit>
+#include "Await.h"
 #include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
@@ -47,7 +48,7 @@ TEST_P(FtpFileOps, NewFolderTakesTheFirstFreeNumberOnTheServer) {
     ASSERT_TRUE(MakeDirs(QStringLiteral("NewFolder3")));
     StartApp();
     ASSERT_EQ(list->ItemCount(), 2);
-    ASSERT_TRUE(list->NewFolder());
+    ASSERT_TRUE(Await(list->NewFolder()));
     EXPECT_TRUE(QFileInfo(server->PathOf(QStringLiteral("NewFolder2"))).isDir());
     ASSERT_EQ(Names(list).last(), QStringLiteral("NewFolder2"));
     EXPECT_EQ(list->ItemImage(2), IMG_FTP_FOLDER);
@@ -58,7 +59,7 @@ TEST_P(FtpFileOps, NewFolderTakesTheFirstFreeNumberOnTheServer) {
     QLineEdit* editor = Editor(2);
     ASSERT_NE(editor, nullptr);
     editor->setText(QStringLiteral("Named"));
-    QTest::keyClick(editor, Qt::Key_Return);
+    QTest::keyClick(editor, Qt::Key_Return); AwaitSpawned();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_TRUE(QFileInfo(server->PathOf(QStringLiteral("Named"))).isDir());
@@ -70,7 +71,7 @@ TEST_P(FtpFileOps, NewFolderTakesTheFirstFreeNumberOnTheServer) {
 TEST_P(FtpFileOps, NewFolderOverAnUnshownNameAddsNothing) {
     StartApp();
     ASSERT_TRUE(MakeDirs(QStringLiteral("NewFolder1")));
-    EXPECT_FALSE(list->NewFolder());
+    EXPECT_FALSE(Await(list->NewFolder()));
     EXPECT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Error Creating Directory")});
     EXPECT_EQ(list->ItemCount(), 0);
 }
@@ -80,17 +81,17 @@ TEST_P(FtpFileOps, RenameToAnExistingNameLosesNothing) {
     ASSERT_TRUE(server->WriteFile(QStringLiteral("b.txt"), "BBB"));
     StartApp();
     const int row = RowOf(list, QStringLiteral("a.txt"));
-    list->OnEndLabelEdit(row, QStringLiteral("b.txt"));
+    list->OnEndLabelEdit(row, QStringLiteral("b.txt")); AwaitSpawned();
     EXPECT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Error Renaming File")});
     EXPECT_EQ(server->ReadFile(QStringLiteral("a.txt")), QByteArray("AAA"));
     EXPECT_EQ(server->ReadFile(QStringLiteral("b.txt")), QByteArray("BBB"));
     EXPECT_EQ(list->ItemName(row), QStringLiteral("a.txt"));
     ASSERT_NE(Editor(row), nullptr);
     EXPECT_EQ(list->m_editing, 1);
-    QTest::keyClick(Editor(row), Qt::Key_Escape);
+    QTest::keyClick(Editor(row), Qt::Key_Escape); AwaitSpawned();
     QCoreApplication::processEvents();
     // And a rename to a free name goes through.
-    list->OnEndLabelEdit(row, QStringLiteral("c.txt"));
+    list->OnEndLabelEdit(row, QStringLiteral("c.txt")); AwaitSpawned();
     EXPECT_EQ(server->ReadFile(QStringLiteral("c.txt")), QByteArray("AAA"));
     EXPECT_FALSE(Exists(QStringLiteral("a.txt")));
     EXPECT_EQ(list->ItemName(row), QStringLiteral("c.txt"));
@@ -108,7 +109,7 @@ TEST_P(FtpFileOps, DeleteSeveralItemsWithFoldersInsideFolders) {
     StartApp();
     list->SelectRows({RowOf(list, QStringLiteral("a.txt")), RowOf(list, QStringLiteral("site")),
                       RowOf(list, QStringLiteral("empty"))});
-    QTest::keyClick(list, Qt::Key_Delete);
+    QTest::keyClick(list, Qt::Key_Delete); AwaitSpawned();
     EXPECT_EQ(f->Boxes().Captions(), QStringList{kConfirmDelete});
     EXPECT_FALSE(Exists(QStringLiteral("a.txt")));
     EXPECT_FALSE(Exists(QStringLiteral("site")));
@@ -125,7 +126,7 @@ TEST_P(FtpFileOps, CancelDeletesNothing) {
     StartApp();
     list->SelectRows({0, 1});
     f->Boxes().Answer(IDCANCEL);
-    list->DeleteSelected();
+    list->DeleteSelected(); AwaitSpawned();
     EXPECT_TRUE(Exists(QStringLiteral("a.txt")));
     EXPECT_TRUE(Exists(QStringLiteral("dir")));
     EXPECT_EQ(list->ItemCount(), 2);
@@ -139,7 +140,7 @@ TEST_P(FtpFileOps, FolderHoldingADotFolderKeepsItAndReports) {
     ASSERT_TRUE(server->WriteFile(QStringLiteral("z.txt"), "z"));
     StartApp();
     list->SelectRows({RowOf(list, QStringLiteral("proj")), RowOf(list, QStringLiteral("z.txt"))});
-    list->DeleteSelected();
+    list->DeleteSelected(); AwaitSpawned();
     EXPECT_EQ(f->Boxes().Captions(),
               (QStringList{kConfirmDelete, QStringLiteral("Error Deleting Folder")}));
     EXPECT_TRUE(Exists(QStringLiteral("proj/.svn")));
@@ -159,11 +160,11 @@ TEST_P(FtpFileOps, ADeleteNeedsNoFurtherLoginAndAFailedOneSaysWhatRemains) {
     profile.m_password = server->BadPassword();
     profile.m_userId = server->BadUser();
     f->App().Site().SetProfile(profile);
-    EXPECT_TRUE(list->DeleteFolderTree(list->m_path + QStringLiteral("dir/")));
+    EXPECT_TRUE(Await(list->DeleteFolderTree(list->m_path + QStringLiteral("dir/"))));
     EXPECT_TRUE(f->Boxes().Calls().isEmpty());
     EXPECT_FALSE(Exists(QStringLiteral("dir")));
     // A folder that is not there: an error that says nothing was deleted.
-    EXPECT_FALSE(list->DeleteFolderTree(list->m_path + QStringLiteral("missing/")));
+    EXPECT_FALSE(Await(list->DeleteFolderTree(list->m_path + QStringLiteral("missing/"))));
     ASSERT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Error Deleting Folder")});
     EXPECT_TRUE(f->Boxes().Calls().first().text.contains(QStringLiteral("Nothing was deleted")));
 }
@@ -178,12 +179,12 @@ TEST_P(FtpFileOps, ForceFlagsChooseTheSideOfTheDelete) {
     CMyListView* local = f->LocalList();
     // The FTP pane made to work on the local disk, the local pane on the server.
     list->m_forceLocal = 1;
-    EXPECT_TRUE(list->DeleteFolderTree(d.PathOf(QStringLiteral("both/"))));
+    EXPECT_TRUE(Await(list->DeleteFolderTree(d.PathOf(QStringLiteral("both/")))));
     list->m_forceLocal = 0;
     EXPECT_FALSE(d.Exists(QStringLiteral("both")));
     EXPECT_TRUE(Exists(QStringLiteral("both/remote")));
     local->m_forceFtp = 1;
-    EXPECT_TRUE(local->DeleteFolderTree(list->m_path + QStringLiteral("both/")));
+    EXPECT_TRUE(Await(local->DeleteFolderTree(list->m_path + QStringLiteral("both/"))));
     local->m_forceFtp = 0;
     EXPECT_FALSE(Exists(QStringLiteral("both")));
     EXPECT_TRUE(f->Boxes().Calls().isEmpty());
@@ -209,13 +210,13 @@ TEST(FtpFileOpsLatin1, NamesShowRenameAndDeleteUnderTheirOwnBytes) {
     ASSERT_EQ(Names(list),
               (QStringList{QStringLiteral("d\u00e9j\u00e0"), QStringLiteral("caf\u00e9.txt")}));
     list->OnEndLabelEdit(RowOf(list, QStringLiteral("caf\u00e9.txt")),
-                         QStringLiteral("th\u00e9.txt"));
+                         QStringLiteral("th\u00e9.txt")); AwaitSpawned();
     EXPECT_TRUE(f->Boxes().Calls().isEmpty());
     struct stat st {};
     EXPECT_EQ(::lstat(raw("th\xe9.txt").c_str(), &st), 0);
     EXPECT_NE(::lstat(raw("caf\xe9.txt").c_str(), &st), 0);
     list->SelectRows({RowOf(list, QStringLiteral("d\u00e9j\u00e0"))});
-    list->DeleteSelected();
+    list->DeleteSelected(); AwaitSpawned();
     EXPECT_EQ(f->Boxes().Captions(), QStringList{kConfirmDelete});
     EXPECT_NE(::lstat(raw("d\xe9j\xe0").c_str(), &st), 0);
     EXPECT_EQ(Names(list), QStringList{QStringLiteral("th\u00e9.txt")});

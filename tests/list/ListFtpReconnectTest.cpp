@@ -2,6 +2,7 @@
 // by the next action without a word; one that cannot be made again is told once
 // as lost, never as a folder the server refused.
 #include <functional>
+#include "Await.h"
 
 #include "ListTestUtil.h"
 
@@ -25,16 +26,16 @@ struct Action {
 const Action kActions[] = {
     {"read", [](CMyListView*, CMyTreeView* t) { OpenFtp(t, {QStringLiteral("docs")}); }, nullptr,
      nullptr},
-    {"new folder", [](CMyListView* l, CMyTreeView*) { l->NewFolder(); }, nullptr, "NewFolder1"},
+    {"new folder", [](CMyListView* l, CMyTreeView*) { Await(l->NewFolder()); }, nullptr, "NewFolder1"},
     {"rename",
      [](CMyListView* l, CMyTreeView*) {
-         l->OnEndLabelEdit(RowOf(l, QStringLiteral("old.txt")), QStringLiteral("new.txt"));
+         l->OnEndLabelEdit(RowOf(l, QStringLiteral("old.txt")), QStringLiteral("new.txt")); AwaitSpawned();
      },
      "old.txt", "new.txt"},
     {"delete",
      [](CMyListView* l, CMyTreeView*) {
          l->SelectRows({RowOf(l, QStringLiteral("keep.txt"))});
-         l->DeleteSelected();
+         l->DeleteSelected(); AwaitSpawned();
      },
      "keep.txt", nullptr},
 };

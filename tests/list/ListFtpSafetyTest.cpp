@@ -2,6 +2,7 @@
 // a failure as a folder: links, deep and interrupted deletes, refused, removed
 // and broken folders. Every case fingerprints the served tree before and after.
 #include <QProcess>
+#include "Await.h"
 #include <arpa/inet.h>
 #include <atomic>
 #include <fstream>
@@ -120,7 +121,7 @@ TEST_P(FtpSafety, DeletingFoldersAndLinksNeverTouchesWhatTheLinksPointTo) {
     StartApp();
     list->SelectRows({RowOf(list, QStringLiteral("old")), RowOf(list, QStringLiteral("linkdir"))});
     ASSERT_EQ(list->SelectedRows().size(), 2);
-    list->DeleteSelected();
+    list->DeleteSelected(); AwaitSpawned();
     EXPECT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Confirm File Delete")})
         << BoxText(1).toStdString();
     EXPECT_EQ(Take(server->Root()),
@@ -136,7 +137,7 @@ TEST_P(FtpSafety, AThreeLevelFolderGoesWithAtMostTwoConnections) {
     const treehash::Fingerprint before = Take(server->Root());
     StartApp();
     ConnectionSampler sampler(server->Port());
-    const bool deleted = list->DeleteFolderTree(list->m_path + QStringLiteral("a/"));
+    const bool deleted = Await(list->DeleteFolderTree(list->m_path + QStringLiteral("a/")));
     const int most = sampler.Stop();
     EXPECT_TRUE(deleted);
     EXPECT_TRUE(f->Boxes().Calls().isEmpty()) << BoxText(0).toStdString();
@@ -154,7 +155,7 @@ TEST_P(FtpSafety, ADeleteStopsAtSixtyFourLevelsAndSaysSo) {
     ASSERT_TRUE(server->WriteFile(deep + QStringLiteral("/bottom.txt"), "bottom"));
     const treehash::Fingerprint before = Take(server->Root());
     StartApp();
-    EXPECT_FALSE(list->DeleteFolderTree(list->m_path + QStringLiteral("d/")));
+    EXPECT_FALSE(Await(list->DeleteFolderTree(list->m_path + QStringLiteral("d/"))));
     ASSERT_EQ(f->Boxes().Captions(), QStringList{kErrorDeleteFolder});
     EXPECT_TRUE(BoxText(0).contains(QStringLiteral("64 levels"))) << BoxText(0).toStdString();
     EXPECT_TRUE(BoxText(0).contains(QStringLiteral("Nothing was deleted")));
@@ -179,7 +180,7 @@ TEST_P(FtpSafety, AServerKilledInTheMiddleOfADeleteIsReportedWithWhatRemains) {
         }
         server->Kill();
     });
-    const bool deleted = list->DeleteFolderTree(list->m_path + QStringLiteral("big/"));
+    const bool deleted = Await(list->DeleteFolderTree(list->m_path + QStringLiteral("big/")));
     killer.join();
     EXPECT_FALSE(deleted);
     // A connection that cannot be made again is told as lost, with what is left.
@@ -235,7 +236,7 @@ TEST(FtpSafetyVsftpd, AThreeLevelFolderDeletesWholeWhereTwoConnectionsAreAllowed
     f->Boxes().Clear();
     CMyListView* list = f->FtpList();
     list->SelectRows({RowOf(list, QStringLiteral("a"))});
-    list->DeleteSelected();
+    list->DeleteSelected(); AwaitSpawned();
     EXPECT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Confirm File Delete")})
         << f->Boxes().Calls().value(1).text.toStdString();
     EXPECT_EQ(Take(server.Root()), Without(before, QStringLiteral("a")));

@@ -3,6 +3,7 @@
 // stop reading. On the bare loopback the send buffer never fills, so only here
 // does a full buffer, a slow drain or a cancel behind queued data show.
 #include <QDir>
+#include "Await.h"
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
@@ -138,9 +139,9 @@ TEST_P(ShapedLink, FilesArriveWholeBothWaysOnAFastAndASlowLink) {
         const QByteArray data = RandomBytes(link.bytes);
         const QString name = QStringLiteral("up-%1.bin").arg(link.name);
         ASSERT_TRUE(TransferEnv::WriteLocal(Local(name), data));
-        EXPECT_TRUE(dlg->CopyLocalToFtp(Local(name), "/" + name)) << Seen();
+        EXPECT_TRUE(Await(dlg->CopyLocalToFtp(Local(name), "/" + name))) << Seen();
         EXPECT_TRUE(server->ReadFile(name) == data);
-        EXPECT_TRUE(dlg->CopyFtpToLocal("/" + name, Local("down-" + name))) << Seen();
+        EXPECT_TRUE(Await(dlg->CopyFtpToLocal("/" + name, Local("down-" + name)))) << Seen();
         EXPECT_TRUE(TransferEnv::ReadLocal(Local("down-" + name)) == data);
         EXPECT_EQ(boxes.Count(), 0) << Seen();
     }
@@ -154,8 +155,8 @@ TEST_P(ShapedLink, AFolderGoesUpAndComesBackWhole) {
         {"tree/sub/deeper/c.bin", 16'385}};
     for (const auto& [path, size] : files)
         ASSERT_TRUE(TransferEnv::WriteLocal(Local(path), RandomBytes(size)));
-    ASSERT_TRUE(dlg->CopyFolderLocalToFtp(Local("tree"), "/tree")) << Seen();
-    ASSERT_TRUE(dlg->CopyFolderFtpToLocal("/tree", Local("back"))) << Seen();
+    ASSERT_TRUE(Await(dlg->CopyFolderLocalToFtp(Local("tree"), "/tree"))) << Seen();
+    ASSERT_TRUE(Await(dlg->CopyFolderFtpToLocal("/tree", Local("back")))) << Seen();
     EXPECT_EQ(HashTree(Local("back")), HashTree(Local("tree")));
     EXPECT_EQ(HashTree(server->PathOf("tree")), HashTree(Local("tree")));
     EXPECT_EQ(boxes.Count(), 0) << Seen();
@@ -176,7 +177,7 @@ TEST_P(ShapedLink, CancelOnASlowLinkIsQuickAndKeepsTheOldFile) {
                 QTest::mouseClick(dlg->Control(1033), Qt::LeftButton);
             });
     };
-    EXPECT_FALSE(dlg->CopyLocalToFtp(Local("index.php"), "/site/index.php"));
+    EXPECT_FALSE(Await(dlg->CopyLocalToFtp(Local("index.php"), "/site/index.php")));
     const qint64 ms = sinceCancel.elapsed();
     EXPECT_EQ(boxes.Captions(), QStringList({"Communication Cancelled"})) << Seen();
     // The old file is untouched and the part is gone, even behind a queue of data.
@@ -216,7 +217,7 @@ TEST_P(SlowReader, AnUploadOutlastsPausesOfTheServer) {
                 env->server.Freeze(false);
             });
         };
-        const bool copied = dlg->CopyLocalToFtp(env->Local(name), "/" + name);
+        const bool copied = Await(dlg->CopyLocalToFtp(env->Local(name), "/" + name));
         if (pauser.joinable())
             pauser.join();
         EXPECT_TRUE(copied) << env->boxes.Captions().join(", ").toStdString();

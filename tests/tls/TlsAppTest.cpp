@@ -2,6 +2,7 @@
 // always and cancel; the changed-certificate warning; the encryption shown in the
 // main window's status bar; folder copies in both directions.
 #include <QDir>
+#include "Await.h"
 #include <QDirIterator>
 #include <QFile>
 #include <QLabel>
@@ -193,9 +194,9 @@ void TlsApp::CopyFoldersBothWays() {
     }
     auto dlg = std::make_unique<CCommStatusDlg>(frame);
     dlg->Create();
-    ASSERT_TRUE(dlg->CopyFolderLocalToFtp(src, "/up"));
+    ASSERT_TRUE(Await(dlg->CopyFolderLocalToFtp(src, "/up")));
     EXPECT_EQ(Snapshot(server->PathOf("up")), Snapshot(src));
-    ASSERT_TRUE(dlg->CopyFolderFtpToLocal("/up", local.path() + "/down"));
+    ASSERT_TRUE(Await(dlg->CopyFolderFtpToLocal("/up", local.path() + "/down")));
     EXPECT_EQ(Snapshot(local.path() + "/down"), Snapshot(src));
     EXPECT_EQ(boxes.Count(), 0) << (boxes.Count() ? boxes.Calls()[0].text.toStdString() : "");
 }

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include "Await.h"
 #include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
@@ -260,7 +261,7 @@ TEST_F(StatusWindowTest, ASecondOperationDuringAJobIsRefusedWhole) {
     bool secondResult = true;
     std::atomic<bool> release{false};
     QTimer::singleShot(0, [&] {
-        secondResult = second.CopyLocalToLocal(source, target);
+        secondResult = Await(second.CopyLocalToLocal(source, target));
         release = true;
     });
     bool firstRan = false;
@@ -275,7 +276,7 @@ TEST_F(StatusWindowTest, ASecondOperationDuringAJobIsRefusedWhole) {
     ASSERT_EQ(boxes.Count(), 1);
     EXPECT_EQ(boxes.Calls()[0].caption, QStringLiteral("Communication in Progress"));
     // Once the first has ended, the same operation runs.
-    EXPECT_TRUE(second.CopyLocalToLocal(source, target));
+    EXPECT_TRUE(Await(second.CopyLocalToLocal(source, target)));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include <QDir>
+#include "Await.h"
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
@@ -60,11 +61,11 @@ protected:
     bool Copy(const QString& name) {
         switch (Dir()) {
         case Direction::LocalToFtp:
-            return dlg->CopyLocalToFtp(SourcePath(name), DestinationPath(name));
+            return Await(dlg->CopyLocalToFtp(SourcePath(name), DestinationPath(name)));
         case Direction::FtpToLocal:
-            return dlg->CopyFtpToLocal(SourcePath(name), DestinationPath(name));
+            return Await(dlg->CopyFtpToLocal(SourcePath(name), DestinationPath(name)));
         case Direction::FtpToFtp:
-            return dlg->CopyFtpToFtp(SourcePath(name), DestinationPath(name));
+            return Await(dlg->CopyFtpToFtp(SourcePath(name), DestinationPath(name)));
         }
         return false;
     }
@@ -259,19 +260,19 @@ TEST_P(DownloadTest, LocalWriteFailureIsACopyError) {
     ASSERT_TRUE(env->Connect());
     ASSERT_TRUE(env->server.WriteFile("a.bin", RandomBytes(300000)));
     auto dlg = env->NewStatusWindow();
-    EXPECT_FALSE(dlg->CopyFtpToLocal("/a.bin", "/dev/full"));
+    EXPECT_FALSE(Await(dlg->CopyFtpToLocal("/a.bin", "/dev/full")));
     EXPECT_EQ(env->boxes.Captions(), QStringList({"Error Copying File"}));
     // The main connection is still usable afterwards.
     env->boxes.Clear();
-    EXPECT_TRUE(dlg->CopyFtpToLocal("/a.bin", env->Local("a.bin")));
+    EXPECT_TRUE(Await(dlg->CopyFtpToLocal("/a.bin", env->Local("a.bin"))));
     EXPECT_EQ(TransferEnv::ReadLocal(env->Local("a.bin")).size(), 300000);
 }
 
 TEST_P(DownloadTest, UploadOfAFolderOrAMissingFileIsRefused) {
     ASSERT_TRUE(env->Connect());
     auto dlg = env->NewStatusWindow();
-    EXPECT_FALSE(dlg->CopyLocalToFtp(env->Local(""), "/folder.bin"));
-    EXPECT_FALSE(dlg->CopyLocalToFtp(env->Local("nothing"), "/nothing"));
+    EXPECT_FALSE(Await(dlg->CopyLocalToFtp(env->Local(""), "/folder.bin")));
+    EXPECT_FALSE(Await(dlg->CopyLocalToFtp(env->Local("nothing"), "/nothing")));
     EXPECT_EQ(env->boxes.CountCaption("Error Copying File"), 2);
     EXPECT_FALSE(TransferEnv::LocalExists(env->server.PathOf("folder.bin")));
 }
@@ -286,7 +287,7 @@ TEST_P(DownloadTest, HideProgramDuringATransferLetsItFinish) {
         if (r.blockIndex == 10)
             core::CallOnUi([&] { QTest::mouseClick(dlg->Control(1047), Qt::LeftButton); });
     };
-    EXPECT_TRUE(dlg->CopyFtpToLocal("/hide.bin", env->Local("hide.bin")));
+    EXPECT_TRUE(Await(dlg->CopyFtpToLocal("/hide.bin", env->Local("hide.bin"))));
     EXPECT_TRUE(TransferEnv::ReadLocal(env->Local("hide.bin")) == data);
     EXPECT_TRUE(env->frame->isMinimized());
     EXPECT_TRUE(env->frame->isEnabled());

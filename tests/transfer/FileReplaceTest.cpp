@@ -2,6 +2,7 @@
 // whatever ends it early (the server killed, the user's cancel, a full disk), the
 // old file stays byte-identical and nothing else in either tree changes.
 #include <QRegularExpression>
+#include "Await.h"
 #include <QTest>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -46,11 +47,11 @@ protected:
     bool Copy() {
         switch (Dir()) {
         case Direction::LocalToFtp:
-            return dlg->CopyLocalToFtp(env->Local("source.bin"), "/target.bin");
+            return Await(dlg->CopyLocalToFtp(env->Local("source.bin"), "/target.bin"));
         case Direction::FtpToLocal:
-            return dlg->CopyFtpToLocal("/source.bin", env->Local("target.bin"));
+            return Await(dlg->CopyFtpToLocal("/source.bin", env->Local("target.bin")));
         case Direction::FtpToFtp:
-            return dlg->CopyFtpToFtp("/source.bin", "/target.bin");
+            return Await(dlg->CopyFtpToFtp("/source.bin", "/target.bin"));
         }
         return false;
     }
@@ -169,7 +170,7 @@ TEST_P(LocalReplaceTest, ALinkInThePlaceOfTheDownloadIsReplacedNotWhatItPointsTo
               0);
     const QByteArray data = RandomBytes(3000);
     ASSERT_TRUE(env->server.WriteFile("data.bin", data));
-    ASSERT_TRUE(dlg->CopyFtpToLocal("/data.bin", env->Local("link.bin")));
+    ASSERT_TRUE(Await(dlg->CopyFtpToLocal("/data.bin", env->Local("link.bin"))));
     EXPECT_FALSE(QFileInfo(env->Local("link.bin")).isSymLink());
     EXPECT_TRUE(TransferEnv::ReadLocal(env->Local("link.bin")) == data);
     EXPECT_TRUE(TransferEnv::ReadLocal(env->Local("outside.bin")) == outside);
@@ -214,7 +215,7 @@ TEST_P(LocalReplaceTest, AFullDiskLeavesTheOldFileAndSaysSo) {
     ASSERT_TRUE(TransferEnv::WriteLocal(disk + "/keep.bin", old));
     ASSERT_TRUE(env->server.WriteFile("big.bin", RandomBytes(3 * 1000 * 1000)));
     const TreeHashes before = HashTree(disk);
-    EXPECT_FALSE(dlg->CopyFtpToLocal("/big.bin", disk + "/keep.bin"));
+    EXPECT_FALSE(Await(dlg->CopyFtpToLocal("/big.bin", disk + "/keep.bin")));
     EXPECT_EQ(env->boxes.Captions(), QStringList({"Error Copying File"}));
     EXPECT_EQ(env->boxes.Calls().value(0).text,
               "The program was unable to copy the selected file(s).");
@@ -223,7 +224,7 @@ TEST_P(LocalReplaceTest, AFullDiskLeavesTheOldFileAndSaysSo) {
     // The connection is still good for the next copy.
     env->boxes.Clear();
     ASSERT_TRUE(env->server.WriteFile("small.bin", "fits"));
-    EXPECT_TRUE(dlg->CopyFtpToLocal("/small.bin", disk + "/keep.bin"));
+    EXPECT_TRUE(Await(dlg->CopyFtpToLocal("/small.bin", disk + "/keep.bin")));
     EXPECT_EQ(TransferEnv::ReadLocal(disk + "/keep.bin"), QByteArray("fits"));
 }
 

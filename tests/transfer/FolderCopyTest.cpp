@@ -1,4 +1,5 @@
 #include <QDir>
+#include "Await.h"
 #include <QDirIterator>
 #include <QFile>
 #include <QTest>
@@ -94,11 +95,11 @@ protected:
     bool CopyFolder(const QString& from, const QString& to) {
         switch (Dir()) {
         case Direction::LocalToFtp:
-            return dlg->CopyFolderLocalToFtp(SourcePath(from), DestinationPath(to));
+            return Await(dlg->CopyFolderLocalToFtp(SourcePath(from), DestinationPath(to)));
         case Direction::FtpToLocal:
-            return dlg->CopyFolderFtpToLocal(SourcePath(from), DestinationPath(to));
+            return Await(dlg->CopyFolderFtpToLocal(SourcePath(from), DestinationPath(to)));
         case Direction::FtpToFtp:
-            return dlg->CopyFolderFtpToFtp(SourcePath(from), DestinationPath(to));
+            return Await(dlg->CopyFolderFtpToFtp(SourcePath(from), DestinationPath(to)));
         }
         return false;
     }
@@ -201,7 +202,7 @@ TEST_P(FtpFolderRulesTest, IntoItselfOrItsOwnSubfolderIsRefusedAndCreatesNothing
     const char* destinations[] = {"/src", "/src/", "/src/sub1/inner", "/src/sub2/x/y"};
     for (const char* destination : destinations) {
         env->boxes.Clear();
-        EXPECT_FALSE(dlg->CopyFolderFtpToFtp("/src", destination)) << destination;
+        EXPECT_FALSE(Await(dlg->CopyFolderFtpToFtp("/src", destination))) << destination;
         ASSERT_EQ(env->boxes.Count(), 1) << destination;
         EXPECT_EQ(env->boxes.Calls()[0].caption, "Error Copying Folder");
         EXPECT_EQ(env->boxes.Calls()[0].text,
@@ -211,7 +212,7 @@ TEST_P(FtpFolderRulesTest, IntoItselfOrItsOwnSubfolderIsRefusedAndCreatesNothing
     EXPECT_EQ(Snapshot(env->server.PathOf("src")), before);
     // A sibling whose name merely begins with the source's is not inside it.
     env->boxes.Clear();
-    EXPECT_TRUE(dlg->CopyFolderFtpToFtp("/src", "/src2"));
+    EXPECT_TRUE(Await(dlg->CopyFolderFtpToFtp("/src", "/src2")));
     EXPECT_EQ(env->boxes.Count(), 0);
 }
 
@@ -238,7 +239,7 @@ TEST_P(FtpFolderRulesTest, UploadStopsAtTheFirstFailingFileAndKeepsWhatCameBefor
     ASSERT_TRUE(QFile::remove(src + "/inner/" + bad));
     ASSERT_EQ(::symlink("/nonexistent/target", QFile::encodeName(src + "/inner/" + bad)), 0);
 
-    EXPECT_FALSE(dlg->CopyFolderLocalToFtp(src, "/up"));
+    EXPECT_FALSE(Await(dlg->CopyFolderLocalToFtp(src, "/up")));
     EXPECT_EQ(env->boxes.Captions(), QStringList({"Error Copying File"}));
     // The files before it arrived; those after it, copied at the same time, are
     // whole or not there at all.

@@ -2,6 +2,7 @@
 // that fail, and links on either side. Each case hashes both whole trees before
 // and after: nothing but the intended destination may change.
 #include <QDir>
+#include "Await.h"
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,11 +47,11 @@ public:
     bool Copy(const QString& from, const QString& to) {
         switch (m_dir) {
         case Direction::LocalToFtp:
-            return dlg->CopyFolderLocalToFtp(env.Local(from), "/" + to);
+            return Await(dlg->CopyFolderLocalToFtp(env.Local(from), "/" + to));
         case Direction::FtpToLocal:
-            return dlg->CopyFolderFtpToLocal("/" + from, env.Local(to));
+            return Await(dlg->CopyFolderFtpToLocal("/" + from, env.Local(to)));
         case Direction::FtpToFtp:
-            return dlg->CopyFolderFtpToFtp("/" + from, "/" + to);
+            return Await(dlg->CopyFolderFtpToFtp("/" + from, "/" + to));
         }
         return false;
     }

@@ -1,4 +1,5 @@
 #include <QFile>
+#include "Await.h"
 #include <QStringList>
 #include <algorithm>
 #include <fcntl.h>
@@ -73,7 +74,7 @@ TEST(HugeFile, OverFourGibibytesCopiesWholeBothWays) {
     BlockReport last;
     dlg->m_blockObserver = [&](const BlockReport& r) { last = r; };
 
-    ASSERT_TRUE(dlg->CopyLocalToFtp(env.Local("sparse.bin"), "/huge.bin"))
+    ASSERT_TRUE(Await(dlg->CopyLocalToFtp(env.Local("sparse.bin"), "/huge.bin")))
         << Told(env.boxes).toStdString();
     EXPECT_EQ(last.bytesCopied, "4294969000 of 4294969796");
     EXPECT_EQ(last.position, 100);
@@ -81,7 +82,7 @@ TEST(HugeFile, OverFourGibibytesCopiesWholeBothWays) {
     QFile::remove(env.Local("sparse.bin"));
 
     last = BlockReport{};
-    ASSERT_TRUE(dlg->CopyFtpToLocal("/huge.bin", env.Local("back.bin")))
+    ASSERT_TRUE(Await(dlg->CopyFtpToLocal("/huge.bin", env.Local("back.bin"))))
         << Told(env.boxes).toStdString();
     EXPECT_EQ(last.bytesCopied, "4294969000 of 4294969796");
     ExpectSameFile(env.Local("back.bin"));

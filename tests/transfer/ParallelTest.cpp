@@ -2,6 +2,7 @@
 // two connections, one failure among many, and Cancel while several run, each
 // with both trees hashed before and after.
 #include <QDir>
+#include "Await.h"
 #include <QFile>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -81,16 +82,16 @@ TEST_F(ParallelTest, FolderCopiesInEveryDirectionArriveWhole) {
         Start(kind, {}, transfers);
         ASSERT_TRUE(LocalTree("src"));
         const TreeHashes source = HashTree(env->Local("src"));
-        ASSERT_TRUE(dlg->CopyFolderLocalToFtp(env->Local("src"), "/up"))
+        ASSERT_TRUE(Await(dlg->CopyFolderLocalToFtp(env->Local("src"), "/up")))
             << (env->boxes.Count() ? env->boxes.Calls()[0].text.toStdString() : "");
         EXPECT_EQ(HashTree(env->server.PathOf("up")), source);
         EXPECT_EQ(Line(CCommStatusDlg::IDC_FILES), QStringLiteral("12 of 12"));
         EXPECT_EQ(Line(CCommStatusDlg::IDC_IN_FLIGHT), QString());
         const QString bytes = Line(CCommStatusDlg::IDC_ALL_BYTES);
         EXPECT_EQ(bytes.section(" of ", 0, 0), bytes.section(" of ", 1)) << bytes.toStdString();
-        ASSERT_TRUE(dlg->CopyFolderFtpToLocal("/up", env->Local("down")));
+        ASSERT_TRUE(Await(dlg->CopyFolderFtpToLocal("/up", env->Local("down"))));
         EXPECT_EQ(HashTree(env->Local("down")), source);
-        ASSERT_TRUE(dlg->CopyFolderFtpToFtp("/up", "/again"));
+        ASSERT_TRUE(Await(dlg->CopyFolderFtpToFtp("/up", "/again")));
         EXPECT_EQ(HashTree(env->server.PathOf("again")), source);
         EXPECT_EQ(HashTree(env->Local("src")), source);
         EXPECT_EQ(env->boxes.Count(), 0);
@@ -105,10 +106,10 @@ TEST_F(ParallelTest, ServerThatAllowsTwoConnectionsStillGetsEverything) {
     Start(FtpServer::Kind::Vsftpd, options);
     ASSERT_TRUE(LocalTree("src"));
     const TreeHashes source = HashTree(env->Local("src"));
-    ASSERT_TRUE(dlg->CopyFolderLocalToFtp(env->Local("src"), "/up"));
+    ASSERT_TRUE(Await(dlg->CopyFolderLocalToFtp(env->Local("src"), "/up")));
     EXPECT_EQ(env->app->Site().ConnectionLimit(), 2);
-    ASSERT_TRUE(dlg->CopyFolderFtpToLocal("/up", env->Local("down")));
-    ASSERT_TRUE(dlg->CopyFolderFtpToFtp("/up", "/again"));
+    ASSERT_TRUE(Await(dlg->CopyFolderFtpToLocal("/up", env->Local("down"))));
+    ASSERT_TRUE(Await(dlg->CopyFolderFtpToFtp("/up", "/again")));
     EXPECT_EQ(HashTree(env->server.PathOf("up")), source);
     EXPECT_EQ(HashTree(env->Local("down")), source);
     EXPECT_EQ(HashTree(env->server.PathOf("again")), source);
@@ -134,7 +135,7 @@ TEST_F(ParallelTest, OneFailureIsOneMessageAndOldFilesStayWhole) {
             ASSERT_TRUE(TransferEnv::WriteLocal(env->Local("new/" + name), fresh[name]));
         files.push_back({core::BatchFile::Way::Upload, env->Local("new/" + name), "/" + name});
     }
-    EXPECT_FALSE(dlg->CopyFiles(files));
+    EXPECT_FALSE(Await(dlg->CopyFiles(files)));
     EXPECT_EQ(env->boxes.Captions(), QStringList({"Error Copying File"}));
     const TreeHashes after = HashTree(env->server.Root());
     ASSERT_EQ(after.size(), 6u); // no temporary name left
@@ -167,7 +168,7 @@ TEST_F(ParallelTest, CancelLeavesEveryOldFileWholeAndNoConnectionBehind) {
         if (++blocks == 3000)
             core::PostToUi([&] { dlg->OnCancelCommunication(); });
     };
-    EXPECT_FALSE(dlg->CopyFiles(files));
+    EXPECT_FALSE(Await(dlg->CopyFiles(files)));
     EXPECT_EQ(ConnectionsTo(env->server.Port()), 1); // the main connection alone
     EXPECT_EQ(env->boxes.Captions(), QStringList({"Communication Cancelled"}));
     const TreeHashes after = HashTree(env->Local(""));
@@ -195,7 +196,7 @@ TEST_F(ParallelTest, RefusedFileInABatchEndsItThere) {
             ASSERT_TRUE(TransferEnv::WriteLocal(path, RandomBytes(5000)));
         files.push_back({core::BatchFile::Way::Upload, path, QStringLiteral("/") + name});
     }
-    EXPECT_FALSE(dlg->CopyFiles(files));
+    EXPECT_FALSE(Await(dlg->CopyFiles(files)));
     EXPECT_EQ(env->boxes.Count(), 1);
     const TreeHashes after = HashTree(env->server.Root());
     EXPECT_EQ(after, (TreeHashes{{"a", HashTree(env->Local("")).at("a")},

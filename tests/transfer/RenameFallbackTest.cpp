@@ -2,6 +2,7 @@
 // old file steps aside, the new one takes its name, the old one goes. Nothing
 // else changes on the server.
 #include <QDir>
+#include "Await.h"
 #include <algorithm>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -70,7 +71,7 @@ TEST_F(RenameFallbackTest, UploadAndServerCopyReplaceTheFileThroughAnAsideName) 
     ASSERT_TRUE(Write(env.Local("up.bin"), fresh));
     TreeHashes expected = HashTree(server.Root());
     expected["target.bin"] = HashOf(fresh);
-    ASSERT_TRUE(dlg->CopyLocalToFtp(env.Local("up.bin"), "/target.bin"));
+    ASSERT_TRUE(Await(dlg->CopyLocalToFtp(env.Local("up.bin"), "/target.bin")));
     EXPECT_EQ(env.boxes.Count(), 0);
     EXPECT_EQ(HashTree(server.Root()), expected);
     EXPECT_EQ(server.Refusals(), QStringList{"/target.bin"}) << "the fallback was not needed";
@@ -80,7 +81,7 @@ TEST_F(RenameFallbackTest, UploadAndServerCopyReplaceTheFileThroughAnAsideName) 
     ASSERT_TRUE(Write(server.PathOf("other.bin"), other));
     expected = HashTree(server.Root());
     expected["target.bin"] = HashOf(other);
-    ASSERT_TRUE(dlg->CopyFtpToFtp("/other.bin", "/target.bin"));
+    ASSERT_TRUE(Await(dlg->CopyFtpToFtp("/other.bin", "/target.bin")));
     EXPECT_EQ(env.boxes.Count(), 0);
     EXPECT_EQ(HashTree(server.Root()), expected);
     EXPECT_EQ(server.Refusals().size(), 2);
@@ -89,7 +90,7 @@ TEST_F(RenameFallbackTest, UploadAndServerCopyReplaceTheFileThroughAnAsideName) 
 TEST_F(RenameFallbackTest, ANewNameNeedsNoRenameAndACancelLeavesTheOldFile) {
     const QByteArray data = RandomBytes(3000);
     ASSERT_TRUE(Write(env.Local("new.bin"), data));
-    ASSERT_TRUE(dlg->CopyLocalToFtp(env.Local("new.bin"), "/new.bin"));
+    ASSERT_TRUE(Await(dlg->CopyLocalToFtp(env.Local("new.bin"), "/new.bin")));
     EXPECT_EQ(HashTree(server.Root()), TreeHashes({{"new.bin", HashOf(data)}}));
     EXPECT_TRUE(server.Refusals().isEmpty());
 
@@ -99,7 +100,7 @@ TEST_F(RenameFallbackTest, ANewNameNeedsNoRenameAndACancelLeavesTheOldFile) {
         if (r.blockIndex == 500)
             dlg->OnCancelCommunication();
     };
-    EXPECT_FALSE(dlg->CopyLocalToFtp(env.Local("big.bin"), "/new.bin"));
+    EXPECT_FALSE(Await(dlg->CopyLocalToFtp(env.Local("big.bin"), "/new.bin")));
     EXPECT_EQ(env.boxes.Captions(), QStringList{"Communication Cancelled"});
     EXPECT_EQ(HashTree(server.Root()), before);
 }
@@ -130,7 +131,7 @@ TEST_P(QuirkyServerTest, TheFileArrivesWholeAndNothingIsLost) {
     for (const char* name : {"target.bin", "second.bin"}) {
         const QString target = row.replace ? QStringLiteral("target.bin") : QString(name);
         ASSERT_TRUE(Write(env.Local(name), fresh));
-        const bool copied = dlg->CopyLocalToFtp(env.Local(name), "/" + target);
+        const bool copied = Await(dlg->CopyLocalToFtp(env.Local(name), "/" + target));
         EXPECT_EQ(copied, QString(row.captions).isEmpty() || row.leftAside) << name;
         EXPECT_EQ(TransferEnv::ReadLocal(server.PathOf(target)), copied ? fresh : old) << name;
     }

@@ -3,6 +3,7 @@
 // too long for a local name. Every refusal ends at once, with its message, and
 // leaves both trees as they were.
 #include <QDir>
+#include "Await.h"
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -71,7 +72,7 @@ TEST_P(SpecialFilesTest, FolderUploadLeavesOutPipesAndDevicesAndSaysWhich) {
     const TreeHashes before = HashTree(env->Local(""));
     QElapsedTimer took;
     took.start();
-    ASSERT_TRUE(dlg->CopyFolderLocalToFtp(src, "/dst"));
+    ASSERT_TRUE(Await(dlg->CopyFolderLocalToFtp(src, "/dst")));
     EXPECT_LT(took.elapsed(), 1000);
     ASSERT_EQ(env->boxes.Captions(), QStringList{"Items Not Copied"});
     for (const char* skipped : {"/fifo", "/sub/inner", "/null"})
@@ -86,12 +87,12 @@ TEST_P(SpecialFilesTest, FolderUploadLeavesOutPipesAndDevicesAndSaysWhich) {
 TEST_P(SpecialFilesTest, OneCopyFromOrOntoAPipeOrDeviceIsRefusedAtOnce) {
     const QString pipe = env->Local("pipe");
     const QString link = env->Local("pipelink");
-    ExpectRefused([&] { return dlg->CopyLocalToFtp(pipe, "/pipe"); }, pipe);
-    ExpectRefused([&] { return dlg->CopyLocalToFtp(link, "/p"); }, link);
-    ExpectRefused([&] { return dlg->CopyFtpToLocal("/file.txt", pipe); }, pipe);
-    ExpectRefused([&] { return dlg->CopyLocalToLocal(env->Local("a.txt"), pipe); }, pipe);
-    ExpectRefused([&] { return dlg->CopyLocalToLocal(pipe, env->Local("new")); }, pipe);
-    ExpectRefused([&] { return dlg->CopyLocalToLocal("/dev/zero", env->Local("z")); }, "/dev/zero");
+    ExpectRefused([&] { return Await(dlg->CopyLocalToFtp(pipe, "/pipe")); }, pipe);
+    ExpectRefused([&] { return Await(dlg->CopyLocalToFtp(link, "/p")); }, link);
+    ExpectRefused([&] { return Await(dlg->CopyFtpToLocal("/file.txt", pipe)); }, pipe);
+    ExpectRefused([&] { return Await(dlg->CopyLocalToLocal(env->Local("a.txt"), pipe)); }, pipe);
+    ExpectRefused([&] { return Await(dlg->CopyLocalToLocal(pipe, env->Local("new"))); }, pipe);
+    ExpectRefused([&] { return Await(dlg->CopyLocalToLocal("/dev/zero", env->Local("z"))); }, "/dev/zero");
 }
 
 // Raw bytes on the server, and the name as the list shows it; the last one is a
@@ -129,19 +130,19 @@ TEST_P(SpecialFilesTest, HostileServerNamesAreShownWrittenOutAndNeverNameALocalF
         const QString name = names[shown];
         const QString local = env->Local("dl/") + name;
         if (raw == kNames[std::size(kNames) - 1].first) {
-            EXPECT_TRUE(dlg->CopyFtpToLocal("/" + name, local));
+            EXPECT_TRUE(Await(dlg->CopyFtpToLocal("/" + name, local)));
             EXPECT_EQ(TransferEnv::ReadLocal(local), "data of " + raw);
             continue;
         }
-        ExpectRefused([&] { return dlg->CopyFtpToLocal("/" + name, local); }, "/" + shown);
+        ExpectRefused([&] { return Await(dlg->CopyFtpToLocal("/" + name, local)); }, "/" + shown);
         // The server still knows the file by its own bytes.
-        EXPECT_TRUE(dlg->CopyFtpToFtp("/" + name, "/copy"));
+        EXPECT_TRUE(Await(dlg->CopyFtpToFtp("/" + name, "/copy")));
         EXPECT_EQ(env->server.ReadFile("copy"), "data of " + raw);
         EXPECT_EQ(qobject_cast<QLabel*>(dlg->Control(CCommStatusDlg::IDC_FROM))->text(),
                   "Test Site:/" + shown);
     }
     // A folder that holds one is refused whole, before anything is made.
-    ExpectRefused([&] { return dlg->CopyFolderFtpToLocal("/tree", env->Local("tree")); },
+    ExpectRefused([&] { return Await(dlg->CopyFolderFtpToLocal("/tree", env->Local("tree"))); },
                   "/tree/" + kNames[1].second);
     for (const auto& [raw, shown] : kNames) // names the temporary folder cannot remove
         ::unlink(QFile::encodeName(env->server.Root() + "/") + raw);

@@ -1,6 +1,7 @@
 // Drags that end on a tree pane: the drag events of the program's own drags (and
 // of a file manager's) sent to the panes, with real folders and real servers.
 #include <QUrl>
+#include "Await.h"
 
 #include <unistd.h>
 
@@ -321,7 +322,7 @@ TEST(TreeDrop, PlacesThatTakeNoDrop) {
     ASSERT_TRUE(MakeLocal(app.Home(), {"Src/Web/a.txt", "Dest/"}));
     QTreeWidgetItem* src = app.Open(app.HomeDrive(), {"Src"});
     const auto before = Snapshot(app.Home());
-    const auto data = TreeDrag(app.Local(), Child(src, QStringLiteral("Web")));
+    auto data = TreeDrag(app.Local(), Child(src, QStringLiteral("Web")));
     app.f.Boxes().Clear();
 
     // "Local Computer" and empty space are no targets: nothing asked.
@@ -333,13 +334,13 @@ TEST(TreeDrop, PlacesThatTakeNoDrop) {
     // The FTP tree without a connection takes nothing.
     CMyTreeView* ftp = app.Ftp();
     EXPECT_FALSE(DragOver(ftp, CentreOf(ftp, ftp->m_rootItem), data.get(), true).moveAccepted);
-    ftp->DropOn(ftp->m_rootItem, data.get());
+    Await(ftp->DropOn(ftp->m_rootItem, std::move(data)));
     // Nor a drag of another running copy of the program, whose record is not here.
     auto foreign = std::unique_ptr<QMimeData>(CMyTreeView::MakeDragData(DRAG_LOCAL_TREE));
     foreign->setData(QStringLiteral("application/x-velmar98-process"), "1");
     EXPECT_FALSE(
         DragOver(local, CentreOf(local, app.HomeDrive()), foreign.get(), true).enterAccepted);
-    local->DropOn(app.HomeDrive(), foreign.get());
+    Await(local->DropOn(app.HomeDrive(), std::move(foreign)));
 
     EXPECT_EQ(app.f.Boxes().Count(), 0);
     EXPECT_EQ(Snapshot(app.Home()), before);

@@ -1,6 +1,7 @@
 // The tree pane's folder operations: context menu, new folder, rename by label
 // editing, delete, and the keys, on real folders and real servers.
 #include <QContextMenuEvent>
+#include "Await.h"
 #include <QLineEdit>
 #include <QMenu>
 #include <QTimer>
@@ -56,7 +57,7 @@ MenuSeen RightClick(CMyTreeView* tree, const QPoint& pos, const QString& choose 
         QTimer::singleShot(20, menu, [menu, pick] {
             if (pick) {
                 menu->setActiveAction(pick);
-                QTest::keyClick(menu, Qt::Key_Return);
+                QTest::keyClick(menu, Qt::Key_Return); AwaitSpawned();
             } else {
                 menu->close();
             }
@@ -88,7 +89,7 @@ void TypeLabel(CMyTreeView* tree, const QString& text, Qt::Key key = Qt::Key_Ret
     QLineEdit* line = OpenEditor(tree);
     ASSERT_NE(line, nullptr);
     line->setText(text);
-    QTest::keyClick(line, key);
+    QTest::keyClick(line, key); AwaitSpawned();
     Settle();
 }
 
@@ -146,7 +147,7 @@ TEST(TreeContextMenu, NewFolderGoesToTheListOfTheRowEvenFromEmptySpace) {
     EXPECT_EQ(app.f.Frame()->PaneText(0), QStringLiteral("Ready"));
 
     // On empty space it works in the folder the list still shows.
-    QTest::keyClick(focus, Qt::Key_Escape);
+    QTest::keyClick(focus, Qt::Key_Escape); AwaitSpawned();
     Settle();
     RightClick(tree, EmptySpace(tree), kNewFolder);
     EXPECT_TRUE(QFileInfo(app.Home() + QStringLiteral("/Web/NewFolder3")).isDir());
@@ -164,7 +165,7 @@ TEST(TreeRename, DrivesAndRootsRefuseTheEdit) {
     }
     // F2 on a drive opens nothing either.
     TreeApp::Select(app.HomeDrive());
-    QTest::keyClick(tree, Qt::Key_F2);
+    QTest::keyClick(tree, Qt::Key_F2); AwaitSpawned();
     EXPECT_EQ(OpenEditor(tree), nullptr);
 }
 
@@ -210,7 +211,7 @@ TEST(TreeRename, NewNamesThatAreTakenOrNoNamesAreRefusedAndTheEditReopens) {
         // The edit is open again on the same folder; Escape keeps the old name.
         EXPECT_EQ(tree->m_editing, 1);
         ASSERT_NE(OpenEditor(tree), nullptr);
-        QTest::keyClick(OpenEditor(tree), Qt::Key_Escape);
+        QTest::keyClick(OpenEditor(tree), Qt::Key_Escape); AwaitSpawned();
         Settle();
         EXPECT_EQ(tree->m_editing, 0);
         EXPECT_EQ(web->text(0), QStringLiteral("Web"));
@@ -262,22 +263,22 @@ TEST(TreeDelete, OnlyAfterOkAndOnlyFolders) {
     // The Delete key on a drive asks nothing and deletes nothing.
     TreeApp::Select(drive);
     app.f.Boxes().Clear();
-    QTest::keyClick(tree, Qt::Key_Delete);
+    QTest::keyClick(tree, Qt::Key_Delete); AwaitSpawned();
     EXPECT_EQ(app.f.Boxes().Count(), 0);
 
     // Cancel leaves everything.
     TreeApp::Select(web);
     app.f.Boxes().Answer(IDCANCEL);
-    QTest::keyClick(tree, Qt::Key_Delete);
+    QTest::keyClick(tree, Qt::Key_Delete); AwaitSpawned();
     EXPECT_EQ(app.f.Boxes().CountCaption(kConfirmDelete), 1);
     EXPECT_EQ(Snapshot(app.Home()), before);
     EXPECT_EQ(Child(drive, QStringLiteral("Web")), web);
 
     // The Delete key inside an open edit belongs to the edit.
     ASSERT_TRUE(tree->EditLabel(web));
-    QTest::keyClick(OpenEditor(tree), Qt::Key_Delete);
+    QTest::keyClick(OpenEditor(tree), Qt::Key_Delete); AwaitSpawned();
     EXPECT_EQ(app.f.Boxes().CountCaption(kConfirmDelete), 1);
-    QTest::keyClick(OpenEditor(tree), Qt::Key_Escape);
+    QTest::keyClick(OpenEditor(tree), Qt::Key_Escape); AwaitSpawned();
     Settle();
 
     // OK from the menu: the folder goes with all it holds; the parent is shown.
@@ -302,7 +303,7 @@ TEST(TreeDelete, AFolderThatIsALinkGoesAsALink) {
     const auto outside = Snapshot(app.Home() + QStringLiteral("/Outside"));
     QTreeWidgetItem* drive = app.Open(app.HomeDrive(), {});
     TreeApp::Select(Child(drive, QStringLiteral("Link")));
-    app.Local()->DeleteSelectedFolder();
+    Await(app.Local()->DeleteSelectedFolder());
     EXPECT_FALSE(QFileInfo(app.Home() + QStringLiteral("/Link")).isSymLink());
     EXPECT_EQ(Snapshot(app.Home() + QStringLiteral("/Outside")), outside);
     EXPECT_EQ(ChildLabels(drive), QStringList{QStringLiteral("Outside")});
@@ -319,15 +320,15 @@ TEST(TreeKeys, TabCyclesThroughTheFourPanes) {
     QWidget* order[4] = {app.Local(), app.f.LocalList(), app.Ftp(), app.f.FtpList()};
     // Shift+Tab from a tree goes to the list of the other row.
     app.Local()->setFocus();
-    QTest::keyClick(app.Local(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(app.Local(), Qt::Key_Backtab, Qt::ShiftModifier); AwaitSpawned();
     EXPECT_TRUE(focused(app.f.FtpList()));
     app.Ftp()->setFocus();
-    QTest::keyClick(app.Ftp(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(app.Ftp(), Qt::Key_Backtab, Qt::ShiftModifier); AwaitSpawned();
     EXPECT_TRUE(focused(app.f.LocalList()));
     // Tab goes round: local tree, local list, FTP tree, FTP list, local tree.
     app.Local()->setFocus();
     for (int i = 1; i <= 4; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); AwaitSpawned();
         EXPECT_TRUE(focused(order[i % 4])) << "step " << i;
     }
 }
@@ -356,7 +357,7 @@ TEST_P(FtpTreeOpsTest, RenameDeleteAndMenusOnTheServer) {
     TypeLabel(tree, QStringLiteral("Other"));
     EXPECT_EQ(app.f.Boxes().CountCaption(kRenameError), 1);
     EXPECT_EQ(tree->m_editing, 1);
-    QTest::keyClick(OpenEditor(tree), Qt::Key_Escape);
+    QTest::keyClick(OpenEditor(tree), Qt::Key_Escape); AwaitSpawned();
     Settle();
     EXPECT_TRUE(QFileInfo(app.Server().PathOf(QStringLiteral("Other"))).isDir());
     EXPECT_EQ(app.Server().ReadFile(QStringLiteral("www/index.html")), "www/index.html");
@@ -371,7 +372,7 @@ TEST_P(FtpTreeOpsTest, RenameDeleteAndMenusOnTheServer) {
     // Delete: Cancel keeps it, OK deletes the tree and shows the root again.
     const auto before = Snapshot(app.Server().Root());
     app.f.Boxes().Answer(IDCANCEL);
-    tree->DeleteSelectedFolder();
+    Await(tree->DeleteSelectedFolder());
     EXPECT_EQ(Snapshot(app.Server().Root()), before);
     RightClick(tree, CentreOf(tree, www), kDelete);
     EXPECT_EQ(app.f.Boxes().CountCaption(kConfirmDelete), 2);
@@ -397,7 +398,7 @@ TEST(FtpTreeOps, NoMenuNoEditNoDeleteWhileTheSideIsUnavailable) {
     EXPECT_FALSE(RightClick(tree, EmptySpace(tree)).shown);
     EXPECT_EQ(tree->MakeContextMenu(tree->m_rootItem), nullptr);
     TreeApp::Select(tree->m_rootItem);
-    QTest::keyClick(tree, Qt::Key_Delete);
+    QTest::keyClick(tree, Qt::Key_Delete); AwaitSpawned();
     EXPECT_EQ(app.f.Boxes().Count(), 0);
 }
 

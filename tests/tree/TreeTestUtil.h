@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Await.h"
+
 // What the tree pane tests share: the whole program with its local "drive" in a
 // temporary home folder and, when asked, a real FTP server on the other side.
 #include <QApplication>
@@ -155,6 +157,7 @@ inline QStringList ListNames(const CMyListView* list) {
 inline void Settle() {
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+    AwaitSpawned();
 }
 
 // The program started with its home "drive" in a temporary folder, against a

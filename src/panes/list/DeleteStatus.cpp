@@ -23,8 +23,8 @@ DeleteStatus::DeleteStatus(CFrameBase* frame, CVelmarApp* app, const QString& fo
     m_showTimer.setSingleShot(true);
     connect(&m_showTimer, &QTimer::timeout, this, &DeleteStatus::Show);
     connect(&m_activityTimer, &QTimer::timeout, this, &DeleteStatus::ShowActivity);
-    // Only the job's own wait runs the timers: a delete that never gets there
-    // (refused at once) never shows anything.
+    // A delete refused at once is over before the timer fires, and never shows
+    // anything.
     m_showTimer.start(kShowAfterMs);
 }
 
@@ -69,8 +69,6 @@ void DeleteStatus::Show() {
     }
     ShowActivity();
     m_activityTimer.start(kActivityEveryMs);
-    // The main window is locked now: input may reach Cancel.
-    core::LetUserInputThrough();
 }
 
 void DeleteStatus::Borrow(CCommStatusDlg* dlg) {

@@ -5,6 +5,7 @@
 
 #include "CopyMessages.h"
 #include "FtpFileOps.h"
+#include "Job.h"
 #include "LocalFileOps.h"
 #include "MyListView.h"
 #include "RemoteLeftovers.h"
@@ -25,15 +26,21 @@ Found LocalKind(const QString& path) {
     return S_ISDIR(st.st_mode) ? Found::Folder : Found::File;
 }
 
-Found FtpKind(const QString& path) {
-    const core::FtpLookUp found = core::LookUpFtp(AfxGetApp()->Site().Remote(), path);
+core::Task<Found> FtpKind(QString path) {
+    core::RemoteConnection* remote = AfxGetApp()->Site().Remote();
+    core::FtpLookUp found;
+    try {
+        found = co_await core::Job([&] { return core::LookUpFtp(remote, path); });
+    } catch (const core::JobBusy&) {
+        co_return Found::LookupFailed;
+    }
     if (found.failed)
-        return Found::LookupFailed;
+        co_return Found::LookupFailed;
     if (!found.entry)
-        return Found::Nothing;
+        co_return Found::Nothing;
     if (found.entry->isLink)
-        return Found::Link;
-    return found.entry->isFolder ? Found::Folder : Found::File;
+        co_return Found::Link;
+    co_return found.entry->isFolder ? Found::Folder : Found::File;
 }
 
 // One side of the replacement: looks, renames and deletes there.
@@ -41,44 +48,53 @@ class Side {
 public:
     Side(CMyListView* pane, bool onFtp) : m_pane(pane), m_onFtp(onFtp) {}
 
-    Found Kind(const QString& path) const { return m_onFtp ? FtpKind(path) : LocalKind(path); }
+    core::Task<Found> Kind(QString path) const {
+        if (m_onFtp)
+            co_return co_await FtpKind(path);
+        co_return LocalKind(path);
+    }
 
     // A temporary name beside path that nothing holds yet; empty when none is free.
-    QString FreeSibling(const QString& path, const QString& tag) const {
+    core::Task<QString> FreeSibling(QString path, QString tag) const {
         for (int attempt = 0; attempt < 8; ++attempt) {
             const QString name = transferpaths::TempSibling(path, tag);
-            if (Kind(name) == Found::Nothing)
-                return name;
+            if (co_await Kind(name) == Found::Nothing)
+                co_return name;
         }
-        return QString();
+        co_return QString();
     }
 
     // Never over something: a name that turned up meanwhile is refused, not lost.
-    bool Rename(const QString& from, const QString& to) const {
-        const core::OpResult result =
-            m_onFtp ? core::RenameFtp(AfxGetApp()->Site().Remote(), from, to)
-                    : core::RenameLocal(from, to);
-        return result.Ok();
+    core::Task<bool> Rename(QString from, QString to) const {
+        if (!m_onFtp)
+            co_return core::RenameLocal(from, to).Ok();
+        core::RemoteConnection* remote = AfxGetApp()->Site().Remote();
+        const core::OpResult result = co_await core::OpJob(
+            core::FileOp::Rename, [&] { return core::RenameFtp(remote, from, to); }, to);
+        co_return result.Ok();
     }
 
     // Deletes a folder (or a link, itself only) through the pane, which says why
     // when it cannot.
-    bool Delete(const QString& path, bool isLink) const {
+    core::Task<bool> Delete(QString path, bool isLink) const {
         int& force = m_onFtp ? m_pane->m_forceFtp : m_pane->m_forceLocal;
         force = 1;
-        const bool deleted = isLink ? m_pane->DeleteOneFile(path)
-                                    : m_pane->DeleteFolderTree(path + QLatin1Char('/'));
+        bool deleted = false;
+        if (isLink)
+            deleted = co_await m_pane->DeleteOneFile(path);
+        else
+            deleted = co_await m_pane->DeleteFolderTree(path + QLatin1Char('/'));
         force = 0;
-        return deleted;
+        co_return deleted;
     }
 
     // Removes what a failed copy left under its temporary name, or says where it
     // is left when that cannot be done (and a later run removes it).
-    void RemovePartial(const QString& path) const {
-        const Found found = Kind(path);
-        const bool removed =
-            found == Found::Nothing || ((found == Found::Folder || found == Found::Link) &&
-                                        Delete(path, found == Found::Link));
+    core::Task<void> RemovePartial(QString path) const {
+        const Found found = co_await Kind(path);
+        bool removed = found == Found::Nothing;
+        if (found == Found::Folder || found == Found::Link)
+            removed = co_await Delete(path, found == Found::Link);
         if (removed)
             Forget(path);
         else
@@ -106,65 +122,68 @@ private:
 
 // The copy stands whole at fresh: the old one steps aside, the new one takes its
 // name, the old one goes. A step that fails undoes the ones before it.
-bool PutInPlace(const Side& side, CMyListView* pane, const QString& fresh,
-                const QString& destination, bool oldIsLink) {
-    const QString aside = side.FreeSibling(destination, QStringLiteral("old"));
+core::Task<bool> PutInPlace(const Side& side, CMyListView* pane, QString fresh,
+                            QString destination, bool oldIsLink) {
+    const QString aside = co_await side.FreeSibling(destination, QStringLiteral("old"));
     if (!aside.isEmpty())
         side.Note(aside, oldIsLink, destination);
-    if (aside.isEmpty() || !side.Rename(destination, aside)) {
+    bool stepped = false;
+    if (!aside.isEmpty())
+        stepped = co_await side.Rename(destination, aside);
+    if (!stepped) {
         side.Forget(aside);
-        side.RemovePartial(fresh);
+        co_await side.RemovePartial(fresh);
         copymessages::ReplaceFailed(pane, destination);
-        return false;
+        co_return false;
     }
-    if (!side.Rename(fresh, destination)) {
-        const bool back = side.Rename(aside, destination);
+    if (!co_await side.Rename(fresh, destination)) {
+        const bool back = co_await side.Rename(aside, destination);
         // An old folder that could not go back is the user's only copy now: it
         // is named to the user and never removed as a leftover.
         side.Forget(aside);
-        side.RemovePartial(fresh);
+        co_await side.RemovePartial(fresh);
         if (back)
             copymessages::ReplaceFailed(pane, destination);
         else
             copymessages::OldKeptAside(pane, destination, aside, true);
-        return false;
+        co_return false;
     }
     side.Forget(fresh);
     // What could not be deleted is named to the user, and left to the user.
-    if (!side.Delete(aside, oldIsLink))
+    if (!co_await side.Delete(aside, oldIsLink))
         copymessages::OldNotRemoved(pane, aside, true);
     side.Forget(aside);
-    return true;
+    co_return true;
 }
 
 } // namespace
 
-bool CopyFolderReplacing(CMyListView* pane, bool onFtp, const QString& destination,
-                         const std::function<bool(const QString& into)>& copy) {
+core::Task<bool> CopyFolderReplacing(CMyListView* pane, bool onFtp, QString destination,
+                                     FolderCopier copy) {
     const Side side(pane, onFtp);
-    const Found found = side.Kind(destination);
+    const Found found = co_await side.Kind(destination);
     switch (found) {
     case Found::Nothing:
-        return copy(destination);
+        co_return co_await copy(destination);
     case Found::File:
         copymessages::FileInTheWay(pane, destination);
-        return false;
+        co_return false;
     case Found::LookupFailed:
         copymessages::FolderUnreadable(pane, transferpaths::ParentOf(destination));
-        return false;
+        co_return false;
     case Found::Folder:
     case Found::Link:
         break;
     }
-    const QString fresh = side.FreeSibling(destination, QStringLiteral("new"));
+    const QString fresh = co_await side.FreeSibling(destination, QStringLiteral("new"));
     if (fresh.isEmpty()) {
         copymessages::ReplaceFailed(pane, destination);
-        return false;
+        co_return false;
     }
     side.Note(fresh, false);
-    if (!copy(fresh)) {
-        side.RemovePartial(fresh);
-        return false;
+    if (!co_await copy(fresh)) {
+        co_await side.RemovePartial(fresh);
+        co_return false;
     }
-    return PutInPlace(side, pane, fresh, destination, found == Found::Link);
+    co_return co_await PutInPlace(side, pane, fresh, destination, found == Found::Link);
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <functional>
 
+#include "Task.h"
+
 class CMyListView;
 
 // Copies a folder to destination on one side (the FTP side when onFtp). When
@@ -14,5 +16,6 @@ class CMyListView;
 //
 // copy makes the whole copy at the path it is given (which does not exist yet)
 // and reports its own failures. Returns whether the copy is in place.
-bool CopyFolderReplacing(CMyListView* pane, bool onFtp, const QString& destination,
-                         const std::function<bool(const QString& into)>& copy);
+using FolderCopier = std::function<core::Task<bool>(QString into)>;
+core::Task<bool> CopyFolderReplacing(CMyListView* pane, bool onFtp, QString destination,
+                                     FolderCopier copy);

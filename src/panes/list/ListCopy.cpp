@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "CommScope.h"
 #include "CopyChecks.h"
@@ -57,38 +58,41 @@ private:
 };
 } // namespace
 
-bool CMyListView::CopyLocalFile(const QString& src, const QString& dst) {
+core::Task<bool> CMyListView::CopyLocalFile(QString src, QString dst) {
     if (m_localCopyDlg)
-        return m_localCopyDlg->CopyLocalToLocal(src, dst); // it reports its own errors
+        co_return co_await m_localCopyDlg->CopyLocalToLocal(src, dst); // it reports its own errors
     if (CopyLocalFileWhole(src, dst))
-        return true;
+        co_return true;
     ReportCopyFileError(this);
-    return false;
+    co_return false;
 }
 
-bool CMyListView::CopyLocalFolder(const QString& src, const QString& dst) {
+core::Task<bool> CMyListView::CopyLocalFolder(QString src, QString dst) {
     if (pathrules::IsSameOrInside(src, dst)) {
         ReportSameFolder(this);
-        return false;
+        co_return false;
     }
     // The whole source is looked at before anything is made: links are not
     // followed, and a tree that is too deep or leads back into itself is refused.
     const treescan::Result scan = treescan::ScanLocal(src, nullptr);
     if (copymessages::ReportScanStop(this, scan))
-        return false;
+        co_return false;
     // Always on the local disk, whichever pane is asked.
     if (!CreateLocalFolder(dst))
-        return false;
+        co_return false;
     for (const treescan::Item& item : scan.items) {
         const QString to = JoinLocal(dst, item.relative);
-        const bool ok = item.isFolder ? CreateLocalFolder(to)
-                                      : CopyLocalFile(JoinLocal(src, item.relative), to);
+        bool ok = false;
+        if (item.isFolder)
+            ok = CreateLocalFolder(to);
+        else
+            ok = co_await CopyLocalFile(JoinLocal(src, item.relative), to);
         if (!ok)
-            return false;
+            co_return false;
     }
     if (!scan.skippedSpecial.empty())
         copymessages::SpecialSkipped(this, copychecks::SkippedList(src, scan.skippedSpecial));
-    return true;
+    co_return true;
 }
 
 bool CMyListView::RefuseSameFolder(const QString& src, const QString& dst, bool sameSide) {
@@ -100,18 +104,34 @@ bool CMyListView::RefuseSameFolder(const QString& src, const QString& dst, bool 
     return true;
 }
 
-bool CMyListView::CopyItems(CMyListView* source, const QString& destFolder, bool destIsFtp,
-                            CCommStatusDlg* dlg) {
+core::Task<bool> CMyListView::CopyItems(CMyListView* source, QString destFolder, bool destIsFtp,
+                                        CCommStatusDlg* dlg) {
     QList<ClipItem> items;
     for (int row : source->SelectedRows()) {
         const QString name = source->ItemName(row);
         items.append({source->m_path + name, name, source->IsFolderItem(row)});
     }
-    return CopyEntries(items, source->m_side == 1, destFolder, destIsFtp, dlg);
+    co_return co_await CopyEntries(items, source->m_side == 1, destFolder, destIsFtp, dlg);
 }
 
-bool CMyListView::CopyEntries(const QList<ClipItem>& items, bool sourceFtp,
-                              const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg) {
+namespace {
+// Copies a whole folder from src to into, by the side each is on.
+core::Task<bool> CopyFolderTo(CMyListView* pane, CCommStatusDlg* dlg, bool sourceFtp,
+                              bool destIsFtp, QString src, QString into) {
+    if (!sourceFtp) {
+        if (!destIsFtp)
+            co_return co_await pane->CopyLocalFolder(src, into);
+        co_return co_await dlg->CopyFolderLocalToFtp(pathrules::WithoutTrailingSlash(src), into);
+    }
+    if (destIsFtp)
+        co_return co_await dlg->CopyFolderFtpToFtp(src, into);
+    co_return co_await dlg->CopyFolderFtpToLocal(src, into);
+}
+} // namespace
+
+core::Task<bool> CMyListView::CopyEntries(QList<ClipItem> items, bool sourceFtp,
+                                          QString destFolder, bool destIsFtp,
+                                          CCommStatusDlg* dlg) {
     using Way = core::BatchFile::Way;
     const bool sameSide = sourceFtp == destIsFtp;
     LocalCopyWindow local(this, !sourceFtp && !destIsFtp ? dlg : nullptr);
@@ -119,76 +139,69 @@ bool CMyListView::CopyEntries(const QList<ClipItem>& items, bool sourceFtp,
     const bool batches = sourceFtp || destIsFtp;
     const Way way = !sourceFtp ? Way::Upload : destIsFtp ? Way::BetweenRemotes : Way::Download;
     std::vector<core::BatchFile> batch;
-    auto flush = [&] {
-        const bool ok = batch.empty() || dlg->CopyFiles(batch);
-        batch.clear();
-        return ok;
-    };
     for (const ClipItem& item : items) {
-        const QString& src = item.path;
+        const QString src = item.path;
         const QString dst = destFolder + item.name;
-        if (!item.folder && sameSide && pathrules::IsSamePath(src, dst)) {
-            // A file copied onto itself would be emptied by its own copy.
-            if (flush())
-                ReportCopyFileError(this);
-            return false;
-        }
-        if (!item.folder && batches) {
+        const bool selfCopy = !item.folder && sameSide && pathrules::IsSamePath(src, dst);
+        if (!item.folder && batches && !selfCopy) {
             batch.push_back({way, src, dst, false, 0});
             continue;
         }
-        if (!flush())
-            return false;
+        if (!batch.empty()) {
+            const bool flushed = co_await dlg->CopyFiles(std::exchange(batch, {}));
+            if (!flushed)
+                co_return false;
+        }
+        if (selfCopy) {
+            // A file copied onto itself would be emptied by its own copy.
+            ReportCopyFileError(this);
+            co_return false;
+        }
         bool ok = false;
         if (item.folder) {
             if (RefuseSameFolder(src, dst, sameSide))
-                return false;
-            ok = CopyFolderReplacing(this, destIsFtp, dst, [&](const QString& into) {
-                if (!sourceFtp)
-                    return destIsFtp ? dlg->CopyFolderLocalToFtp(src, into)
-                                     : CopyLocalFolder(src, into);
-                return destIsFtp ? dlg->CopyFolderFtpToFtp(src, into)
-                                 : dlg->CopyFolderFtpToLocal(src, into);
-            });
+                co_return false;
+            const FolderCopier copy = [=, this](QString into) {
+                return CopyFolderTo(this, dlg, sourceFtp, destIsFtp, src, into);
+            };
+            ok = co_await CopyFolderReplacing(this, destIsFtp, dst, copy);
         } else {
-            ok = CopyLocalFile(src, dst);
+            ok = co_await CopyLocalFile(src, dst);
         }
         if (!ok)
-            return false;
+            co_return false;
     }
-    return flush();
+    if (batch.empty())
+        co_return true;
+    co_return co_await dlg->CopyFiles(std::move(batch));
 }
 
-bool CMyListView::CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg) {
+core::Task<bool> CMyListView::CopyTreeFolder(QString destFolder, bool destIsFtp,
+                                             CCommStatusDlg* dlg) {
     const int kind = m_doc->m_dragSourceKind;
     const bool sourceFtp = kind == DRAG_FTP_TREE;
     const QString src = m_doc->m_dragFolderPath;
     const QString name = m_doc->m_dragFolderName;
     if (!pathrules::IsPathElement(name) || src.isEmpty())
-        return false;
+        co_return false;
     const QString dst = destFolder + name;
     if (RefuseSameFolder(src, dst, sourceFtp == destIsFtp))
-        return false;
+        co_return false;
     LocalCopyWindow local(this, !sourceFtp && !destIsFtp ? dlg : nullptr);
-    return CopyFolderReplacing(this, destIsFtp, dst, [&](const QString& into) {
-        if (!sourceFtp) {
-            if (!destIsFtp)
-                return CopyLocalFolder(src, into);
-            return dlg->CopyFolderLocalToFtp(pathrules::WithoutTrailingSlash(src), into);
-        }
-        return destIsFtp ? dlg->CopyFolderFtpToFtp(src, into)
-                         : dlg->CopyFolderFtpToLocal(src, into);
-    });
+    const FolderCopier copy = [=, this](QString into) {
+        return CopyFolderTo(this, dlg, sourceFtp, destIsFtp, src, into);
+    };
+    co_return co_await CopyFolderReplacing(this, destIsFtp, dst, copy);
 }
 
-bool CMyListView::CopySelectedTo(const QString& destPath, int destIsFtp) {
+core::Task<bool> CMyListView::CopySelectedTo(QString destPath, int destIsFtp) {
     const bool toFtp = destIsFtp != 0;
     const bool fromFtp = m_side == 1;
     CommScope comm(m_frame, App(), CommScope::Operation(fromFtp, toFtp));
-    return CopyItems(this, destPath, toFtp, comm.Dlg());
+    co_return co_await CopyItems(this, destPath, toFtp, comm.Dlg());
 }
 
-bool CMyListView::UploadLocalPaths(const QStringList& paths, const QString& destPath) {
+core::Task<bool> CMyListView::UploadLocalPaths(QStringList paths, QString destPath) {
     CommScope comm(m_frame, App(), CommScope::Operation(false, true));
     QList<ClipItem> items;
     for (const QString& path : paths) {
@@ -201,5 +214,5 @@ bool CMyListView::UploadLocalPaths(const QStringList& paths, const QString& dest
         items.append({src, name, QFileInfo(src).isDir()});
     }
     // As a drop from the local pane: files next to each other go as one batch.
-    return CopyEntries(items, false, destPath, true, comm.Dlg());
+    co_return co_await CopyEntries(items, false, destPath, true, comm.Dlg());
 }

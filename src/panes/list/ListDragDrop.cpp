@@ -170,24 +170,25 @@ void CMyListView::dropEvent(QDropEvent* event) {
     // The copy runs once the drag has ended: a drag source (ours or a file
     // manager's) waits for the drop event to return, and a copy with its
     // questions and status window may take minutes.
-    std::shared_ptr<QMimeData> data = CopyOf(mime);
+    std::shared_ptr<const QMimeData> data = CopyOf(mime);
     const QString name = ItemName(row);
     QMetaObject::invokeMethod(
         this,
         [this, row, name, data] {
             if (ItemName(row) == name)
-                DropOn(row, data.get());
+                DropOn(row, data).Spawn();
             else
                 EndDrop();
         },
         Qt::QueuedConnection);
 }
 
-bool CMyListView::DropOn(int row, const QMimeData* mime) {
+core::Task<bool> CMyListView::DropOn(int row, std::shared_ptr<const QMimeData> data) {
+    const QMimeData* mime = data.get();
     m_doc->m_dragLocalList = m_doc->m_dragFtpList = 0;
     if (!FindFolderRow(row) || !AcceptsDrag(mime)) {
         EndDrop();
-        return false;
+        co_return false;
     }
     m_dropTarget = row;
     m_model->SetDropTarget(row);
@@ -195,7 +196,7 @@ bool CMyListView::DropOn(int row, const QMimeData* mime) {
     const bool own = kind >= 0;
     if (!ConfirmFileCopy(this)) {
         EndDrop();
-        return false;
+        co_return false;
     }
     bool ok = false;
     {
@@ -203,20 +204,21 @@ bool CMyListView::DropOn(int row, const QMimeData* mime) {
         const bool destFtp = m_side == 1;
         const QString destFolder = m_path + ItemName(row) + QLatin1Char('/');
         if (!own) {
-            ok = UploadLocalPaths(LocalPathsOf(mime), destFolder);
+            ok = co_await UploadLocalPaths(LocalPathsOf(mime), destFolder);
         } else {
             const bool sourceFtp = kind == DRAG_FTP_TREE || kind == DRAG_FTP_LIST;
             CommScope comm(m_frame, App(), CommScope::Operation(sourceFtp, destFtp));
             CCommStatusDlg* dlg = comm.Dlg();
             if (kind == DRAG_LOCAL_LIST || kind == DRAG_FTP_LIST) {
                 CMyListView* source = ListOfRow(kind == DRAG_LOCAL_LIST ? 0 : 1);
-                ok = source && CopyItems(source, destFolder, destFtp, dlg);
+                if (source)
+                    ok = co_await CopyItems(source, destFolder, destFtp, dlg);
             } else {
-                ok = CopyTreeFolder(destFolder, destFtp, dlg);
+                ok = co_await CopyTreeFolder(destFolder, destFtp, dlg);
             }
         }
         RefreshTreeNode();
     }
     EndDrop();
-    return ok;
+    co_return ok;
 }

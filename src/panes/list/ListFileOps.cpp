@@ -100,22 +100,26 @@ void CMyListView::OnCommand(int id) {
         CopyListSelection(this);
         break;
     case ID_EDIT_PASTE:
-        PasteIntoList(this, m_pasteRow);
+        PasteIntoList(this, m_pasteRow).Spawn();
         break;
     case ID_COPY_RAW_LISTING:
         CopyRawListing();
         break;
     case ID_NEW_FOLDER:
-        SetStatus(QStringLiteral("Creating New Folder - Please Wait"));
-        NewFolder();
-        SetStatus(QStringLiteral("Ready"));
+        NewFolderCommand().Spawn();
         break;
     default:
         break;
     }
 }
 
-bool CMyListView::NewFolder() {
+core::Task<void> CMyListView::NewFolderCommand() {
+    SetStatus(QStringLiteral("Creating New Folder - Please Wait"));
+    co_await NewFolder();
+    SetStatus(QStringLiteral("Ready"));
+}
+
+core::Task<bool> CMyListView::NewFolder() {
     CWaitCursor wait;
     QSet<QString> shown;
     for (int row = 0; row < ItemCount(); ++row)
@@ -127,36 +131,39 @@ bool CMyListView::NewFolder() {
             break;
     }
     const QString path = m_path + name;
-    if (!CreateFolder(path))
-        return false;
-    std::int64_t time = 0;
+    if (!co_await CreateFolder(path))
+        co_return false;
     ListRow row;
     row.name = name;
     row.image = m_side == 0 ? IMG_LOCAL_FOLDER : IMG_FTP_FOLDER;
-    if (ReadModifiedTime(path, time))
-        row.dateText = FormatModified(time);
+    if (const std::optional<std::int64_t> time = co_await ReadModifiedTime(path))
+        row.dateText = FormatModified(*time);
     // Placed last, after the items that were there, whatever its name.
     m_model->AppendRow(row);
     const int at = ItemCount() - 1;
     scrollTo(m_model->index(at, 0));
     RefreshTreeNode();
     StartRename(at);
-    return true;
+    co_return true;
 }
 
-bool CMyListView::ReadModifiedTime(const QString& path, std::int64_t& time) {
+core::Task<std::optional<std::int64_t>> CMyListView::ReadModifiedTime(QString path) {
     if (m_side == 0) {
         CLocalFind find;
         if (!find.FindFirst(path))
-            return false;
-        time = find.Current().lastWriteTime;
-        return true;
+            co_return std::nullopt;
+        co_return find.Current().lastWriteTime;
     }
-    const core::FtpLookUp found = core::LookUpFtp(App()->Site().Remote(), path);
+    core::RemoteConnection* remote = App()->Site().Remote();
+    core::FtpLookUp found;
+    try {
+        found = co_await core::Job([&] { return core::LookUpFtp(remote, path); });
+    } catch (const core::JobBusy&) {
+        co_return std::nullopt;
+    }
     if (!found.entry)
-        return false;
-    time = found.entry->lastWriteTime;
-    return true;
+        co_return std::nullopt;
+    co_return found.entry->lastWriteTime;
 }
 
 void CMyListView::StartRename(int row) {
@@ -203,43 +210,57 @@ void CMyListView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHin
 }
 
 void CMyListView::OnEndLabelEdit(int row, const QString& text) {
+    EndLabelEdit(row, text).Spawn();
+}
+
+core::Task<void> CMyListView::EndLabelEdit(int row, QString text) {
     m_editing = 0;
     CWaitCursor wait;
     if (text.isNull() || row < 0 || row >= ItemCount())
-        return;
+        co_return;
     const QString oldName = ItemName(row);
     // The name as it was: nothing to do, and no error for a file "already there".
     if (text == oldName)
-        return;
+        co_return;
     SetStatus(QStringLiteral("Renaming File - Please Wait"));
-    const bool renamed = IsValidItemName(text) && RenameItem(m_path + oldName, m_path + text);
+    bool renamed = false;
+    if (IsValidItemName(text))
+        renamed = co_await RenameItem(m_path + oldName, m_path + text);
     SetStatus(QStringLiteral("Ready"));
+    // The list shows what it showed when the rename began: the window is locked
+    // while it runs.
     if (renamed) {
         m_model->SetName(row, text);
         RefreshTreeNode();
-        return;
+        co_return;
     }
     // A lost connection has been told already, and leaves nothing here to rename.
     if (m_side == 1 && App()->Site().IsUnavailable())
-        return;
+        co_return;
     ReportRenameError(this);
     StartRename(row);
 }
 
-bool CMyListView::RenameItem(const QString& oldPath, const QString& newPath) {
+core::Task<bool> CMyListView::RenameItem(QString oldPath, QString newPath) {
     // Neither side replaces what has the new name: the user asked for a rename,
     // not for that file to be lost.
-    const core::OpResult result =
-        m_side == 0 ? core::RenameLocal(oldPath, newPath)
-                    : core::RenameFtp(App()->Site().Remote(), oldPath, newPath);
+    if (m_side == 0)
+        co_return core::RenameLocal(oldPath, newPath).Ok();
+    core::RemoteConnection* remote = App()->Site().Remote();
+    const core::OpResult result = co_await core::OpJob(
+        core::FileOp::Rename, [&] { return core::RenameFtp(remote, oldPath, newPath); }, newPath);
     ReportIfConnectionLost(this, *App(), result);
-    return result.Ok();
+    co_return result.Ok();
 }
 
 void CMyListView::DeleteSelected() {
+    DeleteSelectedItems().Spawn();
+}
+
+core::Task<void> CMyListView::DeleteSelectedItems() {
     if (!ConfirmFileDelete(this)) {
         SetStatus(QStringLiteral("Ready"));
-        return;
+        co_return;
     }
     SetStatus(QStringLiteral("Deleting Files - Please Wait"));
     {
@@ -254,8 +275,11 @@ void CMyListView::DeleteSelected() {
             items.append({ItemName(row), IsFolderItem(row)});
         for (const Item& item : items) {
             const QString path = m_path + item.name;
-            const bool ok =
-                item.folder ? DeleteFolderTree(path + QLatin1Char('/')) : DeleteOneFile(path);
+            bool ok = false;
+            if (item.folder)
+                ok = co_await DeleteFolderTree(path + QLatin1Char('/'));
+            else
+                ok = co_await DeleteOneFile(path);
             if (!ok)
                 break;
         }

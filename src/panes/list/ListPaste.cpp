@@ -4,8 +4,8 @@
 #include "MyListView.h"
 #include "PaneClipboard.h"
 
-bool CMyListView::CopyClipItems(const QList<ClipItem>& items, bool sourceFtp,
-                                const QString& destFolder, bool destIsFtp) {
+core::Task<bool> CMyListView::CopyClipItems(QList<ClipItem> items, bool sourceFtp,
+                                            QString destFolder, bool destIsFtp) {
     CommScope comm(m_frame, App(), CommScope::Operation(sourceFtp, destIsFtp));
-    return CopyEntries(items, sourceFtp, destFolder, destIsFtp, comm.Dlg());
+    co_return co_await CopyEntries(items, sourceFtp, destFolder, destIsFtp, comm.Dlg());
 }

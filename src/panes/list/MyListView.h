@@ -3,10 +3,13 @@
 #include <QString>
 #include <QStringList>
 #include <QTreeView>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "DirEntry.h"
+#include "Task.h"
 
 class CFrameBase;
 class CVelmarDoc;
@@ -61,12 +64,14 @@ public:
     CListModel* Model() const { return m_model; }
 
     // File operations.
-    bool NewFolder();
+    core::Task<bool> NewFolder();
+    // New Folder as the menus run it, with the status bar's texts.
+    core::Task<void> NewFolderCommand();
     void DeleteSelected();
     void RefreshTreeNode();
-    bool CreateFolder(const QString& path);
-    bool DeleteOneFile(const QString& path);
-    bool DeleteFolderTree(const QString& path);
+    core::Task<bool> CreateFolder(QString path);
+    core::Task<bool> DeleteOneFile(QString path);
+    core::Task<bool> DeleteFolderTree(QString path);
     void OnCommand(int id);
     void StartRename(int row);
     // The end of a label edit on row with the new text (empty: cancelled).
@@ -78,18 +83,18 @@ public:
     void OnTabKey(bool shift);
 
     // Drag and drop.
-    bool CopySelectedTo(const QString& destPath, int destIsFtp);
-    bool CopyLocalFolder(const QString& src, const QString& dst);
-    bool CopyLocalFile(const QString& src, const QString& dst);
+    core::Task<bool> CopySelectedTo(QString destPath, int destIsFtp);
+    core::Task<bool> CopyLocalFolder(QString src, QString dst);
+    core::Task<bool> CopyLocalFile(QString src, QString dst);
     // Uploads local files and folders (absolute paths, as a file manager drops
     // them) into the FTP folder destPath (ending in "/"), replacing same-named
     // folders there. Asks nothing and refreshes nothing: the caller does.
-    bool UploadLocalPaths(const QStringList& paths, const QString& destPath);
+    core::Task<bool> UploadLocalPaths(QStringList paths, QString destPath);
     // Copies items of one side (a paste) into destFolder (ending in "/") with the
     // status window, by the same rules as a drop. Asks nothing and refreshes
     // nothing: the caller does.
-    bool CopyClipItems(const QList<ClipItem>& items, bool sourceFtp, const QString& destFolder,
-                       bool destIsFtp);
+    core::Task<bool> CopyClipItems(QList<ClipItem> items, bool sourceFtp, QString destFolder,
+                                   bool destIsFtp);
     // Makes this pane the holder of the drag.
     void BeginDragHere();
     // Drag feedback at a viewport point: highlights the folder item there.
@@ -97,7 +102,7 @@ public:
     bool DragMoveTo(const QPoint& viewportPos);
     void DragLeft();
     // The drop on the folder item in row, with the drag's data.
-    bool DropOn(int row, const QMimeData* mime);
+    core::Task<bool> DropOn(int row, std::shared_ptr<const QMimeData> mime);
     // Whether this pane takes a drag that carries mime at all.
     bool AcceptsDrag(const QMimeData* mime) const;
     // The drag source kind of a drag between this program's panes, or -1.
@@ -159,18 +164,20 @@ private:
     void FillRows();
     bool FindFolderRow(int row) const { return row >= 0 && row < ItemCount() && IsFolderItem(row); }
     void OnLabelEditCommitted(int row, const QString& text);
-    bool RenameItem(const QString& oldPath, const QString& newPath);
-    bool ReadModifiedTime(const QString& path, std::int64_t& time);
+    core::Task<bool> RenameItem(QString oldPath, QString newPath);
+    core::Task<std::optional<std::int64_t>> ReadModifiedTime(QString path);
+    core::Task<void> EndLabelEdit(int row, QString text);
+    core::Task<void> DeleteSelectedItems();
     bool CreateLocalFolder(const QString& path);
-    bool CreateFtpFolder(const QString& path);
-    bool DeleteLocalFolderTree(const QString& path);
-    bool DeleteFtpFolderTree(const QString& path);
+    core::Task<bool> CreateFtpFolder(QString path);
+    core::Task<bool> DeleteLocalFolderTree(QString path);
+    core::Task<bool> DeleteFtpFolderTree(QString path);
     bool RefuseSameFolder(const QString& src, const QString& dst, bool sameSide);
-    bool CopyEntries(const QList<ClipItem>& items, bool sourceFtp, const QString& destFolder,
-                     bool destIsFtp, CCommStatusDlg* dlg);
-    bool CopyItems(CMyListView* source, const QString& destFolder, bool destIsFtp,
-                   CCommStatusDlg* dlg);
-    bool CopyTreeFolder(const QString& destFolder, bool destIsFtp, CCommStatusDlg* dlg);
+    core::Task<bool> CopyEntries(QList<ClipItem> items, bool sourceFtp, QString destFolder,
+                                 bool destIsFtp, CCommStatusDlg* dlg);
+    core::Task<bool> CopyItems(CMyListView* source, QString destFolder, bool destIsFtp,
+                               CCommStatusDlg* dlg);
+    core::Task<bool> CopyTreeFolder(QString destFolder, bool destIsFtp, CCommStatusDlg* dlg);
     void EndDrop();
 
     CListModel* m_model = nullptr;

@@ -71,16 +71,16 @@ enum class PasteRun { NotRun, Failed, Copied };
 // the status window, by the destination side's list pane. A paste that failed
 // may have copied some items all the same; only one that never ran (refused, or
 // answered No) leaves nothing new to show.
-PasteRun RunPaste(QWidget* owner, CMyListView* destList, const QString& destFolder, bool destFtp,
-                  const PaneClip& clip) {
+core::Task<PasteRun> RunPaste(QWidget* owner, CMyListView* destList, QString destFolder,
+                              bool destFtp, PaneClip clip) {
     if (!destList || destFolder.isEmpty() || (destFtp && AfxGetApp()->Site().IsUnavailable()))
-        return PasteRun::NotRun;
+        co_return PasteRun::NotRun;
     if (!ConfirmFileCopy(owner))
-        return PasteRun::NotRun;
+        co_return PasteRun::NotRun;
     CWaitCursor wait;
-    return destList->CopyClipItems(clip.items, clip.side == 1, WithSlash(destFolder), destFtp)
-               ? PasteRun::Copied
-               : PasteRun::Failed;
+    const bool copied =
+        co_await destList->CopyClipItems(clip.items, clip.side == 1, WithSlash(destFolder), destFtp);
+    co_return copied ? PasteRun::Copied : PasteRun::Failed;
 }
 
 } // namespace
@@ -115,17 +115,17 @@ bool CopyTreeSelection(CMyTreeView* tree) {
     return true;
 }
 
-bool PasteIntoList(CMyListView* list, int row) {
+core::Task<bool> PasteIntoList(CMyListView* list, int row) {
     if (list->m_path.isEmpty())
-        return false;
+        co_return false;
     const PaneClip clip = Pasteable(list->m_doc, list->m_frame);
     if (clip.IsEmpty())
-        return false;
+        co_return false;
     const bool intoItem = row >= 0 && row < list->ItemCount() && list->IsFolderItem(row);
     const QString dest = intoItem ? list->m_path + list->ItemName(row) : list->m_path;
-    const PasteRun run = RunPaste(list, list, dest, list->m_side == 1, clip);
+    const PasteRun run = co_await RunPaste(list, list, dest, list->m_side == 1, clip);
     if (run == PasteRun::NotRun)
-        return false;
+        co_return false;
     // As after a drop onto the folder's tree item: the tree reads the folder's
     // subfolders again, and the list, when the items went into the folder it
     // shows, shows them with their count. Into a folder item, the list's rows
@@ -133,23 +133,23 @@ bool PasteIntoList(CMyListView* list, int row) {
     list->RefreshTreeNode();
     if (!intoItem)
         list->Populate(list->m_path);
-    return run == PasteRun::Copied;
+    co_return run == PasteRun::Copied;
 }
 
-bool PasteIntoTree(CMyTreeView* tree, QTreeWidgetItem* item) {
+core::Task<bool> PasteIntoTree(CMyTreeView* tree, QTreeWidgetItem* item) {
     const int image = CMyTreeView::ItemImage(item);
     if (!item || image < 0 || image == IMG_LOCAL_COMPUTER)
-        return false;
+        co_return false;
     const PaneClip clip = Pasteable(tree->m_doc, tree->m_frame);
     if (clip.IsEmpty())
-        return false;
+        co_return false;
     const QString path = tree->GetPath(item);
     const QStringList chain = LabelChain(item);
-    const PasteRun run = RunPaste(tree, tree->m_listView, path, tree->m_side == 1, clip);
+    const PasteRun run = co_await RunPaste(tree, tree->m_listView, path, tree->m_side == 1, clip);
     if (run == PasteRun::NotRun)
-        return false;
+        co_return false;
     tree->RefreshAfterCopy(chain, path);
-    return run == PasteRun::Copied;
+    co_return run == PasteRun::Copied;
 }
 
 namespace {
@@ -167,7 +167,7 @@ bool HandleClipboardKey(CMyListView* list, QKeyEvent* event) {
     if (command == ID_EDIT_COPY)
         CopyListSelection(list);
     else if (command == ID_EDIT_PASTE)
-        PasteIntoList(list, -1); // the folder the list shows
+        PasteIntoList(list, -1).Spawn(); // the folder the list shows
     if (command)
         event->accept();
     return command != 0;
@@ -178,7 +178,7 @@ bool HandleClipboardKey(CMyTreeView* tree, QKeyEvent* event) {
     if (command == ID_EDIT_COPY)
         CopyTreeSelection(tree);
     else if (command == ID_EDIT_PASTE)
-        PasteIntoTree(tree, tree->SelectedItem());
+        PasteIntoTree(tree, tree->SelectedItem()).Spawn();
     if (command)
         event->accept();
     return command != 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Task.h"
+
 // Copy and paste between the panes, and from the desktop's file manager: the
 // entry points the list and tree panes call from their key handlers and their
 // context menus. A paste runs the same copy as a drop of the same items there.
@@ -25,9 +27,9 @@ bool CopyTreeSelection(CMyTreeView* tree);
 // Pastes into the folder item in row, or into the folder the list shows when
 // row is not a folder (-1 included). False when nothing was copied, or the
 // copy was refused or failed.
-bool PasteIntoList(CMyListView* list, int row);
+core::Task<bool> PasteIntoList(CMyListView* list, int row);
 // Pastes into the folder (or drive, or FTP root) item.
-bool PasteIntoTree(CMyTreeView* tree, QTreeWidgetItem* item);
+core::Task<bool> PasteIntoTree(CMyTreeView* tree, QTreeWidgetItem* item);
 
 // Ctrl+C (or Ctrl+Insert) and Ctrl+V (or Shift+Insert) in a pane. True when the
 // key was one of them and has been handled.

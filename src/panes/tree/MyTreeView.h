@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+
+#include "Task.h"
+
 #include <QAbstractItemDelegate>
 #include <QPointer>
 #include <QString>
@@ -64,7 +68,7 @@ public:
     void OnSelChanged();
 
     // Folder operations.
-    void DeleteSelectedFolder();
+    core::Task<void> DeleteSelectedFolder();
     void OnCommand(int id);
     // The right click at a viewport position: selects, then shows the menu.
     void OnRightClick(const QPoint& viewportPos);
@@ -84,7 +88,7 @@ public:
     // The item that a drop at a viewport position would go to, or null.
     QTreeWidgetItem* DropTargetAt(const QPoint& viewportPos, const QMimeData* data) const;
     // The drop itself, on target (null: nothing happens).
-    void DropOn(QTreeWidgetItem* target, const QMimeData* data);
+    core::Task<void> DropOn(QTreeWidgetItem* target, std::shared_ptr<const QMimeData> data);
     // Moves the drop highlight (null removes it).
     void SetDropTarget(QTreeWidgetItem* item);
     // After a drop or a paste into the folder at path: that folder's item (found
@@ -133,11 +137,12 @@ private:
     void ClearList();
     void ReplaceChildren(QTreeWidgetItem* item, const std::vector<DirEntry>& entries);
     bool IsDescendant(const QTreeWidgetItem* item, const QTreeWidgetItem* ancestor) const;
-    bool RenameFolder(const QString& oldPath, const QString& newPath);
+    core::Task<bool> RenameFolder(QString oldPath, QString newPath);
+    core::Task<void> EndLabelEdit(QTreeWidgetItem* item, std::optional<QString> newText);
     void RunContextMenu(QMenu* menu, const QPoint& globalPos);
 
     // Drop handling by source.
-    void DropFolder(int kind, const QString& target);
+    core::Task<void> DropFolder(int kind, QString target);
     bool RefuseSelfReplace(int kind, const QString& destination);
     static QStringList LocalPathsOf(const QMimeData* data);
     bool AcceptsData(const QMimeData* data) const;

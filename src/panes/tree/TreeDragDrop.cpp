@@ -216,16 +216,18 @@ void CMyTreeView::dropEvent(QDropEvent* event) {
         this,
         [self, copy, chain] {
             if (self)
-                self->DropOn(ItemByChain(self, chain), copy.get());
+                self->DropOn(ItemByChain(self, chain), copy).Spawn();
         },
         Qt::QueuedConnection);
 }
 
-void CMyTreeView::DropOn(QTreeWidgetItem* target, const QMimeData* data) {
+core::Task<void> CMyTreeView::DropOn(QTreeWidgetItem* target,
+                                     std::shared_ptr<const QMimeData> mime) {
+    const QMimeData* data = mime.get();
     if (!target || target->treeWidget() != this || !AcceptsData(data) ||
         ItemImage(target) == IMG_LOCAL_COMPUTER || (m_side == 1 && App()->Site().IsUnavailable())) {
         SetDropTarget(nullptr);
-        return;
+        co_return;
     }
     SetDropTarget(target);
     const int kind = DragKindOf(data, m_doc);
@@ -234,13 +236,13 @@ void CMyTreeView::DropOn(QTreeWidgetItem* target, const QMimeData* data) {
         const QString path = GetPath(target);
         const QStringList chain = LabelChain(target);
         if (kind == DRAG_LOCAL_TREE || kind == DRAG_FTP_TREE) {
-            DropFolder(kind, path);
+            co_await DropFolder(kind, path);
         } else if (kind == DRAG_LOCAL_LIST || kind == DRAG_FTP_LIST) {
             const int row = kind == DRAG_LOCAL_LIST ? 0 : 1;
             if (auto* source = qobject_cast<CMyListView*>(m_frame->GetPane(row, 1)))
-                source->CopySelectedTo(path, m_side);
+                co_await source->CopySelectedTo(path, m_side);
         } else if (m_side == 1 && m_listView) {
-            m_listView->UploadLocalPaths(LocalPathsOf(data), path);
+            co_await m_listView->UploadLocalPaths(LocalPathsOf(data), path);
         }
         RefreshAfterCopy(chain, path);
     }
@@ -276,14 +278,14 @@ bool CMyTreeView::RefuseSelfReplace(int kind, const QString& destination) {
     return overlap;
 }
 
-void CMyTreeView::DropFolder(int kind, const QString& target) {
+core::Task<void> CMyTreeView::DropFolder(int kind, QString target) {
     const QString name = m_doc->m_dragFolderName;
     const QString source = m_doc->m_dragFolderPath;
     if (name.isEmpty() || source.isEmpty() || !m_listView)
-        return;
+        co_return;
     const QString destination = target + name;
     if (RefuseSelfReplace(kind, destination))
-        return;
+        co_return;
     CVelmarApp* app = App();
     // An existing folder of that name is kept until the copy is whole.
     if (m_side == 0) {
@@ -292,22 +294,25 @@ void CMyTreeView::DropFolder(int kind, const QString& target) {
             // The local copy's files go through the status window, to be seen
             // and cancelled.
             m_listView->m_localCopyDlg = &comm.Dlg();
-            CopyFolderReplacing(m_listView, false, destination, [&](const QString& into) {
+            const FolderCopier copy = [&](QString into) {
                 return m_listView->CopyLocalFolder(WithoutTrailingSlash(source), into);
-            });
+            };
+            co_await CopyFolderReplacing(m_listView, false, destination, copy);
             m_listView->m_localCopyDlg = nullptr;
-            return;
+            co_return;
         }
         CommSession comm(app, m_frame, true, kToLocal);
-        CopyFolderReplacing(m_listView, false, destination, [&](const QString& into) {
+        const FolderCopier copy = [&](QString into) {
             return comm->CopyFolderFtpToLocal(source, into);
-        });
-        return;
+        };
+        co_await CopyFolderReplacing(m_listView, false, destination, copy);
+        co_return;
     }
     CommSession comm(app, m_frame, true, kind == DRAG_LOCAL_TREE ? kToFtp : kFtpToFtp);
-    CopyFolderReplacing(m_listView, true, destination, [&](const QString& into) {
+    const FolderCopier copy = [&](QString into) {
         if (kind == DRAG_LOCAL_TREE)
             return comm->CopyFolderLocalToFtp(WithoutTrailingSlash(source), into);
         return comm->CopyFolderFtpToFtp(source, into);
-    });
+    };
+    co_await CopyFolderReplacing(m_listView, true, destination, copy);
 }

@@ -96,10 +96,8 @@ void CMyTreeView::OnCommand(int id) {
     case ID_TREE_NEW_FOLDER:
         if (!m_listView)
             return;
-        m_frame->SetPaneText(0, QStringLiteral("Creating New Folder - Please Wait"));
         m_frame->SetActiveView(m_listView);
-        m_listView->NewFolder();
-        m_frame->SetPaneText(0, QStringLiteral("Ready"));
+        m_listView->NewFolderCommand().Spawn();
         break;
     case ID_TREE_RENAME:
         if (m_listView && m_listView->m_treeItem && m_listView->m_treeItem->treeWidget() == this) {
@@ -108,13 +106,13 @@ void CMyTreeView::OnCommand(int id) {
         }
         break;
     case ID_TREE_DELETE:
-        DeleteSelectedFolder();
+        DeleteSelectedFolder().Spawn();
         break;
     case ID_EDIT_COPY:
         CopyTreeSelection(this);
         break;
     case ID_EDIT_PASTE:
-        PasteIntoTree(this, SelectedItem());
+        PasteIntoTree(this, SelectedItem()).Spawn();
         break;
     default:
         break;
@@ -168,65 +166,79 @@ void CMyTreeView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHin
 }
 
 void CMyTreeView::OnEndLabelEdit(QTreeWidgetItem* item, const std::optional<QString>& newText) {
+    EndLabelEdit(item, newText).Spawn();
+}
+
+core::Task<void> CMyTreeView::EndLabelEdit(QTreeWidgetItem* item, std::optional<QString> newText) {
     m_editing = 0;
     CWaitCursor wait;
     if (!newText || !item || IsFixedImage(ItemImage(item)))
-        return;
+        co_return;
     // A name confirmed as it stood renames nothing; refusing it as an existing
     // name would blame the user for doing nothing.
     if (*newText == item->text(0))
-        return;
+        co_return;
     m_frame->SetPaneText(0, QStringLiteral("Renaming Folder - Please Wait"));
     QString oldPath = GetPath(item);
     oldPath.chop(1);
     const QString newPath = GetPath(item->parent()) + *newText;
-    const bool ok = pathrules::IsValidNewName(*newText) && RenameFolder(oldPath, newPath);
+    const QStringList chain = LabelChain(item);
+    bool ok = false;
+    if (pathrules::IsValidNewName(*newText))
+        ok = co_await RenameFolder(oldPath, newPath);
     m_frame->SetPaneText(0, QStringLiteral("Ready"));
+    // Found again: the tree may have been read anew while the rename ran.
+    item = ItemByChain(this, chain);
+    if (!item)
+        co_return;
     if (ok) {
         item->setText(0, *newText);
         // The list keeps the folder it shows; only its path follows the new name.
         QTreeWidgetItem* shown = m_listView ? m_listView->m_treeItem : nullptr;
         if (shown && (shown == item || IsDescendant(shown, item)))
             m_listView->m_path = GetPath(shown);
-        return;
+        co_return;
     }
     // A lost connection has been told already, and leaves nothing here to rename.
     if (m_side == 1 && App()->Site().IsUnavailable())
-        return;
+        co_return;
     ReportRenameError(this);
     EditLabel(item);
 }
 
-bool CMyTreeView::RenameFolder(const QString& oldPath, const QString& newPath) {
+core::Task<bool> CMyTreeView::RenameFolder(QString oldPath, QString newPath) {
     // Servers rename over an empty folder without a word; an existing name is
     // refused on both sides.
-    const core::OpResult result =
-        m_side == 0 ? core::RenameLocal(oldPath, newPath)
-                    : core::RenameFtp(App()->Site().Remote(), oldPath, newPath);
+    if (m_side == 0)
+        co_return core::RenameLocal(oldPath, newPath).Ok();
+    core::RemoteConnection* remote = App()->Site().Remote();
+    const core::OpResult result = co_await core::OpJob(
+        core::FileOp::Rename, [&] { return core::RenameFtp(remote, oldPath, newPath); }, newPath);
     ReportIfConnectionLost(this, *App(), result);
-    return result.Ok();
+    co_return result.Ok();
 }
 
-void CMyTreeView::DeleteSelectedFolder() {
+core::Task<void> CMyTreeView::DeleteSelectedFolder() {
     if (!m_listView)
-        return;
+        co_return;
     // Only the folder that is selected and shown is deleted: never a drive, a
     // root, or a folder that the list no longer shows.
     QTreeWidgetItem* folder = m_listView->m_treeItem;
     if (!folder || folder->treeWidget() != this || folder != SelectedItem() ||
         !IsFolderImage(ItemImage(folder)))
-        return;
+        co_return;
     if (!ConfirmFileDelete(this))
-        return;
+        co_return;
     CWaitCursor wait;
     m_frame->SetPaneText(0, QStringLiteral("Deleting Folder - Please Wait"));
     const QString path = GetPath(folder);
+    const QStringList parentChain = LabelChain(folder->parent());
     if (m_side == 0 && core::IsLocalSymLink(path.chopped(1)))
         // A folder that is a link goes as a link: what it points to is not in it.
-        m_listView->DeleteOneFile(path.chopped(1));
+        co_await m_listView->DeleteOneFile(path.chopped(1));
     else
-        m_listView->DeleteFolderTree(path);
-    if (QTreeWidgetItem* parent = folder->parent()) {
+        co_await m_listView->DeleteFolderTree(path);
+    if (QTreeWidgetItem* parent = parentChain.isEmpty() ? nullptr : ItemByChain(this, parentChain)) {
         if (m_side == 0)
             ReadLocalFolder(GetLocalPath(parent), parent);
         else
@@ -256,7 +268,7 @@ void CMyTreeView::keyPressEvent(QKeyEvent* event) {
     if (HandleClipboardKey(this, event))
         return;
     if (event->key() == Qt::Key_Delete && !m_editing && IsFolderImage(ItemImage(SelectedItem()))) {
-        DeleteSelectedFolder();
+        DeleteSelectedFolder().Spawn();
         event->accept();
         return;
     }

@@ -7,6 +7,7 @@
 //   leftover_helper sweep ADDRESS USER PASSWORD
 //     starts up and logs in, as the program does, then ends
 #include <QApplication>
+#include "Await.h"
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -83,6 +84,6 @@ int main(int argc, char** argv) {
     f.SetProfile(a[2], a[3], a[4]);
     if (!f.Start())
         return 2;
-    f.FtpList()->UploadLocalPaths({a[5]}, a[6]);
+    Await(f.FtpList()->UploadLocalPaths({a[5]}, a[6]));
     return 3;
 }

@@ -1,4 +1,5 @@
 #include "StallCases.h"
+#include "Await.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -104,11 +105,11 @@ std::vector<Outcome> UpAndDown(const Sizes& sizes) {
     if (!c.ready || !WriteRandom(big, sizes.fileBytes))
         return {NotReady(up, "no connection or no file"), NotReady(down, "not run")};
     const QString served = c.env.server.PathOf(QStringLiteral("big.bin"));
-    Outcome upload = Measure(up, [&] { return c.dlg->CopyLocalToFtp(big, "/big.bin"); });
+    Outcome upload = Measure(up, [&] { return Await(c.dlg->CopyLocalToFtp(big, "/big.bin")); });
     upload.done = upload.done && SameFile(big, served);
     QFile::remove(big);
     const QString back = c.env.Local(QStringLiteral("back.bin"));
-    Outcome download = Measure(down, [&] { return c.dlg->CopyFtpToLocal("/big.bin", back); });
+    Outcome download = Measure(down, [&] { return Await(c.dlg->CopyFtpToLocal("/big.bin", back)); });
     download.done = download.done && SameFile(served, back);
     QFile::remove(back);
     QFile::remove(served);
@@ -135,7 +136,7 @@ std::vector<Outcome> FolderCopy(const Sizes& sizes) {
     }
     if (!c.ready)
         return {NotReady(name, "no connection")};
-    Outcome out = Measure(name, [&] { return c.dlg->CopyFolderLocalToFtp(tree, "/tree"); });
+    Outcome out = Measure(name, [&] { return Await(c.dlg->CopyFolderLocalToFtp(tree, "/tree")); });
     const int arrived = CountFiles(c.env.server.PathOf(QStringLiteral("tree")));
     if (arrived != sizes.folderFiles) {
         out.done = false;

@@ -1,5 +1,6 @@
 // The cases that run the whole program: the list pane's delete and its copy.
 #include <QApplication>
+#include "Await.h"
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
@@ -89,7 +90,7 @@ std::vector<Outcome> DeleteTree(const Sizes& sizes) {
     f.Boxes().Clear();
     list->SelectRows({row});
     Outcome out = Measure(name, [&] {
-        list->DeleteSelected();
+        list->DeleteSelected(); AwaitSpawned();
         return !QFileInfo::exists(server.PathOf(QStringLiteral("tree")));
     });
     if (f.Boxes().Captions() != QStringList{"Confirm File Delete"}) {
@@ -152,7 +153,7 @@ CancelTimeline StalledDownload(int cancelAfterMs) {
     canceller.start();
     t.outcome = Measure(t.outcome.name, [&] {
         running = true;
-        const bool copied = list->CopySelectedTo(local.path() + QLatin1Char('/'), 0);
+        const bool copied = Await(list->CopySelectedTo(local.path() + QLatin1Char('/'), 0));
         running = false;
         return !copied;
     });

@@ -229,6 +229,9 @@ void core::Transfer::ConnectThreadProc(std::shared_ptr<ConnectAttempt> attempt) 
 bool core::Transfer::Connect() {
     // There is nothing to keep: a caller connects only without a session.
     m_site->Close();
+    // The goodbye to the last connection is said first: a server that allows one
+    // connection per address would otherwise refuse this one.
+    JoinBackgroundWork();
     QString sshHost;
     int sshPort = 0;
     if (ParseSftpAddress(m_site->Profile().m_address, sshHost, sshPort))

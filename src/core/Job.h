@@ -106,7 +106,8 @@ bool JobsAnnounced();
 // Runs work on a thread of its own that nobody waits for now, such as the
 // goodbye to a server: the program waits for what is left of it as it ends.
 void RunInBackground(std::function<void()> work);
-// Waits for that background work; called once the windows are gone.
+// Waits for that background work: before a new connection to the server, and
+// once the windows are gone. Off the interface thread while the program runs.
 void JoinBackgroundWork();
 
 // The program is ending: the running job is stopped as its own Cancel would

@@ -40,6 +40,9 @@ FtpSite::~FtpSite() {
     // Nobody listens any more: the connection says goodbye to the server, quietly.
     blockSignals(true);
     Close();
+    // And is done saying it before the site, and whatever the program tears
+    // down after it, is gone.
+    JoinBackgroundWork();
 }
 
 void FtpSite::SetSession(std::unique_ptr<CInternetSession> session) {

@@ -234,4 +234,17 @@ FtpLookUp LookUpFtp(RemoteConnection* connection, const QString& path,
     return result;
 }
 
+Task<FtpLookUp> LookUpFtpJob(RemoteConnection* connection, QString path) {
+    try {
+        co_return co_await Job([&] { return LookUpFtp(connection, path); });
+    } catch (const JobBusy&) {
+    }
+    co_return FtpLookUp{};
+}
+
+Task<OpResult> RenameFtpJob(RemoteConnection* connection, QString from, QString to) {
+    co_return co_await OpJob(
+        FileOp::Rename, [&] { return RenameFtp(connection, from, to); }, to);
+}
+
 } // namespace core

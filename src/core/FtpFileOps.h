@@ -77,6 +77,11 @@ Task<OpResult> OpJob(FileOp op, Fn fn, QString path, const std::atomic<int>* can
     co_return OpResult::Error(op, OpErrorKind::Failed, path, busy);
 }
 
+// The look-up and the rename as jobs for a task of the views: a connection held by
+// another operation is a failed look-up, or a failed rename that touched nothing.
+Task<FtpLookUp> LookUpFtpJob(RemoteConnection* connection, QString path);
+Task<OpResult> RenameFtpJob(RemoteConnection* connection, QString from, QString to);
+
 // Whether an exception from the FTP classes is a stop on request.
 bool IsCancel(const CInternetException& e);
 // Whether it is the connection to the server, lost and not made afresh (never

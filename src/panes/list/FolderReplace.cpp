@@ -28,12 +28,7 @@ Found LocalKind(const QString& path) {
 
 core::Task<Found> FtpKind(QString path) {
     core::RemoteConnection* remote = AfxGetApp()->Site().Remote();
-    core::FtpLookUp found;
-    try {
-        found = co_await core::Job([&] { return core::LookUpFtp(remote, path); });
-    } catch (const core::JobBusy&) {
-        co_return Found::LookupFailed;
-    }
+    const core::FtpLookUp found = co_await core::LookUpFtpJob(remote, path);
     if (found.failed)
         co_return Found::LookupFailed;
     if (!found.entry)
@@ -69,8 +64,7 @@ public:
         if (!m_onFtp)
             co_return core::RenameLocal(from, to).Ok();
         core::RemoteConnection* remote = AfxGetApp()->Site().Remote();
-        const core::OpResult result = co_await core::OpJob(
-            core::FileOp::Rename, [&] { return core::RenameFtp(remote, from, to); }, to);
+        const core::OpResult result = co_await core::RenameFtpJob(remote, from, to);
         co_return result.Ok();
     }
 

@@ -155,12 +155,7 @@ core::Task<std::optional<std::int64_t>> CMyListView::ReadModifiedTime(QString pa
         co_return find.Current().lastWriteTime;
     }
     core::RemoteConnection* remote = App()->Site().Remote();
-    core::FtpLookUp found;
-    try {
-        found = co_await core::Job([&] { return core::LookUpFtp(remote, path); });
-    } catch (const core::JobBusy&) {
-        co_return std::nullopt;
-    }
+    const core::FtpLookUp found = co_await core::LookUpFtpJob(remote, path);
     if (!found.entry)
         co_return std::nullopt;
     co_return found.entry->lastWriteTime;
@@ -247,8 +242,7 @@ core::Task<bool> CMyListView::RenameItem(QString oldPath, QString newPath) {
     if (m_side == 0)
         co_return core::RenameLocal(oldPath, newPath).Ok();
     core::RemoteConnection* remote = App()->Site().Remote();
-    const core::OpResult result = co_await core::OpJob(
-        core::FileOp::Rename, [&] { return core::RenameFtp(remote, oldPath, newPath); }, newPath);
+    const core::OpResult result = co_await core::RenameFtpJob(remote, oldPath, newPath);
     ReportIfConnectionLost(this, *App(), result);
     co_return result.Ok();
 }

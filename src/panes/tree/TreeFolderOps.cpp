@@ -212,8 +212,7 @@ core::Task<bool> CMyTreeView::RenameFolder(QString oldPath, QString newPath) {
     if (m_side == 0)
         co_return core::RenameLocal(oldPath, newPath).Ok();
     core::RemoteConnection* remote = App()->Site().Remote();
-    const core::OpResult result = co_await core::OpJob(
-        core::FileOp::Rename, [&] { return core::RenameFtp(remote, oldPath, newPath); }, newPath);
+    const core::OpResult result = co_await core::RenameFtpJob(remote, oldPath, newPath);
     ReportIfConnectionLost(this, *App(), result);
     co_return result.Ok();
 }

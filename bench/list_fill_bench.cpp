@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Await.h"
 #include "ListModel.h"
 #include "MainFrame.h"
 #include "MessageBox.h"
@@ -147,7 +148,7 @@ int main(int argc, char** argv) {
     };
     // Each fill includes the view's answer to it: the first paint of the rows.
     auto fillLocal = [&] {
-        local->Populate(path);
+        Await(local->Populate(path));
         WaitForRows(local);
     };
     auto resortLocal = [&] {
@@ -157,12 +158,12 @@ int main(int argc, char** argv) {
     auto fillFtp = [&] {
         app.Site().SetListing(listing);
         ftp->m_skipFtpRead = 1;
-        ftp->Populate(QStringLiteral("//"));
+        Await(ftp->Populate(QStringLiteral("//")));
         WaitForRows(ftp);
     };
     auto fillFtpOnly = [&] {
         ftp->m_skipFtpRead = 1;
-        ftp->Populate(QStringLiteral("//"));
+        Await(ftp->Populate(QStringLiteral("//")));
         WaitForRows(ftp);
     };
 

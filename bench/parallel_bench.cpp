@@ -24,6 +24,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "Await.h"
 #include "FtpSite.h"
 #include "Job.h"
 #include "Transfer.h"
@@ -201,12 +202,12 @@ private:
         std::atomic<int> cancel{0};
         core::Transfer transfer(&site, view, cancel);
         bool done = false;
-        core::RunJob(
+        AwaitJob(
             [&] {
                 done = transfer.Connect() && (up ? transfer.CopyFolderLocalToFtp(from, to)
                                                  : transfer.CopyFolderFtpToLocal(from, to));
             },
-            &cancel, true);
+            &cancel);
         site.Close();
         return done;
     }

@@ -76,7 +76,7 @@ bool Measure(const Served& site, const QString& big, qint64 size, int rounds, co
     app.Site().SetProfile(profile);
     {
         CCommStatusDlg connect(app.m_pMainWnd);
-        if (!connect.Connect())
+        if (!Await(connect.Connect()))
             return false;
     }
     CCommStatusDlg dlg(app.m_pMainWnd);

@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     app.Site().SetProfile(profile);
     {
         CCommStatusDlg connect(app.m_pMainWnd);
-        if (!connect.Connect() || !app.Site().Connection()->IsEncrypted())
+        if (!Await(connect.Connect()) || !app.Site().Connection()->IsEncrypted())
             return 1;
     }
     CCommStatusDlg dlg(app.m_pMainWnd);

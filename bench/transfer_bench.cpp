@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     app.Site().SetProfile(profile);
     {
         CCommStatusDlg connect(app.m_pMainWnd);
-        if (!connect.Connect())
+        if (!Await(connect.Connect()))
             return 1;
     }
     CCommStatusDlg dlg(app.m_pMainWnd);

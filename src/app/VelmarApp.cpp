@@ -123,8 +123,11 @@ bool CVelmarApp::InitInstance() {
         m_pMainWnd->showMaximized();
         m_pMainWnd->update();
         m_pMainWnd->setWindowTitle(MainTitle());
+    } else {
+        // No window: nothing goes on starting up (a window ends its start-up when
+        // its FTP side has connected).
+        SetStartingUp(false);
     }
-    SetStartingUp(false);
     return true;
 }
 

@@ -33,7 +33,8 @@ public:
     QString m_profileFilePath;
     QString m_startupDir; // always ends in "/"
 
-    // Between the start of InitInstance and the main window's showing: the first
+    // From the start of InitInstance until the main window's FTP side has first
+    // connected and been read (or failed to): the first
     // connection shows its progress in the status window's message line, and the
     // first FTP listing is read without a window of its own.
     // Read by a job's view from its worker thread, hence atomic.

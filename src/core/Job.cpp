@@ -1,7 +1,6 @@
 #include "Job.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QPointer>
 #include <QThread>
 #include <mutex>
@@ -188,48 +187,6 @@ void RunInBackground(std::function<void()> work) {
 
 void JoinBackgroundWork() {
     TheBackground().JoinAll();
-}
-
-void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel, bool userInput) {
-    std::exception_ptr error;
-    if (!OnUiThread() || !QCoreApplication::instance()) {
-        RunGuarded(work, cancel, error);
-        if (error)
-            std::rethrow_exception(error);
-        return;
-    }
-    if (g_running > 0)
-        throw JobBusy();
-    if (g_stoppedForGood)
-        cancel = &g_stopped;
-    ++g_running;
-    g_cancel = cancel;
-    QEventLoop loop;
-    std::atomic<bool> done{false};
-    std::thread worker;
-    try {
-        worker = std::thread([&] {
-            RunGuarded(work, cancel, error);
-            done = true;
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-    } catch (...) {
-        --g_running;
-        g_cancel = nullptr;
-        throw;
-    }
-    // An application that quits ends every event loop at once; the worker may be
-    // waiting on this thread for a question, so the loop runs until it is done.
-    do
-        loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-    while (!done);
-    worker.join();
-    --g_running;
-    g_cancel = nullptr;
-    if (g_announced && g_running == 0)
-        PostEndCheck();
-    if (error)
-        std::rethrow_exception(error);
 }
 
 bool JobRunning() {

@@ -89,14 +89,6 @@ auto RunHere(Fn&& fn, const std::atomic<int>* cancel) -> decltype(fn()) {
     return fn();
 }
 
-// The older way, left to the folder reads and the connect until they are tasks
-// too: runs work on a worker thread and returns when it has ended, rethrowing
-// what it threw, while a local event loop keeps the windows painted. Input
-// reaches the windows meanwhile only with userInput (the status window's
-// buttons). Called on a worker thread already, the work runs there at once.
-void RunJob(const std::function<void()>& work, const std::atomic<int>* cancel = nullptr,
-            bool userInput = true);
-
 // Whether a job is running now.
 bool JobRunning();
 // Whether JobWatch has told of jobs that run and not yet of their end: the

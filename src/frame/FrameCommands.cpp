@@ -48,28 +48,32 @@ void CMainFrame::ResortLists() {
 }
 
 void CMainFrame::OnRefresh() {
+    Refresh().Spawn();
+}
+
+core::Task<void> CMainFrame::Refresh() {
     CWaitCursor wait;
     RebuildOwner owner(m_rebuildOwners);
     if (CMyTreeView* local = LocalTree()) {
-        local->BuildTree();
+        co_await local->BuildTree();
         local->SelectStartItem();
     }
     m_app->Site().RequestRebuild();
-    ReconnectFtpSide();
+    co_await ReconnectFtpSide();
 }
 
-void CMainFrame::ReconnectFtpSide() {
+core::Task<void> CMainFrame::ReconnectFtpSide() {
     RebuildOwner owner(m_rebuildOwners);
     setWindowTitle(m_app->MainTitle());
     m_app->Site().Close();
     CMyTreeView* tree = FtpTree();
     if (!tree)
-        return;
-    if (!tree->BuildTree()) {
+        co_return;
+    if (!co_await tree->BuildTree()) {
         m_app->Site().SetUnavailable(true);
-        return;
+        co_return;
     }
-    tree->ShowStartItem();
+    co_await tree->ShowStartItem();
     m_app->Site().SetUnavailable(false);
 }
 
@@ -77,7 +81,7 @@ void CMainFrame::OnRebuildRequested() {
     if (m_rebuildOwners > 0 || m_app->IsStartingUp() || m_app->Comm().InProgress())
         return;
     if (m_app->Site().IsRebuildRequested() && FtpTree())
-        ReconnectFtpSide();
+        ReconnectFtpSide().Spawn();
 }
 
 void CMainFrame::OnHelpContents() {
@@ -89,11 +93,15 @@ void CMainFrame::OnHelpSearch() {
 }
 
 void CMainFrame::OnProfiles() {
+    Profiles().Spawn();
+}
+
+core::Task<void> CMainFrame::Profiles() {
     CWaitCursor wait;
     RebuildOwner owner(m_rebuildOwners);
     RunProfilesDialog();
     if (m_app->Site().IsRebuildRequested())
-        ReconnectFtpSide();
+        co_await ReconnectFtpSide();
 }
 
 void CMainFrame::OnOptions() {

@@ -1,4 +1,5 @@
 #include "MainFrame.h"
+#include "WaitCursor.h"
 
 #include <QAbstractItemDelegate>
 #include <QAbstractItemView>
@@ -199,11 +200,16 @@ bool CMainFrame::OnCreateClient() {
     return true;
 }
 
-void CMainFrame::InitialUpdate() {
-    LocalTree()->OnInitialUpdate();
-    LocalList()->OnInitialUpdate();
-    FtpTree()->OnInitialUpdate();
-    FtpList()->OnInitialUpdate();
+core::Task<void> CMainFrame::InitialUpdate() {
+    CWaitCursor wait;
+    for (int row = 0; row < 2; ++row) {
+        CMyTreeView* tree = row == 0 ? LocalTree() : FtpTree();
+        tree->OnInitialUpdate();
+        const bool built = co_await tree->BuildTree();
+        if (!built)
+            m_app->Site().SetUnavailable(true);
+        (row == 0 ? LocalList() : FtpList())->OnInitialUpdate();
+    }
 }
 
 void CMainFrame::SetPaneText(int pane, const QString& text) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Task.h"
+
 #include <QLabel>
 
 #include "FrameBase.h"
@@ -39,7 +41,9 @@ public:
     // Creates the splitter and the four panes, then runs their initial updates in
     // the order they were created.
     bool OnCreateClient();
-    void InitialUpdate();
+    // Ends when the FTP side has connected (or failed to) and both lists show
+    // their start folders.
+    core::Task<void> InitialUpdate();
 
     void SetPaneText(int pane, const QString& text) override;
     QString PaneText(int pane) const override;
@@ -53,12 +57,14 @@ public:
     CSplitter2x2* Splitter() const { return m_wndSplitter; }
     QAction* Action(int id) const;
 
-    // Menu commands.
+    // Menu commands. Those that reach the server start a task and return.
     void OnProfiles();
+    core::Task<void> Profiles();
     void OnSortBy(int id);
     void OnRefresh();
+    core::Task<void> Refresh();
     void OnOptions();
-    void ReconnectFtpSide();
+    core::Task<void> ReconnectFtpSide();
     // A rebuild of the FTP side asked for through the site: done here unless
     // someone who holds the window now will do it on their way out.
     void OnRebuildRequested();

@@ -1,5 +1,7 @@
 #include "Startup.h"
 
+#include <QPointer>
+
 #include "MainFrame.h"
 #include "ProfileFile.h"
 #include "Splitter2x2.h"
@@ -16,11 +18,18 @@ bool CreateMainFrame(CVelmarApp& app) {
     // drawn (and the window manager maps it) while it connects.
     frame->setWindowTitle(app.MainTitle());
     frame->showMaximized();
-    frame->InitialUpdate();
-    // The status window had the keyboard while the FTP side connected, and the
-    // frame was disabled meanwhile; a keyboard user starts in the first pane.
-    frame->activateWindow();
-    frame->SetActiveView(frame->GetPane(0, 0));
+    // The start-up is over once the FTP side has connected: until then the
+    // connection's messages go to the status window, and no rebuild is begun.
+    QPointer<CMainFrame> guard(frame);
+    frame->InitialUpdate().Spawn([&app, guard](std::exception_ptr) {
+        app.SetStartingUp(false);
+        if (!guard)
+            return;
+        // The status window had the keyboard while the FTP side connected, and the
+        // frame was disabled meanwhile; a keyboard user starts in the first pane.
+        guard->activateWindow();
+        guard->SetActiveView(guard->GetPane(0, 0));
+    });
     return true;
 }
 

@@ -207,39 +207,28 @@ core::Task<bool> CCommStatusDlg::AsJob(Body body) {
     co_return false;
 }
 
-bool CCommStatusDlg::AsBlockingJob(const std::function<bool()>& body) {
-    bool result = false;
-    try {
-        core::RunJob([&] { result = body(); }, &m_cancel, m_created);
-    } catch (const core::JobBusy&) {
-        ReportBusy();
-        return false;
-    }
-    return result;
+core::Task<bool> CCommStatusDlg::Connect() {
+    auto connect = [this] { return m_transfer->Connect(); };
+    co_return co_await AsJob(connect);
 }
 
-bool CCommStatusDlg::Connect() {
-    return AsBlockingJob([this] { return m_transfer->Connect(); });
+core::Task<void> CCommStatusDlg::ReadFtpDirectory() {
+    auto read = [this] { m_transfer->ReadFtpDirectory(); };
+    co_await core::Job(read, &m_cancel);
 }
 
-void CCommStatusDlg::ReadFtpDirectory() {
-    AsBlockingJob([this] {
-        m_transfer->ReadFtpDirectory();
-        return true;
-    });
-}
-
-core::FolderRead CCommStatusDlg::ReadFtpFolder(const QString& path) {
+core::Task<core::FolderRead> CCommStatusDlg::ReadFtpFolder(QString path) {
     core::FolderRead result;
+    auto read = [this, &path] { return m_transfer->ReadFolder(path); };
     try {
-        AsBlockingJob([&] {
-            result = m_transfer->ReadFolder(path);
-            return result.read;
-        });
+        result = co_await core::Job(read, &m_cancel);
+        co_return result;
+    } catch (const core::JobBusy&) {
+        ReportBusy(); // refused whole, as a copy is
     } catch (const std::exception& e) {
         result.words = QString::fromLocal8Bit(e.what());
     }
-    return result;
+    co_return result;
 }
 
 bool CCommStatusDlg::Refused(const std::optional<core::TransferError>& refusal) {

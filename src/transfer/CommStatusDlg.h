@@ -103,13 +103,13 @@ public:
     }
 
     // The connection to the active profile's server.
-    bool Connect();
+    core::Task<bool> Connect();
     // Fills the site's FTP listing from the main connection's directory; throws
     // CInternetException when the reading fails.
-    void ReadFtpDirectory();
+    core::Task<void> ReadFtpDirectory();
     // Enters path (none: the folder the connection is in) and reads it into the
     // site's listing.
-    core::FolderRead ReadFtpFolder(const QString& path);
+    core::Task<core::FolderRead> ReadFtpFolder(QString path);
 
     core::Task<bool> CopyLocalToFtp(QString localPath, QString remotePath);
     core::Task<bool> CopyFtpToLocal(QString remotePath, QString localPath);
@@ -167,8 +167,6 @@ private:
     // (a file of a folder copy) it runs at once.
     template <typename Body>
     core::Task<bool> AsJob(Body body);
-    // The same, waited for where it is called (the reads and the connect).
-    bool AsBlockingJob(const std::function<bool()>& body);
     // Tells a copy's refusal, made before the copy starts; true when there is one.
     bool Refused(const std::optional<core::TransferError>& refusal);
     QWidget* BoxOwner() const;

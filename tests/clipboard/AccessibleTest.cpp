@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "Await.h"
 #include "AppFixture.h"
 #include "MainFrame.h"
 #include "MyListView.h"
@@ -76,6 +77,7 @@ TEST(PaneAccessible, ATreeItemsSelectActionPicksThatItem) {
             root = tree->topLevelItem(0)->child(i);
     ASSERT_NE(root, nullptr);
     root->setExpanded(true);
+    AwaitSpawned();
     ASSERT_GT(root->childCount(), 2);
     QAccessibleInterface* table = QAccessible::queryAccessibleInterface(tree);
     ASSERT_NE(table, nullptr);

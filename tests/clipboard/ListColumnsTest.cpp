@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "Await.h"
 #include "AppFixture.h"
 #include "ListColumns.h"
 #include "ListModel.h"
@@ -49,7 +50,7 @@ TEST(ListColumns, SizeIsWideEnoughForTheLargestSizeShown) {
         QTemporaryDir dir;
         Sparse(dir.path() + "/big.iso", c.length);
         Sparse(dir.path() + "/small.txt", 1);
-        list->Populate(dir.path() + "/");
+        Await(list->Populate(dir.path() + "/"));
         QString shown;
         for (int r = 0; r < list->ItemCount(); ++r)
             if (list->ItemName(r) == "big.iso")
@@ -83,7 +84,7 @@ TEST(ListColumns, TheUsersWidthsAreKeptPerPaneAcrossStarts) {
     // A folder of small files does not take the user's width back.
     QTemporaryDir dir;
     Sparse(dir.path() + "/a", 5);
-    f->LocalList()->Populate(dir.path() + "/");
+    Await(f->LocalList()->Populate(dir.path() + "/"));
     EXPECT_EQ(Shown(f->LocalList(), CListModel::ColSize), 150);
 }
 

@@ -161,6 +161,7 @@ TEST(Paste, TheContextMenusEndWithCopyAndPaste) {
     CMyTreeView* tree = f->LocalTree();
     QTreeWidgetItem* drive = listtest::ChildNamed(tree->m_rootItem, "/");
     tree->SelectItem(drive);
+    AwaitSpawned();
     menu = tree->MakeContextMenu(drive);
     EXPECT_EQ(MenuTexts(menu).mid(3), (QStringList{"Copy (off)", "Paste"}));
     delete menu;

@@ -141,7 +141,7 @@ TEST(Job, TheWaitIsNoNestedLoopAndTheOldBlockingWayStillEnds) {
     EXPECT_TRUE(finished);
     EXPECT_FALSE(core::JobRunning());
     int result = 0;
-    core::RunJob([&] { result = 8; });
+    AwaitJob([&] { result = 8; });
     EXPECT_EQ(result, 8);
 }
 

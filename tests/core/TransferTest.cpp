@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Await.h"
 #include "FtpServer.h"
 #include "FtpSite.h"
 #include "Job.h"
@@ -104,7 +105,7 @@ protected:
     // As the status window runs it: a job on a worker thread.
     bool Run(const std::function<bool()>& body) {
         bool result = false;
-        core::RunJob([&] { result = body(); }, &cancel, true);
+        AwaitJob([&] { result = body(); }, &cancel);
         return result;
     }
     QString Local(const QString& name) const { return local.filePath(name); }
@@ -251,7 +252,7 @@ protected:
     void TearDown() override { site.Close(); }
     bool Run(const std::function<bool()>& body) {
         bool result = false;
-        core::RunJob([&] { result = body(); }, &cancel, true);
+        AwaitJob([&] { result = body(); }, &cancel);
         return result;
     }
     QString LogPath() const { return local.filePath(QStringLiteral("server.log")); }

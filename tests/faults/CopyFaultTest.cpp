@@ -136,7 +136,7 @@ bool RunOp(CopyFault& env, Op op) {
         break;
     case Op::Listing:
         try {
-            dlg->ReadFtpDirectory();
+            Await(dlg->ReadFtpDirectory());
             ok = !env.app->Site().Listing().empty();
         } catch (const CInternetException&) {
             // A failed reading throws; the listing must then hold nothing.
@@ -145,7 +145,7 @@ bool RunOp(CopyFault& env, Op op) {
         }
         break;
     case Op::Connect:
-        ok = dlg->Connect();
+        ok = Await(dlg->Connect());
         break;
     }
     dlg.reset();
@@ -252,7 +252,7 @@ TEST(CopyFault, ConnectToADripFeedingServerGivesUp) {
     timer.start();
     {
         CCommStatusDlg dlg(env.frame);
-        EXPECT_FALSE(dlg.Connect());
+        EXPECT_FALSE(Await(dlg.Connect()));
     }
     const qint64 ms = timer.elapsed();
     Note(Row{"drip", Op::Connect}, ms, env.boxes);

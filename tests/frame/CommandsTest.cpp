@@ -15,6 +15,7 @@
 #include <memory>
 #include <thread>
 
+#include "Await.h"
 #include "AppFixture.h"
 #include "CommActivity.h"
 #include "FtpServer.h"
@@ -74,6 +75,7 @@ TEST(Commands, RefreshWhenTheServerHasGoneAndAfterItCameBack) {
     server->Kill();
     f.Boxes().Clear();
     frame->Action(ID_REFRESH)->trigger();
+    AwaitSpawned();
     EXPECT_EQ(TopLevelLabels(ftpTree), QStringList{QStringLiteral("No Connection")});
     EXPECT_EQ(ftpTree->topLevelItem(0)->childCount(), 0);
     EXPECT_TRUE(f.App().Site().IsUnavailable());
@@ -104,6 +106,7 @@ TEST(Commands, RefreshWhenTheServerHasGoneAndAfterItCameBack) {
     f.App().Site().SetProfile(profile);
     f.Boxes().Clear();
     frame->OnRefresh();
+    AwaitSpawned();
     EXPECT_EQ(f.Boxes().Count(), 0) << f.Boxes().Captions().join(',').toStdString();
     EXPECT_EQ(TopLevelLabels(ftpTree), QStringList{QStringLiteral("/")});
     EXPECT_FALSE(f.App().Site().IsUnavailable());
@@ -145,6 +148,7 @@ TEST(Commands, ClosingTheProfilesDialogReconnectsToTheNewActiveProfile) {
     });
     f.Boxes().Answer(IDYES);
     frame->Action(ID_PROFILES)->trigger();
+    AwaitSpawned();
     EXPECT_EQ(f.Boxes().CountCaption(QStringLiteral("Confirm Active Profile Selection")), 1);
     EXPECT_EQ(f.App().Site().ProfileIndex(), 1);
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Velmar98 - Second"));
@@ -175,6 +179,7 @@ TEST(Commands, ARebuildAskedForOnAWorkerReconnectsOnceAfterTheCommunicationEnds)
         EXPECT_EQ(connection.count(), 0);
     }
     ASSERT_TRUE(WaitFor([&] { return !site.IsRebuildRequested() && Connects(connection) > 0; }));
+    AwaitSpawned(); // the folders read on the new connection
     CMyTreeView* tree = f.FtpTree();
     EXPECT_EQ(TopLevelLabels(tree), QStringList{QStringLiteral("/")});
     EXPECT_EQ(ChildLabels(tree->topLevelItem(0)), (QStringList{"later", "pub"}));
@@ -189,6 +194,7 @@ TEST(Commands, ARebuildAskedForOnAWorkerReconnectsOnceAfterTheCommunicationEnds)
     askOnAWorker();
     ASSERT_TRUE(WaitFor([&] { return Connects(connection) >= 2; }));
     QTest::qWait(200);
+    AwaitSpawned();
     EXPECT_EQ(Connects(connection), 2);
     EXPECT_EQ(ChildLabels(tree->topLevelItem(0)), (QStringList{"last", "later", "pub"}));
     EXPECT_FALSE(site.IsRebuildRequested());
@@ -213,6 +219,7 @@ TEST(Commands, TheProfilesCommandRebuildsOnceItselfEvenWithEventsLetThrough) {
         dlg->findChild<QPushButton*>(QStringLiteral("1011"))->click();
     });
     f.Frame()->Action(ID_PROFILES)->trigger();
+    AwaitSpawned();
     EXPECT_EQ(Connects(connection), 1);
     QTest::qWait(200);
     EXPECT_EQ(Connects(connection), 1);

@@ -8,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "Await.h"
 #include "ListTestUtil.h"
 
 using namespace listtest;
@@ -241,11 +242,11 @@ TEST_P(FtpBrowse, FirstFillShowsTheTreesListingThenSelectionsRead) {
     only.name = QStringLiteral("from-the-tree");
     f->App().Site().SetListing({only});
     list->m_skipFtpRead = 1;
-    list->Populate(list->m_path);
+    Await(list->Populate(list->m_path));
     EXPECT_EQ(Names(list), QStringList{QStringLiteral("from-the-tree")});
     EXPECT_EQ(list->m_skipFtpRead, 0);
     // Every later filling reads the folder from the server.
-    list->Populate(list->m_path);
+    Await(list->Populate(list->m_path));
     EXPECT_EQ(Names(list), (QStringList{QStringLiteral("pub"), QStringLiteral(".htaccess"),
                                         QStringLiteral("zeta.bin")}));
 
@@ -268,7 +269,7 @@ TEST_P(FtpBrowse, ResortReadsNothingFromTheServer) {
     EXPECT_EQ(Names(list), (QStringList{QStringLiteral("b.txt"), QStringLiteral("a.zip")}));
     f->Frame()->OnSortBy(ID_SORT_NAME);
     EXPECT_EQ(Names(list), (QStringList{QStringLiteral("a.zip"), QStringLiteral("b.txt")}));
-    list->Populate(list->m_path);
+    Await(list->Populate(list->m_path));
     EXPECT_EQ(Names(list), QStringList{QStringLiteral("b.txt")});
 }
 

@@ -153,7 +153,7 @@ protected:
         target = dir.destFtp ? f->FtpList() : f->LocalList();
         Show(f->LocalList(), local.Path());
         if (dir.sourceFtp || dir.destFtp)
-            f->FtpList()->Populate(f->FtpList()->m_path);
+            Await(f->FtpList()->Populate(f->FtpList()->m_path));
         f->Boxes().Clear();
     }
 
@@ -327,7 +327,7 @@ TEST_P(DropCopy, AReplaceWhoseCopyFailsKeepsTheOldFolderAndLeavesNoPartialCopy) 
     const QString onDisk = dir.sourceFtp ? server->PathOf(broken) : local.PathOf(broken);
     const char* pointsTo = dir.sourceFtp ? "/etc/hostname" : "/nonexistent/target";
     ASSERT_EQ(::symlink(pointsTo, QFile::encodeName(onDisk).constData()), 0);
-    source->Populate(source->m_path);
+    Await(source->Populate(source->m_path));
     const TreeHashes before = BothTrees(local, *server);
     DragAndDrop({QStringLiteral("tree")});
     EXPECT_EQ(f->Boxes().Captions(),
@@ -422,7 +422,7 @@ class SameSideRefusal : public DropCopy {};
 TEST_P(SameSideRefusal, FolderDroppedOnItsOwnItemDeletesNothing) {
     const bool ftp = GetParam().sourceFtp;
     ASSERT_TRUE(Put(ftp, QStringLiteral("tree/tree/inner.txt"), "inner"));
-    target->Populate(target->m_path);
+    Await(target->Populate(target->m_path));
     source->SelectRows({RowOf(source, QStringLiteral("tree"))});
     auto mime = ListDragData(source, *f);
     ASSERT_TRUE(Enter(target, At(target, QStringLiteral("tree")), mime.get()));
@@ -562,7 +562,7 @@ TEST_P(HandOver, ThePaneUnderThePointerTakesTheDrag) {
     CMyListView* localList = f->LocalList();
     CMyListView* ftpList = f->FtpList();
     ASSERT_TRUE(local.Dir(QStringLiteral("here")));
-    localList->Populate(localList->m_path);
+    Await(localList->Populate(localList->m_path));
     localList->SelectRows({RowOf(localList, QStringLiteral("one.txt"))});
     auto mime = ListDragData(localList, *f);
     EXPECT_EQ(doc->m_dragLocalList, 1);

@@ -443,6 +443,7 @@ TEST(ListFileOps, NewFolderRenameAndDeleteKeepTheTreeInStep) {
     ASSERT_NE(base, nullptr);
     ASSERT_EQ(o.list->m_treeItem, base);
     base->setExpanded(true);
+    AwaitSpawned();
     ASSERT_EQ(Labels(base), QStringList{QStringLiteral("old")});
     ASSERT_TRUE(Await(o.list->NewFolder()));
     EXPECT_EQ(Labels(base), (QStringList{QStringLiteral("NewFolder1"), QStringLiteral("old")}));

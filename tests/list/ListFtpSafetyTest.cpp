@@ -207,9 +207,11 @@ TEST_P(FtpSafety, AFolderRemovedBehindTheProgramsBackShowsAnErrorAndNothingElse)
     const treehash::Fingerprint before = Take(server->Root());
     // Expanding reads it for the tree, selecting reads it for the list.
     gone->setExpanded(true);
+    AwaitSpawned();
     EXPECT_FALSE(Labels(gone).contains(QStringLiteral("other")));
     EXPECT_FALSE(Labels(gone).contains(QStringLiteral("inner")));
     tree->SelectItem(gone);
+    AwaitSpawned();
     EXPECT_EQ(f->Boxes().Captions(), (QStringList{kErrorRead, kErrorRead}));
     EXPECT_TRUE(BoxText(0).contains(QStringLiteral("gone")));
     EXPECT_EQ(list->ItemCount(), 0);
@@ -217,8 +219,10 @@ TEST_P(FtpSafety, AFolderRemovedBehindTheProgramsBackShowsAnErrorAndNothingElse)
     // The folder that is there still reads.
     f->Boxes().Clear();
     tree->SelectItem(ChildNamed(tree->m_rootItem, QStringLiteral("other")));
+    AwaitSpawned();
     EXPECT_TRUE(f->Boxes().Calls().isEmpty());
     tree->SelectItem(tree->m_rootItem);
+    AwaitSpawned();
     EXPECT_EQ(Names(list).size(), 2);
 }
 
@@ -260,8 +264,10 @@ TEST(FtpSafetyVsftpd, AFolderWithoutPermissionShowsAnErrorAndNothingElse) {
     QTreeWidgetItem* locked = ChildNamed(tree->m_rootItem, QStringLiteral("locked"));
     ASSERT_NE(locked, nullptr);
     locked->setExpanded(true);
+    AwaitSpawned();
     EXPECT_FALSE(Labels(locked).contains(QStringLiteral("open")));
     tree->SelectItem(locked);
+    AwaitSpawned();
     EXPECT_EQ(f->Boxes().Captions(), (QStringList{kErrorRead, kErrorRead}));
     EXPECT_EQ(f->FtpList()->ItemCount(), 0);
     EXPECT_EQ(Take(server.Root()), before);
@@ -301,6 +307,7 @@ TEST(FtpSafetyBrokenListing, AListingCutOffByADyingServerIsAnErrorNotAFolder) {
     QTreeWidgetItem* broken = ChildNamed(tree->m_rootItem, QStringLiteral("broken"));
     ASSERT_NE(broken, nullptr);
     tree->SelectItem(broken);
+    AwaitSpawned();
     EXPECT_EQ(f->Boxes().Captions(), QStringList{QStringLiteral("Connection Lost")});
     // Neither the 200 lines that came nor the folder shown before.
     EXPECT_EQ(list->ItemCount(), 0);

@@ -72,6 +72,7 @@ TEST(ListingNotes, UnreadLinesReachTheStatusBarAndTheCountFollowsTheList) {
         return recorder(call);
     });
     f->FtpTree()->SelectItem(ChildNamed(f->FtpTree()->m_rootItem, QStringLiteral("broken")));
+    AwaitSpawned();
     SetMessageBoxHandler(std::move(recorder));
     EXPECT_EQ(f->Boxes().Count(), 1);
     EXPECT_EQ(countAtBox, QStringLiteral("FTP: 0 Items"));

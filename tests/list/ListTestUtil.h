@@ -13,7 +13,9 @@
 #include <QTreeWidgetItem>
 #include <gtest/gtest.h>
 #include <memory>
+#include "Await.h"
 
+#include "Await.h"
 #include "AppFixture.h"
 #include "FtpServer.h"
 #include "ListModel.h"
@@ -85,7 +87,7 @@ inline std::unique_ptr<AppFixture> StartWith(const FtpServer& server) {
 inline void Show(CMyListView* list, const QString& path) {
     list->m_treeItem = nullptr;
     list->m_path = path;
-    list->Populate(path);
+    Await(list->Populate(path));
 }
 
 inline QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& label) {
@@ -103,10 +105,13 @@ inline QTreeWidgetItem* OpenLocal(CMyTreeView* tree, const QString& path) {
         if (!item)
             return nullptr;
         item->setExpanded(true);
+        AwaitSpawned(); // the folder's reading
         item = ChildNamed(item, part);
     }
-    if (item)
+    if (item) {
         tree->SelectItem(item);
+        AwaitSpawned();
+    }
     return item;
 }
 
@@ -117,10 +122,13 @@ inline QTreeWidgetItem* OpenFtp(CMyTreeView* tree, const QStringList& names) {
         if (!item)
             return nullptr;
         item->setExpanded(true);
+        AwaitSpawned(); // the folder's reading
         item = ChildNamed(item, part);
     }
-    if (item)
+    if (item) {
         tree->SelectItem(item);
+        AwaitSpawned();
+    }
     return item;
 }
 

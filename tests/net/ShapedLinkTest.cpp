@@ -106,7 +106,7 @@ protected:
         profile.m_password = server->Password();
         app->Site().SetProfile(profile);
         CCommStatusDlg connect(frame);
-        ASSERT_TRUE(connect.Connect()) << boxes.Captions().join(", ").toStdString();
+        ASSERT_TRUE(Await(connect.Connect())) << boxes.Captions().join(", ").toStdString();
         dlg = std::make_unique<CCommStatusDlg>(frame);
         dlg->Create();
     }

@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <functional>
 
+#include "Await.h"
 #include "FtpFileOps.h"
 #include "FtpSite.h"
 #include "FtpTreeDelete.h"
@@ -68,7 +69,7 @@ protected:
     void TearDown() override { site.Close(); }
     bool Run(const std::function<bool()>& body) {
         bool result = false;
-        core::RunJob([&] { result = body(); }, &cancel, true);
+        AwaitJob([&] { result = body(); }, &cancel);
         return result;
     }
     QString Remote(const QString& name) const { return server.Root() + QLatin1Char('/') + name; }
@@ -172,7 +173,7 @@ TEST(SftpPasswordSite, AFileGoesUpAndDownOverAnExistingOne) {
     core::Transfer transfer{&site, view, cancel};
     auto run = [&](const std::function<bool()>& body) {
         bool result = false;
-        core::RunJob([&] { result = body(); }, &cancel, true);
+        AwaitJob([&] { result = body(); }, &cancel);
         return result;
     };
     auto why = [&] { return view.errors.empty() ? std::string() : view.errors.back().detail.toStdString(); };

@@ -13,6 +13,9 @@ T Await(core::Task<T>&& task) {
     task.Start();
     while (!task.Done())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    // And until the window is unlocked, as the user finds it afterwards.
+    while (core::JobRunning() || core::JobsAnnounced())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return task.Result();
 }
 
@@ -29,4 +32,11 @@ inline void AwaitSpawned() {
     QCoreApplication::processEvents();
     while (core::g_spawnedTasks > 0 || core::JobRunning() || core::JobsAnnounced())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+// A job run to its end from a test or a helper program: fn on a worker thread,
+// the application's loop turning meanwhile.
+template <typename Fn>
+auto AwaitJob(Fn fn, const std::atomic<int>* cancel = nullptr) {
+    return Await(core::Job(std::move(fn), cancel));
 }

@@ -47,7 +47,7 @@ protected:
 
     bool Connect() {
         CCommStatusDlg dlg(frame);
-        return dlg.Connect();
+        return Await(dlg.Connect());
     }
     void Disconnect() { app->Site().Close(); }
     void CopyFoldersBothWays();

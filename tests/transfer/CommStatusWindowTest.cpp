@@ -265,7 +265,7 @@ TEST_F(StatusWindowTest, ASecondOperationDuringAJobIsRefusedWhole) {
         release = true;
     });
     bool firstRan = false;
-    core::RunJob([&] {
+    AwaitJob([&] {
         while (!release)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         firstRan = true;

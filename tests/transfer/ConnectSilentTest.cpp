@@ -1,6 +1,7 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
+#include "Await.h"
 #include "TransferFixture.h"
 
 namespace {
@@ -15,7 +16,7 @@ TEST(ConnectSilentServer, GivesUpAfterAboutTenSeconds) {
     timer.start();
     {
         CCommStatusDlg dlg(env.frame);
-        EXPECT_FALSE(dlg.Connect());
+        EXPECT_FALSE(Await(dlg.Connect()));
     }
     const qint64 waited = timer.elapsed();
     EXPECT_GE(waited, 9000);

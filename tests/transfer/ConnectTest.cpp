@@ -1,6 +1,7 @@
 #include <QLabel>
 #include <gtest/gtest.h>
 
+#include "Await.h"
 #include "FtpConnection.h"
 #include "InternetSession.h"
 #include "TransferFixture.h"
@@ -24,7 +25,7 @@ class ConnectTest : public ServerTest {};
 
 TEST_P(ConnectTest, ConnectsAndReportsItsProgressInPaneZero) {
     CCommStatusDlg dlg(env->frame);
-    ASSERT_TRUE(dlg.Connect());
+    ASSERT_TRUE(Await(dlg.Connect()));
     CVelmarApp& app = *env->app;
     EXPECT_NE(app.Site().Session(), nullptr);
     EXPECT_NE(app.Site().Connection(), nullptr);
@@ -36,7 +37,7 @@ TEST_P(ConnectTest, ConnectsAndReportsItsProgressInPaneZero) {
                                                      "Connecting to FTP Server - Please Wait"}));
     // The connection is live: it lists.
     ASSERT_TRUE(env->server.WriteFile("probe.txt", "x"));
-    dlg.ReadFtpDirectory();
+    Await(dlg.ReadFtpDirectory());
     const auto entries = RealEntries(app.Site().Listing());
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "probe.txt");
@@ -47,11 +48,11 @@ TEST_P(ConnectTest, WhileStartingUpTheTextsGoToTheMessageLine) {
     CCommStatusDlg dlg(env->frame);
     dlg.Create();
     EXPECT_FALSE(dlg.Control(1034)->isVisible());
-    ASSERT_TRUE(dlg.Connect());
+    ASSERT_TRUE(Await(dlg.Connect()));
     EXPECT_TRUE(dlg.Control(1034)->isVisible());
     EXPECT_EQ(dlg.GetDlgItemText(1034), "Reading FTP Directory - Please Wait");
     EXPECT_TRUE(env->frame->pane0History.isEmpty());
-    dlg.ReadFtpDirectory();
+    Await(dlg.ReadFtpDirectory());
     EXPECT_TRUE(env->frame->pane0History.isEmpty());
 }
 
@@ -63,7 +64,7 @@ TEST_P(ConnectTest, RefusedLoginLeavesNoSessionAndTheNextAttemptStartsAfresh) {
     app.Site().SetProfile(profile);
     {
         CCommStatusDlg dlg(env->frame);
-        EXPECT_FALSE(dlg.Connect());
+        EXPECT_FALSE(Await(dlg.Connect()));
     }
     EXPECT_EQ(app.Site().Session(), nullptr);
     EXPECT_EQ(app.Site().Connection(), nullptr);
@@ -78,7 +79,7 @@ TEST_P(ConnectTest, RefusedLoginLeavesNoSessionAndTheNextAttemptStartsAfresh) {
     profile.m_password = env->server.Password();
     app.Site().SetProfile(profile);
     CCommStatusDlg again(env->frame);
-    EXPECT_TRUE(again.Connect());
+    EXPECT_TRUE(Await(again.Connect()));
     EXPECT_NE(app.Site().Connection(), nullptr);
     EXPECT_EQ(env->boxes.Count(), 1);
 }
@@ -103,7 +104,7 @@ TEST_P(ConnectTest, InitialDirectory) {
         profile.m_initialDir = c.initialDir;
         env->app->Site().SetProfile(profile);
         CCommStatusDlg dlg(env->frame);
-        EXPECT_TRUE(dlg.Connect()) << c.initialDir;
+        EXPECT_TRUE(Await(dlg.Connect())) << c.initialDir;
         EXPECT_EQ(env->app->Site().CurrentDir(), c.currentDir) << c.initialDir;
         ASSERT_EQ(env->boxes.Count(), c.boxes) << c.initialDir;
         if (c.boxes) {
@@ -126,7 +127,7 @@ TEST_P(ConnectTest, ReadFtpDirectory) {
 
     ASSERT_TRUE(app.Site().Connection()->SetCurrentDirectory("/empty"));
     app.Site().SetListing({DirEntry{}}); // left over from an earlier read
-    dlg.ReadFtpDirectory();
+    Await(dlg.ReadFtpDirectory());
     EXPECT_TRUE(RealEntries(app.Site().Listing()).empty());
     EXPECT_LE(app.Site().Listing().size(), 2u);
     EXPECT_EQ(env->frame->PaneText(0), "Reading FTP Directory - Please Wait");
@@ -134,7 +135,7 @@ TEST_P(ConnectTest, ReadFtpDirectory) {
     ASSERT_TRUE(app.Site().Connection()->SetCurrentDirectory("/one"));
     size_t firstCount = 0;
     for (int round = 0; round < 2; ++round) { // a second read replaces, never doubles
-        dlg.ReadFtpDirectory();
+        Await(dlg.ReadFtpDirectory());
         if (round == 0)
             firstCount = app.Site().Listing().size();
         EXPECT_EQ(app.Site().Listing().size(), firstCount);
@@ -147,7 +148,7 @@ TEST_P(ConnectTest, ReadFtpDirectory) {
     }
 
     ASSERT_TRUE(app.Site().Connection()->SetCurrentDirectory("/mixed"));
-    dlg.ReadFtpDirectory();
+    Await(dlg.ReadFtpDirectory());
     bool sawFolder = false, sawDotFile = false;
     for (const DirEntry& e : app.Site().Listing()) {
         if (e.name == "sub") {
@@ -170,7 +171,7 @@ TEST_P(ConnectTest, ReadingWithoutAConnectionFailsAndLeavesTheListingEmpty) {
     CCommStatusDlg dlg(env->frame);
     // A reading that cannot happen is a failure for the caller to report, never an
     // empty folder; the reading itself shows no box.
-    EXPECT_THROW(dlg.ReadFtpDirectory(), CInternetException);
+    EXPECT_THROW(Await(dlg.ReadFtpDirectory()), CInternetException);
     EXPECT_TRUE(env->app->Site().Listing().empty());
     EXPECT_EQ(env->boxes.Count(), 0);
 }
@@ -186,7 +187,7 @@ TEST(ConnectClosedPort, ReportsAndLeavesNoSession) {
     profile.m_address = address;
     env.app->Site().SetProfile(profile);
     CCommStatusDlg dlg(env.frame);
-    EXPECT_FALSE(dlg.Connect());
+    EXPECT_FALSE(Await(dlg.Connect()));
     EXPECT_EQ(env.app->Site().Session(), nullptr);
     EXPECT_EQ(env.app->Site().Connection(), nullptr);
     EXPECT_EQ(env.boxes.CountCaption("Error Opening FTP Connection"), 1);

@@ -213,7 +213,7 @@ TEST_P(FileCopyTest, ServerKilledInTheMiddleIsAnErrorAndTheCallerGoesOn) {
     // The next operations fail cleanly instead of hanging or crashing.
     dlg->m_blockObserver = nullptr;
     env->boxes.Clear();
-    EXPECT_THROW(dlg->ReadFtpDirectory(), CInternetException);
+    EXPECT_THROW(Await(dlg->ReadFtpDirectory()), CInternetException);
     EXPECT_TRUE(env->app->Site().Listing().empty());
     PutSource("after.bin", "abc");
     EXPECT_FALSE(Copy("after.bin"));

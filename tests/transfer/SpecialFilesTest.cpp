@@ -114,7 +114,7 @@ TEST_P(SpecialFilesTest, HostileServerNamesAreShownWrittenOutAndNeverNameALocalF
     for (const auto& [raw, shown] : kNames)
         PutRaw(raw);
     PutRaw("tree/" + kNames[1].first);
-    dlg->ReadFtpDirectory();
+    Await(dlg->ReadFtpDirectory());
     std::vector<DirEntry> listing = env->app->Site().Listing();
     CListModel model(&listing, {});
     model.SetRows(BuildListRows(listing, ListSort::Name, 0, 1));

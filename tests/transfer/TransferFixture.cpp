@@ -1,3 +1,4 @@
+#include "Await.h"
 #include "TransferFixture.h"
 
 #include <QFile>
@@ -28,7 +29,7 @@ TransferEnv::~TransferEnv() {
 
 bool TransferEnv::Connect() {
     CCommStatusDlg dlg(frame);
-    return dlg.Connect();
+    return Await(dlg.Connect());
 }
 
 std::unique_ptr<CCommStatusDlg> TransferEnv::NewStatusWindow() {

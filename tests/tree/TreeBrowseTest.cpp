@@ -3,6 +3,7 @@
 #include <QFile>
 #include <unistd.h>
 
+#include "Await.h"
 #include "TreeSupport.h"
 #include "TreeTestUtil.h"
 
@@ -50,7 +51,7 @@ TEST(LocalTree, OnlyFoldersWithoutLeadingDotsSortedIgnoringCase) {
     EXPECT_EQ(beta->child(0)->data(0, CMyTreeView::kSelectedImageRole).toInt(),
               IMG_LOCAL_FOLDER_SEL);
     // A folder without subfolders shows nothing once read.
-    beta->setExpanded(true);
+    TreeApp::Expand(beta, true);
     EXPECT_EQ(beta->childCount(), 0);
     EXPECT_EQ(ChildLabels(app.Open(drive, {"zeta.d"})), QStringList{QStringLiteral("inner")});
     EXPECT_EQ(app.Local()->GetLocalPath(Child(Child(drive, "zeta.d"), "inner")),
@@ -67,13 +68,13 @@ TEST(LocalTree, EveryExpansionReadsAgainAndCollapseSelects) {
     EXPECT_EQ(app.f.LocalList()->m_path, app.Home() + QStringLiteral("/Data/One/"));
 
     // Collapsing selects the collapsed folder, and the list shows it.
-    data->setExpanded(false);
+    TreeApp::Expand(data, false);
     EXPECT_EQ(app.Local()->SelectedItem(), data);
     EXPECT_EQ(app.f.LocalList()->m_path, app.Home() + QStringLiteral("/Data/"));
 
     ASSERT_TRUE(MakeLocal(app.Home(), {"Data/Two/"}));
     ASSERT_TRUE(QDir(app.Home() + QStringLiteral("/Data/One")).removeRecursively());
-    data->setExpanded(true);
+    TreeApp::Expand(data, true);
     EXPECT_EQ(ChildLabels(data), QStringList{QStringLiteral("Two")});
 }
 
@@ -96,7 +97,7 @@ TEST(LocalTree, TheListFollowsTheSelectionAndLocalComputerEmptiesIt) {
     app.Local()->SelectItem(nullptr);
     EXPECT_EQ(app.Local()->SelectedItem(), nullptr);
     EXPECT_EQ(ListNames(list), (QStringList{"img", "index.html"}));
-    app.Local()->ShowSelectionInList();
+    Await(app.Local()->ShowSelectionInList());
     EXPECT_EQ(list->m_path, app.Home() + QStringLiteral("/Web/"));
 }
 
@@ -119,6 +120,7 @@ TEST(LocalTree, RefreshRebuildsFromTheStartItem) {
     ASSERT_TRUE(MakeLocal(app.Home(), {"Data/One/"}));
     TreeApp::Select(app.Open(app.HomeDrive(), {"Data", "One"}));
     app.f.Frame()->OnRefresh();
+    AwaitSpawned();
     QTreeWidgetItem* drive = app.HomeDrive();
     EXPECT_EQ(ChildLabels(drive), QStringList{QStringLiteral("Empty Folder")});
     EXPECT_EQ(app.Local()->SelectedItem(), drive);
@@ -182,7 +184,7 @@ TEST_P(FtpTreeTest, FoldersReadOnEveryExpansionWithDoubledRootPaths) {
     EXPECT_EQ(CMyTreeView::ItemImage(www), IMG_FTP_FOLDER);
     EXPECT_EQ(tree->GetFtpPath(tree->m_rootItem), QStringLiteral("//"));
     EXPECT_EQ(tree->GetFtpPath(www), QStringLiteral("//www/"));
-    www->setExpanded(true);
+    TreeApp::Expand(www, true);
     EXPECT_EQ(ChildLabels(www), (QStringList{"css", "img"}));
     EXPECT_EQ(tree->GetFtpPath(Child(www, QStringLiteral("img"))), QStringLiteral("//www/img/"));
 
@@ -192,18 +194,18 @@ TEST_P(FtpTreeTest, FoldersReadOnEveryExpansionWithDoubledRootPaths) {
     EXPECT_EQ(ListNames(app.f.FtpList()), QStringList{QStringLiteral("logo.png")});
 
     // Collapse selects; the next expansion reads the server again.
-    www->setExpanded(false);
+    TreeApp::Expand(www, false);
     EXPECT_EQ(tree->SelectedItem(), www);
     EXPECT_EQ(app.f.FtpList()->m_path, QStringLiteral("//www/"));
     ASSERT_TRUE(MakeRemote(app.Server(), {"www/js/"}));
-    www->setExpanded(true);
+    TreeApp::Expand(www, true);
     EXPECT_EQ(ChildLabels(www), (QStringList{"css", "img", "js"}));
     EXPECT_EQ(app.f.Frame()->PaneText(0), QStringLiteral("Ready"));
 
     // Expanding the root reads nothing: a folder made meanwhile stays unseen.
     ASSERT_TRUE(MakeRemote(app.Server(), {"later/"}));
-    tree->m_rootItem->setExpanded(false);
-    tree->m_rootItem->setExpanded(true);
+    TreeApp::Expand(tree->m_rootItem, false);
+    TreeApp::Expand(tree->m_rootItem, true);
     EXPECT_EQ(Child(tree->m_rootItem, QStringLiteral("later")), nullptr);
 }
 
@@ -214,7 +216,8 @@ TEST_P(FtpTreeTest, ReconnectRebuildsTheTreeAndAFailedOneMarksTheSideUnavailable
     TreeApp::Select(app.Open(app.Ftp()->m_rootItem, {"www"}));
 
     app.f.App().Site().RequestRebuild();
-    app.f.Frame()->ReconnectFtpSide();
+    Await(app.f.Frame()->ReconnectFtpSide());
+    AwaitSpawned(); // the start item's reading into the list
     CMyTreeView* tree = app.Ftp();
     ASSERT_EQ(tree->topLevelItemCount(), 1);
     EXPECT_EQ(tree->m_rootItem->text(0), QStringLiteral("/"));
@@ -224,7 +227,7 @@ TEST_P(FtpTreeTest, ReconnectRebuildsTheTreeAndAFailedOneMarksTheSideUnavailable
 
     app.Server().Kill();
     app.f.App().Site().RequestRebuild();
-    app.f.Frame()->ReconnectFtpSide();
+    Await(app.f.Frame()->ReconnectFtpSide());
     ASSERT_EQ(tree->topLevelItemCount(), 1);
     EXPECT_EQ(tree->m_rootItem->text(0), QStringLiteral("No Connection"));
     EXPECT_TRUE(app.f.App().Site().IsUnavailable());
@@ -265,6 +268,7 @@ TEST_P(FtpTreeTest, LinkToAFolderShowsInTheTreeAndOpensIntoItsTarget) {
     EXPECT_NE(iconOf(link), iconOf(pub));
     EXPECT_FALSE(iconOf(link).isNull());
     tree->SelectItem(link);
+    AwaitSpawned();
     EXPECT_EQ(app.f.Boxes().Count(), 0) << app.f.Boxes().Captions().join(',').toStdString();
     EXPECT_EQ(ListNames(list), QStringList{"inner.txt"});
     // The pane names the folder by the link (servers differ in what PWD says).

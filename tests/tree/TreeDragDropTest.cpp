@@ -21,6 +21,7 @@ const QStringList kRemoteContent{"www/index.html", "www/css/site.css", "www/img/
 // Starts the drag of a tree folder as a mouse drag would and gives its data.
 std::unique_ptr<QMimeData> TreeDrag(CMyTreeView* tree, QTreeWidgetItem* folder) {
     tree->BeginDrag(folder);
+    AwaitSpawned(); // the selection's reading
     return std::unique_ptr<QMimeData>(CMyTreeView::MakeDragData(tree->m_doc->m_dragSourceKind));
 }
 

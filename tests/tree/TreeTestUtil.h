@@ -201,18 +201,25 @@ public:
     // Expands the items along the labels from start, reading each on the way.
     QTreeWidgetItem* Open(QTreeWidgetItem* start, const QStringList& labels) const {
         QTreeWidgetItem* item = start;
-        item->setExpanded(true);
+        Expand(item, true);
         for (const QString& label : labels) {
             item = Child(item, label);
             if (!item)
                 return nullptr;
-            item->setExpanded(true);
+            Expand(item, true);
         }
         return item;
+    }
+    // Opens or closes the item as a click on its arrow does, and lets the
+    // reading that starts end.
+    static void Expand(QTreeWidgetItem* item, bool open) {
+        item->setExpanded(open);
+        AwaitSpawned();
     }
     // Selects the item, as a click does: the list of the row shows it.
     static void Select(QTreeWidgetItem* item) {
         static_cast<CMyTreeView*>(item->treeWidget())->SelectItem(item);
+        AwaitSpawned();
     }
 
     AppFixture f;

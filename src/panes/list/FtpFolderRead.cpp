@@ -16,23 +16,23 @@ void ConnectionLostOnce(QWidget* owner, CVelmarApp& app, const QString& detail) 
 }
 } // namespace
 
-bool ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, const QString& path,
-                          FtpReadFailure& failure) {
+core::Task<bool> ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, QString path,
+                                      FtpReadFailure& failure) {
     failure = FtpReadFailure();
     app.Site().ClearListing();
     if (!app.Site().IsConnected()) {
         failure.reason = QStringLiteral("There is no connection to the server.");
-        return false;
+        co_return false;
     }
-    const core::FolderRead read = dlg.ReadFtpFolder(path);
+    const core::FolderRead read = co_await dlg.ReadFtpFolder(path);
     if (read.read)
-        return true;
+        co_return true;
     failure.connectionLost = read.lost;
     failure.reason = read.serverWords ? ExplainServerError(read.words) : read.words;
     if (failure.reason.isEmpty())
         failure.reason = QStringLiteral("The listing failed.");
     app.Site().ClearListing();
-    return false;
+    co_return false;
 }
 
 void ReportFtpReadFailure(QWidget* owner, CVelmarApp& app, const QString& folder,

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "Task.h"
+
 class CCommStatusDlg;
 class CVelmarApp;
 class QWidget;
@@ -22,8 +24,8 @@ struct FtpReadFailure {
 // False when the server refuses the folder, the listing fails or the connection
 // is lost; the shared listing is then empty and failure tells why. A refused
 // folder must never show the folder the connection was in before.
-bool ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, const QString& path,
-                          FtpReadFailure& failure);
+core::Task<bool> ReadFtpFolderListing(CCommStatusDlg& dlg, CVelmarApp& app, QString path,
+                                      FtpReadFailure& failure);
 
 // Shows why folder could not be read. A lost connection shows the connection-lost
 // message instead (with why it could not be made again), once: the FTP side is

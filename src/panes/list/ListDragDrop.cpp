@@ -217,7 +217,7 @@ core::Task<bool> CMyListView::DropOn(int row, std::shared_ptr<const QMimeData> d
                 ok = co_await CopyTreeFolder(destFolder, destFtp, dlg);
             }
         }
-        RefreshTreeNode();
+        co_await RefreshTreeNode();
     }
     EndDrop();
     co_return ok;

@@ -142,7 +142,7 @@ core::Task<bool> CMyListView::NewFolder() {
     m_model->AppendRow(row);
     const int at = ItemCount() - 1;
     scrollTo(m_model->index(at, 0));
-    RefreshTreeNode();
+    co_await RefreshTreeNode();
     StartRename(at);
     co_return true;
 }
@@ -226,7 +226,7 @@ core::Task<void> CMyListView::EndLabelEdit(int row, QString text) {
     // while it runs.
     if (renamed) {
         m_model->SetName(row, text);
-        RefreshTreeNode();
+        co_await RefreshTreeNode();
         co_return;
     }
     // A lost connection has been told already, and leaves nothing here to rename.
@@ -277,8 +277,8 @@ core::Task<void> CMyListView::DeleteSelectedItems() {
             if (!ok)
                 break;
         }
-        RefreshTreeNode();
-        Populate(m_path);
+        co_await RefreshTreeNode();
+        co_await Populate(m_path);
     }
     SetStatus(QStringLiteral("Ready"));
 }

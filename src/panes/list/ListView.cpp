@@ -123,12 +123,12 @@ QString CMyListView::FormatModified(std::int64_t time) {
     return FormatListModified(time);
 }
 
-void CMyListView::Populate(const QString& path) {
+core::Task<void> CMyListView::Populate(QString path) {
     BeginFill();
     if (m_side == 0)
         ReadLocalEntries(path);
     else
-        ReadFtpEntries(path);
+        co_await ReadFtpEntries(path);
     EndFill();
 }
 
@@ -191,7 +191,7 @@ void CMyListView::TakeListingNotes() {
     m_rawListing = core::LastRawListing();
 }
 
-void CMyListView::ReadFtpEntries(const QString& path) {
+core::Task<void> CMyListView::ReadFtpEntries(QString path) {
     CVelmarApp* app = App();
     m_entries.clear();
     m_unreadableLines = 0;
@@ -201,12 +201,12 @@ void CMyListView::ReadFtpEntries(const QString& path) {
         m_skipFtpRead = 0;
         m_entries = app->Site().Listing();
         TakeListingNotes();
-        return;
+        co_return;
     }
     // Without a connection there is nothing to read, and the shared listing may
     // still hold a folder of the connection that went away.
     if (!app->Site().IsConnected())
-        return;
+        co_return;
     FtpReadFailure failure;
     bool read = false;
     {
@@ -215,13 +215,13 @@ void CMyListView::ReadFtpEntries(const QString& path) {
             dlg.Create();
         CommHold comm(app->Comm());
         FrameLock lock(m_frame);
-        read = ReadFtpFolderListing(dlg, *app, path, failure);
+        read = co_await ReadFtpFolderListing(dlg, *app, path, failure);
     }
     if (!read) {
         // The list stays empty: nothing of the folder shown before may pass for
         // this one.
         ReportFtpReadFailure(this, *app, path, failure);
-        return;
+        co_return;
     }
     m_entries = app->Site().Listing();
     TakeListingNotes();
@@ -280,21 +280,16 @@ void CMyListView::SelectRows(const QList<int>& rows) {
                                           QItemSelectionModel::NoUpdate);
 }
 
-void CMyListView::RefreshTreeNode() {
+core::Task<void> CMyListView::RefreshTreeNode() {
     CMyTreeView* tree = TreeOfRow();
-    if (!tree || !m_treeItem)
-        return;
     // The tree may have been rebuilt since it handed us its item; a stale
     // pointer is never passed back to it.
-    bool held = false;
-    for (QTreeWidgetItemIterator it(tree); *it && !held; ++it)
-        held = *it == m_treeItem;
-    if (!held)
-        return;
+    if (!tree || !m_treeItem || !tree->HoldsItem(m_treeItem))
+        co_return;
     if (m_side == 0)
         tree->ReadLocalFolder(m_path, m_treeItem);
     else
-        tree->ReadFtpFolder(m_path, m_treeItem);
+        co_await tree->ReadFtpFolder(m_path, m_treeItem);
 }
 
 bool CMyListView::event(QEvent* event) {

@@ -47,7 +47,7 @@ public:
 
     // Browsing.
     void OnInitialUpdate();
-    void Populate(const QString& path);
+    core::Task<void> Populate(QString path);
     // Shows the entries read last in the order of the current sort setting,
     // reading nothing.
     void Resort();
@@ -68,7 +68,7 @@ public:
     // New Folder as the menus run it, with the status bar's texts.
     core::Task<void> NewFolderCommand();
     void DeleteSelected();
-    void RefreshTreeNode();
+    core::Task<void> RefreshTreeNode();
     core::Task<bool> CreateFolder(QString path);
     core::Task<bool> DeleteOneFile(QString path);
     core::Task<bool> DeleteFolderTree(QString path);
@@ -160,7 +160,7 @@ private:
     void TakeListingNotes();
     void CopyRawListing();
     void ReadLocalEntries(const QString& path);
-    void ReadFtpEntries(const QString& path);
+    core::Task<void> ReadFtpEntries(QString path);
     void FillRows();
     bool FindFolderRow(int row) const { return row >= 0 && row < ItemCount() && IsFolderItem(row); }
     void OnLabelEditCommitted(int row, const QString& text);

@@ -130,9 +130,9 @@ core::Task<bool> PasteIntoList(CMyListView* list, int row) {
     // subfolders again, and the list, when the items went into the folder it
     // shows, shows them with their count. Into a folder item, the list's rows
     // stay as they are, as after a drop onto that item.
-    list->RefreshTreeNode();
+    co_await list->RefreshTreeNode();
     if (!intoItem)
-        list->Populate(list->m_path);
+        co_await list->Populate(list->m_path);
     co_return run == PasteRun::Copied;
 }
 
@@ -148,7 +148,7 @@ core::Task<bool> PasteIntoTree(CMyTreeView* tree, QTreeWidgetItem* item) {
     const PasteRun run = co_await RunPaste(tree, tree->m_listView, path, tree->m_side == 1, clip);
     if (run == PasteRun::NotRun)
         co_return false;
-    tree->RefreshAfterCopy(chain, path);
+    co_await tree->RefreshAfterCopy(chain, path);
     co_return run == PasteRun::Copied;
 }
 

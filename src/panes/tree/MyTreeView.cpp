@@ -129,16 +129,14 @@ void CMyTreeView::OnInitialUpdate() {
     setDefaultDropAction(Qt::CopyAction);
     setDropIndicatorShown(false);
     m_reading = 0;
-    if (!BuildTree())
-        App()->Site().SetUnavailable(true);
 }
 
-bool CMyTreeView::BuildTree() {
+core::Task<bool> CMyTreeView::BuildTree() {
     if (m_side == 0) {
         BuildLocalTree();
-        return true;
+        co_return true;
     }
-    return BuildFtpTree();
+    co_return co_await BuildFtpTree();
 }
 
 QTreeWidgetItem* CMyTreeView::NewItem(const QString& label, int image, int selectedImage) const {
@@ -180,7 +178,7 @@ void CMyTreeView::BuildLocalTree() {
     m_rootItem->addChildren(items);
 }
 
-bool CMyTreeView::BuildFtpTree() {
+core::Task<bool> CMyTreeView::BuildFtpTree() {
     CVelmarApp* app = App();
     if (app->Site().TakeRebuildRequest()) {
         m_ignoreSelChange = 1;
@@ -194,7 +192,8 @@ bool CMyTreeView::BuildFtpTree() {
     }
     m_rootItem = NewItem(kNoConnection, IMG_FTP_ROOT, IMG_FTP_ROOT);
     addTopLevelItem(m_rootItem);
-    return ReadFtpFolder(QString(), m_rootItem);
+    const QString top;
+    co_return co_await ReadFtpFolder(top, m_rootItem);
 }
 
 bool CMyTreeView::IsDescendant(const QTreeWidgetItem* item, const QTreeWidgetItem* ancestor) const {
@@ -266,9 +265,9 @@ void CMyTreeView::ReadLocalFolder(const QString& path, QTreeWidgetItem* item) {
     m_frame->SetPaneText(0, kReady);
 }
 
-bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
+core::Task<bool> CMyTreeView::ReadFtpFolder(QString path, QTreeWidgetItem* item) {
     if (!item)
-        return false;
+        co_return false;
     m_reading = 1;
     CVelmarApp* app = App();
     bool connected = true;
@@ -280,33 +279,46 @@ bool CMyTreeView::ReadFtpFolder(const QString& path, QTreeWidgetItem* item) {
         const bool enter = app->Site().HasSession();
         if (!enter) {
             try {
-                connected = comm->Connect();
+                connected = co_await comm->Connect();
             } catch (const std::exception&) {
                 connected = false; // the session itself could not be opened
             }
             if (connected && m_rootItem)
                 m_rootItem->setText(0, app->Site().CurrentDir());
         }
-        if (connected)
-            read = ReadFtpFolderListing(comm.Dlg(), *app, enter ? path : QString(), failure);
+        if (connected) {
+            const QString where = enter ? path : QString();
+            read = co_await ReadFtpFolderListing(comm.Dlg(), *app, where, failure);
+        }
     }
     m_frame->SetPaneText(0, kReady);
     if (!connected) {
         // m_reading stays set: with no connection the FTP list must not be filled
         // from a selection here until a later reading succeeds.
-        return false;
+        co_return false;
     }
     m_reading = 0;
     if (!read) {
         // The item keeps the children it had: none may come from a reading that
         // failed, or from the folder the connection was in before.
         ReportFtpReadFailure(this, *app, path.isEmpty() ? app->Site().CurrentDir() : path, failure);
-        return true;
+        co_return true;
     }
+    // The tree may have been rebuilt while the server answered: the listing is
+    // never hung under an item that is gone.
+    if (!HoldsItem(item))
+        co_return true;
     m_reading = 1;
     ReplaceChildren(item, app->Site().Listing());
     m_reading = 0;
-    return true;
+    co_return true;
+}
+
+bool CMyTreeView::HoldsItem(const QTreeWidgetItem* item) const {
+    for (QTreeWidgetItemIterator it(const_cast<CMyTreeView*>(this)); *it; ++it)
+        if (*it == item)
+            return true;
+    return false;
 }
 
 int CMyTreeView::ItemImage(const QTreeWidgetItem* item) {
@@ -335,7 +347,7 @@ void CMyTreeView::OnItemExpanded(QTreeWidgetItem* item) {
     if (m_side == 0)
         ReadLocalFolder(GetLocalPath(item), item);
     else
-        ReadFtpFolder(GetFtpPath(item), item);
+        ReadFtpFolder(GetFtpPath(item), item).Spawn();
 }
 
 void CMyTreeView::OnItemCollapsed(QTreeWidgetItem* item) {
@@ -360,21 +372,22 @@ void CMyTreeView::OnSelChanged() {
         return;
     }
     if (!m_reading)
-        ShowSelectionInList();
+        ShowSelectionInList().Spawn();
 }
 
-void CMyTreeView::ShowSelectionInList() {
+core::Task<void> CMyTreeView::ShowSelectionInList() {
     QTreeWidgetItem* item = SelectedItem();
     if (!item || !m_listView)
-        return;
+        co_return;
     if (ItemImage(item) == IMG_LOCAL_COMPUTER) {
         // "Local Computer" is no folder: it shows an empty list, as when selected.
         ClearList();
-        return;
+        co_return;
     }
     m_listView->m_treeItem = item;
     m_listView->m_path = GetPath(item);
-    m_listView->Populate(m_listView->m_path);
+    const QString path = m_listView->m_path;
+    co_await m_listView->Populate(path);
 }
 
 void CMyTreeView::SelectStartItem() {
@@ -389,11 +402,11 @@ void CMyTreeView::SelectStartItem() {
     }
 }
 
-void CMyTreeView::ShowStartItem() {
+core::Task<void> CMyTreeView::ShowStartItem() {
     const unsigned handled = m_selChangesHandled;
     SelectStartItem();
     if (m_selChangesHandled == handled)
-        ShowSelectionInList();
+        co_await ShowSelectionInList();
 }
 
 QString CMyTreeView::GetLocalPath(QTreeWidgetItem* item) const {

@@ -38,17 +38,22 @@ public:
     ~CMyTreeView() override;
 
     // Building, expansion and selection.
+    // Sets the pane up; BuildTree then fills it.
     void OnInitialUpdate();
-    bool BuildTree();
+    core::Task<bool> BuildTree();
     void BuildLocalTree();
-    bool BuildFtpTree();
+    core::Task<bool> BuildFtpTree();
     void SelectStartItem();
     // Selects the start item and makes sure the list shows it once: the
     // selection change fills it, or, when the item was selected already, this.
-    void ShowStartItem();
-    void ShowSelectionInList();
+    core::Task<void> ShowStartItem();
+    core::Task<void> ShowSelectionInList();
     void ReadLocalFolder(const QString& path, QTreeWidgetItem* item);
-    bool ReadFtpFolder(const QString& path, QTreeWidgetItem* item);
+    // Connects first when there is no session. False when no connection could be
+    // made; a folder that could not be read is told and leaves item as it was.
+    core::Task<bool> ReadFtpFolder(QString path, QTreeWidgetItem* item);
+    // Whether item is still one of this tree's, after a wait.
+    bool HoldsItem(const QTreeWidgetItem* item) const;
     // Appends the entry as a folder item under parent (with its placeholder), or
     // skips it (a file, or a name beginning with "."); returns the item or null.
     QTreeWidgetItem* AddFolderItem(const QString& name, QTreeWidgetItem* parent,
@@ -94,7 +99,7 @@ public:
     // After a drop or a paste into the folder at path: that folder's item (found
     // again by its chain of labels, as the copy may have read folders anew) reads
     // its subfolders again, and the list shows the selected folder afresh.
-    void RefreshAfterCopy(const QStringList& chain, const QString& path);
+    core::Task<void> RefreshAfterCopy(QStringList chain, QString path);
     // The data of a drag of this program (kVelmarDragMime with the source kind,
     // and the process it started in); the rest of the drag record is in the
     // document.

@@ -244,21 +244,21 @@ core::Task<void> CMyTreeView::DropOn(QTreeWidgetItem* target,
         } else if (m_side == 1 && m_listView) {
             co_await m_listView->UploadLocalPaths(LocalPathsOf(data), path);
         }
-        RefreshAfterCopy(chain, path);
+        co_await RefreshAfterCopy(chain, path);
     }
     SetDropTarget(nullptr);
 }
 
-void CMyTreeView::RefreshAfterCopy(const QStringList& chain, const QString& path) {
+core::Task<void> CMyTreeView::RefreshAfterCopy(QStringList chain, QString path) {
     // The copy routines may have read folders again meanwhile; the target is
     // looked up afresh rather than trusted to still be there.
     if (QTreeWidgetItem* target = ItemByChain(this, chain)) {
         if (m_side == 0)
             ReadLocalFolder(path, target);
         else
-            ReadFtpFolder(path, target);
+            co_await ReadFtpFolder(path, target);
     }
-    ShowSelectionInList();
+    co_await ShowSelectionInList();
 }
 
 bool CMyTreeView::RefuseSelfReplace(int kind, const QString& destination) {

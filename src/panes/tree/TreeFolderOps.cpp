@@ -241,9 +241,9 @@ core::Task<void> CMyTreeView::DeleteSelectedFolder() {
         if (m_side == 0)
             ReadLocalFolder(GetLocalPath(parent), parent);
         else
-            ReadFtpFolder(GetFtpPath(parent), parent);
+            co_await ReadFtpFolder(GetFtpPath(parent), parent);
     }
-    ShowSelectionInList();
+    co_await ShowSelectionInList();
     m_frame->SetPaneText(0, QStringLiteral("Ready"));
 }
 

@@ -56,15 +56,15 @@ int RunTransfer(const QStringList& a) {
     std::atomic<int> cancel{0};
     core::Transfer transfer(&site, view, cancel);
     bool ok = false;
-    core::RunJob([&] { ok = transfer.Connect(); }, &cancel, true);
+    AwaitJob([&] { ok = transfer.Connect(); }, &cancel);
     if (!ok || a[1] == QLatin1String("sweep"))
         return ok ? 0 : 2;
-    core::RunJob(
+    AwaitJob(
         [&] {
             ok = a[1] == QLatin1String("upload") ? transfer.CopyLocalToFtp(a[5], a[6])
                                                  : transfer.CopyFtpToLocal(a[5], a[6]);
         },
-        &cancel, true);
+        &cancel);
     site.Close();
     return 3; // the copy was to be killed before its end
 }

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "Await.h"
 #include "AppFixture.h"
 #include "FtpSite.h"
 #include "ListModel.h"
@@ -31,7 +32,7 @@ void FillSortAndClose() {
                                     QAbstractItemModelTester::FailureReportingMode::Fatal);
     f.App().Site().SetListing(stall::HugeListing(kEntries));
     list->m_skipFtpRead = 1;
-    list->Populate(QStringLiteral("/"));
+    Await(list->Populate(QStringLiteral("/")));
     EXPECT_TRUE(list->Model()->Filling());
     ASSERT_TRUE(stall::RowsShown(list, kEntries));
     EXPECT_EQ(stall::OrderError(list, ListSort::Name).toStdString(), "");

@@ -152,7 +152,7 @@ std::vector<Outcome> SilentConnect(const Sizes&) {
         return {NotReady(name, env.server.Error())};
     CCommStatusDlg dlg(env.frame);
     // Giving up, with its error box, is what it must do here.
-    Outcome out = Measure(name, [&] { return !dlg.Connect(); });
+    Outcome out = Measure(name, [&] { return !Await(dlg.Connect()); });
     out.done = out.done && env.boxes.Captions() == QStringList{"Error Opening FTP Connection"};
     env.app.reset();
     CCommStatusDlg::WaitForConnectWorkers(60000);
@@ -202,7 +202,7 @@ std::vector<Outcome> Listing(const Sizes& sizes) {
     QString error;
     Outcome out = Measure(name, [&] {
         try {
-            c.dlg->ReadFtpDirectory();
+            Await(c.dlg->ReadFtpDirectory());
             return true;
         } catch (const std::exception& e) {
             error = QString::fromLocal8Bit(e.what());

@@ -2,6 +2,7 @@
 // read, and sorted again from the Sort By menu.
 #include <QTest>
 
+#include "Await.h"
 #include "AppFixture.h"
 #include "FtpSite.h"
 #include "ListModel.h"
@@ -69,7 +70,7 @@ std::vector<Outcome> HugeList(const Sizes& sizes) {
     const std::size_t n = f.App().Site().Listing().size();
     list->m_skipFtpRead = 1;
     Outcome filled = Measure(fill, [&] {
-        list->Populate(QStringLiteral("/"));
+        Await(list->Populate(QStringLiteral("/")));
         return RowsShown(list, n);
     });
     filled = Checked(filled, list, ListSort::Name);

@@ -1,5 +1,7 @@
 #include "AppFixture.h"
 
+#include "Await.h"
+
 #include <QDir>
 
 #include "MainFrame.h"
@@ -17,6 +19,8 @@ AppFixture::AppFixture() : m_oldCwd(QDir::currentPath()), m_app(std::make_unique
 }
 
 AppFixture::~AppFixture() {
+    // What a test's last command started ends before the windows go.
+    AwaitSpawned();
     m_app.reset();
     QDir::setCurrent(m_oldCwd);
 }
@@ -48,6 +52,7 @@ bool AppFixture::Start() {
     if (!m_app->m_doc)
         m_app->m_doc = new CVelmarDoc;
     const bool ok = CreateMainFrame(*m_app);
+    AwaitSpawned(); // the start-up's connection and first listings
     if (m_app->m_pMainWnd) {
         m_app->m_pMainWnd->resize(1200, 800);
         m_app->m_pMainWnd->show();
@@ -59,7 +64,9 @@ bool AppFixture::Start() {
 
 bool AppFixture::InitInstance() {
     InstallStartupHooks(*m_app);
-    return m_app->InitInstance();
+    const bool ok = m_app->InitInstance();
+    AwaitSpawned();
+    return ok;
 }
 
 CMainFrame* AppFixture::Frame() const {

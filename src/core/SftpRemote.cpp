@@ -97,9 +97,12 @@ public:
           m_session(std::move(session)) {}
 
     RemoteCaps Caps() const override {
-        // libssh2 1.10 cannot send posix-rename@openssh.com: a replace goes
-        // through a temporary name and two renames.
-        return RemoteCaps{.resume = true, .renameOver = false, .uniqueIds = false, .links = true};
+        // Without posix-rename@openssh.com a replace goes through a temporary
+        // name and two renames.
+        return RemoteCaps{.resume = true,
+                          .renameOver = m_session->RenamesOver(),
+                          .uniqueIds = false,
+                          .links = true};
     }
     QString Encryption() const override { return QStringLiteral("SSH"); }
 
@@ -127,10 +130,7 @@ public:
         Translate([&] { Live().RemoveFile(path); });
     }
     void Replace(const QString& from, const QString& to) override {
-        throw RemoteError(RemoteError::Kind::Refused,
-                          QStringLiteral("Cannot move %1 over %2: the server renames only to a "
-                                         "free name.")
-                              .arg(from, to));
+        Translate([&] { Live().RenameOver(from, to); });
     }
     bool LeadsToFolder(const QString& path) override {
         const auto e = Translate([&] { return Live().Stat(path); });

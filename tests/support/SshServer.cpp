@@ -179,7 +179,9 @@ bool SshServer::StartAsyncSsh() {
                         QStringLiteral("--drop-after"),
                         QString::number(m_options.dropAfter),
                         QStringLiteral("--stall-after"),
-                        QString::number(m_options.stallAfter)};
+                        QString::number(m_options.stallAfter),
+                        QStringLiteral("--read-cap"),
+                        QString::number(m_options.readCap)};
     if (m_options.hostileNames)
         args << QStringLiteral("--hostile-names");
     m_pid = Spawn(args, m_work->filePath(QStringLiteral("server.log")));

@@ -24,6 +24,7 @@ public:
         long long dropAfter = -1;  // AsyncSsh: cut after this many file bytes
         long long stallAfter = -1; // AsyncSsh: silent after this many file bytes
         bool hostileNames = false; // AsyncSsh: listings add names no client may use
+        int readCap = -1;          // AsyncSsh: each read gives at most this many bytes
     };
 
     explicit SshServer(Kind kind) : SshServer(kind, Options()) {}

@@ -4,11 +4,13 @@ logins, and faults that a well-behaved server never shows.
 
   asyncssh_server.py --port P --root DIR --host-key FILE --user U --password PW
                      [--methods password,kbdint] [--drop-after N] [--stall-after N]
+                     [--read-cap N]
 
 --drop-after N: the connection is cut once N bytes of file data have been read
 or written. --stall-after N: from then on the server answers nothing, holding
 the connection open. --hostile-names: every listing also holds names no client
-may use as paths ("..", "a/b", control characters, NUL, empty).
+may use as paths ("..", "a/b", control characters, NUL, empty). --read-cap N:
+each read gives at most N bytes, as a server may, though more are left.
 """
 import argparse
 import asyncio
@@ -31,6 +33,7 @@ def parse():
     p.add_argument("--drop-after", type=int, default=-1)
     p.add_argument("--stall-after", type=int, default=-1)
     p.add_argument("--hostile-names", action="store_true")
+    p.add_argument("--read-cap", type=int, default=-1)
     return p.parse_args()
 
 
@@ -96,6 +99,8 @@ class Sftp(asyncssh.SFTPServer):
         return names
 
     async def read(self, file_obj, offset, size):
+        if ARGS.read_cap > 0:
+            size = min(size, ARGS.read_cap)
         data = super().read(file_obj, offset, size)
         await self._account(len(data))
         return data

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QStringList>
 #include <climits>
+#include <unistd.h>
 
 // The logins, in the order ssh tries them: the agent's keys, the default key
 // files, the password, keyboard-interactive. With a password to fall back on, at
@@ -72,8 +73,13 @@ void LoginRun::TryAgent() {
     if (o.agentSocket.isEmpty() || !Allowed(SSH_AUTH_METHOD_PUBLICKEY) || done)
         return;
     AgentView agent(o.agentSocket, keyLimit - keysTried);
-    if (agent.Count() == 0 || ssh_set_agent_socket(s.m_session, agent.TakeSocket()) != SSH_OK)
+    if (agent.Count() == 0)
         return;
+    const int socket = agent.TakeSocket();
+    if (ssh_set_agent_socket(s.m_session, socket) != SSH_OK) {
+        ::close(socket);
+        return;
+    }
     const int rc = Step([&] { return ssh_userauth_agent(s.m_session, nullptr); });
     // libssh offers the keys in order and stops at the first that logs in.
     const int offered = rc == SSH_AUTH_SUCCESS ? agent.OfferedUpToSigned() : agent.Count();
@@ -95,24 +101,31 @@ void LoginRun::TryKeyFiles() {
 }
 
 void LoginRun::TryKeyFile(const QString& path) {
+    const QByteArray file = QFile::encodeName(path);
+    // The public key goes first, so that a key the server does not take is never
+    // unlocked and its passphrase never asked: from the ".pub" beside the key, or
+    // from the key file, where OpenSSH's own format keeps it unencrypted.
+    Key pub;
+    Key priv;
+    if (ssh_pki_import_pubkey_file((file + ".pub").constData(), &pub.key) != SSH_OK)
+        ssh_pki_import_pubkey_file(file.constData(), &pub.key);
+    // A PEM key alone: only an unlocked one can go, as it is.
+    if (!pub && ssh_pki_import_privkey_file(file.constData(), nullptr, nullptr, nullptr,
+                                            &priv.key) != SSH_OK)
+        return;
     ++keysTried;
     tried << QStringLiteral("publickey (%1)")
                  .arg(QDir(o.keyFolder).dirName() + QLatin1Char('/') +
                       path.section(QLatin1Char('/'), -1));
-    const QByteArray file = QFile::encodeName(path);
-    // The public key goes first, from the ".pub" beside the key: a key the
-    // server does not take is never unlocked, and its passphrase never asked.
-    Key pub;
-    if (ssh_pki_import_pubkey_file((file + ".pub").constData(), &pub.key) == SSH_OK) {
-        const int rc = Step([&] { return ssh_userauth_try_publickey(s.m_session, nullptr, pub.key); });
+    if (pub) {
+        const int rc =
+            Step([&] { return ssh_userauth_try_publickey(s.m_session, nullptr, pub.key); });
         Note(rc);
         if (rc != SSH_AUTH_SUCCESS)
             return;
+        ssh_pki_import_privkey_file(file.constData(), nullptr, nullptr, nullptr, &priv.key);
     }
-    Key priv;
-    ssh_pki_import_privkey_file(file.constData(), nullptr, nullptr, nullptr, &priv.key);
-    // Without its ".pub", a key that is locked is not known to be accepted.
-    for (int asked = 0; !priv && pub && o.passphrase && asked < 3; ++asked) {
+    for (int asked = 0; !priv && o.passphrase && asked < 3; ++asked) {
         const std::optional<QString> phrase = o.passphrase(path);
         if (!phrase)
             break;

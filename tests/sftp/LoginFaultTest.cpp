@@ -35,7 +35,7 @@ QString Words(const std::function<void()>& run, core::RemoteError::Kind* kind = 
 TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
     SshServer server(SshServer::Kind::OpenSsh);
     ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
-    enum class Where { File, PemFile, NoPub, Agent };
+    enum class Where { File, PemFile, NoPub, PemNoPub, Agent };
     const struct {
         const char* what;
         const char* file;
@@ -51,7 +51,8 @@ TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
         {"RSA", "id_rsa", "", true, 0, true, Where::File},
         {"RSA, encrypted PEM", "id_rsa", "secret", true, 1, true, Where::PemFile},
         {"RSA, encrypted OpenSSH format", "id_rsa", "secret", true, 1, true, Where::File},
-        {"encrypted, no .pub beside it", "id_ed25519", "secret", true, 0, false, Where::NoPub},
+        {"encrypted, no .pub beside it", "id_ed25519", "secret", true, 1, true, Where::NoPub},
+        {"encrypted PEM, no .pub", "id_rsa", "secret", true, 0, false, Where::PemNoPub},
         {"RSA, not accepted", "id_rsa", "", false, 0, false, Where::File},
         {"RSA in the agent", "id_rsa", "", true, 0, true, Where::Agent},
     };
@@ -63,12 +64,14 @@ TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
         const QString key = (c.where == Where::Agent ? home.dir.path() : home.Keys()) +
                             QLatin1Char('/') + QLatin1String(c.file);
         const QString type = QString::fromLatin1(c.file).mid(3);
-        ASSERT_TRUE(SshServer::MakeKey(key, type, c.passphrase, c.where == Where::PemFile));
+        const bool pem = c.where == Where::PemFile || c.where == Where::PemNoPub;
+        ASSERT_TRUE(SshServer::MakeKey(key, type, c.passphrase, pem));
         if (c.authorized) {
             ASSERT_TRUE(server.AuthorizeKey(key + QStringLiteral(".pub")));
         }
-        // Whether a locked key is accepted cannot be known without its ".pub".
-        if (c.where == Where::NoPub)
+        // OpenSSH's own format holds its public key; a locked PEM key without its
+        // ".pub" cannot say whether the server takes it, and is not offered.
+        if (c.where == Where::NoPub || c.where == Where::PemNoPub)
             QFile::remove(key + QStringLiteral(".pub"));
         int asked = 0;
         auto passphrase = [&](const QString& path) -> std::optional<QString> {

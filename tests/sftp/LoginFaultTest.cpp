@@ -241,3 +241,37 @@ TEST(SftpFaultTest, ShortReadsAreAskedAgain) {
         EXPECT_TRUE(got == data.mid(qsizetype(offset))) << got.size();
     }
 }
+
+// A read or a write the server refuses while many are in flight is Refused, and
+// the replies still on their way are taken: the same session goes on.
+TEST(SftpFaultTest, RefusedTransfersLeaveTheSessionUsable) {
+    for (const bool writing : {false, true}) {
+        SCOPED_TRACE(writing);
+        SshServer server(SshServer::Kind::AsyncSsh, {.refuseAfter = 200000});
+        ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+        Put(server.LocalRoot() + QStringLiteral("/big"), QByteArray(1 << 20, 'x'));
+        SftpHome home;
+        AcceptOnce accept;
+        auto site = core::ConnectSftp(home.LoginFor(server), accept.Question(), {});
+        core::RemoteError::Kind kind{};
+        const QString words = Words(
+            [&] {
+                char buffer[65536] = {};
+                if (writing) {
+                    auto writer = site->OpenWrite(QStringLiteral("/up"), core::WriteStart::New);
+                    for (int i = 0; i < 16; ++i)
+                        writer->Write(buffer, sizeof buffer);
+                    writer->Close();
+                } else {
+                    auto reader = site->OpenRead(QStringLiteral("/big"), 0);
+                    while (reader->Read(buffer, sizeof buffer) > 0) {
+                    }
+                }
+            },
+            &kind);
+        EXPECT_EQ(kind, core::RemoteError::Kind::Refused);
+        EXPECT_TRUE(words.contains(QStringLiteral("SFTP status 4"))) << words.toStdString();
+        EXPECT_FALSE(site->OutcomeUnknown());
+        EXPECT_EQ(site->List(QStringLiteral("/")).size(), writing ? 2u : 1u);
+    }
+}

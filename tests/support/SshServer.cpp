@@ -181,7 +181,9 @@ bool SshServer::StartAsyncSsh() {
                         QStringLiteral("--stall-after"),
                         QString::number(m_options.stallAfter),
                         QStringLiteral("--read-cap"),
-                        QString::number(m_options.readCap)};
+                        QString::number(m_options.readCap),
+                        QStringLiteral("--refuse-after"),
+                        QString::number(m_options.refuseAfter)};
     if (m_options.hostileNames)
         args << QStringLiteral("--hostile-names");
     m_pid = Spawn(args, m_work->filePath(QStringLiteral("server.log")));

@@ -25,6 +25,7 @@ public:
         long long stallAfter = -1; // AsyncSsh: silent after this many file bytes
         bool hostileNames = false; // AsyncSsh: listings add names no client may use
         int readCap = -1;          // AsyncSsh: each read gives at most this many bytes
+        long long refuseAfter = -1; // AsyncSsh: reads and writes fail after this many bytes
     };
 
     explicit SshServer(Kind kind) : SshServer(kind, Options()) {}

@@ -84,9 +84,7 @@ void LoginRun::TryAgent() {
     // libssh offers the keys in order and stops at the first that logs in.
     const int offered = rc == SSH_AUTH_SUCCESS ? agent.OfferedUpToSigned() : agent.Count();
     keysTried += offered;
-    tried << QStringLiteral("publickey (%1 agent key%2)")
-                 .arg(offered)
-                 .arg(offered > 1 ? "s" : "");
+    tried << QStringLiteral("publickey (%1 agent key%2)").arg(offered).arg(offered > 1 ? "s" : "");
     Note(rc);
 }
 
@@ -150,8 +148,8 @@ void LoginRun::AnswerPrompts() {
     const int count = ssh_userauth_kbdint_getnprompts(s.m_session);
     for (int i = 0; i < count; ++i) {
         char echo = 0;
-        const QString text = QString::fromUtf8(
-            ssh_userauth_kbdint_getprompt(s.m_session, unsigned(i), &echo));
+        const QString text =
+            QString::fromUtf8(ssh_userauth_kbdint_getprompt(s.m_session, unsigned(i), &echo));
         std::optional<QString> answer;
         if (!echo && !passwordGiven && !o.password.isEmpty()) {
             answer = o.password;

@@ -72,8 +72,7 @@ bool Session::Pump() {
         const int n = ssh_channel_read_nonblocking(m_channel, buffer, sizeof buffer, 0);
         if (n == SSH_EOF) {
             MarkBroken();
-            throw Error(Error::Kind::Lost,
-                        QStringLiteral("The server ended the SFTP session."));
+            throw Error(Error::Kind::Lost, QStringLiteral("The server ended the SFTP session."));
         }
         if (n == 0 || n == SSH_AGAIN)
             break;

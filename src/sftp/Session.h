@@ -155,9 +155,9 @@ private:
     bool m_posixRename = false;
     QString m_tried;
     std::uint32_t m_nextId = 1;
-    std::string m_out;        // bytes for the channel not taken yet
-    std::size_t m_outAt = 0;  // where they start
-    std::string m_in;         // bytes from the channel not parsed yet
+    std::string m_out;       // bytes for the channel not taken yet
+    std::size_t m_outAt = 0; // where they start
+    std::string m_in;        // bytes from the channel not parsed yet
     std::unordered_map<std::uint32_t, Reply> m_replies;
     // Names seen in listings that are not UTF-8: the bytes to send back for them.
     std::unordered_map<QString, std::string> m_rawNames;

@@ -21,10 +21,10 @@ public:
     enum class Kind { OpenSsh, AsyncSsh };
     struct Options {
         QString methods = QStringLiteral("password,kbdint"); // AsyncSsh logins
-        long long dropAfter = -1;  // AsyncSsh: cut after this many file bytes
-        long long stallAfter = -1; // AsyncSsh: silent after this many file bytes
-        bool hostileNames = false; // AsyncSsh: listings add names no client may use
-        int readCap = -1;          // AsyncSsh: each read gives at most this many bytes
+        long long dropAfter = -1;   // AsyncSsh: cut after this many file bytes
+        long long stallAfter = -1;  // AsyncSsh: silent after this many file bytes
+        bool hostileNames = false;  // AsyncSsh: listings add names no client may use
+        int readCap = -1;           // AsyncSsh: each read gives at most this many bytes
         long long refuseAfter = -1; // AsyncSsh: reads and writes fail after this many bytes
     };
 

@@ -9,6 +9,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Net/StreamSocket.h>
+#include <QFile>
 #include <algorithm>
 #include <libssh/libssh.h>
 #include <mutex>
@@ -91,7 +92,7 @@ void Session::EnsureUsable() const {
         throw Error(Error::Kind::Lost, QStringLiteral("The connection to the server was lost."));
 }
 
-HostKey Session::Connect(const QString& host, int port) {
+HostKey Session::Connect(const QString& host, int port, const QString& knownHosts) {
     m_socket = std::make_unique<Poco::Net::StreamSocket>();
     const QString where = QStringLiteral("%1:%2").arg(host).arg(port);
     try {
@@ -117,13 +118,15 @@ HostKey Session::Connect(const QString& host, int port) {
     const std::string name = host.toStdString();
     const unsigned int portNumber = unsigned(port);
     const bool no = false;
-    // The host key is checked by KnownHosts, and no ssh_config of the user's
-    // changes the session: libssh reads neither.
+    const QByteArray knownPath =
+        knownHosts.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(knownHosts);
+    // No ssh_config of the user's changes the session, and the system's
+    // known_hosts orders nothing: KnownHosts reads only the user's.
     ssh_options_set(m_session, SSH_OPTIONS_FD, &fd);
     ssh_options_set(m_session, SSH_OPTIONS_HOST, name.c_str());
     ssh_options_set(m_session, SSH_OPTIONS_PORT, &portNumber);
     ssh_options_set(m_session, SSH_OPTIONS_PROCESS_CONFIG, &no);
-    ssh_options_set(m_session, SSH_OPTIONS_KNOWNHOSTS, "/dev/null");
+    ssh_options_set(m_session, SSH_OPTIONS_KNOWNHOSTS, knownPath.constData());
     ssh_options_set(m_session, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null");
     ssh_options_set(m_session, SSH_OPTIONS_CIPHERS_C_S, kCiphers);
     ssh_options_set(m_session, SSH_OPTIONS_CIPHERS_S_C, kCiphers);

@@ -83,8 +83,11 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // The TCP connect and the SSH handshake; the server's host key.
-    HostKey Connect(const QString& host, int port);
+    // The TCP connect and the SSH handshake; the server's host key. The key
+    // types known_hosts holds for the host are asked for first, as ssh does, so
+    // a host remembered with one of its keys is not asked about for another;
+    // the file is read for nothing else (KnownHosts decides).
+    HostKey Connect(const QString& host, int port, const QString& knownHosts = QString());
     // Tries the logins in order; Refused names the methods tried.
     void Login(const LoginOptions& options);
     // What the last Login tried, e.g. "publickey (2 keys), password".

@@ -4,11 +4,11 @@ set -euo pipefail
 VELMAR_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages needed to build and run the program (OpenSSL and the system's
-# trusted authorities for FTP over TLS; libssh2 for SFTP; QtKeychain and the
+# trusted authorities for FTP over TLS; libssh for SFTP; QtKeychain and the
 # libsecret it loads at run time for the desktop keyring).
 VELMAR_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
   qt6-svg-dev libqt6svg6 libgl-dev libpoco-dev qt6-qpa-plugins libssl-dev ca-certificates
-  qtkeychain-qt6-dev libsecret-1-0 libssh2-1-dev)
+  qtkeychain-qt6-dev libsecret-1-0 libssh-dev)
 # Needed by the tests and benchmarks: real FTP servers, peers, a real X display;
 # OpenSSH's client tools (ssh-keygen, ssh-agent, sftp) and the asyncssh server.
 VELMAR_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev vsftpd python3-pyftpdlib

@@ -31,6 +31,11 @@ template <class F> auto Translate(F step) {
     }
 }
 
+// The user's known_hosts, or the one the login names.
+QString KnownHostsPath(const SftpLogin& login) {
+    return login.knownHostsPath.isEmpty() ? sftp::KnownHosts().Path() : login.knownHostsPath;
+}
+
 RemoteEntry ToRemote(const sftp::Entry& e) {
     RemoteEntry r;
     r.name = e.name;
@@ -97,9 +102,12 @@ public:
           m_session(std::move(session)) {}
 
     RemoteCaps Caps() const override {
-        // libssh2 1.10 cannot send posix-rename@openssh.com: a replace goes
-        // through a temporary name and two renames.
-        return RemoteCaps{.resume = true, .renameOver = false, .uniqueIds = false, .links = true};
+        // Without posix-rename@openssh.com a replace goes through a temporary
+        // name and two renames.
+        return RemoteCaps{.resume = true,
+                          .renameOver = m_session->RenamesOver(),
+                          .uniqueIds = false,
+                          .links = true};
     }
     QString Encryption() const override { return QStringLiteral("SSH"); }
 
@@ -127,10 +135,7 @@ public:
         Translate([&] { Live().RemoveFile(path); });
     }
     void Replace(const QString& from, const QString& to) override {
-        throw RemoteError(RemoteError::Kind::Refused,
-                          QStringLiteral("Cannot move %1 over %2: the server renames only to a "
-                                         "free name.")
-                              .arg(from, to));
+        Translate([&] { Live().RenameOver(from, to); });
     }
     bool LeadsToFolder(const QString& path) override {
         const auto e = Translate([&] { return Live().Stat(path); });
@@ -178,7 +183,8 @@ sftp::Session& SftpRemote::Live() {
         return *m_session;
     auto fresh = std::make_shared<sftp::Session>(m_login.timeouts);
     try {
-        const sftp::HostKey key = fresh->Connect(m_login.host, m_login.port);
+        const sftp::HostKey key =
+            fresh->Connect(m_login.host, m_login.port, KnownHostsPath(m_login));
         if (key.blob != m_key.blob)
             throw sftp::Error(sftp::Error::Kind::Refused,
                               QStringLiteral("The server's host key changed while connected."));
@@ -211,8 +217,7 @@ sftp::LoginOptions OptionsFor(const SftpLogin& login, PassphraseQuestion askPass
 
 // The host key, checked and answered before any login goes out.
 void Vet(const SftpLogin& login, const sftp::HostKey& key, const HostKeyQuestion& ask) {
-    const sftp::KnownHosts known(login.knownHostsPath.isEmpty() ? sftp::KnownHosts().Path()
-                                                                : login.knownHostsPath);
+    const sftp::KnownHosts known(KnownHostsPath(login));
     const sftp::HostKeyCheck check = known.Check(login.host, login.port, key);
     const QString name = sftp::KnownHostName(login.host, login.port);
     if (check.status == sftp::HostKeyStatus::Known)
@@ -256,7 +261,8 @@ std::unique_ptr<RemoteConnection> ConnectSftp(const SftpLogin& login, HostKeyQue
                           QStringLiteral("An SFTP site has no anonymous login: enter a user "
                                          "name in the profile."));
     auto session = std::make_shared<sftp::Session>(login.timeouts);
-    const sftp::HostKey key = Translate([&] { return session->Connect(login.host, login.port); });
+    const sftp::HostKey key =
+        Translate([&] { return session->Connect(login.host, login.port, KnownHostsPath(login)); });
     Vet(login, key, askHostKey);
     sftp::LoginOptions options = OptionsFor(login, std::move(askPassphrase), std::move(askPrompt));
     Translate([&] { session->Login(options); });

@@ -1,121 +1,163 @@
 #include "File.h"
 
 #include "Interrupt.h"
-#include "SessionWait.h"
+#include "Session.h"
 
 #include <algorithm>
 #include <cstring>
-#include <libssh2_sftp.h>
 
 namespace sftp {
 
-File::File(Session& session, LIBSSH2_SFTP_HANDLE* handle, bool cutAtClose)
-    : m_session(session), m_handle(handle), m_cutAtClose(cutAtClose) {}
+File::File(Session& session, std::string handle, std::uint64_t offset, bool cutAtClose)
+    : m_session(session), m_handle(std::move(handle)), m_cutAtClose(cutAtClose), m_next(offset) {}
 
 File::~File() {
     Abandon();
 }
 
-std::size_t File::Read(void* buffer, std::size_t count) {
-    if (m_begin == m_end && !m_eof) {
-        // One big read: libssh2 keeps a request in flight for each part of it.
-        m_buffer.resize(kBufferSize);
-        const ssize_t n = m_session.Await(
-            [&] { return libssh2_sftp_read(m_handle, m_buffer.data(), m_buffer.size()); },
-            m_session.m_timeouts.replyMs);
-        if (n < 0)
-            m_session.Fail(int(n), QStringLiteral("Reading the file failed"));
-        m_begin = 0;
-        m_end = std::size_t(n);
-        m_eof = n == 0;
+void File::SendRead(std::uint64_t offset, std::uint32_t length, bool first) {
+    wire::Packet read(wire::kRead);
+    read.Str(m_handle).U64(offset).U32(length);
+    const Request request{m_session.Send(read), offset, length};
+    if (first)
+        m_pending.push_front(request);
+    else
+        m_pending.push_back(request);
+}
+
+void File::RequestReads() {
+    while (!m_eof && m_pending.size() < m_window) {
+        SendRead(m_next, std::uint32_t(kChunk), false);
+        m_next += kChunk;
     }
-    const std::size_t n = std::min(count, m_end - m_begin);
-    std::memcpy(buffer, m_buffer.data() + m_begin, n);
-    m_begin += n;
+}
+
+// The oldest reply becomes the data handed out. A short one is not the end: the
+// rest of its part is asked for again, ahead of the parts already asked for.
+void File::NextData() {
+    const Request request = m_pending.front();
+    m_pending.pop_front();
+    Session::Reply reply = m_session.Receive(request.id);
+    if (reply.type == wire::kStatus && Session::StatusOf(reply) == wire::kEof) {
+        m_eof = true;
+        return;
+    }
+    if (reply.type != wire::kData)
+        m_session.Refuse(reply, QStringLiteral("Reading the file failed"));
+    wire::Reader in(reply.body);
+    const std::size_t n = in.Str().size();
+    if (n > request.length)
+        throw wire::Malformed();
+    if (n == 0) {
+        m_eof = true;
+        return;
+    }
+    m_data = std::move(reply.body);
+    m_dataAt = 4;
+    if (n < request.length)
+        SendRead(request.offset + n, request.length - std::uint32_t(n), true);
+    else
+        m_window = std::min(m_window * 2, kInFlight);
+}
+
+std::size_t File::Read(void* buffer, std::size_t count) {
+    while (m_dataAt == m_data.size()) {
+        m_data.clear();
+        m_dataAt = 0;
+        if (m_eof)
+            return 0;
+        RequestReads();
+        NextData();
+    }
+    const std::size_t n = std::min(count, m_data.size() - m_dataAt);
+    std::memcpy(buffer, m_data.data() + m_dataAt, n);
+    m_dataAt += n;
     return n;
 }
 
 void File::Write(const void* buffer, std::size_t count) {
     const char* p = static_cast<const char*>(buffer);
     m_writing = true;
-    m_buffer.resize(kBufferSize);
     while (count > 0) {
-        const std::size_t n = std::min(count, kBufferSize - m_end);
-        std::memcpy(m_buffer.data() + m_end, p, n);
-        m_end += n;
+        if (!m_packet) {
+            m_packet.emplace(wire::kWrite);
+            m_packet->Str(m_handle).U64(m_next);
+            m_lengthAt = m_packet->Size();
+            m_packet->U32(0);
+            m_packetData = 0;
+        }
+        const std::size_t n = std::min(count, kChunk - m_packetData);
+        std::memcpy(m_packet->Grow(n), p, n);
+        m_packetData += n;
         p += n;
         count -= n;
-        if (m_end == kBufferSize)
-            Flush();
+        if (m_packetData == kChunk)
+            SendWrite();
     }
 }
 
-void File::Push() {
-    // Returns what the server has acknowledged; the rest is in flight and is
-    // passed again unchanged, as libssh2 expects. Nothing acknowledged while the
-    // socket is full reads as 0, not as "would block": wait for the socket then.
-    const int timeoutMs = m_session.m_timeouts.replyMs;
-    for (;;) {
-        const ssize_t n = m_session.Await(
-            [&] {
-                return libssh2_sftp_write(m_handle, m_buffer.data() + m_begin, m_end - m_begin);
-            },
-            timeoutMs);
-        if (n < 0)
-            m_session.Fail(int(n), QStringLiteral("Writing the file failed"));
-        if (n > 0) {
-            m_begin += std::size_t(n);
-            m_written += std::uint64_t(n);
-            return;
-        }
-        m_session.WaitSocket(std::chrono::steady_clock::now() +
-                             std::chrono::milliseconds(timeoutMs));
-    }
+void File::SendWrite() {
+    if (m_pending.size() >= kInFlight)
+        AwaitWrite();
+    m_packet->SetU32(m_lengthAt, std::uint32_t(m_packetData));
+    m_pending.push_back({m_session.Send(*m_packet), m_next, std::uint32_t(m_packetData)});
+    m_next += m_packetData;
+    m_packet.reset();
 }
 
-void File::Flush() {
-    while (m_begin < m_end)
-        Push();
-    m_begin = m_end = 0;
+void File::AwaitWrite() {
+    const Request request = m_pending.front();
+    m_pending.pop_front();
+    m_session.ExpectOk(m_session.Receive(request.id), QStringLiteral("Writing the file failed"));
+}
+
+void File::DrainReads() {
+    // Replies asked for ahead and not needed: taken and dropped, so that the
+    // close's reply is the next one.
+    while (!m_pending.empty()) {
+        const Request request = m_pending.front();
+        m_pending.pop_front();
+        m_session.Receive(request.id);
+    }
 }
 
 void File::Close() {
-    if (!m_handle)
+    if (!m_open)
         return;
-    // What a read left in the buffer is not to be sent anywhere.
-    if (m_writing)
-        Flush();
+    if (m_packet)
+        SendWrite();
+    if (m_writing) {
+        while (!m_pending.empty())
+            AwaitWrite();
+    } else {
+        DrainReads();
+    }
+    m_open = false;
     if (m_cutAtClose) {
         // Bytes of an older, longer file past what was written are not this file's.
-        LIBSSH2_SFTP_ATTRIBUTES attrs{};
-        attrs.flags = LIBSSH2_SFTP_ATTR_SIZE;
-        attrs.filesize = m_offset + m_written;
-        m_session.Check(m_session.Await([&] { return libssh2_sftp_fsetstat(m_handle, &attrs); },
-                                        m_session.m_timeouts.replyMs),
-                        QStringLiteral("Cannot set the file's size"));
+        wire::Packet cut(wire::kFsetstat);
+        cut.Str(m_handle).U32(wire::kSize).U64(m_next);
+        m_session.ExpectOk(m_session.Call(cut), QStringLiteral("Cannot set the file's size"));
     }
-    LIBSSH2_SFTP_HANDLE* handle = m_handle;
-    const int rc = m_session.Await([&] { return libssh2_sftp_close_handle(handle); },
-                                   m_session.m_timeouts.replyMs);
-    m_handle = nullptr;
-    m_session.Check(rc, QStringLiteral("The server did not store the file"));
+    wire::Packet close(wire::kClose);
+    close.Str(m_handle);
+    m_session.ExpectOk(m_session.Call(close), QStringLiteral("The server did not store the file"));
 }
 
 void File::Abandon() noexcept {
-    if (!m_handle)
+    if (!m_open)
         return;
-    LIBSSH2_SFTP_HANDLE* handle = m_handle;
-    m_handle = nullptr;
-    if (m_session.Broken()) {
-        // Its socket is shut: the close fails at once and frees the requests
-        // still queued for the handle.
-        libssh2_sftp_close_handle(handle);
+    m_open = false;
+    // A broken session ends its requests with it.
+    if (m_session.Broken())
         return;
-    }
     // A short grace of its own: a stalled server must not hold up a Cancel.
     ftp::InterruptScope grace(std::chrono::milliseconds(500));
     try {
-        m_session.Await([&] { return libssh2_sftp_close_handle(handle); }, 500);
+        DrainReads();
+        wire::Packet close(wire::kClose);
+        close.Str(m_handle);
+        m_session.Call(close);
     } catch (const Error&) {
     }
 }

@@ -1,21 +1,22 @@
 #pragma once
 
+#include "Wire.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <vector>
-
-struct _LIBSSH2_SFTP_HANDLE;
+#include <deque>
+#include <optional>
+#include <string>
 
 namespace sftp {
 
 class Session;
 
-// An open remote file. Reads and writes go through a buffer of a few MiB that
-// libssh2 turns into many requests in flight, so a transfer is not paced by the
-// round trip.
+// An open remote file. Reads and writes keep many requests in flight, so a
+// transfer is not paced by the round trip; the data is handed back in order.
 class File {
 public:
-    File(Session& session, _LIBSSH2_SFTP_HANDLE* handle, bool cutAtClose);
+    File(Session& session, std::string handle, std::uint64_t offset, bool cutAtClose);
     ~File();
     File(const File&) = delete;
     File& operator=(const File&) = delete;
@@ -24,30 +25,47 @@ public:
     std::size_t Read(void* buffer, std::size_t count);
     // All count bytes, or a throw.
     void Write(const void* buffer, std::size_t count);
-    // Sends what is buffered, cuts the file at the end of what was written (when
-    // it was opened at an offset) and closes it; throws when the server says no.
+    // Waits for what is in flight, cuts the file at the end of what was written
+    // (when it was opened at an offset) and closes it; throws when the server
+    // says no.
     void Close();
     // Drops the file without waiting on the server for long; never throws.
     void Abandon() noexcept;
 
-    static constexpr std::size_t kBufferSize = 4 << 20;
+    // The size of each request and how many are in flight at most.
+    static constexpr std::size_t kChunk = 32 << 10;
+    static constexpr std::size_t kInFlight = 64;
 
 private:
-    void Push();
-    void Flush();
+    struct Request {
+        std::uint32_t id;
+        std::uint64_t offset;
+        std::uint32_t length;
+    };
+    void RequestReads();
+    void SendRead(std::uint64_t offset, std::uint32_t length, bool first);
+    void NextData();
+    void SendWrite();
+    void AwaitWrite();
+    void DrainReads();
 
     Session& m_session;
-    _LIBSSH2_SFTP_HANDLE* m_handle;
+    std::string m_handle;
     bool m_cutAtClose;
-    std::uint64_t m_written = 0; // bytes acknowledged since the open offset
-    std::uint64_t m_offset = 0;  // the open offset
-    std::vector<char> m_buffer;
-    std::size_t m_begin = 0; // unread (read) or unsent (write) bytes: [m_begin, m_end)
-    std::size_t m_end = 0;
+    bool m_open = true;
+    bool m_writing = false;
+    std::uint64_t m_next;          // the offset of the next request
+    std::deque<Request> m_pending; // in flight, oldest first
+    // Reading: the data of the oldest reply, and how much of it is handed out.
+    std::string m_data;
+    std::size_t m_dataAt = 0;
     bool m_eof = false;
-    bool m_writing = false; // the buffer holds data to send, not data read
-
-    friend class Session;
+    std::size_t m_window = 4; // reads in flight: it grows as full replies come
+    // Writing: the request being filled, where its data's length goes, and how
+    // much data it holds.
+    std::optional<wire::Packet> m_packet;
+    std::size_t m_lengthAt = 0;
+    std::size_t m_packetData = 0;
 };
 
 } // namespace sftp

@@ -1,12 +1,11 @@
-#include "RsaSha2.h"
+#include "AgentView.h"
 #include "SessionWait.h"
 
 #include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
+#include <unistd.h>
 
 // The logins, in the order ssh tries them: the agent's keys, the default key
 // files, the password, keyboard-interactive. With a password to fall back on, at
@@ -22,193 +21,181 @@ LoginOptions LoginOptions::Defaults(const QString& user, const QString& password
     return o;
 }
 
+namespace {
+
+// Keys libssh has read, freed with their scope.
+struct Key {
+    ssh_key key = nullptr;
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    ~Key() { ssh_key_free(key); }
+    explicit operator bool() const { return key != nullptr; }
+};
+
+} // namespace
+
 class LoginRun {
 public:
     LoginRun(Session& session, const LoginOptions& options)
-        : s(session), o(options), user(options.user.toStdString()),
-          keyLimit(options.password.isEmpty() ? INT_MAX : 3) {}
+        : s(session), o(options), keyLimit(options.password.isEmpty() ? INT_MAX : 3) {}
 
     void Run();
 
 private:
-    bool Allowed(const char* method) const { return methods.contains(QLatin1String(method)); }
-    bool Done() const { return libssh2_userauth_authenticated(s.m_session) != 0; }
-    bool Failed(int rc);
-    bool RsaSha2() const {
-        const char* banner = libssh2_session_banner_get(s.m_session);
-        return rsa::ServerReadsRenamedBlob(QByteArray(banner ? banner : ""));
+    bool Allowed(int method) const { return (methods & method) != 0; }
+    // A refusal is the answer of a login attempt; anything else ends the login.
+    void Note(int rc) {
+        if (rc == SSH_AUTH_ERROR)
+            s.FailSsh(QStringLiteral("The login failed"));
+        done = done || rc == SSH_AUTH_SUCCESS;
     }
+    template <class F> int Step(F call) { return s.AwaitSsh(call, s.m_timeouts.replyMs); }
     void TryAgent();
     void TryKeyFiles();
     void TryKeyFile(const QString& path);
     void TryPassword();
     void TryKeyboard();
-    static void Answer(const char*, int, const char*, int, int count,
-                       const LIBSSH2_USERAUTH_KBDINT_PROMPT* prompts,
-                       LIBSSH2_USERAUTH_KBDINT_RESPONSE* responses, void** abstract);
+    void AnswerPrompts();
+    QString MethodNames() const;
 
     Session& s;
     const LoginOptions& o;
-    const std::string user;
     const int keyLimit;
     int keysTried = 0;
+    int methods = 0;
+    bool done = false;
     bool passwordGiven = false;
-    QStringList methods;
     QStringList tried;
 };
 
-// A refusal is the answer of a login attempt; anything else ends the login.
-bool LoginRun::Failed(int rc) {
-    if (rc == 0 || rc == LIBSSH2_ERROR_AUTHENTICATION_FAILED ||
-        rc == LIBSSH2_ERROR_PUBLICKEY_UNVERIFIED || rc == LIBSSH2_ERROR_PASSWORD_EXPIRED ||
-        rc == LIBSSH2_ERROR_FILE || rc == LIBSSH2_ERROR_AGENT_PROTOCOL ||
-        rc == LIBSSH2_ERROR_METHOD_NOT_SUPPORTED)
-        return rc != 0;
-    s.Fail(rc, QStringLiteral("The login failed"));
-}
-
 void LoginRun::TryAgent() {
-    if (o.agentSocket.isEmpty() || !Allowed("publickey"))
+    if (o.agentSocket.isEmpty() || !Allowed(SSH_AUTH_METHOD_PUBLICKEY) || done)
         return;
-    LIBSSH2_AGENT* agent = libssh2_agent_init(s.m_session);
-    const QByteArray socket = QFile::encodeName(o.agentSocket);
-    libssh2_agent_set_identity_path(agent, socket.constData());
-    int offered = 0;
-    if (agent && libssh2_agent_connect(agent) == 0 && libssh2_agent_list_identities(agent) == 0) {
-        libssh2_agent_publickey* identity = nullptr;
-        libssh2_agent_publickey* previous = nullptr;
-        while (!Done() && keysTried < keyLimit &&
-               libssh2_agent_get_identity(agent, &identity, previous) == 0) {
-            ++keysTried;
-            ++offered;
-            const QByteArray blob(reinterpret_cast<const char*>(identity->blob),
-                                  qsizetype(identity->blob_len));
-            const rsa::Signer sign = rsa::AgentSigner(o.agentSocket, blob);
-            const bool sha2 = rsa::IsRsa(blob) && RsaSha2();
-            Failed(s.Await(
-                [&] {
-                    return sha2 ? rsa::Login(s.m_session, user, blob, sign)
-                                : libssh2_agent_userauth(agent, user.c_str(), identity);
-                },
-                s.m_timeouts.replyMs));
-            previous = identity;
-        }
-        libssh2_agent_disconnect(agent);
+    AgentView agent(o.agentSocket, keyLimit - keysTried);
+    if (agent.Count() == 0)
+        return;
+    const int socket = agent.TakeSocket();
+    if (ssh_set_agent_socket(s.m_session, socket) != SSH_OK) {
+        ::close(socket);
+        return;
     }
-    if (agent)
-        libssh2_agent_free(agent);
-    if (offered > 0)
-        tried << QStringLiteral("publickey (%1 agent key%2)")
-                     .arg(offered)
-                     .arg(offered > 1 ? "s" : "");
+    const int rc = Step([&] { return ssh_userauth_agent(s.m_session, nullptr); });
+    // libssh offers the keys in order and stops at the first that logs in.
+    const int offered = rc == SSH_AUTH_SUCCESS ? agent.OfferedUpToSigned() : agent.Count();
+    keysTried += offered;
+    tried << QStringLiteral("publickey (%1 agent key%2)").arg(offered).arg(offered > 1 ? "s" : "");
+    Note(rc);
 }
 
 void LoginRun::TryKeyFiles() {
-    if (o.keyFolder.isEmpty() || !Allowed("publickey"))
+    if (o.keyFolder.isEmpty() || !Allowed(SSH_AUTH_METHOD_PUBLICKEY))
         return;
     for (const char* name : {"id_ed25519", "id_ecdsa", "id_rsa"}) {
         const QString path = o.keyFolder + QLatin1Char('/') + QLatin1String(name);
-        if (!Done() && keysTried < keyLimit && QFile::exists(path))
+        if (!done && keysTried < keyLimit && QFile::exists(path))
             TryKeyFile(path);
     }
 }
 
 void LoginRun::TryKeyFile(const QString& path) {
+    const QByteArray file = QFile::encodeName(path);
+    // The public key goes first, so that a key the server does not take is never
+    // unlocked and its passphrase never asked: from the ".pub" beside the key, or
+    // from the key file, where OpenSSH's own format keeps it unencrypted.
+    Key pub;
+    Key priv;
+    if (ssh_pki_import_pubkey_file((file + ".pub").constData(), &pub.key) != SSH_OK)
+        ssh_pki_import_pubkey_file(file.constData(), &pub.key);
+    // A PEM key alone: only an unlocked one can go, as it is.
+    if (!pub && ssh_pki_import_privkey_file(file.constData(), nullptr, nullptr, nullptr,
+                                            &priv.key) != SSH_OK)
+        return;
     ++keysTried;
     tried << QStringLiteral("publickey (%1)")
                  .arg(QDir(o.keyFolder).dirName() + QLatin1Char('/') +
                       path.section(QLatin1Char('/'), -1));
-    const QByteArray priv = QFile::encodeName(path);
-    const QByteArray pub = QFile::encodeName(path + QStringLiteral(".pub"));
-    const bool hasPub = QFile::exists(path + QStringLiteral(".pub"));
-    const std::optional<QByteArray> rsaBlob =
-        RsaSha2() && rsa::CanSign(path) ? rsa::KeyFileBlob(path) : std::nullopt;
-    auto attempt = [&](const QByteArray& passphrase) {
-        const rsa::Signer sign = rsa::KeyFileSigner(path, passphrase);
-        return s.Await(
-            [&] {
-                if (rsaBlob)
-                    return rsa::Login(s.m_session, user, *rsaBlob, sign);
-                return libssh2_userauth_publickey_fromfile_ex(
-                    s.m_session, user.c_str(), unsigned(user.size()),
-                    hasPub ? pub.constData() : nullptr, priv.constData(), passphrase.constData());
-            },
-            s.m_timeouts.replyMs);
-    };
-    int rc = attempt(QByteArray(""));
-    // The public key goes first; a key the server accepts but that cannot sign
-    // without its passphrase fails in the signing step (a key the server refuses
-    // fails before it): only then is the passphrase asked for.
-    auto locked = [](int code) {
-        return code == LIBSSH2_ERROR_PUBLICKEY_UNVERIFIED || code == LIBSSH2_ERROR_FILE;
-    };
-    for (int asked = 0; locked(rc) && (hasPub || rsaBlob) && o.passphrase && asked < 3; ++asked) {
+    if (pub) {
+        const int rc =
+            Step([&] { return ssh_userauth_try_publickey(s.m_session, nullptr, pub.key); });
+        Note(rc);
+        if (rc != SSH_AUTH_SUCCESS)
+            return;
+        ssh_pki_import_privkey_file(file.constData(), nullptr, nullptr, nullptr, &priv.key);
+    }
+    for (int asked = 0; !priv && o.passphrase && asked < 3; ++asked) {
         const std::optional<QString> phrase = o.passphrase(path);
         if (!phrase)
             break;
-        rc = attempt(phrase->toUtf8());
+        ssh_pki_import_privkey_file(file.constData(), phrase->toUtf8().constData(), nullptr,
+                                    nullptr, &priv.key);
     }
-    Failed(rc);
+    if (priv)
+        Note(Step([&] { return ssh_userauth_publickey(s.m_session, nullptr, priv.key); }));
 }
 
 void LoginRun::TryPassword() {
-    if (o.password.isEmpty() || !Allowed("password") || Done())
+    if (o.password.isEmpty() || !Allowed(SSH_AUTH_METHOD_PASSWORD) || done)
         return;
     tried << QStringLiteral("password");
     const QByteArray password = o.password.toUtf8();
-    Failed(s.Await(
-        [&] {
-            return libssh2_userauth_password_ex(s.m_session, user.c_str(), unsigned(user.size()),
-                                                password.constData(), unsigned(password.size()),
-                                                nullptr);
-        },
-        s.m_timeouts.replyMs));
+    Note(Step([&] { return ssh_userauth_password(s.m_session, nullptr, password.constData()); }));
 }
 
-void LoginRun::Answer(const char*, int, const char*, int, int count,
-                      const LIBSSH2_USERAUTH_KBDINT_PROMPT* prompts,
-                      LIBSSH2_USERAUTH_KBDINT_RESPONSE* responses, void** abstract) {
-    auto* run = static_cast<LoginRun*>(*abstract);
+// One round of the server's questions: the password answers the first hidden
+// one, the user the rest (an empty answer when declined).
+void LoginRun::AnswerPrompts() {
+    const int count = ssh_userauth_kbdint_getnprompts(s.m_session);
     for (int i = 0; i < count; ++i) {
-        QByteArray answer;
+        char echo = 0;
         const QString text =
-            QString::fromUtf8(reinterpret_cast<const char*>(prompts[i].text), prompts[i].length);
-        if (!prompts[i].echo && !run->passwordGiven && !run->o.password.isEmpty()) {
-            answer = run->o.password.toUtf8();
-            run->passwordGiven = true;
-        } else if (run->o.prompt) {
-            answer = run->o.prompt(text).value_or(QString()).toUtf8();
+            QString::fromUtf8(ssh_userauth_kbdint_getprompt(s.m_session, unsigned(i), &echo));
+        std::optional<QString> answer;
+        if (!echo && !passwordGiven && !o.password.isEmpty()) {
+            answer = o.password;
+            passwordGiven = true;
+        } else if (o.prompt) {
+            answer = o.prompt(text);
         }
-        responses[i].text = static_cast<char*>(std::malloc(std::size_t(answer.size()) + 1));
-        std::memcpy(responses[i].text, answer.constData(), std::size_t(answer.size()) + 1);
-        responses[i].length = unsigned(answer.size());
+        ssh_userauth_kbdint_setanswer(s.m_session, unsigned(i),
+                                      answer.value_or(QString()).toUtf8().constData());
     }
 }
 
 void LoginRun::TryKeyboard() {
-    if (!Allowed("keyboard-interactive") || Done() || (o.password.isEmpty() && !o.prompt))
+    if (!Allowed(SSH_AUTH_METHOD_INTERACTIVE) || done || (o.password.isEmpty() && !o.prompt))
         return;
     tried << QStringLiteral("keyboard-interactive");
-    void** abstract = libssh2_session_abstract(s.m_session);
-    void* saved = *abstract;
-    *abstract = this;
-    const int rc = s.Await(
-        [&] {
-            return libssh2_userauth_keyboard_interactive_ex(s.m_session, user.c_str(),
-                                                            unsigned(user.size()), &Answer);
-        },
-        s.m_timeouts.replyMs);
-    *abstract = saved;
-    Failed(rc);
+    int rc = Step([&] { return ssh_userauth_kbdint(s.m_session, nullptr, nullptr); });
+    // A server may ask several rounds; a dozen is past any real one.
+    for (int round = 0; rc == SSH_AUTH_INFO && round < 12; ++round) {
+        AnswerPrompts();
+        rc = Step([&] { return ssh_userauth_kbdint(s.m_session, nullptr, nullptr); });
+    }
+    Note(rc == SSH_AUTH_INFO ? SSH_AUTH_DENIED : rc);
+}
+
+QString LoginRun::MethodNames() const {
+    QStringList names;
+    const std::pair<int, const char*> known[] = {
+        {SSH_AUTH_METHOD_PUBLICKEY, "publickey"},
+        {SSH_AUTH_METHOD_PASSWORD, "password"},
+        {SSH_AUTH_METHOD_INTERACTIVE, "keyboard-interactive"},
+        {SSH_AUTH_METHOD_HOSTBASED, "hostbased"},
+        {SSH_AUTH_METHOD_GSSAPI_MIC, "gssapi-with-mic"},
+    };
+    for (const auto& [bit, name] : known)
+        if (Allowed(bit))
+            names << QLatin1String(name);
+    return names.join(QStringLiteral(", "));
 }
 
 void LoginRun::Run() {
-    const char* list = s.AwaitPtr(
-        [&] { return libssh2_userauth_list(s.m_session, user.c_str(), unsigned(user.size())); },
-        s.m_timeouts.replyMs);
-    if (!list && !Done())
-        s.Fail(libssh2_session_last_errno(s.m_session), QStringLiteral("The login failed"));
-    methods = QString::fromLatin1(list ? list : "").split(QLatin1Char(','));
+    const std::string user = o.user.toStdString();
+    ssh_options_set(s.m_session, SSH_OPTIONS_USER, user.c_str());
+    // "none" asks which methods the server offers; sshd does not count it.
+    Note(Step([&] { return ssh_userauth_none(s.m_session, nullptr); }));
+    methods = ssh_userauth_list(s.m_session, nullptr);
     try {
         TryAgent();
         TryKeyFiles();
@@ -220,13 +207,13 @@ void LoginRun::Run() {
             throw;
     }
     s.m_tried = tried.join(QStringLiteral(", "));
-    if (Done())
+    if (done)
         return;
     throw Error(Error::Kind::Refused,
                 tried.isEmpty()
                     ? QStringLiteral("The server refused the login: it offers %1, and none of "
                                      "them could be tried.")
-                          .arg(methods.join(QStringLiteral(", ")))
+                          .arg(MethodNames())
                     : QStringLiteral("The server refused the login. Tried: %1.").arg(s.m_tried));
 }
 

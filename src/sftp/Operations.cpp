@@ -1,9 +1,8 @@
 #include "File.h"
 #include "ListingParser.h"
 #include "NameCodec.h"
-#include "SessionWait.h"
-
-#include <libssh2_sftp.h>
+#include "Session.h"
+#include "Wire.h"
 
 // The file operations of a session, each one request and its reply.
 namespace sftp {
@@ -56,16 +55,14 @@ QString Session::Decode(const std::string& bytes) {
     return name;
 }
 
-Entry Session::ToEntry(const QString& name, const LIBSSH2_SFTP_ATTRIBUTES& attrs) const {
+Entry Session::ToEntry(const QString& name, const wire::Attrs& attrs) const {
     Entry e;
     e.name = name;
-    if (attrs.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) {
-        e.isFolder = LIBSSH2_SFTP_S_ISDIR(attrs.permissions);
-        e.isLink = LIBSSH2_SFTP_S_ISLNK(attrs.permissions);
-    }
-    if (attrs.flags & LIBSSH2_SFTP_ATTR_SIZE)
-        e.size = attrs.filesize;
-    if (attrs.flags & LIBSSH2_SFTP_ATTR_ACMODTIME)
+    e.isFolder = attrs.IsFolder();
+    e.isLink = attrs.IsLink();
+    if (attrs.flags & wire::kSize)
+        e.size = attrs.size;
+    if (attrs.flags & wire::kTimes)
         e.mtime = std::int64_t(attrs.mtime);
     return e;
 }
@@ -76,104 +73,87 @@ void Session::FillLink(const QString& folder, Entry& entry) {
     const std::optional<Entry> target = Stat(path);
     entry.targetKnown = target.has_value();
     entry.isFolder = target && target->isFolder;
-    const std::string p = Encode(path);
-    std::vector<char> buffer(4096);
-    const int n = Await(
-        [&] {
-            return libssh2_sftp_symlink_ex(m_sftp, p.data(), unsigned(p.size()), buffer.data(),
-                                           unsigned(buffer.size()), LIBSSH2_SFTP_READLINK);
-        },
-        m_timeouts.replyMs);
-    if (n > 0)
-        entry.linkTarget = names::Decode(std::string_view(buffer.data(), std::size_t(n)));
-    else if (n != LIBSSH2_ERROR_SFTP_PROTOCOL)
-        Check(n, QStringLiteral("Cannot read the link %1").arg(path));
+    wire::Packet readlink(wire::kReadlink);
+    readlink.Str(Encode(path));
+    const Reply reply = Call(readlink);
+    // A link the server will not read is still a link, shown without its target.
+    if (reply.type == wire::kName)
+        entry.linkTarget = names::Decode(ExpectName(reply, QString()));
+    else if (reply.type != wire::kStatus)
+        Refuse(reply, QStringLiteral("Cannot read the link %1").arg(path));
 }
 
 std::vector<Entry> Session::List(const QString& folder) {
-    const std::string p = Encode(folder);
     const QString what = QStringLiteral("Cannot list %1").arg(folder);
-    LIBSSH2_SFTP_HANDLE* handle = AwaitPtr(
-        [&] {
-            return libssh2_sftp_open_ex(m_sftp, p.data(), unsigned(p.size()), 0, 0,
-                                        LIBSSH2_SFTP_OPENDIR);
-        },
-        m_timeouts.replyMs);
-    if (!handle)
-        Fail(libssh2_session_last_errno(m_session), what);
+    wire::Packet open(wire::kOpendir);
+    open.Str(Encode(folder));
+    const std::string handle = ExpectHandle(Call(open), what);
     std::vector<Entry> entries;
-    std::vector<char> name(65536);
     for (;;) {
-        LIBSSH2_SFTP_ATTRIBUTES attrs{};
-        const int n = Await(
-            [&] {
-                return libssh2_sftp_readdir_ex(handle, name.data(), name.size(), nullptr, 0,
-                                               &attrs);
-            },
-            m_timeouts.replyMs);
-        if (n < 0) {
-            // A failed listing is an error, never a short one.
-            Await([&] { return libssh2_sftp_close_handle(handle); }, m_timeouts.replyMs);
-            Fail(n, what);
-        }
-        if (n == 0)
+        wire::Packet next(wire::kReaddir);
+        next.Str(handle);
+        const Reply reply = Call(next);
+        if (reply.type == wire::kStatus && StatusOf(reply) == wire::kEof)
             break;
-        const std::string raw(name.data(), std::size_t(n));
-        if (Deliverable(raw)) {
+        if (reply.type != wire::kName) {
+            // A failed listing is an error, never a short one.
+            CloseHandle(handle, what);
+            Refuse(reply, what);
+        }
+        wire::Reader in(reply.body);
+        for (std::uint32_t n = in.U32(); n > 0; --n) {
+            const std::string raw(in.Str());
+            in.Str(); // the long name, as ls -l would show it
+            const wire::Attrs attrs = wire::ReadAttrs(in);
+            if (!Deliverable(raw))
+                continue;
             entries.push_back(ToEntry(Decode(raw), attrs));
             if (!names::IsUtf8(raw))
                 entries.back().rawName = raw;
         }
     }
-    Check(Await([&] { return libssh2_sftp_close_handle(handle); }, m_timeouts.replyMs), what);
+    CloseHandle(handle, what);
     for (Entry& e : entries)
         if (e.isLink)
             FillLink(folder, e);
     return entries;
 }
 
-std::optional<Entry> Session::Lstat(const QString& path) {
-    const std::string p = Encode(path);
-    LIBSSH2_SFTP_ATTRIBUTES attrs{};
-    const int rc = Await(
-        [&] {
-            return libssh2_sftp_stat_ex(m_sftp, p.data(), unsigned(p.size()), LIBSSH2_SFTP_LSTAT,
-                                        &attrs);
-        },
-        m_timeouts.replyMs);
-    if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL &&
-        libssh2_sftp_last_error(m_sftp) == LIBSSH2_FX_NO_SUCH_FILE)
+void Session::CloseHandle(const std::string& handle, const QString& what) {
+    wire::Packet close(wire::kClose);
+    close.Str(handle);
+    ExpectOk(Call(close), what);
+}
+
+std::optional<Entry> Session::StatOf(wire::Type type, const QString& path) {
+    wire::Packet stat(type);
+    stat.Str(Encode(path));
+    const Reply reply = Call(stat);
+    if (reply.type == wire::kStatus && StatusOf(reply) == wire::kNoSuchFile)
         return std::nullopt;
-    Check(rc, QStringLiteral("Cannot look up %1").arg(path));
-    Entry e = ToEntry(LastPart(path), attrs);
-    if (e.isLink) {
+    if (reply.type != wire::kAttrs)
+        Refuse(reply, QStringLiteral("Cannot look up %1").arg(path));
+    wire::Reader in(reply.body);
+    return ToEntry(LastPart(path), wire::ReadAttrs(in));
+}
+
+std::optional<Entry> Session::Lstat(const QString& path) {
+    std::optional<Entry> e = StatOf(wire::kLstat, path);
+    if (e && e->isLink) {
         const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        FillLink(slash <= 0 ? QStringLiteral("/") : path.left(slash), e);
+        FillLink(slash <= 0 ? QStringLiteral("/") : path.left(slash), *e);
     }
     return e;
 }
 
 std::optional<Entry> Session::Stat(const QString& path) {
-    const std::string p = Encode(path);
-    LIBSSH2_SFTP_ATTRIBUTES attrs{};
-    const int rc = Await(
-        [&] {
-            return libssh2_sftp_stat_ex(m_sftp, p.data(), unsigned(p.size()), LIBSSH2_SFTP_STAT,
-                                        &attrs);
-        },
-        m_timeouts.replyMs);
-    if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL &&
-        libssh2_sftp_last_error(m_sftp) == LIBSSH2_FX_NO_SUCH_FILE)
-        return std::nullopt;
-    Check(rc, QStringLiteral("Cannot look up %1").arg(path));
-    return ToEntry(LastPart(path), attrs);
+    return StatOf(wire::kStat, path);
 }
 
 void Session::MakeFolder(const QString& path) {
-    const std::string p = Encode(path);
-    Check(Await([&] { return libssh2_sftp_mkdir_ex(m_sftp, p.data(), unsigned(p.size()), 0755); },
-                m_timeouts.replyMs),
-          QStringLiteral("Cannot create the folder %1").arg(path));
+    wire::Packet mkdir(wire::kMkdir);
+    mkdir.Str(Encode(path)).U32(wire::kPermissions).U32(0755);
+    ExpectOk(Call(mkdir), QStringLiteral("Cannot create the folder %1").arg(path));
 }
 
 void Session::Rename(const QString& from, const QString& to) {
@@ -182,67 +162,52 @@ void Session::Rename(const QString& from, const QString& to) {
     if (Lstat(to))
         throw Error(Error::Kind::Refused,
                     QStringLiteral("Cannot rename %1: %2 exists already.").arg(from, to));
-    const std::string f = Encode(from);
-    const std::string t = Encode(to);
-    Check(Await(
-              [&] {
-                  return libssh2_sftp_rename_ex(
-                      m_sftp, f.data(), unsigned(f.size()), t.data(), unsigned(t.size()),
-                      LIBSSH2_SFTP_RENAME_ATOMIC | LIBSSH2_SFTP_RENAME_NATIVE);
-              },
-              m_timeouts.replyMs),
-          QStringLiteral("Cannot rename %1 to %2").arg(from, to));
+    wire::Packet rename(wire::kRename);
+    rename.Str(Encode(from)).Str(Encode(to));
+    ExpectOk(Call(rename), QStringLiteral("Cannot rename %1 to %2").arg(from, to));
+}
+
+void Session::RenameOver(const QString& from, const QString& to) {
+    if (!m_posixRename)
+        throw Error(Error::Kind::Refused,
+                    QStringLiteral("Cannot move %1 over %2: the server renames only to a "
+                                   "free name.")
+                        .arg(from, to));
+    wire::Packet rename(wire::kExtended);
+    rename.Str("posix-rename@openssh.com").Str(Encode(from)).Str(Encode(to));
+    ExpectOk(Call(rename), QStringLiteral("Cannot move %1 over %2").arg(from, to));
 }
 
 void Session::RemoveFile(const QString& path) {
-    const std::string p = Encode(path);
-    Check(Await([&] { return libssh2_sftp_unlink_ex(m_sftp, p.data(), unsigned(p.size())); },
-                m_timeouts.replyMs),
-          QStringLiteral("Cannot delete %1").arg(path));
+    wire::Packet remove(wire::kRemove);
+    remove.Str(Encode(path));
+    ExpectOk(Call(remove), QStringLiteral("Cannot delete %1").arg(path));
 }
 
 void Session::RemoveFolder(const QString& path) {
-    const std::string p = Encode(path);
-    Check(Await([&] { return libssh2_sftp_rmdir_ex(m_sftp, p.data(), unsigned(p.size())); },
-                m_timeouts.replyMs),
-          QStringLiteral("Cannot delete the folder %1").arg(path));
+    wire::Packet rmdir(wire::kRmdir);
+    rmdir.Str(Encode(path));
+    ExpectOk(Call(rmdir), QStringLiteral("Cannot delete the folder %1").arg(path));
 }
 
 QString Session::RealPath(const QString& path) {
-    const std::string p = Encode(path);
-    std::vector<char> buffer(4096);
-    const int n = Await(
-        [&] {
-            return libssh2_sftp_symlink_ex(m_sftp, p.data(), unsigned(p.size()), buffer.data(),
-                                           unsigned(buffer.size()), LIBSSH2_SFTP_REALPATH);
-        },
-        m_timeouts.replyMs);
-    Check(n, QStringLiteral("Cannot resolve %1").arg(path));
-    return Decode(std::string(buffer.data(), std::size_t(n)));
+    wire::Packet realpath(wire::kRealpath);
+    realpath.Str(Encode(path));
+    return Decode(ExpectName(Call(realpath), QStringLiteral("Cannot resolve %1").arg(path)));
 }
 
 std::unique_ptr<File> Session::Open(const QString& path, OpenMode mode, std::uint64_t offset) {
-    unsigned long flags = LIBSSH2_FXF_READ;
+    std::uint32_t flags = wire::kReadFlag;
     if (mode == OpenMode::CreateExclusive)
-        flags = LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT | LIBSSH2_FXF_EXCL;
+        flags = wire::kWriteFlag | wire::kCreate | wire::kExclusive;
     else if (mode == OpenMode::Truncate)
-        flags = LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT | LIBSSH2_FXF_TRUNC;
+        flags = wire::kWriteFlag | wire::kCreate | wire::kTruncate;
     else if (mode == OpenMode::AtOffset)
-        flags = LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT;
-    const std::string p = Encode(path);
-    LIBSSH2_SFTP_HANDLE* handle = AwaitPtr(
-        [&] {
-            return libssh2_sftp_open_ex(m_sftp, p.data(), unsigned(p.size()), flags, 0644,
-                                        LIBSSH2_SFTP_OPENFILE);
-        },
-        m_timeouts.replyMs);
-    if (!handle)
-        Fail(libssh2_session_last_errno(m_session), QStringLiteral("Cannot open %1").arg(path));
-    if (offset > 0)
-        libssh2_sftp_seek64(handle, offset);
-    auto file = std::make_unique<File>(*this, handle, mode == OpenMode::AtOffset);
-    file->m_offset = offset;
-    return file;
+        flags = wire::kWriteFlag | wire::kCreate;
+    wire::Packet open(wire::kOpen);
+    open.Str(Encode(path)).U32(flags).U32(wire::kPermissions).U32(0644);
+    std::string handle = ExpectHandle(Call(open), QStringLiteral("Cannot open %1").arg(path));
+    return std::make_unique<File>(*this, std::move(handle), offset, mode == OpenMode::AtOffset);
 }
 
 } // namespace sftp

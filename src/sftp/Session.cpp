@@ -5,14 +5,17 @@
 #include "Interrupt.h"
 #include "SessionWait.h"
 #include "SocketWait.h"
+#include "Wire.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/StreamSocket.h>
-#include <libssh2.h>
-#include <libssh2_sftp.h>
+#include <QFile>
+#include <algorithm>
+#include <libssh/libssh.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace sftp {
 
@@ -32,8 +35,13 @@ QString KeyName(const QByteArray& blob) {
 
 void InitOnce() {
     static std::once_flag once;
-    std::call_once(once, [] { libssh2_init(0); });
+    std::call_once(once, [] { ssh_init(); });
 }
+
+// AES-GCM first: OpenSSL runs it on the processor's AES instructions, and it
+// needs no separate MAC. ChaCha20 next, for processors without them.
+constexpr char kCiphers[] = "aes128-gcm@openssh.com,aes256-gcm@openssh.com,"
+                            "chacha20-poly1305@openssh.com,aes128-ctr,aes192-ctr,aes256-ctr";
 
 } // namespace
 
@@ -42,41 +50,27 @@ Session::Session(Timeouts timeouts) : m_timeouts(timeouts) {
 }
 
 Session::~Session() {
-    // A goodbye that a dead or stalled server cannot hold up for long.
-    ftp::InterruptScope grace(std::chrono::milliseconds(300));
-    try {
-        if (m_sftp && !m_broken)
-            Await([&] { return libssh2_sftp_shutdown(m_sftp); }, 300);
-        if (m_session && !m_broken)
-            Await([&] { return libssh2_session_disconnect(m_session, "bye"); }, 300);
-    } catch (const Error&) {
-    }
     if (!m_session)
         return;
-    // A broken session's socket is shut (MarkBroken): these fail at once, and
-    // free what they hold rather than wait for the server.
-    if (m_sftp && m_broken)
-        libssh2_sftp_shutdown(m_sftp);
-    for (int tries = 0; tries < 50; ++tries) {
-        if (libssh2_session_free(m_session) != LIBSSH2_ERROR_EAGAIN)
-            return;
-        pollfd ready{m_fd, POLLOUT, 0};
-        ::poll(&ready, 1, 10);
-    }
+    // A goodbye that a dead or stalled server cannot hold up: the channel's
+    // close and the disconnect go out without waiting for an answer. A broken
+    // session's socket is shut (MarkBroken): they fail at once.
+    if (m_channel)
+        ssh_channel_free(m_channel);
+    if (!m_broken)
+        ssh_disconnect(m_session);
+    ssh_free(m_session);
 }
 
 void Session::WaitSocket(Clock::time_point deadline) {
-    const int directions = libssh2_session_block_directions(m_session);
-    short events = 0;
-    if (directions & LIBSSH2_SESSION_BLOCK_INBOUND)
-        events |= POLLIN;
-    if (directions & LIBSSH2_SESSION_BLOCK_OUTBOUND)
+    short events = POLLIN;
+    if (ssh_get_poll_flags(m_session) & SSH_WRITE_PENDING)
         events |= POLLOUT;
-    switch (ftp::WaitFor(m_fd, events ? events : short(POLLIN), deadline)) {
+    switch (ftp::WaitFor(m_fd, events, deadline)) {
     case ftp::WaitResult::Ready:
         return;
     case ftp::WaitResult::TimedOut:
-        // libssh2 is left in the middle of a step: the session cannot go on.
+        // A request is left without its reply: the session cannot go on.
         MarkBroken();
         throw Error(Error::Kind::TimedOut, QStringLiteral("The server did not answer in time."));
     case ftp::WaitResult::Stopped:
@@ -88,8 +82,7 @@ void Session::WaitSocket(Clock::time_point deadline) {
 void Session::MarkBroken() {
     m_broken = true;
     // Nothing more is owed to a broken session: with its socket shut, whatever
-    // libssh2 would still send to free its state fails at once instead of
-    // asking to be tried again.
+    // libssh would still send fails at once instead of waiting.
     if (m_fd >= 0)
         ::shutdown(m_fd, SHUT_RDWR);
 }
@@ -99,7 +92,7 @@ void Session::EnsureUsable() const {
         throw Error(Error::Kind::Lost, QStringLiteral("The connection to the server was lost."));
 }
 
-HostKey Session::Connect(const QString& host, int port) {
+HostKey Session::Connect(const QString& host, int port, const QString& knownHosts) {
     m_socket = std::make_unique<Poco::Net::StreamSocket>();
     const QString where = QStringLiteral("%1:%2").arg(host).arg(port);
     try {
@@ -117,72 +110,77 @@ HostKey Session::Connect(const QString& host, int port) {
                                            .arg(where, QString::fromStdString(e.displayText())));
     }
     m_fd = m_socket->impl()->sockfd();
-    m_session = libssh2_session_init_ex(nullptr, nullptr, nullptr, this);
+    m_session = ssh_new();
     if (!m_session)
         throw Error(Error::Kind::Lost, QStringLiteral("Cannot start an SSH session."));
-    libssh2_session_set_blocking(m_session, 0);
-    Check(Await([&] { return libssh2_session_handshake(m_session, m_fd); }, m_timeouts.connectMs),
-          QStringLiteral("The SSH handshake with %1 failed").arg(where));
-    std::size_t length = 0;
-    int type = 0;
-    const char* key = libssh2_session_hostkey(m_session, &length, &type);
+    // libssh closes the socket it is given; the connect's own stays with it.
+    socket_t fd = ::dup(m_fd);
+    const std::string name = host.toStdString();
+    const unsigned int portNumber = unsigned(port);
+    const bool no = false;
+    const QByteArray knownPath =
+        knownHosts.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(knownHosts);
+    // No ssh_config of the user's changes the session, and the system's
+    // known_hosts orders nothing: KnownHosts reads only the user's.
+    ssh_options_set(m_session, SSH_OPTIONS_FD, &fd);
+    ssh_options_set(m_session, SSH_OPTIONS_HOST, name.c_str());
+    ssh_options_set(m_session, SSH_OPTIONS_PORT, &portNumber);
+    ssh_options_set(m_session, SSH_OPTIONS_PROCESS_CONFIG, &no);
+    ssh_options_set(m_session, SSH_OPTIONS_KNOWNHOSTS, knownPath.constData());
+    ssh_options_set(m_session, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null");
+    ssh_options_set(m_session, SSH_OPTIONS_CIPHERS_C_S, kCiphers);
+    ssh_options_set(m_session, SSH_OPTIONS_CIPHERS_S_C, kCiphers);
+    ssh_set_blocking(m_session, 0);
+    if (AwaitSsh([&] { return ssh_connect(m_session); }, m_timeouts.connectMs) != SSH_OK)
+        FailSsh(QStringLiteral("The SSH handshake with %1 failed").arg(where));
+    ssh_key key = nullptr;
+    char* base64 = nullptr;
     HostKey hostKey;
-    hostKey.blob = QByteArray(key, qsizetype(length));
+    // The blob as the server sent it; libssh 0.10 gives it out only in base64.
+    if (ssh_get_server_publickey(m_session, &key) == SSH_OK &&
+        ssh_pki_export_pubkey_base64(key, &base64) == SSH_OK)
+        hostKey.blob = QByteArray::fromBase64(QByteArray(base64));
+    ssh_string_free_char(base64);
+    ssh_key_free(key);
+    if (hostKey.blob.isEmpty())
+        FailSsh(QStringLiteral("The SSH handshake with %1 failed").arg(where));
     hostKey.name = KeyName(hostKey.blob);
     return hostKey;
 }
 
 void Session::StartSftp() {
-    m_sftp = AwaitPtr([&] { return libssh2_sftp_init(m_session); }, m_timeouts.replyMs);
-    if (!m_sftp)
-        Fail(libssh2_session_last_errno(m_session), QStringLiteral("The server offers no SFTP"));
-}
-
-void Session::Check(int rc, const QString& what) {
-    if (rc < 0)
-        Fail(rc, what);
-}
-
-namespace {
-
-QString StatusText(unsigned long code) {
-    switch (code) {
-    case LIBSSH2_FX_NO_SUCH_FILE:
-    case LIBSSH2_FX_NO_SUCH_PATH:
-        return QStringLiteral("no such file or folder");
-    case LIBSSH2_FX_PERMISSION_DENIED:
-        return QStringLiteral("permission denied");
-    case LIBSSH2_FX_FILE_ALREADY_EXISTS:
-        return QStringLiteral("the name exists already");
-    case LIBSSH2_FX_DIR_NOT_EMPTY:
-        return QStringLiteral("the folder is not empty");
-    case LIBSSH2_FX_NOT_A_DIRECTORY:
-        return QStringLiteral("not a folder");
-    case LIBSSH2_FX_NO_SPACE_ON_FILESYSTEM:
-    case LIBSSH2_FX_QUOTA_EXCEEDED:
-        return QStringLiteral("no space left on the server");
-    case LIBSSH2_FX_WRITE_PROTECT:
-        return QStringLiteral("the server's disk is read-only");
-    case LIBSSH2_FX_OP_UNSUPPORTED:
-        return QStringLiteral("the server does not support this");
-    default:
-        return QStringLiteral("the server refused it (SFTP status %1)").arg(code);
+    const QString what = QStringLiteral("The server offers no SFTP");
+    m_channel = ssh_channel_new(m_session);
+    if (!m_channel ||
+        AwaitSsh([&] { return ssh_channel_open_session(m_channel); }, m_timeouts.replyMs) !=
+            SSH_OK ||
+        AwaitSsh([&] { return ssh_channel_request_subsystem(m_channel, "sftp"); },
+                 m_timeouts.replyMs) != SSH_OK)
+        FailSsh(what);
+    wire::Packet init(wire::kInit);
+    init.U32(3);
+    Send(init);
+    // The version has no id: it is kept as the reply to id 0.
+    const Reply version = Receive(0);
+    if (version.type != wire::kVersion)
+        FailSsh(what);
+    wire::Reader in(version.body);
+    try {
+        in.U32();
+        while (!in.AtEnd()) {
+            const std::string_view name = in.Str();
+            const std::string_view data = in.Str();
+            if (name == "posix-rename@openssh.com" && data == "1")
+                m_posixRename = true;
+        }
+    } catch (const Error&) {
+        // Extensions that do not parse are extensions not offered.
     }
 }
 
-} // namespace
-
-void Session::Fail(int rc, const QString& what) {
-    if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL && m_sftp)
-        throw Error(Error::Kind::Refused, QStringLiteral("%1: %2.").arg(
-                                              what, StatusText(libssh2_sftp_last_error(m_sftp))));
+void Session::FailSsh(const QString& what) {
+    const QString why = QString::fromUtf8(ssh_get_error(m_session));
     MarkBroken();
-    char* message = nullptr;
-    libssh2_session_last_error(m_session, &message, nullptr, 0);
-    const QString why = message ? QString::fromUtf8(message) : QString::number(rc);
-    if (rc == LIBSSH2_ERROR_TIMEOUT)
-        throw Error(Error::Kind::TimedOut,
-                    QStringLiteral("%1: the server did not answer in time.").arg(what));
     throw Error(Error::Kind::Lost,
                 QStringLiteral("%1: the connection to the server was lost (%2).").arg(what, why));
 }

@@ -1,33 +1,23 @@
 #pragma once
 
-// The waits of Session's calls into libssh2, for the files that implement it.
+// The waits of Session's libssh steps, for the files that implement it.
 #include "Session.h"
 
-#include <libssh2.h>
+#include <libssh/libssh.h>
 
 namespace sftp {
 
-template <class F> auto Session::Await(F call, int timeoutMs) {
+template <class F> int Session::AwaitSsh(F call, int timeoutMs) {
     EnsureUsable();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const auto rc = call();
-        if (rc != LIBSSH2_ERROR_EAGAIN)
+        const int rc = call();
+        // SSH_AUTH_AGAIN for the logins, SSH_AGAIN for the rest; neither
+        // answers the other's kind of step.
+        if (rc != SSH_AGAIN && rc != SSH_AUTH_AGAIN)
             return rc;
         WaitSocket(deadline);
         // Something moved: a slow server that keeps sending is not a silent one.
-        deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    }
-}
-
-template <class F> auto Session::AwaitPtr(F call, int timeoutMs) {
-    EnsureUsable();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        auto* result = call();
-        if (result || libssh2_session_last_errno(m_session) != LIBSSH2_ERROR_EAGAIN)
-            return result;
-        WaitSocket(deadline);
         deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     }
 }

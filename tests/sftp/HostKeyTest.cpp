@@ -1,6 +1,7 @@
 #include "SftpTestUtil.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QThread>
 
 // Host keys as ssh keeps them: the question comes before any login reaches the
@@ -159,4 +160,32 @@ TEST(SshConfigTest, HashKnownHostsFirstValueWins) {
     for (const auto& c : cases)
         EXPECT_EQ(sftp::HashKnownHosts(c.host, {user, system}), c.hashed) << c.host;
     EXPECT_FALSE(sftp::HashKnownHosts(QStringLiteral("a"), {user}));
+}
+
+// A host remembered with one of its keys is not asked about for another: the
+// handshake asks for the remembered type first, as ssh does.
+TEST(HostKeyOrderTest, RememberedTypeGoesFirst) {
+    SshServer server(SshServer::Kind::OpenSsh, {.ecdsaHostKey = true});
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    SftpHome home;
+    core::SftpLogin login = home.LoginFor(server);
+    login.agentSocket = server.AgentSocket();
+    const std::pair<const char*, bool> cases[] = {
+        {"host_key", false}, {"host_key_ecdsa", false}, {"host_key_ecdsa", true}};
+    for (const auto& [file, hashed] : cases) {
+        SCOPED_TRACE(std::string(file) + (hashed ? ", hashed" : ""));
+        PutText(home.KnownHosts(), QStringLiteral("[127.0.0.1]:%1 %2\n")
+                                       .arg(server.Port())
+                                       .arg(server.HostKeyLine(QLatin1String(file))));
+        if (hashed) {
+            ASSERT_EQ(QProcess::execute(QStringLiteral("ssh-keygen"),
+                                        {QStringLiteral("-q"), QStringLiteral("-H"),
+                                         QStringLiteral("-f"), home.KnownHosts()}),
+                      0);
+            ASSERT_TRUE(Get(home.KnownHosts()).startsWith("|1|"));
+        }
+        AcceptOnce accept;
+        EXPECT_TRUE(core::ConnectSftp(login, accept.Question(), {}));
+        EXPECT_EQ(accept.asked, 0) << accept.last.offered.Type().toStdString();
+    }
 }

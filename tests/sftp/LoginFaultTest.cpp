@@ -35,7 +35,7 @@ QString Words(const std::function<void()>& run, core::RemoteError::Kind* kind = 
 TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
     SshServer server(SshServer::Kind::OpenSsh);
     ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
-    enum class Where { File, PemFile, Agent };
+    enum class Where { File, PemFile, NoPub, PemNoPub, Agent };
     const struct {
         const char* what;
         const char* file;
@@ -50,6 +50,9 @@ TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
         {"encrypted, not accepted", "id_ecdsa", "secret", false, 0, false, Where::File},
         {"RSA", "id_rsa", "", true, 0, true, Where::File},
         {"RSA, encrypted PEM", "id_rsa", "secret", true, 1, true, Where::PemFile},
+        {"RSA, encrypted OpenSSH format", "id_rsa", "secret", true, 1, true, Where::File},
+        {"encrypted, no .pub beside it", "id_ed25519", "secret", true, 1, true, Where::NoPub},
+        {"encrypted PEM, no .pub", "id_rsa", "secret", true, 0, false, Where::PemNoPub},
         {"RSA, not accepted", "id_rsa", "", false, 0, false, Where::File},
         {"RSA in the agent", "id_rsa", "", true, 0, true, Where::Agent},
     };
@@ -61,10 +64,15 @@ TEST(SftpLoginTest, KeyFilesAskOnlyForAcceptedKeys) {
         const QString key = (c.where == Where::Agent ? home.dir.path() : home.Keys()) +
                             QLatin1Char('/') + QLatin1String(c.file);
         const QString type = QString::fromLatin1(c.file).mid(3);
-        ASSERT_TRUE(SshServer::MakeKey(key, type, c.passphrase, c.where == Where::PemFile));
+        const bool pem = c.where == Where::PemFile || c.where == Where::PemNoPub;
+        ASSERT_TRUE(SshServer::MakeKey(key, type, c.passphrase, pem));
         if (c.authorized) {
             ASSERT_TRUE(server.AuthorizeKey(key + QStringLiteral(".pub")));
         }
+        // OpenSSH's own format holds its public key; a locked PEM key without its
+        // ".pub" cannot say whether the server takes it, and is not offered.
+        if (c.where == Where::NoPub || c.where == Where::PemNoPub)
+            QFile::remove(key + QStringLiteral(".pub"));
         int asked = 0;
         auto passphrase = [&](const QString& path) -> std::optional<QString> {
             ++asked;
@@ -208,4 +216,62 @@ TEST(SftpFaultTest, HostileAndForeignNames) {
     EXPECT_EQ(reader->Read(buffer, sizeof buffer), 5u);
     reader->Close();
     std::remove(rawPath.constData()); // a name Qt cannot remove
+}
+
+// A server may answer a read with fewer bytes than asked though more follow: the
+// rest is asked for again, and the data still comes out whole and in order.
+TEST(SftpFaultTest, ShortReadsAreAskedAgain) {
+    SshServer server(SshServer::Kind::AsyncSsh, {.readCap = 1000});
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    QByteArray data(300007, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7 + i / 251);
+    Put(server.LocalRoot() + QStringLiteral("/f"), data);
+    SftpHome home;
+    AcceptOnce accept;
+    auto site = core::ConnectSftp(home.LoginFor(server), accept.Question(), {});
+    for (const std::uint64_t offset : {0, 1, 40000}) {
+        SCOPED_TRACE(offset);
+        auto reader = site->OpenRead(QStringLiteral("/f"), offset);
+        QByteArray got;
+        char buffer[65536];
+        while (const std::size_t n = reader->Read(buffer, sizeof buffer))
+            got.append(buffer, qsizetype(n));
+        reader->Close();
+        EXPECT_TRUE(got == data.mid(qsizetype(offset))) << got.size();
+    }
+}
+
+// A read or a write the server refuses while many are in flight is Refused, and
+// the replies still on their way are taken: the same session goes on.
+TEST(SftpFaultTest, RefusedTransfersLeaveTheSessionUsable) {
+    for (const bool writing : {false, true}) {
+        SCOPED_TRACE(writing);
+        SshServer server(SshServer::Kind::AsyncSsh, {.refuseAfter = 200000});
+        ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+        Put(server.LocalRoot() + QStringLiteral("/big"), QByteArray(1 << 20, 'x'));
+        SftpHome home;
+        AcceptOnce accept;
+        auto site = core::ConnectSftp(home.LoginFor(server), accept.Question(), {});
+        core::RemoteError::Kind kind{};
+        const QString words = Words(
+            [&] {
+                char buffer[65536] = {};
+                if (writing) {
+                    auto writer = site->OpenWrite(QStringLiteral("/up"), core::WriteStart::New);
+                    for (int i = 0; i < 16; ++i)
+                        writer->Write(buffer, sizeof buffer);
+                    writer->Close();
+                } else {
+                    auto reader = site->OpenRead(QStringLiteral("/big"), 0);
+                    while (reader->Read(buffer, sizeof buffer) > 0) {
+                    }
+                }
+            },
+            &kind);
+        EXPECT_EQ(kind, core::RemoteError::Kind::Refused);
+        EXPECT_TRUE(words.contains(QStringLiteral("SFTP status 4"))) << words.toStdString();
+        EXPECT_FALSE(site->OutcomeUnknown());
+        EXPECT_EQ(site->List(QStringLiteral("/")).size(), writing ? 2u : 1u);
+    }
 }

@@ -152,7 +152,14 @@ bool SshServer::StartOpenSsh() {
                                .arg(m_work->filePath(QStringLiteral("host_key")), keys,
                                     base + QStringLiteral("/usr/lib/openssh/sftp-server"));
     const QString configPath = m_work->filePath(QStringLiteral("sshd_config"));
-    WriteText(configPath, config);
+    const QString ecdsaKey = m_work->filePath(QStringLiteral("host_key_ecdsa"));
+    if (m_options.ecdsaHostKey && !MakeKey(ecdsaKey, QStringLiteral("ecdsa"))) {
+        m_error = QStringLiteral("ssh-keygen failed");
+        return false;
+    }
+    WriteText(configPath, m_options.ecdsaHostKey
+                              ? config + QStringLiteral("HostKey %1\n").arg(ecdsaKey)
+                              : config);
     m_pid =
         Spawn({sshd, QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), configPath},
               m_work->filePath(QStringLiteral("server.log")));
@@ -179,7 +186,11 @@ bool SshServer::StartAsyncSsh() {
                         QStringLiteral("--drop-after"),
                         QString::number(m_options.dropAfter),
                         QStringLiteral("--stall-after"),
-                        QString::number(m_options.stallAfter)};
+                        QString::number(m_options.stallAfter),
+                        QStringLiteral("--read-cap"),
+                        QString::number(m_options.readCap),
+                        QStringLiteral("--refuse-after"),
+                        QString::number(m_options.refuseAfter)};
     if (m_options.hostileNames)
         args << QStringLiteral("--hostile-names");
     m_pid = Spawn(args, m_work->filePath(QStringLiteral("server.log")));
@@ -210,9 +221,9 @@ QString SshServer::ClientKey() const {
     return m_work->filePath(QStringLiteral("id_ed25519"));
 }
 
-QString SshServer::HostKeyLine() const {
+QString SshServer::HostKeyLine(const QString& file) const {
     const QStringList parts =
-        ReadText(m_work->filePath(QStringLiteral("host_key.pub"))).split(QLatin1Char(' '));
+        ReadText(m_work->filePath(file + QStringLiteral(".pub"))).split(QLatin1Char(' '));
     return parts.size() >= 2 ? parts[0] + QLatin1Char(' ') + parts[1] : QString();
 }
 

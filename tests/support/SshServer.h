@@ -21,9 +21,12 @@ public:
     enum class Kind { OpenSsh, AsyncSsh };
     struct Options {
         QString methods = QStringLiteral("password,kbdint"); // AsyncSsh logins
-        long long dropAfter = -1;  // AsyncSsh: cut after this many file bytes
-        long long stallAfter = -1; // AsyncSsh: silent after this many file bytes
-        bool hostileNames = false; // AsyncSsh: listings add names no client may use
+        long long dropAfter = -1;   // AsyncSsh: cut after this many file bytes
+        long long stallAfter = -1;  // AsyncSsh: silent after this many file bytes
+        bool hostileNames = false;  // AsyncSsh: listings add names no client may use
+        int readCap = -1;           // AsyncSsh: each read gives at most this many bytes
+        long long refuseAfter = -1; // AsyncSsh: reads and writes fail after this many bytes
+        bool ecdsaHostKey = false;  // OpenSsh: an ECDSA host key beside the Ed25519 one
     };
 
     explicit SshServer(Kind kind) : SshServer(kind, Options()) {}
@@ -49,7 +52,7 @@ public:
     QString ClientKey() const;
     // The host key as a known_hosts key ("ssh-ed25519 AAAA...") and as ssh prints
     // its fingerprint ("SHA256:...").
-    QString HostKeyLine() const;
+    QString HostKeyLine(const QString& file = QStringLiteral("host_key")) const;
     QString HostFingerprint() const;
     // What the server wrote to its log so far.
     QByteArray Log() const;

@@ -4,11 +4,14 @@ logins, and faults that a well-behaved server never shows.
 
   asyncssh_server.py --port P --root DIR --host-key FILE --user U --password PW
                      [--methods password,kbdint] [--drop-after N] [--stall-after N]
+                     [--read-cap N] [--refuse-after N]
 
 --drop-after N: the connection is cut once N bytes of file data have been read
 or written. --stall-after N: from then on the server answers nothing, holding
 the connection open. --hostile-names: every listing also holds names no client
-may use as paths ("..", "a/b", control characters, NUL, empty).
+may use as paths ("..", "a/b", control characters, NUL, empty). --read-cap N:
+each read gives at most N bytes, as a server may, though more are left.
+--refuse-after N: reads and writes past N bytes of file data get a failure status.
 """
 import argparse
 import asyncio
@@ -31,6 +34,8 @@ def parse():
     p.add_argument("--drop-after", type=int, default=-1)
     p.add_argument("--stall-after", type=int, default=-1)
     p.add_argument("--hostile-names", action="store_true")
+    p.add_argument("--read-cap", type=int, default=-1)
+    p.add_argument("--refuse-after", type=int, default=-1)
     return p.parse_args()
 
 
@@ -79,6 +84,8 @@ class Sftp(asyncssh.SFTPServer):
         self._conn = chan.get_connection()
 
     async def _account(self, count):
+        if 0 <= ARGS.refuse_after <= MOVED[0]:
+            raise asyncssh.SFTPFailure("refused by the test")
         MOVED[0] += count
         if 0 <= ARGS.stall_after <= MOVED[0]:
             print("stalling", flush=True)
@@ -96,9 +103,10 @@ class Sftp(asyncssh.SFTPServer):
         return names
 
     async def read(self, file_obj, offset, size):
-        data = super().read(file_obj, offset, size)
-        await self._account(len(data))
-        return data
+        if ARGS.read_cap > 0:
+            size = min(size, ARGS.read_cap)
+        await self._account(size)
+        return super().read(file_obj, offset, size)
 
     async def write(self, file_obj, offset, data):
         await self._account(len(data))

@@ -171,8 +171,9 @@ def ensure_sftp(w):
 
 def sftp_profile_and_host_key(w):
     """An SFTP profile made in the dialog: the unknown key asked about with its
-    SHA256 fingerprint before any login, remembered in known_hosts as ssh writes
-    it; the next connection asks nothing; the status bar reads Encrypted (SSH)."""
+    SHA256 fingerprint before any login; Cancel lets nothing through; remembered,
+    it is in known_hosts as ssh writes it and the next start asks nothing; the
+    status bar reads Encrypted (SSH)."""
     s = server(w)
     if os.path.exists(known_hosts(w)):
         os.unlink(known_hosts(w))
@@ -185,7 +186,14 @@ def sftp_profile_and_host_key(w):
         check(words in text, f'the question lacks "{words}": "{text}"')
     check(s.logins() == 0, "the server saw a login before the key was accepted")
     check(not os.path.exists(known_hosts(w)), "known_hosts was written before the answer")
-    w.app.answer(ASKED, "Connect and Remember")
+    w.app.answer(ASKED, "Cancel")
+    text = w.app.answer("Error Opening FTP Connection", "OK")
+    check("was not accepted" in text, f'the cancelled question ends with "{text}"')
+    check(s.logins() == 0 and not os.path.exists(known_hosts(w)),
+          "a login or a known_hosts entry followed Cancel")
+    w.wait_ready()
+    w.app.menu("Refresh")
+    w.app.answer(ASKED, "Connect and Remember", timeout=60)
     wait_listed(w)
     check(w.app.status("FTP encryption") == "Encrypted (SSH)",
           f'the status bar reads "{w.app.status("FTP encryption")}"')

@@ -157,7 +157,11 @@ bool KnownHosts::Remember(const QString& host, int port, const HostKey& key, boo
     // Through a link, the file it points to is the one ssh reads.
     const QFileInfo info(m_path);
     const QString path = info.isSymLink() ? info.symLinkTarget() : m_path;
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder)) {
+        // As ssh makes it: what is kept there is the user's alone.
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     QByteArray data;
     mode_t mode = 0644;
     QFile old(path);

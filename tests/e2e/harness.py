@@ -520,7 +520,9 @@ class Program:
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_ACCESSIBILITY": "1",
             "QT_QPA_PLATFORM": "xcb", "LC_ALL": "C.UTF-8", "TZ": "UTC",
         })
-        for var in ("QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR"):
+        # The user's ssh-agent is no more the test's than the user's ~/.ssh is.
+        for var in ("QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR",
+                    "SSH_AUTH_SOCK"):
             env.pop(var, None)
         self.proc = self.procs.start("velmar98", [self.binary], env=env, cwd=self.work)
         self._app = None

@@ -23,6 +23,7 @@ import traceback
 
 import harness as h
 import keyboard_e2e
+import sftp_e2e
 import terminate_e2e
 from harness import Failure, check, wait_until
 
@@ -895,7 +896,7 @@ SCENARIOS = [
     hide_program_during_copy,
     vsftpd_round_trip,
     first_run_demo,
-] + keyboard_e2e.SCENARIOS + terminate_e2e.SCENARIOS
+] + keyboard_e2e.SCENARIOS + terminate_e2e.SCENARIOS + sftp_e2e.SCENARIOS
 
 
 def main():

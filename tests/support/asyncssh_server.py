@@ -116,7 +116,8 @@ class Sftp(asyncssh.SFTPServer):
 async def main():
     await asyncssh.create_server(
         Server, "127.0.0.1", ARGS.port, server_host_keys=[ARGS.host_key],
-        sftp_factory=Sftp, allow_scp=False)
+        sftp_factory=Sftp, allow_scp=False,
+        reuse_address=True)  # started again on its port while old connections close
     print("listening on %d" % ARGS.port, flush=True)
     await asyncio.Event().wait()
 

@@ -13,8 +13,9 @@ T Await(core::Task<T>&& task) {
     task.Start();
     while (!task.Done())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    // And until the window is unlocked, as the user finds it afterwards.
-    while (core::JobRunning() || core::JobsAnnounced())
+    // And until the window is unlocked, as the user finds it afterwards (on the
+    // interface thread: a job's own work that awaits runs in place).
+    while (core::OnUiThread() && (core::JobRunning() || core::JobsAnnounced()))
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return task.Result();
 }

@@ -261,7 +261,10 @@ TEST_F(StatusWindowTest, ASecondOperationDuringAJobIsRefusedWhole) {
     bool secondResult = true;
     std::atomic<bool> release{false};
     QTimer::singleShot(0, [&] {
-        secondResult = Await(second.CopyLocalToLocal(source, target));
+        // Refused at once: the task has ended before it is left to itself.
+        auto task = second.CopyLocalToLocal(source, target);
+        task.Start();
+        secondResult = !task.Done() || task.Result();
         release = true;
     });
     bool firstRan = false;

@@ -21,7 +21,10 @@ public:
     enum class Kind { OpenSsh, AsyncSsh };
     struct Options {
         QString methods = QStringLiteral("password,kbdint"); // AsyncSsh logins
-        long long dropAfter = -1;   // AsyncSsh: cut after this many file bytes
+        long long dropAfter = -1;   // AsyncSsh: cut after this many file bytes, and every
+                                    // connection that moves file data from then on
+        bool dropOnce = false;      // AsyncSsh: only the first connection is cut
+        bool awayAfterDrop = false; // AsyncSsh: no connection is taken after the cut
         long long stallAfter = -1;  // AsyncSsh: silent after this many file bytes
         bool hostileNames = false;  // AsyncSsh: listings add names no client may use
         int readCap = -1;           // AsyncSsh: each read gives at most this many bytes
@@ -56,6 +59,13 @@ public:
     QString HostFingerprint() const;
     // What the server wrote to its log so far.
     QByteArray Log() const;
+    // AsyncSsh: the file bytes it has sent (reads) and stored (writes), over
+    // every session.
+    struct Moved {
+        long long read = 0;
+        long long written = 0;
+    };
+    Moved FileBytesMoved() const;
 
     // An ssh-agent holding ClientKey(), started on first use; its socket.
     QString AgentSocket();

@@ -107,10 +107,17 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
     const auto stamp = local.Stamp();
     std::uint64_t start = 0;
     bool copied = false;
+    // After a break the server is asked what it holds; an ask that breaks too
+    // is waited out and asked again, as an open that breaks is.
+    bool askStart = false;
     for (int attempt = 0;;) {
         if (!remote) {
             copied = false; // what a try before the break copied is not whole
             try {
+                if (askStart) {
+                    start = UploadResumePoint(destination, local, stamp, length);
+                    askStart = false;
+                }
                 remote.reset(Remote()
                                  ->OpenWrite(destination.store,
                                              start > 0 ? WriteStart::AtOffset : WriteStart::Fresh,
@@ -141,7 +148,7 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
         remote.reset();
         if (!WaitToResume(++attempt, start, length))
             break;
-        start = UploadResumePoint(destination, local, stamp, length);
+        askStart = true;
     }
     copied = copied && StoredWhole(destination.store, length);
     if (FinishRemoteTarget(destination, copied))

@@ -197,8 +197,10 @@ bool SshServer::StartAsyncSsh() {
         args << QStringLiteral("--hostile-names");
     if (m_options.dropOnce)
         args << QStringLiteral("--drop-once");
-    if (m_options.awayAfterDrop)
-        args << QStringLiteral("--away-after-drop");
+    if (m_options.awayAfterDropMs)
+        args << QStringLiteral("--away-after-drop")
+             << QString::number(
+                    *m_options.awayAfterDropMs < 0 ? -1.0 : *m_options.awayAfterDropMs / 1000.0);
     m_pid = Spawn(args, m_work->filePath(QStringLiteral("server.log")));
     if (m_pid <= 0)
         m_error = QStringLiteral("cannot start asyncssh_server.py");

@@ -4,7 +4,7 @@ logins, and faults that a well-behaved server never shows.
 
   asyncssh_server.py --port P --root DIR --host-key FILE --user U --password PW
                      [--methods password,kbdint] [--drop-after N] [--stall-after N]
-                     [--read-cap N] [--refuse-after N] [--drop-once] [--away-after-drop]
+                     [--read-cap N] [--refuse-after N] [--drop-once] [--away-after-drop S]
                      [--count-file FILE]
 
 --drop-after N: the connection is cut once N bytes of file data have been read
@@ -14,7 +14,8 @@ may use as paths ("..", "a/b", control characters, NUL, empty). --read-cap N:
 each read gives at most N bytes, as a server may, though more are left.
 --refuse-after N: reads and writes past N bytes of file data get a failure status.
 --drop-once: only the first connection to pass --drop-after is cut; the others
-go on. --away-after-drop: the server takes no connection after the cut.
+go on. --away-after-drop S: the server takes no connection for S seconds after
+the cut; for good when S is negative.
 --count-file FILE: holds "read N written M", the file bytes the server has sent
 and stored so far over every session.
 """
@@ -42,7 +43,7 @@ def parse():
     p.add_argument("--read-cap", type=int, default=-1)
     p.add_argument("--refuse-after", type=int, default=-1)
     p.add_argument("--drop-once", action="store_true")
-    p.add_argument("--away-after-drop", action="store_true")
+    p.add_argument("--away-after-drop", type=float)
     p.add_argument("--count-file")
     return p.parse_args()
 
@@ -106,8 +107,11 @@ class Sftp(asyncssh.SFTPServer):
         if 0 <= ARGS.drop_after <= MOVED[0] and not (ARGS.drop_once and DROPPED):
             print("dropping", flush=True)
             DROPPED.append(self._conn)
-            if ARGS.away_after_drop:
+            if ARGS.away_after_drop is not None:
                 LISTENER[0].close()
+                if ARGS.away_after_drop >= 0:
+                    asyncio.get_running_loop().call_later(
+                        ARGS.away_after_drop, lambda: asyncio.ensure_future(listen()))
             self._conn.abort()
             await asyncio.sleep(3600)
 
@@ -139,12 +143,16 @@ class Sftp(asyncssh.SFTPServer):
         return written
 
 
-async def main():
-    LISTENER.append(await asyncssh.create_server(
+async def listen():
+    LISTENER[:] = [await asyncssh.create_server(
         Server, "127.0.0.1", ARGS.port, server_host_keys=[ARGS.host_key],
         sftp_factory=Sftp, allow_scp=False,
-        reuse_address=True))  # started again on its port while old connections close
+        reuse_address=True)]  # started again on its port while old connections close
     print("listening on %d" % ARGS.port, flush=True)
+
+
+async def main():
+    await listen()
     await asyncio.Event().wait()
 
 

@@ -205,10 +205,15 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
     }
     std::uint64_t start = 0;
     bool copied = false;
+    bool askStart = false; // as an upload's
     for (int attempt = 0;;) {
         if (!remote) {
             copied = false; // what a try before the break copied is not whole
             try {
+                if (askStart) {
+                    start = DownloadResumePoint(remotePath, stamp, local);
+                    askStart = false;
+                }
                 remote.reset(Remote()->OpenRead(remotePath, start).release());
             } catch (const RemoteError& error) {
                 if (error.kind() == RemoteError::Kind::NoResume && start > 0) {
@@ -235,7 +240,7 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
         remote.reset();
         if (!WaitToResume(++attempt, local.Length(), length))
             break;
-        start = DownloadResumePoint(remotePath, stamp, local);
+        askStart = true;
     }
     return CommitDownload(local, localPath, copied, local.Length(), exact);
 }
@@ -276,6 +281,10 @@ std::uint64_t core::Transfer::DownloadResumePoint(const QString& remotePath,
             const auto now = Remote()->Stat(remotePath);
             same = now && now->size == stamp->size && now->lastWriteTime == stamp->lastWriteTime &&
                    now->unique == stamp->unique;
+        } catch (const RemoteError& error) {
+            // A server still away is waited for, not taken for a changed source.
+            if (error.kind() == RemoteError::Kind::Cancelled || IsResumable(error))
+                throw;
         } catch (const std::exception&) {
             same = false;
         }

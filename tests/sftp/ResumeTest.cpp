@@ -19,9 +19,10 @@ using Kind = core::TransferError::Kind;
 class ResumeView : public core::TransferView {
 public:
     void ShowLine(core::StatusLine, const QString& text) override {
-        if (text.startsWith(QStringLiteral("Reconnecting (")))
-            reconnects.push_back(text);
-        if (onReconnect && text.startsWith(QStringLiteral("Reconnecting (")))
+        if (!text.startsWith(QStringLiteral("Reconnecting (")))
+            return;
+        reconnects.push_back(text);
+        if (onReconnect)
             onReconnect();
     }
     void ShowStatus(const QString&) override {}
@@ -64,8 +65,9 @@ enum class Way { Down, Up, Across, FolderDown, FolderUp };
 struct Row {
     const char* name;
     Way way;
-    bool over;     // an old file holds the target's name
-    bool stayAway; // the server takes no connection after the drop
+    bool over;  // an old file holds the target's name
+    int awayMs; // the server takes no connection for this long after the drop;
+                // -1: for good
 };
 
 bool FromLocal(Way way) {
@@ -82,20 +84,23 @@ TEST(SftpResumeTest, ADroppedSessionGoesOnFromThePartOrGivesUpLeavingTheOldFile)
     QByteArray data(kSize, Qt::Uninitialized);
     for (int i = 0; i < kSize; ++i)
         data[i] = char((unsigned(i) * 2654435761u) >> 13);
-    const Row rows[] = {{"down over", Way::Down, true, false},
-                        {"up", Way::Up, false, false},
-                        {"up over", Way::Up, true, false},
-                        {"across over", Way::Across, true, false},
-                        {"folder down", Way::FolderDown, false, false},
-                        {"folder up", Way::FolderUp, false, false},
-                        {"up away", Way::Up, true, true},
-                        {"down away", Way::Down, true, true}};
+    const Row rows[] = {{"down over", Way::Down, true, 0},
+                        {"up", Way::Up, false, 0},
+                        {"up over", Way::Up, true, 0},
+                        {"across over", Way::Across, true, 0},
+                        {"folder down", Way::FolderDown, false, 0},
+                        {"folder up", Way::FolderUp, false, 0},
+                        {"down back at the 2nd try", Way::Down, true, 2500},
+                        {"up back at the 2nd try", Way::Up, true, 2500},
+                        {"up away", Way::Up, true, -1},
+                        {"down away", Way::Down, true, -1}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         SshServer::Options options;
         options.dropAfter = kDropAt;
         options.dropOnce = true;
-        options.awayAfterDrop = row.stayAway;
+        if (row.awayMs != 0)
+            options.awayAfterDropMs = row.awayMs;
         SshServer server(SshServer::Kind::AsyncSsh, options);
         ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
         QTemporaryDir home;
@@ -155,9 +160,11 @@ TEST(SftpResumeTest, ADroppedSessionGoesOnFromThePartOrGivesUpLeavingTheOldFile)
         site.Close();
         EXPECT_EQ(oldIntact, int(view.reconnects.size()));
         EXPECT_EQ(Files(sourceFolder), sourceBefore);
-        if (row.stayAway) {
+        if (row.awayMs < 0) {
             EXPECT_FALSE(copied);
-            EXPECT_EQ(int(view.reconnects.size()), 5);
+            EXPECT_EQ(view.reconnects.join(','),
+                      QStringLiteral("Reconnecting (1 of 5),Reconnecting (2 of 5),Reconnecting (3 "
+                                     "of 5),Reconnecting (4 of 5),Reconnecting (5 of 5)"));
             ASSERT_GE(view.errors.size(), 1u);
             EXPECT_EQ(view.errors[0].kind, Kind::ResumeGaveUp);
             EXPECT_TRUE(view.errors[0].detail.startsWith("The connection broke 6 times"))
@@ -176,7 +183,7 @@ TEST(SftpResumeTest, ADroppedSessionGoesOnFromThePartOrGivesUpLeavingTheOldFile)
         }
         EXPECT_TRUE(copied) << (view.errors.empty() ? "" : view.errors[0].detail.toStdString());
         EXPECT_TRUE(view.errors.empty());
-        EXPECT_GE(int(view.reconnects.size()), 1);
+        EXPECT_EQ(int(view.reconnects.size()), row.awayMs > 0 ? 2 : 1);
         // Whole, and no part left beside it.
         if (OfFolder(row.way)) {
             EXPECT_EQ(Files(targetRoot + QStringLiteral("/copy")), sourceBefore);

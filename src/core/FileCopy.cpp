@@ -107,10 +107,17 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
     const auto stamp = local.Stamp();
     std::uint64_t start = 0;
     bool copied = false;
+    // After a break the server is asked what it holds; an ask that breaks too
+    // is waited out and asked again, as an open that breaks is.
+    bool askStart = false;
     for (int attempt = 0;;) {
         if (!remote) {
             copied = false; // what a try before the break copied is not whole
             try {
+                if (askStart) {
+                    start = UploadResumePoint(destination, local, stamp, length);
+                    askStart = false;
+                }
                 remote.reset(Remote()
                                  ->OpenWrite(destination.store,
                                              start > 0 ? WriteStart::AtOffset : WriteStart::Fresh,
@@ -141,7 +148,7 @@ bool core::Transfer::UploadLocal(const QString& localPath, const QString& remote
         remote.reset();
         if (!WaitToResume(++attempt, start, length))
             break;
-        start = UploadResumePoint(destination, local, stamp, length);
+        askStart = true;
     }
     copied = copied && StoredWhole(destination.store, length);
     if (FinishRemoteTarget(destination, copied))
@@ -198,10 +205,15 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
     }
     std::uint64_t start = 0;
     bool copied = false;
+    bool askStart = false; // as an upload's
     for (int attempt = 0;;) {
         if (!remote) {
             copied = false; // what a try before the break copied is not whole
             try {
+                if (askStart) {
+                    start = DownloadResumePoint(remotePath, stamp, local);
+                    askStart = false;
+                }
                 remote.reset(Remote()->OpenRead(remotePath, start).release());
             } catch (const RemoteError& error) {
                 if (error.kind() == RemoteError::Kind::NoResume && start > 0) {
@@ -228,7 +240,7 @@ bool core::Transfer::CopyFtpToLocal(const QString& remotePath, const QString& lo
         remote.reset();
         if (!WaitToResume(++attempt, local.Length(), length))
             break;
-        start = DownloadResumePoint(remotePath, stamp, local);
+        askStart = true;
     }
     return CommitDownload(local, localPath, copied, local.Length(), exact);
 }
@@ -269,6 +281,10 @@ std::uint64_t core::Transfer::DownloadResumePoint(const QString& remotePath,
             const auto now = Remote()->Stat(remotePath);
             same = now && now->size == stamp->size && now->lastWriteTime == stamp->lastWriteTime &&
                    now->unique == stamp->unique;
+        } catch (const RemoteError& error) {
+            // A server still away is waited for, not taken for a changed source.
+            if (error.kind() == RemoteError::Kind::Cancelled || IsResumable(error))
+                throw;
         } catch (const std::exception&) {
             same = false;
         }

@@ -85,13 +85,14 @@ bool core::Transfer::CopyRemoteFile(const QString& sourcePath, const QString& de
     auto resumePoint = [&](std::uint64_t received) -> std::uint64_t {
         if (!store.viaTemp || !stamp)
             return 0;
+        std::optional<std::uint64_t> stored;
         try {
             if (!Unchanged(Remote()->Stat(sourcePath), *stamp))
                 return 0;
+            stored = ServerSize(store.store);
         } catch (const std::exception&) {
-            return 0;
+            return 0; // a server that broke again: the next open finds out
         }
-        const auto stored = ServerSize(store.store);
         return stored ? std::min(*stored, received) / progress::kBlockSize * progress::kBlockSize
                       : 0;
     };

@@ -190,9 +190,17 @@ bool SshServer::StartAsyncSsh() {
                         QStringLiteral("--read-cap"),
                         QString::number(m_options.readCap),
                         QStringLiteral("--refuse-after"),
-                        QString::number(m_options.refuseAfter)};
+                        QString::number(m_options.refuseAfter),
+                        QStringLiteral("--count-file"),
+                        m_work->filePath(QStringLiteral("moved"))};
     if (m_options.hostileNames)
         args << QStringLiteral("--hostile-names");
+    if (m_options.dropOnce)
+        args << QStringLiteral("--drop-once");
+    if (m_options.awayAfterDropMs)
+        args << QStringLiteral("--away-after-drop")
+             << QString::number(
+                    *m_options.awayAfterDropMs < 0 ? -1.0 : *m_options.awayAfterDropMs / 1000.0);
     m_pid = Spawn(args, m_work->filePath(QStringLiteral("server.log")));
     if (m_pid <= 0)
         m_error = QStringLiteral("cannot start asyncssh_server.py");
@@ -239,6 +247,18 @@ QString SshServer::HostFingerprint() const {
 QByteArray SshServer::Log() const {
     QFile f(m_work->filePath(QStringLiteral("server.log")));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+SshServer::Moved SshServer::FileBytesMoved() const {
+    // "read N written M"
+    const QStringList words =
+        ReadText(m_work->filePath(QStringLiteral("moved"))).split(QLatin1Char(' '));
+    Moved moved;
+    if (words.size() >= 4) {
+        moved.read = words[1].toLongLong();
+        moved.written = words[3].trimmed().toLongLong();
+    }
+    return moved;
 }
 
 QString SshServer::AgentSocket() {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 #include <sys/types.h>
 
 // A real SSH server on a free port of 127.0.0.1 for the life of the object, with
@@ -21,7 +22,12 @@ public:
     enum class Kind { OpenSsh, AsyncSsh };
     struct Options {
         QString methods = QStringLiteral("password,kbdint"); // AsyncSsh logins
-        long long dropAfter = -1;   // AsyncSsh: cut after this many file bytes
+        long long dropAfter = -1; // AsyncSsh: cut after this many file bytes, and every
+                                  // connection that moves file data from then on
+        bool dropOnce = false;    // AsyncSsh: only the first connection is cut
+        // AsyncSsh: for this many ms after the cut no connection is taken; -1:
+        // none again; unset: the server stays.
+        std::optional<int> awayAfterDropMs = std::nullopt;
         long long stallAfter = -1;  // AsyncSsh: silent after this many file bytes
         bool hostileNames = false;  // AsyncSsh: listings add names no client may use
         int readCap = -1;           // AsyncSsh: each read gives at most this many bytes
@@ -56,6 +62,13 @@ public:
     QString HostFingerprint() const;
     // What the server wrote to its log so far.
     QByteArray Log() const;
+    // AsyncSsh: the file bytes it has sent (reads) and stored (writes), over
+    // every session.
+    struct Moved {
+        long long read = 0;
+        long long written = 0;
+    };
+    Moved FileBytesMoved() const;
 
     // An ssh-agent holding ClientKey(), started on first use; its socket.
     QString AgentSocket();

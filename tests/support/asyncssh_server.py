@@ -4,7 +4,8 @@ logins, and faults that a well-behaved server never shows.
 
   asyncssh_server.py --port P --root DIR --host-key FILE --user U --password PW
                      [--methods password,kbdint] [--drop-after N] [--stall-after N]
-                     [--read-cap N] [--refuse-after N]
+                     [--read-cap N] [--refuse-after N] [--drop-once] [--away-after-drop S]
+                     [--count-file FILE]
 
 --drop-after N: the connection is cut once N bytes of file data have been read
 or written. --stall-after N: from then on the server answers nothing, holding
@@ -12,6 +13,11 @@ the connection open. --hostile-names: every listing also holds names no client
 may use as paths ("..", "a/b", control characters, NUL, empty). --read-cap N:
 each read gives at most N bytes, as a server may, though more are left.
 --refuse-after N: reads and writes past N bytes of file data get a failure status.
+--drop-once: only the first connection to pass --drop-after is cut; the others
+go on. --away-after-drop S: the server takes no connection for S seconds after
+the cut; for good when S is negative.
+--count-file FILE: holds "read N written M", the file bytes the server has sent
+and stored so far over every session.
 """
 import argparse
 import asyncio
@@ -36,11 +42,17 @@ def parse():
     p.add_argument("--hostile-names", action="store_true")
     p.add_argument("--read-cap", type=int, default=-1)
     p.add_argument("--refuse-after", type=int, default=-1)
+    p.add_argument("--drop-once", action="store_true")
+    p.add_argument("--away-after-drop", type=float)
+    p.add_argument("--count-file")
     return p.parse_args()
 
 
 ARGS = parse()
 MOVED = [0]
+COUNTS = {"read": 0, "written": 0}
+DROPPED = []  # the connections cut
+LISTENER = []
 HOSTILE = [b".", b"..", b"", b"a/b", b"../up", b"/abs", b"esc\x1b[31m", b"nul\x00in", b"tab\there"]  # file bytes read and written over every session
 
 
@@ -84,16 +96,30 @@ class Sftp(asyncssh.SFTPServer):
         self._conn = chan.get_connection()
 
     async def _account(self, count):
+        if self._conn in DROPPED:
+            await asyncio.sleep(3600)  # what was in flight on a cut connection never ran
         if 0 <= ARGS.refuse_after <= MOVED[0]:
             raise asyncssh.SFTPFailure("refused by the test")
         MOVED[0] += count
         if 0 <= ARGS.stall_after <= MOVED[0]:
             print("stalling", flush=True)
             await asyncio.sleep(3600)
-        if 0 <= ARGS.drop_after <= MOVED[0]:
+        if 0 <= ARGS.drop_after <= MOVED[0] and not (ARGS.drop_once and DROPPED):
             print("dropping", flush=True)
+            DROPPED.append(self._conn)
+            if ARGS.away_after_drop is not None:
+                LISTENER[0].close()
+                if ARGS.away_after_drop >= 0:
+                    asyncio.get_running_loop().call_later(
+                        ARGS.away_after_drop, lambda: asyncio.ensure_future(listen()))
             self._conn.abort()
             await asyncio.sleep(3600)
+
+    def _count(self, key, count):
+        COUNTS[key] += count
+        if ARGS.count_file:
+            with open(ARGS.count_file, "w") as f:
+                f.write("read %d written %d\n" % (COUNTS["read"], COUNTS["written"]))
 
     def listdir(self, path):
         names = list(super().listdir(path))
@@ -106,19 +132,27 @@ class Sftp(asyncssh.SFTPServer):
         if ARGS.read_cap > 0:
             size = min(size, ARGS.read_cap)
         await self._account(size)
-        return super().read(file_obj, offset, size)
+        data = super().read(file_obj, offset, size)
+        self._count("read", len(data))
+        return data
 
     async def write(self, file_obj, offset, data):
         await self._account(len(data))
-        return super().write(file_obj, offset, data)
+        written = super().write(file_obj, offset, data)
+        self._count("written", len(data))
+        return written
+
+
+async def listen():
+    LISTENER[:] = [await asyncssh.create_server(
+        Server, "127.0.0.1", ARGS.port, server_host_keys=[ARGS.host_key],
+        sftp_factory=Sftp, allow_scp=False,
+        reuse_address=True)]  # started again on its port while old connections close
+    print("listening on %d" % ARGS.port, flush=True)
 
 
 async def main():
-    await asyncssh.create_server(
-        Server, "127.0.0.1", ARGS.port, server_host_keys=[ARGS.host_key],
-        sftp_factory=Sftp, allow_scp=False,
-        reuse_address=True)  # started again on its port while old connections close
-    print("listening on %d" % ARGS.port, flush=True)
+    await listen()
     await asyncio.Event().wait()
 
 

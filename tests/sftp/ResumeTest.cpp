@@ -5,6 +5,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <functional>
+#include <map>
+#include <tuple>
 
 #include "Await.h"
 #include "FtpSite.h"
@@ -56,8 +58,11 @@ std::map<QString, QByteArray> Files(const QString& folder) {
     return files;
 }
 
-constexpr long long kDropAt = 1 << 20;
-constexpr int kSize = 4 * (1 << 20) + 777;
+// The file is large beside the up to 2 MiB of reads in flight: what the server
+// had answered but not yet sent when it cut the session is sent again, and a
+// slow client (a sanitized build) lets that queue fill.
+constexpr long long kDropAt = 6 << 20;
+constexpr int kSize = 24 * (1 << 20) + 777;
 
 // Where the copy goes: a file or a folder, between this machine and the site or
 // on the site itself.
@@ -197,11 +202,14 @@ TEST(SftpResumeTest, ADroppedSessionGoesOnFromThePartOrGivesUpLeavingTheOldFile)
         }
         // Resumed, not started over: little more than the file crossed.
         const SshServer::Moved moved = server.FileBytesMoved();
-        const std::pair<long long, bool> sides[] = {{moved.read, !FromLocal(row.way)},
-                                                    {moved.written, !ToLocal(row.way)}};
-        for (const auto& [bytes, used] : sides) {
+        // Within the site, what was read for the side that broke and not yet
+        // written is read again, as on FTP: the reads get more room, the writes none.
+        const long long readRoom = row.way == Way::Across ? 16 : 11;
+        for (const auto& [bytes, used, room] :
+             {std::tuple{moved.read, !FromLocal(row.way), readRoom},
+              std::tuple{moved.written, !ToLocal(row.way), 11LL}}) {
             EXPECT_GE(bytes, used ? kSize : 0);
-            EXPECT_LT(bytes, used ? kSize * 11LL / 10 : 1);
+            EXPECT_LT(bytes, used ? kSize * room / 10 : 1);
         }
     }
 }

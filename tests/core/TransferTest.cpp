@@ -104,9 +104,7 @@ protected:
 
     // As the status window runs it: a job on a worker thread.
     bool Run(const std::function<bool()>& body) {
-        bool result = false;
-        AwaitJob([&] { result = body(); }, &cancel);
-        return result;
+        return AwaitJob(body, &cancel);
     }
     QString Local(const QString& name) const { return local.filePath(name); }
     static bool Write(const QString& path, const QByteArray& data) {
@@ -251,9 +249,7 @@ protected:
     }
     void TearDown() override { site.Close(); }
     bool Run(const std::function<bool()>& body) {
-        bool result = false;
-        AwaitJob([&] { result = body(); }, &cancel);
-        return result;
+        return AwaitJob(body, &cancel);
     }
     QString LogPath() const { return local.filePath(QStringLiteral("server.log")); }
     QString OnServer(const QString& name) const { return server->Root() + QLatin1Char('/') + name; }

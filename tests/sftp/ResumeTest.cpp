@@ -110,22 +110,13 @@ TEST(SftpResumeTest, ADroppedSessionGoesOnFromThePartOrGivesUpLeavingTheOldFile)
         ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
         QTemporaryDir home;
         QTemporaryDir local;
-        qputenv("HOME", home.path().toLocal8Bit());
-        qputenv("SSH_AUTH_SOCK", QByteArray());
         core::FtpSite site;
-        CProfile profile;
-        profile.m_name = QStringLiteral("ssh");
-        profile.m_address = QStringLiteral("sftp://127.0.0.1:%1").arg(server.Port());
-        profile.m_userId = server.User();
-        profile.m_password = server.Password();
-        site.SetProfile(profile);
+        site.SetProfile(PasswordProfile(server, home));
         ResumeView view;
         std::atomic<int> cancel{0};
         core::Transfer transfer{&site, view, cancel};
         auto run = [&](const std::function<bool()>& body) {
-            bool result = false;
-            AwaitJob([&] { result = body(); }, &cancel);
-            return result;
+            return AwaitJob(body, &cancel);
         };
         ASSERT_TRUE(run([&] { return transfer.Connect(); }));
 

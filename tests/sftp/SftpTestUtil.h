@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Profile.h"
 #include "SftpRemote.h"
 #include "SshServer.h"
 
@@ -54,3 +55,16 @@ struct AcceptOnce {
         };
     }
 };
+
+// The password profile of an asyncssh server, with HOME in home and no agent,
+// so that the user's own ~/.ssh is never read nor written.
+inline CProfile PasswordProfile(const SshServer& server, const QTemporaryDir& home) {
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("SSH_AUTH_SOCK", QByteArray());
+    CProfile profile;
+    profile.m_name = QStringLiteral("ssh");
+    profile.m_address = QStringLiteral("sftp://127.0.0.1:%1").arg(server.Port());
+    profile.m_userId = server.User();
+    profile.m_password = server.Password();
+    return profile;
+}

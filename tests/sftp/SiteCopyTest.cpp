@@ -68,9 +68,7 @@ protected:
     }
     void TearDown() override { site.Close(); }
     bool Run(const std::function<bool()>& body) {
-        bool result = false;
-        AwaitJob([&] { result = body(); }, &cancel);
-        return result;
+        return AwaitJob(body, &cancel);
     }
     QString Remote(const QString& name) const { return server.Root() + QLatin1Char('/') + name; }
     QString OnServer(const QString& name) const {
@@ -158,23 +156,14 @@ TEST(SftpPasswordSite, AFileGoesUpAndDownOverAnExistingOne) {
     ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
     QTemporaryDir home;
     QTemporaryDir local;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("SSH_AUTH_SOCK", QByteArray());
     core::FtpSite site;
-    CProfile profile;
-    profile.m_name = QStringLiteral("ssh");
-    profile.m_address = QStringLiteral("sftp://127.0.0.1:%1").arg(server.Port());
-    profile.m_userId = server.User();
-    profile.m_password = server.Password();
-    site.SetProfile(profile);
+    site.SetProfile(PasswordProfile(server, home));
     SftpView view;
     view.answer = CertificateAnswer::AcceptOnce;
     std::atomic<int> cancel{0};
     core::Transfer transfer{&site, view, cancel};
     auto run = [&](const std::function<bool()>& body) {
-        bool result = false;
-        AwaitJob([&] { result = body(); }, &cancel);
-        return result;
+        return AwaitJob(body, &cancel);
     };
     auto why = [&] { return view.errors.empty() ? std::string() : view.errors.back().detail.toStdString(); };
     ASSERT_TRUE(run([&] { return transfer.Connect(); })) << why();
